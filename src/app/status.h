@@ -1,0 +1,64 @@
+#pragma once
+// The status line, busy state, percentage displays and run-log hooks through
+// which every operation reports. This class holds the texts and numbers the
+// window shows; the window, the headless runner and the tests subclass it and
+// present them (or record them).
+
+#include <string>
+#include <string_view>
+
+namespace prax {
+
+class Status {
+ public:
+  virtual ~Status() = default;
+
+  // Status line "Status: " & text; busy; yields once.
+  void SetStatus(std::string_view text);
+  // Ends the busy state unless the load job is running; yields once.
+  void EndBusy();
+  // The run-log sink and the phase hook: nothing on screen changes.
+  void UpdateLog(std::string_view line) { OnLog(line); }
+  void MarkPhase(std::string_view label) { OnPhase(label); }
+
+  // Progress through the current user's log files (lblExecute, progExecute)
+  // and through the universe of users (lblData, progDatabase). The caption is
+  // the number with a leading blank and "% "; the bar is held within 0..100.
+  void SetFilePercent(long long percent);
+  void SetUserPercent(long long percent);
+  // The pass and user being processed (lblLoading).
+  void SetLoading(std::string_view text);
+
+  void SetRunning(bool running) { running_ = running; }
+  bool Running() const { return running_; }
+
+  // Lets the presenter catch up (repaint, process input).
+  void Yield() { OnYield(); }
+
+  const std::string& Message() const { return message_; }  // "Status: ..."
+  bool Busy() const { return busy_; }
+  const std::string& Loading() const { return loading_; }
+  const std::string& FileCaption() const { return fileCaption_; }
+  int FileBar() const { return fileBar_; }
+  const std::string& UserCaption() const { return userCaption_; }
+  int UserBar() const { return userBar_; }
+
+ protected:
+  // Something shown changed (message, busy state, loading text, percentages).
+  virtual void OnChanged() {}
+  virtual void OnLog(std::string_view) {}
+  virtual void OnPhase(std::string_view) {}
+  virtual void OnYield() {}
+
+ private:
+  std::string message_ = "Status:";
+  bool busy_ = false;
+  bool running_ = false;
+  std::string loading_ = "Current User:";
+  std::string fileCaption_ = "0%";
+  int fileBar_ = 0;
+  std::string userCaption_ = "0%";
+  int userBar_ = 0;
+};
+
+}  // namespace prax

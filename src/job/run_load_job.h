@@ -1,0 +1,28 @@
+#pragma once
+// The load job: three strictly sequential passes over the universe of user
+// numbers (alert logs, activity logs, error keys) into PRAXDATA.MDB.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace prax {
+
+struct RunContext;
+
+struct LoadSummary {
+  int32_t usersProcessed = 0;   // users of the universe walked
+  int32_t alertDaysLoaded = 0;  // days parsed and written in pass 1
+  int32_t activityDaysLoaded = 0;  // days parsed and written in pass 2
+  std::map<std::string, int64_t> rowsAdded;  // table name -> rows appended
+};
+
+// Runs the job over userStart..userEnd on ctx.NetworkDir & "PRAXDATA.MDB".
+// A failure passed up by a loader ends the job with an Error naming the
+// user number, the log file and the engine's message.
+LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd);
+
+// The error-keys step for one user (pass 3).
+void WriteUserErrorKeys(RunContext& ctx, int32_t user);
+
+}  // namespace prax

@@ -1,0 +1,70 @@
+#pragma once
+// Errors of the system: a numeric code in the style of the runtime and the
+// database engine the administrators know, and a message that names the file
+// and says what to do.
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace prax {
+
+class Error : public std::runtime_error {
+ public:
+  Error(int number, const std::string& message) : std::runtime_error(message), number_(number) {}
+  int Number() const noexcept { return number_; }
+  // The same error with "context: " in front of the message (operation, user, file).
+  Error WithContext(const std::string& context) const { return Error(number_, context + ": " + what()); }
+
+ private:
+  int number_;
+};
+
+// Error numbers used across the system.
+namespace err {
+// Runtime
+inline constexpr int kInvalidCall = 5;
+inline constexpr int kOverflow = 6;
+inline constexpr int kSubscript = 9;
+inline constexpr int kTypeMismatch = 13;
+inline constexpr int kFileNotFound = 53;
+inline constexpr int kInputPastEnd = 62;
+inline constexpr int kPermissionDenied = 70;
+inline constexpr int kPathFileAccess = 75;
+inline constexpr int kPathNotFound = 76;
+inline constexpr int kInvalidUseOfNull = 94;
+// Database engine
+inline constexpr int kTableExists = 3010;
+inline constexpr int kNoCurrentRecord = 3021;
+inline constexpr int kDuplicateValue = 3022;
+inline constexpr int kCannotFindFile = 3024;
+inline constexpr int kCannotOpenFile = 3051;  // locked, read-only or unreadable
+inline constexpr int kNullInIndexedField = 3058;
+inline constexpr int kSyntaxInExpression = 3075;
+inline constexpr int kCannotFindTable = 3078;
+inline constexpr int kInvalidSqlStatement = 3129;
+inline constexpr int kFieldTooSmall = 3163;
+inline constexpr int kDatabaseExists = 3204;
+inline constexpr int kItemNotFound = 3265;  // no such field
+inline constexpr int kSyntaxInCreateTable = 3290;
+inline constexpr int kSyntaxInAlterTable = 3293;
+inline constexpr int kZeroLengthString = 3315;
+inline constexpr int kUnrecognizedFormat = 3343;
+inline constexpr int kIndexExists = 3375;
+inline constexpr int kFieldExists = 3380;
+inline constexpr int kOtherEngineError = 3146;  // anything else the storage reports
+}  // namespace err
+
+// Runs one step in the tolerant style: an Error it raises is passed over.
+// Returns whether the step completed.
+template <class F>
+bool TryStep(F&& step) {
+  try {
+    std::forward<F>(step)();
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+}  // namespace prax

@@ -1,0 +1,72 @@
+#pragma once
+// File system as the Windows shares that hold the logs behave: paths are
+// built as text with backslashes and turned into real paths in one place;
+// names resolve without regard to letter case; directories list in the order
+// of upper-cased names.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace prax::fs {
+
+namespace stdfs = std::filesystem;
+
+// Turns a path text into a real path: '\' and '/' are alike; each component
+// that names an existing entry in a case-insensitive way resolves to that
+// entry's actual name (an exact match wins over others); components that do
+// not exist are kept as written. Never throws.
+stdfs::path RealPath(std::string_view pathText);
+
+// Whether a file or directory exists at the path text. With includeHidden
+// false only normal (not hidden) files count; hidden means a name that starts
+// with '.' here (or the hidden attribute on Windows).
+bool Exists(std::string_view pathText, bool includeHidden = true);
+bool IsDirectory(std::string_view pathText);
+
+struct DirEntry {
+  std::string name;  // as on disk
+  bool isDirectory = false;
+};
+// Entries of a directory whose names match a pattern of '*' and '?' (letter
+// case ignored; "*" alone matches everything), hidden ones included, "." and
+// ".." never, sorted by upper-cased name. A directory that does not exist or
+// cannot be read gives an empty list.
+std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern = "*");
+
+// Local civil date and time of a file's last modification; nullopt when the
+// file does not exist.
+struct CivilTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+std::optional<CivilTime> LastModified(std::string_view pathText);
+// Sets a file's last-modification time from local civil time.
+void SetLastModified(std::string_view pathText, const CivilTime& t);
+
+// Whole-file reading and writing. Failures throw Error with the runtime's
+// numbers (53 file not found, 70 permission denied, 75 path/file access
+// error) and a message naming the file.
+std::string ReadFile(std::string_view pathText);
+void WriteFile(std::string_view pathText, std::string_view bytes);  // create or overwrite
+
+// Copies a file (overwriting), keeping its last-modification time.
+void CopyFile(std::string_view fromText, std::string_view toText);
+void DeleteFile(std::string_view pathText);    // Error 53 when missing
+void MakeDirectory(std::string_view pathText);  // Error 75 when it exists or cannot be made
+void RemoveDirectory(std::string_view pathText);  // must be empty
+
+// The folder of the running executable.
+stdfs::path ExecutableDir();
+// Where PXNET.INI is looked for when INIPATH.TXT names no folder: the
+// Windows directory on Windows, /etc/praxilo/ elsewhere (ends with the
+// platform's separator).
+std::string DefaultProfileDir();
+
+// A real path back to text (generic form, '/' separators).
+std::string ToText(const stdfs::path& p);
+
+}  // namespace prax::fs
