@@ -14,7 +14,9 @@ namespace prax::profile {
 // the first matching key in it win; lines starting with ';' are comments;
 // the value is trimmed of blanks and one pair of matching surrounding quotes
 // (double or single) is removed. A missing file, section or key gives
-// `defaultValue`. `file` is a path text (see fs::RealPath).
+// `defaultValue`. `file` is a path text (see fs::RealPath); one without a
+// full path (no leading separator and no drive) is looked for in
+// fs::DefaultProfileDir(), as the platform's reader does.
 std::string ReadProfileBuffer(std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::string_view file,
                               std::size_t size = 255);

@@ -1,0 +1,354 @@
+#include "platform/fs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "platform/error.h"
+#include "platform/text.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// The system headers define these names as macros.
+#undef CopyFile
+#undef DeleteFile
+#undef RemoveDirectory
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace prax::fs {
+
+namespace {
+
+std::string Quoted(std::string_view pathText) { return "'" + std::string(pathText) + "'."; }
+
+[[noreturn]] void ThrowFileError(int number, std::string_view pathText) {
+  switch (number) {
+    case err::kFileNotFound:
+      throw Error(number, "File not found: " + Quoted(pathText));
+    case err::kPermissionDenied:
+      throw Error(number, "Permission denied: " + Quoted(pathText) +
+                              " Check that no other program holds it open and that the account may use it.");
+    case err::kPathNotFound:
+      throw Error(number, "Path not found: " + Quoted(pathText) + " Check that the folder exists.");
+    default:
+      throw Error(err::kPathFileAccess, "Path/File access error: " + Quoted(pathText));
+  }
+}
+
+bool ExistsReal(const stdfs::path& p) {
+  std::error_code ec;
+  return stdfs::exists(p, ec);
+}
+
+bool IsDirectoryReal(const stdfs::path& p) {
+  std::error_code ec;
+  return stdfs::is_directory(p, ec);
+}
+
+// The runtime's number for a failed operation on `p` with the system's error.
+int NumberFor(const std::error_code& ec, const stdfs::path& p) {
+  const std::error_condition c = ec.default_error_condition();
+  if (c == std::errc::no_such_file_or_directory || c == std::errc::not_a_directory) {
+    return IsDirectoryReal(p.parent_path().empty() ? stdfs::path(".") : p.parent_path())
+               ? err::kFileNotFound
+               : err::kPathNotFound;
+  }
+  if (c == std::errc::permission_denied || c == std::errc::operation_not_permitted ||
+      c == std::errc::read_only_file_system || c == std::errc::text_file_busy ||
+      c == std::errc::device_or_resource_busy)
+    return err::kPermissionDenied;
+  return err::kPathFileAccess;
+}
+
+std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
+
+std::FILE* OpenFile(const stdfs::path& p, bool write) {
+#ifdef _WIN32
+  return ::_wfopen(p.c_str(), write ? L"wb" : L"rb");
+#else
+  return std::fopen(p.c_str(), write ? "wb" : "rb");
+#endif
+}
+
+// Case-insensitive match of a name with a pattern of '*' and '?'.
+bool MatchPattern(std::string_view name, std::string_view pattern) {
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  std::size_t n = 0, p = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || upper(pattern[p]) == upper(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool IsHiddenReal(const stdfs::path& p) {
+#ifdef _WIN32
+  const DWORD attributes = ::GetFileAttributesW(p.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+#else
+  const std::string name = p.filename().string();
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+#endif
+}
+
+#ifndef _WIN32
+// Looks for `component` in the existing directory `dir`: the exact name when
+// it exists, otherwise the first name (in byte order) equal to it ignoring
+// letter case. Empty when there is none.
+std::string ResolveComponent(const stdfs::path& dir, const std::string& component) {
+  std::error_code ec;
+  if (stdfs::exists(dir / component, ec)) return component;
+  std::string best;
+  stdfs::directory_iterator it(dir, stdfs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (text::EqualsIgnoreCase(name, component) && (best.empty() || name < best)) best = std::move(name);
+  }
+  return best;
+}
+#endif
+
+}  // namespace
+
+stdfs::path RealPath(std::string_view pathText) {
+  try {
+#ifdef _WIN32
+    // The file system itself ignores letter case here.
+    return stdfs::path(std::string(pathText));
+#else
+    stdfs::path result;
+    std::size_t pos = 0;
+    if (!pathText.empty() && (pathText[0] == '\\' || pathText[0] == '/')) result = "/";
+    bool resolving = true;  // whether the folder built so far exists
+    while (pos <= pathText.size()) {
+      std::size_t end = pathText.find_first_of("\\/", pos);
+      if (end == std::string_view::npos) end = pathText.size();
+      std::string component(pathText.substr(pos, end - pos));
+      pos = end + 1;
+      if (component.empty()) continue;
+      if (component == "." || component == "..") {
+        result /= component;
+        continue;
+      }
+      if (resolving) {
+        const stdfs::path dir = result.empty() ? stdfs::path(".") : result;
+        std::string actual = ResolveComponent(dir, component);
+        if (actual.empty())
+          resolving = false;
+        else
+          component = std::move(actual);
+      }
+      result /= component;
+    }
+    return result;
+#endif
+  } catch (...) {
+    return stdfs::path(std::string(pathText));
+  }
+}
+
+bool Exists(std::string_view pathText, bool includeHidden) {
+  const stdfs::path p = RealPath(pathText);
+  if (!ExistsReal(p)) return false;
+  return includeHidden || !IsHiddenReal(p);
+}
+
+bool IsDirectory(std::string_view pathText) { return IsDirectoryReal(RealPath(pathText)); }
+
+std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern) {
+  std::vector<std::pair<std::string, DirEntry>> keyed;  // upper-cased name, entry
+  try {
+    const stdfs::path dir = RealPath(dirText);
+    const bool all = pattern == "*" || pattern == "*.*";
+    std::error_code ec;
+    stdfs::directory_iterator it(dir, stdfs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
+      std::error_code typeEc;
+      const bool isDir = it->is_directory(typeEc);
+      std::string key = text::ToUpperAscii(name);
+      keyed.push_back({std::move(key), DirEntry{std::move(name), isDir}});
+    }
+  } catch (...) {
+    // An unreadable directory lists what could be read.
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+  });
+  std::vector<DirEntry> entries;
+  entries.reserve(keyed.size());
+  for (auto& k : keyed) entries.push_back(std::move(k.second));
+  return entries;
+}
+
+std::optional<CivilTime> LastModified(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  std::time_t t = 0;
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (::_wstat64(p.c_str(), &st) != 0) return std::nullopt;
+  t = static_cast<std::time_t>(st.st_mtime);
+  std::tm tm{};
+  if (::localtime_s(&tm, &t) != 0) return std::nullopt;
+#else
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return std::nullopt;
+  t = st.st_mtime;
+  std::tm tm{};
+  if (::localtime_r(&t, &tm) == nullptr) return std::nullopt;
+#endif
+  return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+void SetLastModified(std::string_view pathText, const CivilTime& t) {
+  const stdfs::path p = RealPath(pathText);
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  tm.tm_isdst = -1;
+  const std::time_t when = std::mktime(&tm);
+  if (!ExistsReal(p)) ThrowFileError(err::kFileNotFound, pathText);
+#ifdef _WIN32
+  std::error_code ec;
+  const auto sys = std::chrono::system_clock::from_time_t(when);
+  stdfs::last_write_time(p, std::chrono::clock_cast<stdfs::file_time_type::clock>(sys), ec);
+  if (ec) ThrowFileError(NumberFor(ec, p), pathText);
+#else
+  struct timespec times[2] = {};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = when;
+  if (::utimensat(AT_FDCWD, p.c_str(), times, 0) != 0) ThrowFileError(NumberFor(LastError(), p), pathText);
+#endif
+}
+
+std::string ReadFile(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  std::FILE* f = OpenFile(p, false);
+  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+  std::string bytes;
+  std::error_code sizeEc;
+  const auto size = stdfs::file_size(p, sizeEc);
+  if (!sizeEc) bytes.reserve(static_cast<std::size_t>(size));
+  char chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) ThrowFileError(err::kPathFileAccess, pathText);
+  return bytes;
+}
+
+void WriteFile(std::string_view pathText, std::string_view bytes) {
+  const stdfs::path p = RealPath(pathText);
+  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  std::FILE* f = OpenFile(p, true);
+  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) ThrowFileError(err::kPathFileAccess, pathText);
+}
+
+void CopyFile(std::string_view fromText, std::string_view toText) {
+  const stdfs::path from = RealPath(fromText);
+  const stdfs::path to = RealPath(toText);
+  if (!ExistsReal(from) || IsDirectoryReal(from)) ThrowFileError(err::kFileNotFound, fromText);
+  if (IsDirectoryReal(to)) ThrowFileError(err::kPathFileAccess, toText);
+  std::error_code ec;
+  const auto modified = stdfs::last_write_time(from, ec);
+  if (ec) ThrowFileError(NumberFor(ec, from), fromText);
+  stdfs::copy_file(from, to, stdfs::copy_options::overwrite_existing, ec);
+  if (ec) ThrowFileError(NumberFor(ec, to), toText);
+  stdfs::last_write_time(to, modified, ec);
+  if (ec) ThrowFileError(NumberFor(ec, to), toText);
+}
+
+void DeleteFile(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  if (!ExistsReal(p) || IsDirectoryReal(p)) ThrowFileError(err::kFileNotFound, pathText);
+  std::error_code ec;
+  stdfs::remove(p, ec);
+  if (ec) ThrowFileError(NumberFor(ec, p), pathText);
+}
+
+void MakeDirectory(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  if (ExistsReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  std::error_code ec;
+  if (!stdfs::create_directory(p, ec) || ec) {
+    const int number = NumberFor(ec, p);
+    ThrowFileError(number == err::kFileNotFound ? err::kPathFileAccess : number, pathText);
+  }
+}
+
+void RemoveDirectory(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  if (!IsDirectoryReal(p)) ThrowFileError(err::kPathNotFound, pathText);
+  std::error_code ec;
+  stdfs::remove(p, ec);
+  if (ec) {
+    const int number = NumberFor(ec, p);
+    ThrowFileError(number == err::kPermissionDenied ? number : err::kPathFileAccess, pathText);
+  }
+}
+
+stdfs::path ExecutableDir() {
+  std::error_code ec;
+#ifdef _WIN32
+  std::wstring buffer(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length > 0 && length < buffer.size()) {
+    buffer.resize(length);
+    return stdfs::path(buffer).parent_path();
+  }
+#else
+  const stdfs::path exe = stdfs::read_symlink("/proc/self/exe", ec);
+  if (!ec && !exe.empty()) return exe.parent_path();
+#endif
+  stdfs::path cwd = stdfs::current_path(ec);
+  return ec ? stdfs::path(".") : cwd;
+}
+
+std::string DefaultProfileDir() {
+#ifdef _WIN32
+  char buffer[MAX_PATH + 1] = {};
+  const UINT length = ::GetWindowsDirectoryA(buffer, MAX_PATH);
+  std::string dir(buffer, length < MAX_PATH ? length : 0);
+  if (dir.empty()) dir = "C:\\WINDOWS";
+  if (dir.back() != '\\') dir += '\\';
+  return dir;
+#else
+  return "/etc/praxilo/";
+#endif
+}
+
+std::string ToText(const stdfs::path& p) { return p.generic_string(); }
+
+}  // namespace prax::fs

@@ -1,0 +1,113 @@
+#include "platform/run_lock.h"
+
+#include <ctime>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/fs.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace prax {
+
+namespace {
+
+std::string HolderText() {
+  char host[256] = "unknown";
+#ifdef _WIN32
+  DWORD size = sizeof(host);
+  GetComputerNameA(host, &size);
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  gethostname(host, sizeof(host) - 1);
+  host[sizeof(host) - 1] = '\0';
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  char started[64];
+  std::strftime(started, sizeof(started), "%Y-%m-%d %H:%M:%S", &tm);
+  return "host " + std::string(host) + ", process " + std::to_string(pid) + ", started " + started;
+}
+
+Error HeldError(const std::string& file, const std::string& holder) {
+  return Error(err::kCannotOpenFile,
+               "Another PraxServer command is running on this network directory (" +
+                   (holder.empty() ? std::string("holder unknown") : holder) + "; lock file '" + file +
+                   "'). Wait until it has finished, then run this command again.");
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDirText) + std::string(kRunLockFileName)) {
+  const std::string real = fs::RealPath(file_).string();
+  HANDLE h = CreateFileA(real.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) {
+      std::string holder;
+      try {
+        holder = fs::ReadFile(file_);
+      } catch (const Error&) {
+      }
+      throw HeldError(file_, holder);
+    }
+    throw Error(err::kPathFileAccess, "Cannot create the lock file '" + file_ +
+                                          "'. Check that the network directory exists and is writable.");
+  }
+  handle_ = h;
+  const std::string text = HolderText();
+  DWORD written = 0;
+  SetEndOfFile(h);
+  WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  FlushFileBuffers(h);
+}
+
+RunLock::~RunLock() {
+  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+#else
+
+RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDirText) + std::string(kRunLockFileName)) {
+  const std::string real = fs::RealPath(file_).string();
+  fd_ = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw Error(err::kPathFileAccess, "Cannot create the lock file '" + file_ +
+                                          "'. Check that the network directory exists and is writable.");
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    std::string holder;
+    char buf[512];
+    const ssize_t n = ::pread(fd_, buf, sizeof(buf), 0);
+    if (n > 0) holder.assign(buf, static_cast<std::size_t>(n));
+    ::close(fd_);
+    fd_ = -1;
+    throw HeldError(file_, holder);
+  }
+  const std::string text = HolderText();
+  if (::ftruncate(fd_, 0) == 0) {
+    [[maybe_unused]] const ssize_t w = ::pwrite(fd_, text.data(), text.size(), 0);
+  }
+}
+
+RunLock::~RunLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+#endif
+
+}  // namespace prax
