@@ -42,6 +42,10 @@ class Value {
   std::string AsText() const;
   // For messages and tests: "Null", the number, or the text in quotes.
   std::string Describe() const;
+  // The text itself without a copy; only when IsText().
+  const std::string& TextRef() const { return std::get<std::string>(v_); }
+  // The number itself; only when IsInt().
+  int64_t IntValue() const { return std::get<int64_t>(v_); }
 
   friend bool operator==(const Value&, const Value&) = default;
 

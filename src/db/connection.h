@@ -1,0 +1,162 @@
+#pragma once
+// The engine's side of one open database file: the SQLite handle, its cache
+// of prepared statements, the lazily opened write transaction, the schema as
+// the engine sees it, and the mapping of storage failures to engine errors.
+// Shared by a Database and its record sets; after Close every use throws.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "db/engine.h"
+#include "db/sql.h"
+
+namespace prax::db {
+
+// PRAGMA application_id of the files this program creates ("PRAX").
+inline constexpr int32_t kApplicationId = 0x50524158;
+
+struct ColumnInfo {
+  std::string name;
+  FieldType type = FieldType::Long;
+  int size = 4;
+  bool notNull = false;  // a primary index covers the column
+};
+
+struct IndexInfo {
+  std::string name;    // as the schema names it
+  std::string stored;  // the name in the file
+  std::string column;
+  int columnIndex = -1;
+  bool unique = false;
+  bool primary = false;
+};
+
+struct TableInfo {
+  std::string name;    // as stored
+  std::string quoted;  // "name", ready for SQL text
+  std::vector<ColumnInfo> columns;
+  std::vector<IndexInfo> indexes;
+
+  // Column position by name, letter case ignored; -1 when absent.
+  int FindColumn(std::string_view column) const;
+  // Whether some index starts with the column.
+  bool Indexed(int column) const;
+  TableDef Def() const;
+};
+
+// Double-quoted SQL identifier.
+std::string Quote(std::string_view name);
+bool EqualNoCase(std::string_view a, std::string_view b);
+std::string LowerAscii(std::string_view s);
+
+// The stored name of an index the schema calls `name` on `table`.
+std::string StoredIndexName(std::string_view table, std::string_view name);
+// Column definition text for CREATE TABLE / ADD COLUMN (type, collation,
+// NOT NULL for primary-index columns, CHECK constraints holding the values
+// to the field's type, range and size).
+std::string ColumnSql(const FieldDef& f, bool notNull);
+
+// A number written as text: blanks around it, a sign, digits and (when
+// allowed) a decimal fraction rounded to the even neighbour at a half.
+// nullopt when the text is no such number or does not fit.
+std::optional<int64_t> NumberFromText(std::string_view text, bool allowFraction);
+
+// One comparison of a WHERE expression, resolved against a table: the
+// column's position and the literal converted to the column's kind.
+struct Term {
+  int column = -1;
+  sql::Op op = sql::Op::Eq;
+  Value literal;
+};
+// Column position of a reference (its qualifier must name the table), or
+// Error 3265.
+int ResolveColumn(const Connection& conn, const TableInfo& table, const sql::ColumnRef& ref);
+// Error 3265 for unknown columns, 3464 for a text literal that is no number
+// compared with a number column.
+std::vector<Term> ResolveTerms(const Connection& conn, const TableInfo& table, const sql::Expr& expr);
+// The terms as SQL text joined by AND, one ? placeholder each, text
+// compared without regard to letter case.
+std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms);
+// Binds the terms' literals from placeholder `index` on; returns the next index.
+int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms);
+
+Value ReadValue(sqlite3_stmt* st, int col);
+void BindValue(sqlite3_stmt* st, int index, const Value& v);
+
+// Resets a statement when the scope ends.
+class StmtUse {
+ public:
+  explicit StmtUse(sqlite3_stmt* st) : st_(st) {}
+  ~StmtUse() { sqlite3_reset(st_); }
+  StmtUse(const StmtUse&) = delete;
+  StmtUse& operator=(const StmtUse&) = delete;
+
+ private:
+  sqlite3_stmt* st_;
+};
+
+class Connection {
+ public:
+  Connection(sqlite3* handle, std::filesystem::path file);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool IsOpen() const { return db_ != nullptr; }
+  void CheckOpen() const;
+  sqlite3* Handle() const { return db_; }
+  const std::filesystem::path& File() const { return file_; }
+
+  // Throws Error(number, message + " (<file>)").
+  [[noreturn]] void Fail(int number, const std::string& message) const;
+  // Throws the error an SQLite result code stands for.
+  [[noreturn]] void FailStorage(int rc) const;
+  // Rethrows a parser or conversion error with the file named.
+  [[noreturn]] void Rethrow(const Error& e) const;
+
+  // A prepared statement for the SQL text, kept until Close.
+  sqlite3_stmt* Prepare(const std::string& sqlText);
+  // Runs SQL text without parameters (schema statements, pragmas).
+  void Exec(const std::string& sqlText);
+
+  // Opens the write transaction if none is open; call before every write.
+  void BeginWrite();
+  // Counts rows written in the open transaction.
+  void Wrote(int64_t rows) { writes_ += rows; }
+  // After a failed write: notices a transaction SQLite has given up.
+  void AfterFailedWrite();
+  void Commit();
+  void Close();
+
+  // Table by name (letter case ignored), nullptr when absent.
+  std::shared_ptr<const TableInfo> FindTable(std::string_view name);
+  // Table by name or Error 3078.
+  std::shared_ptr<const TableInfo> Table(std::string_view name);
+  std::vector<std::string> TableNames();
+  void SchemaChanged() { tables_.clear(); }
+
+  // Counts writes per table, so that record sets notice rows changed by
+  // others and drop what they keep in memory about them.
+  uint64_t& Generation(const std::string& table) { return generations_[LowerAscii(table)]; }
+
+ private:
+  std::shared_ptr<const TableInfo> LoadTable(const std::string& name);
+
+  sqlite3* db_ = nullptr;
+  std::filesystem::path file_;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;
+  std::unordered_map<std::string, uint64_t> generations_;
+  bool inTransaction_ = false;
+  int64_t writes_ = 0;
+};
+
+}  // namespace prax::db

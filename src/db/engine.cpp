@@ -1,0 +1,371 @@
+#include "db/engine.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "db/connection.h"
+#include "db/sql.h"
+#include "platform/fs.h"
+
+namespace prax::db {
+
+// ---------------------------------------------------------------------------
+// Value
+
+int64_t Value::AsInt() const {
+  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
+  if (IsInt()) return std::get<int64_t>(v_);
+  const auto n = NumberFromText(std::get<std::string>(v_), false);
+  if (!n) throw Error(err::kTypeMismatch, "Type mismatch: '" + std::get<std::string>(v_) + "' is not a whole number");
+  return *n;
+}
+
+std::string Value::AsText() const {
+  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
+  if (IsInt()) return std::to_string(std::get<int64_t>(v_));
+  return std::get<std::string>(v_);
+}
+
+std::string Value::Describe() const {
+  if (IsNull()) return "Null";
+  if (IsInt()) return std::to_string(std::get<int64_t>(v_));
+  return "\"" + std::get<std::string>(v_) + "\"";
+}
+
+// ---------------------------------------------------------------------------
+// Opening and creating
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+// SQLite takes file names in UTF-8 on every platform.
+std::string Utf8(const std::filesystem::path& p) {
+  const std::u8string u = p.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+[[noreturn]] void CannotOpen(const std::string& shown) {
+  throw Error(err::kCannotOpenFile, "Cannot open the database file '" + shown +
+                                        "': it is read-only or another program holds it locked. Make the file "
+                                        "writable or close the other program, then try again.");
+}
+
+[[noreturn]] void Unrecognized(const std::string& shown, const std::string& why) {
+  throw Error(err::kUnrecognizedFormat, "Unrecognized database format '" + shown + "'. " + why);
+}
+
+// Refuses files that are not databases of ours, looking at the header only.
+void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
+  std::ifstream in(real, std::ios::binary);
+  if (!in) CannotOpen(shown);
+  std::array<char, 100> h{};
+  in.read(h.data(), static_cast<std::streamsize>(h.size()));
+  const auto got = static_cast<size_t>(in.gcount());
+  if (got >= 19 && (std::memcmp(h.data() + 4, "Standard Jet DB", 15) == 0 ||
+                    std::memcmp(h.data() + 4, "Standard ACE DB", 15) == 0)) {
+    throw Error(err::kUnrecognizedFormat,
+                "The file '" + shown +
+                    "' is a database from an earlier installation, in a format this program does not read. "
+                    "Convert it to the current database format or recreate it, then try again.");
+  }
+  if (got < 100 || std::memcmp(h.data(), "SQLite format 3", 16) != 0) {
+    Unrecognized(shown, "The file is not a database of this program; put the right file in its place or recreate it.");
+  }
+  const auto b = [&](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(h[static_cast<size_t>(i)])); };
+  const uint32_t appId = (b(68) << 24) | (b(69) << 16) | (b(70) << 8) | b(71);
+  if (appId != 0 && appId != static_cast<uint32_t>(kApplicationId)) {
+    Unrecognized(shown, "The file belongs to another program; put the right file in its place or recreate it.");
+  }
+}
+
+[[noreturn]] void Refuse(sqlite3* h, const std::string& shown) {
+  switch (sqlite3_extended_errcode(h) & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      Unrecognized(shown, "The file is damaged or not a database; restore it from a backup or recreate it.");
+    default:
+      CannotOpen(shown);
+  }
+}
+
+// Settings of every connection: waiting for other writers, the write-ahead
+// journal (so that readers go on while we write), and a larger page cache.
+void Configure(Connection& conn, const std::string& shown) {
+  sqlite3* h = conn.Handle();
+  sqlite3_extended_result_codes(h, 1);
+  sqlite3_busy_timeout(h, kBusyTimeoutMs);
+  // Reading the schema proves the file is a readable database.
+  if (sqlite3_exec(h, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
+  std::string mode;
+  auto keep = [](void* out, int, char** values, char**) {
+    if (values[0]) *static_cast<std::string*>(out) = values[0];
+    return 0;
+  };
+  if (sqlite3_exec(h, "PRAGMA journal_mode", keep, &mode, nullptr) != SQLITE_OK) Refuse(h, shown);
+  if (mode != "wal" && sqlite3_exec(h, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // A file others hold open (a roster the console uses) stays in its
+    // journal mode until we find it alone.
+    const int code = sqlite3_extended_errcode(h) & 0xff;
+    if (code != SQLITE_BUSY && code != SQLITE_LOCKED) Refuse(h, shown);
+  }
+  for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -16384"}) {
+    if (sqlite3_exec(h, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
+  }
+}
+
+}  // namespace
+
+Database::Database(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+
+Database::~Database() {
+  try {
+    if (conn_) conn_->Close();
+  } catch (const Error&) {
+    // A destructor cannot report; Close() reports the same failure when called.
+  }
+}
+
+std::unique_ptr<Database> Database::Open(const std::filesystem::path& file) {
+  const std::string shown = file.string();
+  const std::filesystem::path real = fs::RealPath(shown);
+  std::error_code ec;
+  if (!std::filesystem::exists(real, ec)) {
+    throw Error(err::kCannotFindFile, "Could not find file '" + shown + "'.");
+  }
+  if (std::filesystem::is_directory(real, ec)) {
+    Unrecognized(shown, "It is a folder, not a database file.");
+  }
+  CheckHeader(real, shown);
+  sqlite3* h = nullptr;
+  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(h);
+    CannotOpen(shown);
+  }
+  auto conn = std::make_shared<Connection>(h, file);
+  if (sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown);
+  Configure(*conn, shown);
+  return std::unique_ptr<Database>(new Database(std::move(conn)));
+}
+
+std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, std::string_view /*locale*/) {
+  // Text always compares without regard to letter case (the general sort
+  // order); the locale adds nothing the file has to record.
+  const std::string shown = file.string();
+  const std::filesystem::path real = fs::RealPath(shown);
+  std::error_code ec;
+  if (std::filesystem::exists(real, ec)) {
+    throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")");
+  }
+  const auto parent = real.parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+    throw Error(dberr::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
+                                     "that the network share is reachable.");
+  }
+  // Journal files left next to a deleted database would be taken for the new one's.
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    std::filesystem::remove(std::filesystem::path(real.string() + suffix), ec);
+  }
+  sqlite3* h = nullptr;
+  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(h);
+    CannotOpen(shown);
+  }
+  auto conn = std::make_shared<Connection>(h, file);
+  const int set = sqlite3_exec(h, ("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), nullptr,
+                               nullptr, nullptr);
+  if (set != SQLITE_OK) CannotOpen(shown);
+  Configure(*conn, shown);
+  return std::unique_ptr<Database>(new Database(std::move(conn)));
+}
+
+// ---------------------------------------------------------------------------
+// Statements and schema
+
+namespace {
+
+[[noreturn]] void DuplicateIndex(const Connection& conn, const std::string& index) {
+  conn.Fail(err::kDuplicateValue,
+            "The changes you requested to the table were not successful because they would create duplicate values "
+            "in the index '" + index + "'.");
+}
+
+std::string CreateTableSql(const std::string& table, const std::vector<FieldDef>& fields,
+                           const std::vector<bool>& notNull) {
+  std::string s = "CREATE TABLE " + Quote(table) + " (";
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) s += ", ";
+    s += ColumnSql(fields[i], notNull[i]);
+  }
+  s += ")";
+  return s;
+}
+
+void CheckFields(const Connection& conn, const std::string& table, const std::vector<FieldDef>& fields) {
+  if (table.empty()) conn.Fail(err::kSyntaxInCreateTable, "A table needs a name.");
+  if (fields.empty()) conn.Fail(err::kSyntaxInCreateTable, "Table '" + table + "' has no fields.");
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const auto& f = fields[i];
+    if (f.name.empty()) conn.Fail(err::kSyntaxInCreateTable, "A field of table '" + table + "' has no name.");
+    for (size_t j = 0; j < i; ++j) {
+      if (EqualNoCase(fields[j].name, f.name)) {
+        conn.Fail(dberr::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.");
+      }
+    }
+    if (f.type == FieldType::Text && (f.size < 1 || f.size > 255)) {
+      conn.Fail(err::kSyntaxInCreateTable,
+                "Field '" + table + "." + f.name + "' must hold from 1 to 255 characters.");
+    }
+  }
+}
+
+}  // namespace
+
+void Database::Execute(std::string_view text) {
+  conn_->CheckOpen();
+  sql::Statement stmt;
+  try {
+    stmt = sql::Parse(text);
+  } catch (const Error& e) {
+    conn_->Rethrow(e);
+  }
+  Connection& c = *conn_;
+
+  if (std::holds_alternative<sql::Select>(stmt)) {
+    c.Fail(dberr::kCannotExecuteSelect, "Cannot execute a select query; open a record set on it instead.");
+  }
+
+  if (auto* d = std::get_if<sql::Delete>(&stmt)) {
+    auto table = c.Table(d->table);
+    const auto terms = ResolveTerms(c, *table, d->where);
+    sqlite3_stmt* st = c.Prepare("DELETE FROM " + table->quoted + " WHERE " + TermsSql(*table, terms));
+    StmtUse use(st);
+    BindTerms(st, 1, terms);
+    c.BeginWrite();
+    if (sqlite3_step(st) != SQLITE_DONE) {
+      const int rc = sqlite3_extended_errcode(c.Handle());
+      c.AfterFailedWrite();
+      c.FailStorage(rc);
+    }
+    c.Wrote(sqlite3_changes64(c.Handle()));
+    ++c.Generation(table->name);
+    return;
+  }
+
+  if (auto* a = std::get_if<sql::AddColumn>(&stmt)) {
+    auto table = c.Table(a->table);
+    if (table->FindColumn(a->field.name) >= 0) {
+      c.Fail(err::kFieldExists, "Field '" + a->field.name + "' already exists in table '" + table->name + "'.");
+    }
+    c.BeginWrite();
+    try {
+      c.Exec("ALTER TABLE " + table->quoted + " ADD COLUMN " + ColumnSql(a->field, false));
+    } catch (const Error&) {
+      c.AfterFailedWrite();
+      throw;
+    }
+    c.SchemaChanged();
+    return;
+  }
+
+  if (auto* t = std::get_if<sql::CreateTable>(&stmt)) {
+    if (c.FindTable(t->table)) c.Fail(err::kTableExists, "Table '" + t->table + "' already exists.");
+    CheckFields(c, t->table, t->fields);
+    c.BeginWrite();
+    try {
+      c.Exec(CreateTableSql(t->table, t->fields, std::vector<bool>(t->fields.size(), false)));
+    } catch (const Error&) {
+      c.AfterFailedWrite();
+      throw;
+    }
+    c.SchemaChanged();
+    return;
+  }
+
+  const auto& ci = std::get<sql::CreateIndex>(stmt);
+  auto table = c.Table(ci.table);
+  for (const auto& ix : table->indexes) {
+    if (EqualNoCase(ix.name, ci.name)) {
+      c.Fail(err::kIndexExists, "Table '" + table->name + "' already has an index named '" + ci.name + "'.");
+    }
+  }
+  const int column = ResolveColumn(c, *table, sql::ColumnRef{"", ci.column});
+  c.BeginWrite();
+  const int rc = sqlite3_exec(c.Handle(),
+                              ("CREATE UNIQUE INDEX " + Quote(StoredIndexName(table->name, ci.name)) + " ON " +
+                               table->quoted + " (" + Quote(table->columns[static_cast<size_t>(column)].name) + ")")
+                                  .c_str(),
+                              nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    const int code = sqlite3_extended_errcode(c.Handle());
+    const std::string detail = sqlite3_errmsg(c.Handle());
+    c.AfterFailedWrite();
+    if (code == SQLITE_CONSTRAINT_UNIQUE) DuplicateIndex(c, ci.name);
+    if (detail.find("already exists") != std::string::npos) {
+      c.Fail(err::kIndexExists, "An index named '" + ci.name + "' already exists.");
+    }
+    c.FailStorage(code);
+  }
+  c.SchemaChanged();
+}
+
+void Database::AppendTable(const TableDef& def) {
+  conn_->CheckOpen();
+  Connection& c = *conn_;
+  if (c.FindTable(def.name)) c.Fail(err::kTableExists, "Table '" + def.name + "' already exists.");
+  CheckFields(c, def.name, def.fields);
+  std::vector<bool> notNull(def.fields.size(), false);
+  std::vector<std::string> indexSql;
+  for (size_t i = 0; i < def.indexes.size(); ++i) {
+    const auto& ix = def.indexes[i];
+    if (ix.name.empty()) c.Fail(err::kSyntaxInCreateTable, "An index of table '" + def.name + "' has no name.");
+    for (size_t j = 0; j < i; ++j) {
+      if (EqualNoCase(def.indexes[j].name, ix.name)) {
+        c.Fail(err::kIndexExists, "Table '" + def.name + "' already has an index named '" + ix.name + "'.");
+      }
+    }
+    size_t field = def.fields.size();
+    for (size_t f = 0; f < def.fields.size(); ++f) {
+      if (EqualNoCase(def.fields[f].name, ix.field)) field = f;
+    }
+    if (field == def.fields.size()) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + ix.field + "'.");
+    if (ix.primary) notNull[field] = true;
+    indexSql.push_back(std::string(ix.unique || ix.primary ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                       Quote(StoredIndexName(def.name, ix.name)) + " ON " + Quote(def.name) + " (" +
+                       Quote(def.fields[field].name) + ")");
+  }
+  c.BeginWrite();
+  // The table and its indexes appear together or not at all.
+  c.Exec("SAVEPOINT append_table");
+  try {
+    c.Exec(CreateTableSql(def.name, def.fields, notNull));
+    for (const auto& s : indexSql) c.Exec(s);
+    c.Exec("RELEASE append_table");
+  } catch (const Error&) {
+    sqlite3_exec(c.Handle(), "ROLLBACK TO append_table", nullptr, nullptr, nullptr);
+    sqlite3_exec(c.Handle(), "RELEASE append_table", nullptr, nullptr, nullptr);
+    c.AfterFailedWrite();
+    c.SchemaChanged();
+    throw;
+  }
+  c.SchemaChanged();
+}
+
+std::vector<TableDef> Database::TableDefs() const {
+  conn_->CheckOpen();
+  std::vector<TableDef> defs;
+  for (const auto& name : conn_->TableNames()) defs.push_back(conn_->Table(name)->Def());
+  return defs;
+}
+
+void Database::Commit() { conn_->Commit(); }
+
+void Database::Close() { conn_->Close(); }
+
+const std::filesystem::path& Database::File() const { return conn_->File(); }
+
+}  // namespace prax::db
