@@ -1,0 +1,94 @@
+#include "activity/lookup_list.h"
+
+#include <string>
+
+#include "app/status.h"
+#include "platform/error.h"
+#include "platform/text.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+int16_t ToId(const db::Value& v, const LookupSpec& spec) {
+  const int64_t id = v.AsInt();
+  if (id < INT16_MIN || id > INT16_MAX) {
+    throw Error(err::kOverflow, "Overflow: " + std::string(spec.table) + " holds the id " + std::to_string(id) +
+                                    ", outside the range -32768 to 32767");
+  }
+  return static_cast<int16_t>(id);
+}
+
+}  // namespace
+
+void LookupList::Prime(db::Database& db) {
+  max_ = 0;
+  std::string sql = "SELECT MAX(";
+  sql += spec_.idColumn;
+  sql += ") AS ";
+  sql += spec_.maxAlias;
+  sql += " FROM ";
+  sql += spec_.table;
+  auto rs = db.OpenRecordset(sql);
+  const db::Value v = rs->Get(spec_.maxAlias);
+  if (!v.IsNull()) max_ = vb::CInt(static_cast<double>(v.AsInt()));
+  rs->Close();
+}
+
+void LookupList::Open(db::Database& db, Status* status) {
+  std::string sql = "SELECT * FROM ";
+  sql += spec_.table;
+  rs_ = db.OpenRecordset(sql);
+  status_ = status;
+}
+
+int16_t LookupList::Get(std::string_view name) {
+  if (!rs_) {
+    throw Error(err::kOtherEngineError,
+                "The list " + std::string(spec_.table) + " is not open; it is opened at the start of each pass");
+  }
+  const std::string_view trimmed = text::Trim(name);
+  if (trimmed.empty()) {
+    // No list row can hold an empty name; refuse before an id is spent on it.
+    throw Error(err::kZeroLengthString, "Field '" + std::string(spec_.table) + "." + std::string(spec_.nameColumn) +
+                                            "' cannot be a zero-length string");
+  }
+
+  std::string criteria;
+  criteria.reserve(spec_.nameColumn.size() + trimmed.size() + 5);
+  criteria += spec_.nameColumn;
+  criteria += " = '";
+  criteria += trimmed;
+  criteria += '\'';
+  rs_->FindFirst(criteria);
+
+  int16_t id;
+  if (rs_->NoMatch()) {
+    if (max_ == INT16_MAX) {
+      throw Error(err::kOverflow, "Overflow: the list " + std::string(spec_.table) + " already holds id 32767");
+    }
+    id = ++max_;  // spent even when the row below is refused
+    try {
+      rs_->AddNew();
+      rs_->Set(spec_.idColumn, db::Value(int{id}));
+      rs_->Set(spec_.nameColumn, db::Value(std::string(trimmed)));
+      rs_->Update();
+    } catch (const Error&) {
+      TryStep([&] { rs_->CancelUpdate(); });
+      throw;
+    }
+  } else {
+    id = ToId(rs_->Get(spec_.idColumn), spec_);
+  }
+  if (status_ != nullptr) status_->Yield();
+  return id;
+}
+
+void LookupList::Close() {
+  auto rs = std::move(rs_);
+  status_ = nullptr;
+  if (rs) rs->Close();
+}
+
+}  // namespace prax

@@ -1,0 +1,128 @@
+#include "job/file_list.h"
+
+#include <string>
+
+#include "platform/datetime.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+int Digits(std::string_view s) {
+  int v = 0;
+  for (char c : s) v = v * 10 + (c - '0');
+  return v;
+}
+
+std::string DateText(const dt::Date& d) {
+  return dt::FormatYyMmDd(d) + "  -  " + std::to_string(dt::SerialDay(d));
+}
+
+Error BadName(std::string_view name, std::string_view why) {
+  return Error(err::kInvalidCall,
+               "Log file " + std::string(name) + " " + std::string(why) + "; the file is not loaded");
+}
+
+// One entry for a listed (upper-cased) name, or nothing when the name is not a
+// log name this system writes. An entry must lead back to the same file name,
+// so that a day is never loaded from another file than the one it was dated by.
+std::string EntryFor(std::string_view dirText, std::string_view upper, std::string_view ext) {
+  std::string entry;
+  if (text::StartsWith(upper, "PRAX")) {
+    entry = std::string(text::Left(DayNameToDate(dirText, upper), 8));
+    entry += text::Mid(upper, 5, 3);
+  } else if (text::StartsWith(upper, "20") || text::StartsWith(upper, "19")) {
+    entry = std::string(text::Left(DateNameToDate(upper), 8));
+    entry += text::Left(upper, 2);
+    entry += '*';
+  } else {
+    return {};
+  }
+  if (!text::EqualsIgnoreCase(EntryFileName(entry, ext), upper)) return {};
+  return entry;
+}
+
+}  // namespace
+
+FileList BuildFileList(std::string_view dirText, std::string_view ext) {
+  FileList list(1);
+  const std::string pattern = "*." + std::string(ext);
+  for (const fs::DirEntry& e : fs::List(dirText, pattern)) {
+    if (e.isDirectory) continue;
+    const std::string upper = text::ToUpperAscii(e.name);
+    std::string entry;
+    // A name that does not give a valid date (or whose file vanished since the
+    // listing) is passed over; the run goes on with the next file.
+    if (!TryStep([&] { entry = EntryFor(dirText, upper, ext); })) continue;
+    if (!entry.empty()) list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+std::string DayNameToDate(std::string_view dirText, std::string_view name) {
+  const std::string_view digits = text::Mid(name, 5, 3);
+  if (digits.size() != 3 || !AllDigits(digits)) {
+    throw BadName(name, "has no three-digit day number after PRAX");
+  }
+  const int day = Digits(digits);
+  if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
+  const std::string path = std::string(dirText) + "\\" + std::string(name);
+  const auto modified = fs::LastModified(path);
+  if (!modified) throw Error(err::kFileNotFound, "File not found: " + path);
+  return DateText(dt::FromYearDay(modified->year, day - 1));
+}
+
+std::string DateNameToDate(std::string_view name) {
+  const std::string_view digits = text::Left(name, 8);
+  if (digits.size() != 8 || !AllDigits(digits)) throw BadName(name, "does not begin with a date yyyymmdd");
+  const int year = Digits(digits.substr(0, 4));
+  const int month = Digits(digits.substr(4, 2));
+  const int day = Digits(digits.substr(6, 2));
+  if (!dt::IsValid(year, month, day)) throw BadName(name, "does not name a valid date");
+  return DateText(dt::Date{year, month, day});
+}
+
+std::string AddCentury(std::string_view yymmdd) {
+  std::string out = vb::Val(text::Left(yymmdd, 2)) > 90 ? "19" : "20";
+  out += yymmdd;
+  return out;
+}
+
+int32_t EntryDateKey(std::string_view entry) {
+  std::string yymmdd;
+  yymmdd.reserve(6);
+  yymmdd += text::Mid(entry, 1, 2);
+  yymmdd += text::Mid(entry, 4, 2);
+  yymmdd += text::Mid(entry, 7, 2);
+  return vb::CLng(vb::Val(AddCentury(yymmdd)));
+}
+
+std::string EntryFileName(std::string_view entry, std::string_view ext) {
+  std::string name;
+  if (!entry.empty() && entry.back() == '*') {
+    name += text::Mid(entry, 9, 2);
+    name += text::Mid(entry, 1, 2);
+    name += text::Mid(entry, 4, 2);
+    name += text::Mid(entry, 7, 2);
+  } else {
+    name = "PRAX";
+    name += text::Mid(entry, 9, 3);
+  }
+  name += '.';
+  name += ext;
+  return name;
+}
+
+}  // namespace prax
