@@ -1,0 +1,57 @@
+#include "alerts/load_alert_logs.h"
+
+#include <string>
+
+#include "alerts/parse_alert_log.h"
+#include "alerts/write_alert_hours.h"
+#include "app/run_context.h"
+#include "app/status.h"
+#include "platform/error.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view userDir, const FileList& fileList,
+                  db::Recordset& alertRs) {
+  Status& status = *ctx.status;
+  status.SetStatus("Updating history database from AlertSystem...");
+
+  const int n = static_cast<int>(fileList.size()) - 1;
+  AlertCounts counts;
+  bool strict = false;  // from the first write on, a failure ends the loader
+  int loaded = 0;
+
+  for (int i = 1; i <= n; ++i) {
+    const std::string& entry = fileList[static_cast<std::size_t>(i)];
+    const bool byDate = !entry.empty() && entry.back() == '*';
+    const std::string path = std::string(userDir) + "\\" + EntryFileName(entry, "PXL");
+    try {
+      // Already loaded when AlertSystem holds any row of this user for the day.
+      ctx.SqlText = "Data_Date =" + std::to_string(EntryDateKey(entry));
+      alertRs.FindFirst(ctx.SqlText);
+      if (alertRs.NoMatch()) {
+        counts.Clear();
+        status.UpdateLog((byDate ? "    Loading-1: " : "    Loading-2: ") + entry);
+        const AlertLogOutcome outcome = ParseAlertLog(ctx, state, counts, path, entry);
+        if (outcome.read == AlertLogRead::kUnreadable) {
+          // Nothing of the day is written, so the next run tries it again.
+          status.UpdateLog("    Skipped: " + path + ": " + outcome.reason);
+        } else {
+          strict = true;
+          WriteAlertHours(ctx, counts, entry, alertRs);
+          if (outcome.read == AlertLogRead::kParsed) ++loaded;
+        }
+      }
+    } catch (const Error& e) {
+      // Before the first write a failing search passes the day over.
+      if (strict) throw e.WithContext("Alert log " + path);
+    }
+    status.SetFilePercent(vb::ProgressPercent(i, n));
+    status.Yield();
+  }
+
+  status.EndBusy();
+  return loaded;
+}
+
+}  // namespace prax

@@ -1,0 +1,182 @@
+// AlertSystem rows from the writer, and the loader over a user's day list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "alert_fixture.h"
+#include "alerts/write_alert_hours.h"
+#include "job/file_list.h"
+#include "platform/error.h"
+#include "platform/vbnum.h"
+
+namespace {
+
+using praxtest::AlertDbTest;
+using Row = prax::AlertCounts::Row;
+
+// One AlertSystem row as sqlite3 prints SELECT *: the columns not named are 0.
+std::string AlertRow(int date, const char* hour, const std::map<std::string, int>& counts) {
+  std::string line = "5|" + std::to_string(date) + "|" + hour;
+  const auto add = [&](const std::string& col) {
+    const auto it = counts.find(col);
+    line += "|" + std::to_string(it == counts.end() ? 0 : it->second);
+  };
+  for (const std::string dev : {"Key", "Mouse"}) {
+    for (const char* kind : {"_Given", "_Taken", "_Skipped"}) {
+      for (int l = 1; l <= 5; ++l) add(dev + "_L" + std::to_string(l) + kind);
+    }
+    add(dev + "_Work_Mins");
+    add(dev == "Key" ? "Keystrokes" : "Mouse_Seconds");
+  }
+  for (const char* col : {"StretchTimers_Given", "Restarts", "Settings_Cycled", "Error_Keys"}) add(col);
+  return line + "\n";
+}
+
+class AlertWriteTest : public AlertDbTest {
+ protected:
+  std::string AlertRows() { return Query("SELECT * FROM AlertSystem ORDER BY Data_Date, Data_Hour;"); }
+  int Load(const prax::FileList& files) {
+    status.captions.clear();
+    return prax::LoadAlertLogs(ctx, state, UserDir(), files, *alertRs);
+  }
+};
+
+TEST_F(AlertWriteTest, WriterStoresSlotsWithCountsAndStopsAtARefusedRow) {
+  prax::AlertCounts c;
+  prax::WriteAlertHours(ctx, c, "02-12-0320*", *alertRs);
+  EXPECT_EQ(AlertRows(), "");
+  c.At(0, Row::kKeystrokes, 0) = 40;
+  c.At(15, Row::kKeystrokes, 0) = 40;
+  c.At(16, Row::kMouseGiven, 3) = 2;
+  c.At(16, Row::kMouseSkipped, 5) = 1;
+  c.At(20, Row::kKeyGiven, 6) = 1;  // never stored, but gives the slot a row
+  prax::WriteAlertHours(ctx, c, "02-12-0320*", *alertRs);
+  const std::string rows = AlertRow(20021203, "00", {{"Keystrokes", 40}}) +
+                           AlertRow(20021203, "15", {{"Keystrokes", 40}}) +
+                           AlertRow(20021203, "16", {{"Mouse_L3_Given", 2}, {"Mouse_L5_Skipped", 1}}) +
+                           AlertRow(20021203, "20", {});
+  EXPECT_EQ(AlertRows(), rows);
+
+  prax::AlertCounts big;
+  big.At(1, Row::kRestarts, 0) = 1;
+  big.At(3, Row::kKeyWorkMins, 0) = 32768;  // a 16-bit column
+  big.At(5, Row::kRestarts, 0) = 1;
+  EXPECT_THROW(prax::WriteAlertHours(ctx, big, "99-12-31365", *alertRs), prax::Error);
+  EXPECT_EQ(AlertRows(), AlertRow(19991231, "01", {{"Restarts", 1}}) + rows);
+}
+
+TEST_F(AlertWriteTest, LoaderSkipsLoadedDaysAndShowsProgress) {
+  dir.Write("PX000005.DIR/20021203.PXL", "STARTED\r\n");
+  dir.Write("PX000005.DIR/PRAX365.PXL", "STARTED\r\n");
+  const prax::FileList files{"", "02-12-0320*", "99-12-31365", "02-12-0420*"};  // the last has no file
+  EXPECT_EQ(Load(files), 2);
+  EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 99-12-31365",
+                                                  "    Loading-1: 02-12-0420*"}));
+  EXPECT_EQ(ctx.SqlText, "Data_Date =20021204");
+  EXPECT_EQ(status.Message(), "Status: Updating history database from AlertSystem...");
+  EXPECT_FALSE(status.Busy());
+  EXPECT_EQ(status.captions, (std::vector<std::string>{" 33% ", " 66% ", " 100% "}));
+  EXPECT_EQ(AlertRows(), AlertRow(19991231, "00", {{"Restarts", 1}}) + AlertRow(20021203, "00", {{"Restarts", 1}}));
+
+  // Everything loaded: nothing opened, nothing logged, progress still runs.
+  status.log.clear();
+  dir.Write("PX000005.DIR/20021203.PXL", "STARTED\r\nSTARTED\r\n");
+  EXPECT_EQ(Load({"", "02-12-0320*", "99-12-31365"}), 0);
+  EXPECT_TRUE(status.log.empty());
+  EXPECT_EQ(status.captions, (std::vector<std::string>{" 50% ", " 100% "}));
+  EXPECT_EQ(Query("SELECT count(*) FROM AlertSystem;"), "2\n");
+
+  prax::FileList hundred(1);
+  for (int d = 1; d <= 100; ++d) hundred.push_back("02-01-01" + prax::vb::Format(d, "000"));  // no such files
+  EXPECT_EQ(Load(hundred), 0);
+  EXPECT_EQ(std::count(status.captions.begin(), status.captions.end(), " 28% "), 1);
+  EXPECT_EQ(std::count(status.captions.begin(), status.captions.end(), " 29% "), 0);  // day 29 shows 28
+}
+
+TEST_F(AlertWriteTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
+  std::string cycled;
+  for (int i = 0; i < 32768; ++i) cycled += "CYCLED\r\n";  // too many for Settings_Cycled
+  dir.Write("PX000005.DIR/20021203.PXL/locked", "");
+  dir.Write("PX000005.DIR/20021204.PXL", "User Action: Drill*021204 10\r\nSTARTED\r\n");
+  dir.Write("PX000005.DIR/20021205.PXL", cycled);
+  dir.Write("PX000005.DIR/20021206.PXL", "STARTED\r\n");
+  try {
+    Load({"", "02-12-0320*", "02-12-0420*", "02-12-0520*", "02-12-0620*"});
+    ADD_FAILURE() << "no error";
+  } catch (const prax::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("Alert log " + UserDir() + "\\20021205.PXL: "), std::string::npos)
+        << e.what();
+  }
+  ASSERT_EQ(status.log.size(), 4u);
+  EXPECT_EQ(status.log[1].rfind("    Skipped: " + UserDir() + "\\20021203.PXL: ", 0), 0u) << status.log[1];
+  EXPECT_EQ(AlertRows(), AlertRow(20021204, "00", {{"Restarts", 1}}));
+  EXPECT_EQ(UsageRows(), "5|20021204|'10'|1\n");
+}
+
+// Two days of one user into a fresh database, every row worked out by hand.
+TEST_F(AlertWriteTest, TwoDaysEndToEnd) {
+  dir.Write("PX000005.DIR/20021203.PXL",
+            "STARTED\r\n"
+            "User Entry:  Ache-- Wrist\r\n"
+            "User Notes: Stiff\r\n"
+            "001 0905 100 0 1 0 30 0 1 0 0 0 x\r\n"
+            "001 0906 50 1 2 0 10 0 2 0 0 0 x\r\n"
+            "Stretch Alert\r\n"
+            "001 1010 20 0 2 0 0 1 2 0 0 0 x\r\n"
+            "User Action: Drill*021203 10");  // no line end on the last line
+  praxtest::SetMTime(dir.Write("PX000005.DIR/prax032.pxl",
+                               "User Action: Saw*030201 08\r\n"
+                               "001 0800 10 1 3 0 0 0 0 0 0 0 x\r\n"
+                               "001 0801 5 2 4 0 0 0 0 0 0 0 x\r\n"
+                               "Keyboard Warning at level 5\r\n"
+                               "User Entry:  ache-- Neck\r\n"
+                               "User Notes: STIFF\r\n"
+                               "CYCLED\r\n"
+                               "001 0802 99 0 9 0 0 0 0 0 0 0 RECOV\r\n"
+                               "\r\n"
+                               "001 0900 1000 0 0 0 0 0 0 0 0 0 x\r\n"),
+                     2003, 8, 9);
+  const prax::FileList files = prax::BuildFileList(UserDir(), "PXL");
+  ASSERT_EQ(files, (prax::FileList{"", "02-12-0320*", "03-02-01032"}));
+
+  EXPECT_EQ(Load(files), 2);
+  EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 03-02-01032"}));
+  const std::string day1Hour10 = AlertRow(20021203, "10", {{"Key_L1_Given", 1}, {"Key_L1_Taken", 1},
+                                                           {"Key_Work_Mins", 2}, {"Keystrokes", 150},
+                                                           {"Mouse_Work_Mins", 2}, {"Mouse_Seconds", 40},
+                                                           {"StretchTimers_Given", 1}});
+  const std::string day1Hour11 =
+      AlertRow(20021203, "11", {{"Keystrokes", 20}, {"Mouse_L1_Given", 1}, {"Mouse_L1_Taken", 1}});
+  const std::string day1Total = AlertRow(
+      20021203, "00",
+      {{"Key_L1_Given", 1}, {"Key_L1_Taken", 1}, {"Key_Work_Mins", 2}, {"Keystrokes", 170}, {"Mouse_L1_Given", 1},
+       {"Mouse_L1_Taken", 1}, {"Mouse_Work_Mins", 2}, {"Mouse_Seconds", 40}, {"StretchTimers_Given", 1},
+       {"Restarts", 1}});
+  const std::map<std::string, int> day2{{"Key_L1_Given", 1}, {"Key_L2_Given", 1}, {"Key_L2_Taken", 1},
+                                        {"Key_L1_Skipped", 1}, {"Key_Work_Mins", 2}, {"Keystrokes", 15},
+                                        {"Settings_Cycled", 1}};
+  const std::string expected =
+      day1Total + day1Hour10 + day1Hour11 + AlertRow(20030201, "00", day2) + AlertRow(20030201, "09", day2);
+  EXPECT_EQ(AlertRows(), expected);
+  const std::string notes = "5|20021203|'-1'|NULL|1|1|1\n5|20030201|' 8'|'01'|2|1|1\n";
+  const std::string usage = "5|20021203|'10'|1\n5|20030201|'08'|2\n";
+  EXPECT_EQ(NoteRows(), notes);
+  EXPECT_EQ(UsageRows(), usage);
+  EXPECT_EQ(ListRows("EMSToolsList"), "1|Drill\n2|Saw\n");
+  EXPECT_EQ(ListRows("BodyPartsList"), "1|Wrist\n2|Neck\n");
+  EXPECT_EQ(ListRows("DiscomfortsList"), "1|Ache\n");
+  EXPECT_EQ(ListRows("NotesList"), "1|Stiff\n");
+
+  // The next run adds nothing.
+  status.log.clear();
+  EXPECT_EQ(Load(prax::BuildFileList(UserDir(), "PXL")), 0);
+  EXPECT_TRUE(status.log.empty());
+  EXPECT_EQ(AlertRows(), expected);
+  EXPECT_EQ(NoteRows(), notes);
+  EXPECT_EQ(UsageRows(), usage);
+  EXPECT_EQ(ListRows("NotesList"), "1|Stiff\n");
+}
+
+}  // namespace
