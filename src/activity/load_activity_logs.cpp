@@ -1,0 +1,73 @@
+#include "activity/load_activity_logs.h"
+
+#include "activity/parse_activity_log.h"
+#include "activity/write_error_keys.h"
+#include "app/run_context.h"
+#include "app/status.h"
+#include "platform/error.h"
+#include "platform/text.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+// The log of an entry: a dated entry ("yy-mm-dd" & century & "*") gives
+// UserDir\yyyymmdd.PXT, a day-number entry ("yy-mm-dd" & nnn) UserDir\PRAXnnn.PXT.
+std::string ActivityLogPath(std::string_view userDir, std::string_view entry) {
+  std::string path(userDir);
+  if (text::EndsWith(entry, "*")) {
+    path += '\\';
+    path += text::Mid(entry, 9, 2);
+    path += text::Mid(entry, 1, 2);
+    path += text::Mid(entry, 4, 2);
+    path += text::Mid(entry, 7, 2);
+  } else {
+    path += "\\PRAX";
+    path += text::Mid(entry, 9, 3);
+  }
+  path += ".PXT";
+  return path;
+}
+
+}  // namespace
+
+int LoadActivityLogs(RunContext& ctx, ActivityParserState& state, std::string_view userDir,
+                     const FileList& fileList, db::Recordset& activityRs) {
+  Status& status = *ctx.status;
+  status.SetStatus("Updating history database from Activity System...");
+
+  int16_t n = 0;
+  TryStep([&] { n = vb::CInt(static_cast<double>(fileList.empty() ? 0 : fileList.size() - 1)); });
+
+  int parsed = 0;
+  for (int i = 1; i <= n; ++i) {
+    const std::string& entry = fileList[static_cast<std::size_t>(i)];
+
+    // A day counts as loaded once the user's rows hold its date. A day whose
+    // date cannot be formed or searched is left for a later run.
+    bool load = false;
+    TryStep([&] {
+      ctx.SqlText = "Data_Date =" + std::to_string(EntryDateKey(entry));
+      activityRs.FindFirst(ctx.SqlText);
+      load = activityRs.NoMatch();
+    });
+
+    if (load) {
+      state.ClearHourKeyCounts();
+      std::string path;
+      TryStep([&] { path = ActivityLogPath(userDir, entry); });
+      ++parsed;
+      TryStep([&] { ParseActivityLog(ctx, state, path, fileList, i, activityRs); });
+      TryStep([&] { WriteDayErrorKeys(ctx, state, fileList, i, activityRs); });
+    }
+
+    status.SetFilePercent(vb::ProgressPercent(i, n));
+    status.Yield();
+  }
+
+  status.EndBusy();
+  return parsed;
+}
+
+}  // namespace prax
