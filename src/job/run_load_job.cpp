@@ -1,0 +1,215 @@
+#include "job/run_load_job.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "activity/load_activity_logs.h"
+#include "activity/parse_activity_log.h"
+#include "alerts/load_alert_logs.h"
+#include "app/run_context.h"
+#include "app/status.h"
+#include "db/create_history_database.h"
+#include "job/file_list.h"
+#include "job/user_dir.h"
+#include "platform/datetime.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+// Rows per History table, read from the committed file through a separate
+// read-only connection (the file is an SQLite database in WAL mode, so this
+// reader never blocks the job's writer). A table that cannot be counted is
+// left out.
+std::map<std::string, int64_t> CountRows(const std::filesystem::path& file) {
+  std::map<std::string, int64_t> counts;
+  sqlite3* h = nullptr;
+  if (sqlite3_open_v2(file.string().c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(h);
+    return counts;
+  }
+  for (const db::TableDef& table : HistorySchema()) {
+    const std::string sql = "SELECT count(*) FROM \"" + table.name + "\"";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+      counts[table.name] = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(h);
+  return counts;
+}
+
+std::unique_ptr<db::Recordset> OpenUserRecordset(RunContext& ctx, std::string_view table, int32_t user) {
+  ctx.SqlText = "SELECT * FROM " + std::string(table) + " WHERE " + std::string(table) + ".User_Num =" + vb::Str(user);
+  return ctx.Db->OpenRecordset(ctx.SqlText);
+}
+
+void CloseRecordset(std::unique_ptr<db::Recordset>& rs) {
+  if (rs) rs->Close();
+  rs.reset();
+}
+
+void ShowUserProgress(RunContext& ctx, int32_t user) {
+  ctx.status->SetUserPercent(vb::ProgressPercent(user, ctx.UserSlotCount));
+}
+
+// Pass 1: every user's alert logs.
+void AlertPass(RunContext& ctx, LoadSummary& summary, AlertParserState& state, int32_t userStart, int32_t userEnd) {
+  Status& status = *ctx.status;
+  db::Database& db = *ctx.Db;
+
+  // Priming: tools and body parts tolerant, discomforts and notes strict.
+  TryStep([&] { ctx.Tools.Prime(db); });
+  TryStep([&] { ctx.BodyParts.Prime(db); });
+  ctx.Discomforts.Prime(db);
+  ctx.Notes.Prime(db);
+
+  ctx.Tools.Open(db, &status);
+  ctx.SqlText = "SELECT * FROM EMSSystemUsage";
+  ctx.SystemUsageRs = db.OpenRecordset(ctx.SqlText);
+  ctx.BodyParts.Open(db, &status);
+  ctx.Discomforts.Open(db, &status);
+  ctx.SqlText = "SELECT * FROM UserNotes";
+  ctx.UserNotesRs = db.OpenRecordset(ctx.SqlText);
+  ctx.Notes.Open(db, &status);
+
+  for (int32_t u = userStart; u <= userEnd; ++u) {
+    const std::string userText = vb::Str(u);
+    status.SetLoading("Pass 1, User" + userText + ":");
+    status.UpdateLog("  Pass 1, User" + userText + ":");
+    try {
+      const std::string userDir = UserDirPath(ctx.NetworkDir, u);
+      ctx.CurrentUser = u;
+      const FileList fileList = BuildFileList(userDir, "PXL");
+      if (fileList.size() > 1) {
+        std::unique_ptr<db::Recordset> alertRs = OpenUserRecordset(ctx, "AlertSystem", u);
+        status.Yield();
+        summary.alertDaysLoaded += LoadAlertLogs(ctx, state, userDir, fileList, *alertRs);
+        CloseRecordset(alertRs);
+      }
+      ctx.Db->Commit();
+    } catch (const Error& e) {
+      throw e.WithContext("Loading alert logs of user" + userText);
+    }
+    ShowUserProgress(ctx, u);
+  }
+
+  ctx.Tools.Close();
+  ctx.BodyParts.Close();
+  ctx.Discomforts.Close();
+  CloseRecordset(ctx.UserNotesRs);
+  ctx.Notes.Close();
+  CloseRecordset(ctx.SystemUsageRs);
+}
+
+// Pass 2: every user's activity logs.
+void ActivityPass(RunContext& ctx, LoadSummary& summary, ActivityParserState& state, int32_t userStart,
+                  int32_t userEnd) {
+  Status& status = *ctx.status;
+  db::Database& db = *ctx.Db;
+
+  // Priming, tolerant throughout.
+  TryStep([&] { ctx.Notes.Prime(db); });
+  TryStep([&] { ctx.Apps.Prime(db); });
+  TryStep([&] { ctx.Windows.Prime(db); });
+  TryStep([&] { ctx.Projects.Prime(db); });
+  TryStep([&] { ctx.Tasks.Prime(db); });
+
+  ctx.Apps.Open(db, &status);
+  ctx.Windows.Open(db, &status);
+  ctx.Projects.Open(db, &status);
+  ctx.Tasks.Open(db, &status);
+  ctx.Notes.Open(db, &status);
+  ctx.SqlText = "SELECT * FROM ProjectNotes";
+  ctx.ProjectNotesRs = db.OpenRecordset(ctx.SqlText);
+
+  for (int32_t u = userStart; u <= userEnd; ++u) {
+    const std::string userText = vb::Str(u);
+    status.SetLoading("Pass 2, User" + userText + ":");
+    try {
+      const std::string userDir = UserDirPath(ctx.NetworkDir, u);
+      ctx.CurrentUser = u;
+      const FileList fileList = BuildFileList(userDir, "PXT");
+      if (fileList.size() > 1) {
+        std::unique_ptr<db::Recordset> activityRs = OpenUserRecordset(ctx, "ActivitySystem", u);
+        status.Yield();
+        summary.activityDaysLoaded += LoadActivityLogs(ctx, state, userDir, fileList, *activityRs);
+        CloseRecordset(activityRs);
+      }
+      ctx.Db->Commit();
+    } catch (const Error& e) {
+      throw e.WithContext("Loading activity logs of user" + userText);
+    }
+    ShowUserProgress(ctx, u);
+    status.Yield();
+  }
+
+  ctx.Apps.Close();
+  ctx.Windows.Close();
+  ctx.Projects.Close();
+  ctx.Notes.Close();
+  CloseRecordset(ctx.ProjectNotesRs);
+  ctx.Tasks.Close();
+}
+
+}  // namespace
+
+LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
+  Status& status = *ctx.status;
+  LoadSummary summary;
+  status.SetRunning(true);
+
+  // The parser states live for the whole job: what they carry goes from one
+  // user to the next.
+  auto alertState = std::make_unique<AlertParserState>();
+  auto activityState = std::make_unique<ActivityParserState>();
+
+  const std::filesystem::path dbFile = fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB");
+  ctx.Db = db::Database::Open(dbFile);
+  const std::map<std::string, int64_t> rowsBefore = CountRows(dbFile);
+
+  status.MarkPhase("Loading AlertSystems, Start");
+  status.UpdateLog(" ");
+  status.UpdateLog("Starting Job - " + dt::NowLongDate());
+
+  try {
+    AlertPass(ctx, summary, *alertState, userStart, userEnd);
+    status.MarkPhase("Loading PXTs, Start");
+    ActivityPass(ctx, summary, *activityState, userStart, userEnd);
+  } catch (const Error&) {
+    // The job ends here; what was written so far stays.
+    TryStep([&] { ctx.Db->Commit(); });
+    throw;
+  }
+
+  // Pass 3, tolerant throughout.
+  status.MarkPhase("Loading error keys, Start");
+  for (int32_t u = userStart; u <= userEnd; ++u) {
+    status.SetLoading("Pass 3, User" + vb::Str(u) + ":");
+    ctx.CurrentUser = u;
+    TryStep([&] { WriteUserErrorKeys(ctx, u); });
+    TryStep([&] { ctx.Db->Commit(); });
+  }
+
+  TryStep([&] { ctx.Db->Close(); });
+  ctx.Db.reset();
+  for (const auto& [table, rows] : CountRows(dbFile)) {
+    const auto before = rowsBefore.find(table);
+    if (before != rowsBefore.end()) summary.rowsAdded[table] = rows - before->second;
+  }
+  summary.usersProcessed = userEnd >= userStart ? int32_t{userEnd} - userStart + 1 : 0;
+  status.MarkPhase("Done.");
+  status.SetRunning(false);
+  status.EndBusy();
+  return summary;
+}
+
+}  // namespace prax
