@@ -1,0 +1,33 @@
+#pragma once
+// Small helpers shared by the network merge and its clearing: which names
+// may be joined to a directory without leading out of it, and reporting to a
+// status display that may be absent.
+
+#include <filesystem>
+#include <string_view>
+
+namespace prax {
+
+class Status;
+
+namespace merge {
+
+// A single file or folder name: not empty, not "." or "..", and without a
+// path separator or drive colon.
+bool IsPlainName(std::string_view name);
+// A path text with a ".." component (either separator).
+bool HasParentComponent(std::string_view pathText);
+// The entry itself is a symbolic link (never followed by the merge).
+bool IsSymlink(std::string_view pathText);
+// Deletes a symbolic link itself (never what it points to). Error 75 naming
+// it when that fails.
+void RemoveLink(std::string_view pathText);
+// A directory's real path made absolute and free of links, dots and a
+// trailing separator, for comparing two directory texts.
+std::filesystem::path CanonicalDir(std::string_view dirText);
+
+void Say(Status* status, std::string_view text);
+void Yield(Status* status);
+
+}  // namespace merge
+}  // namespace prax

@@ -1,0 +1,52 @@
+#include "master/user_slot_count.h"
+
+#include <string>
+
+#include "db/engine.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+
+namespace prax {
+
+namespace {
+
+// n of a Sub_Dir "PXnnnnnn.DIR" (letters in any case), or -1 for any other text.
+int32_t SlotNumber(std::string_view subDir) {
+  if (subDir.size() != 12) return -1;
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  if (upper(subDir[0]) != 'P' || upper(subDir[1]) != 'X') return -1;
+  if (subDir[8] != '.' || upper(subDir[9]) != 'D' || upper(subDir[10]) != 'I' || upper(subDir[11]) != 'R') return -1;
+  int32_t n = 0;
+  for (std::size_t i = 2; i < 8; ++i) {
+    if (subDir[i] < '0' || subDir[i] > '9') return -1;
+    n = n * 10 + (subDir[i] - '0');
+  }
+  return n;
+}
+
+}  // namespace
+
+int32_t UserSlotCount(std::string_view networkDir) {
+  const std::string file = std::string(networkDir) + "MASTER.MDB";
+  if (!fs::Exists(file) || fs::IsDirectory(file)) return 0;
+  int32_t highest = 0;
+  try {
+    auto db = db::Database::Open(fs::RealPath(file));
+    auto rs = db->OpenRecordset("SELECT Sub_Dir FROM Users");
+    while (!rs->Eof()) {
+      const db::Value v = rs->Get("Sub_Dir");
+      if (v.IsText()) {
+        const int32_t n = SlotNumber(v.AsText());
+        if (n > highest) highest = n;
+      }
+      rs->MoveNext();
+    }
+    rs->Close();
+    db->Close();
+  } catch (const Error&) {
+    return 0;
+  }
+  return highest;
+}
+
+}  // namespace prax

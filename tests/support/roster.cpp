@@ -1,0 +1,45 @@
+#include "roster.h"
+
+#include <cstdio>
+
+#include "db/engine.h"
+
+namespace praxtest {
+
+void MakeRoster(const std::filesystem::path& path, const std::vector<RosterRow>& rows) {
+  using prax::db::FieldType;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  auto db = prax::db::Database::Create(path);
+  prax::db::TableDef users;
+  users.name = "Users";
+  users.fields = {{"User_Id", FieldType::Text, 20},
+                  {"Last_Name", FieldType::Text, 30},
+                  {"First_Name", FieldType::Text, 30},
+                  {"Middle_Init", FieldType::Text, 1},
+                  {"Sub_Dir", FieldType::Text, 12}};
+  users.indexes = {{"Sub_Dir_Ix", "Sub_Dir", false, false}};
+  db->AppendTable(users);
+  auto rs = db->OpenRecordset("SELECT * FROM Users");
+  auto put = [&](const char* field, const std::string& v) {
+    if (!v.empty()) rs->Set(field, prax::db::Value(v));
+  };
+  for (const RosterRow& r : rows) {
+    rs->AddNew();
+    put("User_Id", r.userId);
+    put("Last_Name", r.lastName);
+    put("First_Name", r.firstName);
+    put("Middle_Init", r.middleInit);
+    put("Sub_Dir", r.subDir);
+    rs->Update();
+  }
+  rs->Close();
+  db->Close();
+}
+
+std::string SlotDir(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "PX%06d.DIR", n);
+  return buf;
+}
+
+}  // namespace praxtest
