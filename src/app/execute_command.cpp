@@ -1,0 +1,144 @@
+#include "app/execute_command.h"
+
+#include "app/startup.h"
+#include "app/status.h"
+#include "db/create_history_database.h"
+#include "master/master_database.h"
+#include "master/user_slot_count.h"
+#include "platform/datetime.h"
+#include "platform/fs.h"
+#include "platform/listio.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+// Runs one operation of the command; an Error it raises goes on with the
+// operation named in front of its message.
+template <class F>
+void Step(const char* operation, F&& f) {
+  try {
+    std::forward<F>(f)();
+  } catch (const Error& e) {
+    throw e.WithContext(operation);
+  }
+}
+
+void ShowAllDone(Status& status) {
+  status.SetFilePercent(100);
+  status.SetUserPercent(100);
+}
+
+}  // namespace
+
+void PrepareCommand(RunContext& ctx) {
+  ctx.NetworkDir = ReadNetworkDir(ctx);
+  ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
+}
+
+std::optional<std::string> RangeMessage(const WindowChoices& choices) {
+  if (choices.universe != 1) return std::nullopt;
+  const double start = vb::Val(choices.startText);
+  const double end = vb::Val(choices.endText);
+  if (start < 1) {
+    return "You have selected a starting record number of less than 1.  Please change the starting "
+           "record number and try again.";
+  }
+  if (end < 1) {
+    return "You have selected an ending record number of less than 1.  Please change the ending "
+           "record number and try again.";
+  }
+  if (end < start) {
+    return "You have selected a starting record number greater than the ending record number.  "
+           "Please change the either number and try again.";
+  }
+  // User numbers of a range are 16-bit; CInt rounds halves to even, so
+  // 32767.5 still reads 32768.
+  if (end >= 32767.5) {
+    return "You have selected a record number greater than 32767.  Please change the range and try "
+           "again.";
+  }
+  return std::nullopt;
+}
+
+ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
+  Status& status = *ctx.status;
+  ExecuteResult result;
+  const bool fresh = choices.creationRule == 0;
+  const bool multiple = choices.universe == 2;
+
+  status.SetRunning(true);
+  ctx.NetworkDir = ReadNetworkDir(ctx);
+
+  if (multiple) {
+    if (fresh) {
+      status.MarkPhase("Creating from multiple networks, Start");
+      Step("Merging the networks of Networks.Lst", [&] { MergeNetworks(ctx); });
+    } else {
+      status.MarkPhase("Updating from multiple networks, Start");
+    }
+  }
+  if (fresh) {
+    status.MarkPhase("Creating, Start");
+    Step("Creating the history database", [&] { CreateHistoryDatabase(ctx); });
+  }
+  ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
+
+  if (choices.onlyCreate) {
+    ShowAllDone(status);
+    status.SetStatus("Database Created.");
+    status.SetRunning(false);
+    status.EndBusy();
+    result.onlyCreated = true;
+    return result;
+  }
+
+  status.SetStatus("Altering Master database.");
+  Step("Altering Master database", [&] { ModifyMasterDatabase(ctx); });
+  if (choices.masterState == 1) {
+    status.SetStatus("Updating Master database.");
+    Step("Importing UserDefs.Prn", [&] { UpdateMasterDatabase(ctx); });
+  }
+
+  Step("Loading", [&] {
+    int16_t first = 1, last = 0;
+    if (choices.universe == 1) {
+      first = vb::CInt(vb::Val(choices.startText));
+      last = vb::CInt(vb::Val(choices.endText));
+    } else {
+      last = vb::CInt(ctx.UserSlotCount);
+    }
+    result.summary = RunLoadJob(ctx, first, last);
+  });
+
+  ShowAllDone(status);
+  status.SetStatus("Database Updated.");
+  status.SetRunning(false);
+  status.EndBusy();
+
+  Step("Writing UPDATED.DAT", [&] { WriteUpdatedDat(ctx); });
+  return result;
+}
+
+void FailCommand(RunContext& ctx, const Error& e) {
+  Status& status = *ctx.status;
+  status.SetStatus(DescribeError(e));
+  status.SetRunning(false);
+  status.EndBusy();
+}
+
+std::string DescribeError(const Error& e) { return "Error " + std::to_string(e.Number()) + ": " + e.what(); }
+
+std::string UpdatedDatBytes(std::string_view generalDate) {
+  ListWriter out;
+  out.Line({"        DB Updated Last: " + std::string(generalDate)});
+  return out.Bytes();
+}
+
+void WriteUpdatedDat(const RunContext& ctx) {
+  fs::WriteFile(ctx.NetworkDir + "UPDATED.DAT", UpdatedDatBytes(dt::NowGeneralDate()));
+  fs::WriteFile(ctx.ProgramFile("UPDATED.DAT"), UpdatedDatBytes(dt::NowGeneralDate()));
+}
+
+}  // namespace prax

@@ -1,0 +1,73 @@
+#include "app/main_controller.h"
+
+#include "app/status.h"
+
+namespace prax {
+
+const StartupInfo& MainController::Startup() {
+  info_ = RunStartup(ctx_);
+  LoadSettings(ctx_, choices_);
+  if (!info_.warnings.empty()) {
+    std::string text;
+    for (const std::string& w : info_.warnings) text += (text.empty() ? "" : "  ") + w;
+    ctx_.status->SetStatus(text);
+    ctx_.status->EndBusy();
+  }
+  return info_;
+}
+
+std::string MainController::ButtonCaption() const { return closeCaption_ ? "Close" : "Execute"; }
+
+PressResult MainController::ExecutePressed() {
+  PressResult press;
+  if (button_ == ButtonState::kRunning) {
+    // A press cannot arrive while the button is disabled; ignore it if it does.
+    press.action = PressAction::kIgnore;
+    return press;
+  }
+  TryStep([&] { PrepareCommand(ctx_); });
+  if (auto message = RangeMessage(choices_)) {
+    press.action = PressAction::kShowRangeMessage;
+    press.message = std::move(*message);
+    return press;
+  }
+  if (button_ == ButtonState::kClose) {
+    press.action = PressAction::kClose;
+    return press;
+  }
+  button_ = ButtonState::kRunning;
+  commandChoices_ = choices_;
+  press.action = commandChoices_.creationRule == 0 ? PressAction::kConfirm : PressAction::kRun;
+  return press;
+}
+
+bool MainController::ConfirmAnswered(bool yes) {
+  if (button_ != ButtonState::kRunning) return false;
+  if (!yes) button_ = closeCaption_ ? ButtonState::kClose : ButtonState::kExecute;
+  return yes;
+}
+
+CommandOutcome MainController::RunCommand() {
+  CommandOutcome outcome;
+  try {
+    outcome.result = RunExecute(ctx_, commandChoices_);
+    outcome.ok = true;
+  } catch (const Error& e) {
+    outcome.errorText = DescribeError(e);
+    FailCommand(ctx_, e);
+  } catch (const std::exception& e) {
+    const Error wrapped(err::kOtherEngineError, e.what());
+    outcome.errorText = DescribeError(wrapped);
+    FailCommand(ctx_, wrapped);
+  }
+  return outcome;
+}
+
+void MainController::CommandFinished(const CommandOutcome&) {
+  closeCaption_ = true;
+  button_ = ButtonState::kClose;
+}
+
+bool MainController::CanClose() { return CloseWork(ctx_, choices_, button_ == ButtonState::kRunning); }
+
+}  // namespace prax

@@ -1,0 +1,144 @@
+#include "app/startup.h"
+
+#include <cctype>
+
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/listio.h"
+#include "platform/profile.h"
+#include "platform/vbnum.h"
+
+namespace prax {
+
+namespace {
+
+// Reads a whole file, or nullopt when it cannot be read.
+std::optional<std::string> TryReadFile(std::string_view pathText) {
+  try {
+    return fs::ReadFile(pathText);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+// Whether a list item holds a number: after blanks, an optional sign and a
+// digit, or a full stop and a digit. vb::Val reads anything else as 0.
+bool LooksNumeric(std::string_view item) {
+  std::size_t i = 0;
+  while (i < item.size() && (item[i] == ' ' || item[i] == '\t')) ++i;
+  if (i < item.size() && (item[i] == '+' || item[i] == '-')) ++i;
+  if (i < item.size() && item[i] == '.') ++i;
+  return i < item.size() && std::isdigit(static_cast<unsigned char>(item[i]));
+}
+
+void ReadNetworksList(RunContext& ctx, StartupInfo& info) {
+  const std::string listFile = ctx.NetworkDir + "Networks.Lst";
+  if (!fs::Exists(listFile, /*includeHidden=*/true)) return;
+  const auto bytes = TryReadFile(listFile);
+  if (!bytes) {
+    info.warnings.push_back("Networks.Lst in " + ctx.NetworkDir +
+                            " cannot be read; multiple networks are not available.");
+    return;
+  }
+  info.multipleNetworks = true;
+  ListReader reader(*bytes);
+  for (int lineNo = 1; !reader.AtEnd(); ++lineNo) {
+    const std::vector<std::string> fields = SplitListLine(reader.ReadLine());
+    if (fields.size() < 3) {
+      info.warnings.push_back("Networks.Lst line " + std::to_string(lineNo) +
+                              " has fewer than three fields; that network is left out.");
+      continue;
+    }
+    if (ctx.NetworkCount == INT16_MAX) {
+      info.warnings.push_back("Networks.Lst holds more than 32767 networks; the rest are left out.");
+      break;
+    }
+    ++ctx.NetworkCount;
+    ctx.NetworkPaths.push_back(fields[0]);
+    ctx.NetworkPrefixes.push_back(fields[1]);
+    ctx.NetworkNames.push_back(fields[2]);
+    info.networks.push_back(fields[0]);
+  }
+}
+
+void ReadKeysMax(RunContext& ctx, StartupInfo& info) {
+  ctx.KeysMax = 260;
+  const std::string file = ctx.ProgramFile("KEYS.MAX");
+  if (!fs::Exists(file, /*includeHidden=*/false)) return;
+  const auto bytes = TryReadFile(file);
+  std::string item;
+  bool ok = false;
+  if (bytes) {
+    ListReader reader(*bytes);
+    if (!reader.AtEnd()) {
+      item = reader.ReadItem();
+      if (LooksNumeric(item)) {
+        ok = TryStep([&] { ctx.KeysMax = vb::CInt(vb::Val(item)); });
+      }
+    }
+  }
+  if (!ok) {
+    info.warnings.push_back("KEYS.MAX line 1 does not hold a number from -32768 to 32767 (\"" + item +
+                            "\"); the key limit 260 is used.");
+  }
+}
+
+void ReadUpdatedDat(const RunContext& ctx, StartupInfo& info) {
+  const std::string file = ctx.ProgramFile("UPDATED.DAT");
+  if (!fs::Exists(file, /*includeHidden=*/false)) return;
+  info.updateExistingEnabled = true;
+  const auto bytes = TryReadFile(file);
+  if (!bytes) {
+    info.warnings.push_back("UPDATED.DAT in the program folder cannot be read.");
+    return;
+  }
+  ListReader reader(*bytes);
+  if (reader.AtEnd()) {
+    info.warnings.push_back("UPDATED.DAT in the program folder is empty.");
+    return;
+  }
+  info.caption += reader.ReadItem();
+}
+
+}  // namespace
+
+std::string ReadIniDir(const RunContext& ctx) {
+  const std::string file = ctx.ProgramFile("INIPATH.TXT");
+  if (!fs::Exists(file, /*includeHidden=*/false)) return {};
+  const auto bytes = TryReadFile(file);
+  if (!bytes) return {};
+  const std::size_t end = bytes->find_first_of("\r\n");
+  return bytes->substr(0, end);
+}
+
+std::string ReadNetworkDir(const RunContext& ctx) {
+  const std::string dir = ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir;
+  const std::string buffer =
+      profile::ReadProfileBuffer("MAIN", "NETDIR", "Not Used", dir + "PXNET.INI", 255);
+  return profile::TrimIniValue(buffer);
+}
+
+StartupInfo RunStartup(RunContext& ctx) {
+  StartupInfo info;
+
+  ctx.IniDir = ReadIniDir(ctx);
+
+  const std::string logo = ctx.ProgramFile("SrvLogo.BMP");
+  if (fs::Exists(logo, /*includeHidden=*/false)) info.logoFile = fs::ToText(fs::RealPath(logo));
+
+  ctx.NetworkDir = ReadNetworkDir(ctx);
+
+  ctx.NetworkCount = 0;
+  ctx.NetworkPaths.clear();
+  ctx.NetworkPrefixes.clear();
+  ctx.NetworkNames.clear();
+  ReadNetworksList(ctx, info);
+  if (!info.multipleNetworks) info.networks = {ctx.NetworkDir};
+
+  ReadUpdatedDat(ctx, info);
+  ctx.AppsNoPresent = fs::Exists(ctx.ProgramFile("APPS.NO"), /*includeHidden=*/false);
+  ReadKeysMax(ctx, info);
+  return info;
+}
+
+}  // namespace prax

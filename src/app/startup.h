@@ -1,0 +1,52 @@
+#pragma once
+// Start-up: finding the network directory through INIPATH.TXT and PXNET.INI,
+// reading Networks.Lst and the tuning files of the program folder, and what
+// the window shows as a result. Used by the window and the headless runner.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/run_context.h"
+
+namespace prax {
+
+// What start-up found that the window shows.
+struct StartupInfo {
+  // Window caption: "PraxServer", followed by the text of UPDATED.DAT when the
+  // program folder holds one ("PraxServer        DB Updated Last: ...").
+  std::string caption = "PraxServer";
+  // Entries of comboNetworks, in order; the first is selected. The paths of
+  // Networks.Lst, or NetworkDir alone when that file is absent.
+  std::vector<std::string> networks;
+  // Networks.Lst exists: optUniverse(2), comboNetworks and chkMultCreateOnly
+  // are enabled.
+  bool multipleNetworks = false;
+  // UPDATED.DAT exists in the program folder: optFresh(1) is enabled.
+  bool updateExistingEnabled = false;
+  // Real path of SrvLogo.BMP when the program folder holds one (not hidden).
+  std::optional<std::string> logoFile;
+  // Problems found in the optional files, each naming the file (and line);
+  // the window shows them on the status line. Defaults were used instead.
+  std::vector<std::string> warnings;
+};
+
+// The first line of the program folder's INIPATH.TXT (normal files only),
+// whole and untrimmed; empty when the file is absent or empty.
+std::string ReadIniDir(const RunContext& ctx);
+
+// The network directory: NETDIR of section MAIN of IniDir & "PXNET.INI"
+// (default "Not Used") read into a 255-character NUL buffer and cleaned by
+// TrimIniValue. With an empty IniDir, PXNET.INI is looked for in
+// fs::DefaultProfileDir().
+std::string ReadNetworkDir(const RunContext& ctx);
+
+// The start-up sequence except the logo placement and the saved settings
+// (which the window does): sets ctx.IniDir, NetworkDir, NetworkCount and the
+// network lists, AppsNoPresent and KeysMax, and returns what the window
+// shows. Never throws: a file that cannot be used is reported in warnings
+// and its default stands. Networks.Lst lines with fewer than three fields are
+// left out; a KEYS.MAX that does not hold a 16-bit number leaves KeysMax 260.
+StartupInfo RunStartup(RunContext& ctx);
+
+}  // namespace prax

@@ -1,0 +1,324 @@
+#include "app/window/frm_pxlog.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "platform/text.h"
+
+namespace prax {
+
+namespace {
+
+constexpr char kRangeCaption[] = "Range of users from:                to:";  // 16 blanks
+constexpr char kFreshCaption[] =
+    "Create fresh database and update with any new data   (Warning! This erases current database!)";
+constexpr int kLogoInset = 7;  // 100 twips
+
+QString FromCp1252(const std::string& bytes) { return QString::fromStdString(text::Cp1252ToUtf8(bytes)); }
+std::string ToCp1252(const QString& s) { return text::Utf8ToCp1252(s.toStdString()); }
+
+// Message-box text: the program's texts separate paragraphs with CR alone.
+QString BoxText(std::string_view text) {
+  QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return s;
+}
+
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+}  // namespace
+
+FrmPXlog::FrmPXlog(RunContext& ctx, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), status_(this), controller_(ctx) {
+  ctx_.status = &status_;
+  BuildWidgets();
+  connect(&status_, &WindowStatus::changed, this, &FrmPXlog::ShowStatus);
+  // Form_Load: start-up, saved choices, then what they show.
+  controller_.Startup();
+  ApplyStartup();
+  ApplyChoices();
+  UpdateButton();
+  status_.Flush();
+}
+
+FrmPXlog::~FrmPXlog() {
+  if (worker_.joinable()) worker_.join();
+  ctx_.status = nullptr;
+}
+
+void FrmPXlog::BuildWidgets() {
+  setObjectName(QStringLiteral("frmPXlog"));
+  setWindowTitle(QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size()));
+
+  auto* outer = new QVBoxLayout(this);
+
+  // Set the universe to process.
+  frame1_ = Named(new QGroupBox(QStringLiteral("Set the universe to process"), this), "SSFrame1");
+  auto* f1 = new QVBoxLayout(frame1_);
+  optUniverse_[0] = Named(new QRadioButton(QStringLiteral("Full Universe"), frame1_), "optUniverse0");
+  optUniverse_[1] = Named(new QRadioButton(QString::fromLatin1(kRangeCaption), frame1_), "optUniverse1");
+  // The range boxes stand in the blanks of the option's caption and after it.
+  txtStart_ = Named(new QLineEdit(optUniverse_[1]), "txtStart");
+  txtEnd_ = Named(new QLineEdit(optUniverse_[1]), "txtEnd");
+  optUniverse_[1]->installEventFilter(this);
+  optUniverse_[2] = Named(new QRadioButton(QStringLiteral("Multiple Networks:"), frame1_), "optUniverse2");
+  comboNetworks_ = Named(new QComboBox(frame1_), "comboNetworks");
+  comboNetworks_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  chkMultCreateOnly_ = Named(new QCheckBox(QStringLiteral("Only Create"), frame1_), "chkMultCreateOnly");
+  f1->addWidget(optUniverse_[0]);
+  f1->addWidget(optUniverse_[1]);
+  auto* networksRow = new QHBoxLayout;
+  networksRow->addWidget(optUniverse_[2]);
+  networksRow->addWidget(comboNetworks_, 1);
+  f1->addLayout(networksRow);
+  auto* onlyRow = new QHBoxLayout;
+  onlyRow->addSpacing(24);
+  onlyRow->addWidget(chkMultCreateOnly_);
+  onlyRow->addStretch(1);
+  f1->addLayout(onlyRow);
+  imgLogo_ = Named(new QLabel(frame1_), "imgLogo");
+  imgLogo_->hide();
+  frame1_->installEventFilter(this);
+  universeGroup_ = new QButtonGroup(this);
+  for (int i = 0; i < 3; ++i) universeGroup_->addButton(optUniverse_[i], i);
+
+  // Set the database creation rules.
+  frame2_ = Named(new QGroupBox(QStringLiteral("Set the database creation rules"), this), "SSFrame2");
+  auto* f2 = new QVBoxLayout(frame2_);
+  optFresh_[0] = Named(new QRadioButton(QString::fromLatin1(kFreshCaption), frame2_), "optFresh0");
+  optFresh_[1] =
+      Named(new QRadioButton(QStringLiteral("Update existing database with any new data"), frame2_), "optFresh1");
+  chkMaster_ = Named(new QCheckBox(QStringLiteral("Update Master database with UserDefs.Prn"), frame2_), "chkMaster");
+  f2->addWidget(optFresh_[0]);
+  f2->addWidget(optFresh_[1]);
+  f2->addWidget(chkMaster_);
+  freshGroup_ = new QButtonGroup(this);
+  for (int i = 0; i < 2; ++i) freshGroup_->addButton(optFresh_[i], i);
+
+  // Process database.
+  frame3_ = Named(new QGroupBox(QStringLiteral("Process database"), this), "SSFrame3");
+  auto* f3 = new QGridLayout(frame3_);
+  cmdExecute_ = Named(new QPushButton(QStringLiteral("Execute"), frame3_), "cmdExecute");
+  lblMessage_ = Named(new QLabel(QStringLiteral("Status:"), frame3_), "lblMessage");
+  lblLoading_ = Named(new QLabel(QStringLiteral("Current User:"), frame3_), "lblLoading");
+  lblExecute_ = Named(new QLabel(QStringLiteral("0%"), frame3_), "lblExecute");
+  progExecute_ = Named(new QProgressBar(frame3_), "progExecute");
+  lblDatabase_ = Named(new QLabel(QStringLiteral("Database:"), frame3_), "lblDatabase");
+  lblData_ = Named(new QLabel(QStringLiteral("0%"), frame3_), "lblData");
+  progDatabase_ = Named(new QProgressBar(frame3_), "progDatabase");
+  for (QProgressBar* bar : {progExecute_, progDatabase_}) {
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+  }
+  const int percentWidth = fontMetrics().horizontalAdvance(QStringLiteral(" 100% ")) + 4;
+  lblExecute_->setMinimumWidth(percentWidth);
+  lblData_->setMinimumWidth(percentWidth);
+  lblMessage_->setWordWrap(true);
+  f3->addWidget(cmdExecute_, 0, 0);
+  f3->addWidget(lblMessage_, 0, 1, 1, 3);
+  f3->addWidget(lblLoading_, 1, 0, 1, 4);
+  f3->addWidget(lblExecute_, 2, 1);
+  f3->addWidget(progExecute_, 2, 2, 1, 2);
+  f3->addWidget(lblDatabase_, 3, 0);
+  f3->addWidget(lblData_, 3, 1);
+  f3->addWidget(progDatabase_, 3, 2, 1, 2);
+  f3->setColumnStretch(3, 1);
+
+  outer->addWidget(frame1_);
+  outer->addWidget(frame2_);
+  outer->addWidget(frame3_);
+
+  connect(cmdExecute_, &QPushButton::clicked, this, &FrmPXlog::ExecuteClicked);
+  PlaceRangeBoxes();
+}
+
+void FrmPXlog::ApplyStartup() {
+  const StartupInfo& info = controller_.Info();
+  setWindowTitle(QString::fromStdString(text::Cp1252ToUtf8(info.caption)));
+  for (const std::string& path : info.networks) comboNetworks_->addItem(FromCp1252(path));
+  if (comboNetworks_->count() > 0) comboNetworks_->setCurrentIndex(0);
+  optUniverse_[2]->setEnabled(info.multipleNetworks);
+  comboNetworks_->setEnabled(info.multipleNetworks);
+  chkMultCreateOnly_->setEnabled(info.multipleNetworks);
+  optFresh_[1]->setEnabled(info.updateExistingEnabled);
+
+  if (info.logoFile) {
+    QPixmap logo(QString::fromStdString(*info.logoFile));
+    if (!logo.isNull()) {
+      imgLogo_->setPixmap(logo);
+      imgLogo_->resize(logo.size());
+      // Keep the logo clear of the frame's own controls.
+      QMargins m = frame1_->layout()->contentsMargins();
+      m.setRight(m.right() + logo.width() + kLogoInset);
+      frame1_->layout()->setContentsMargins(m);
+      frame1_->setMinimumHeight(logo.height() + 2 * kLogoInset);
+      imgLogo_->raise();
+      imgLogo_->show();
+      PlaceLogo();
+    }
+  }
+}
+
+void FrmPXlog::ApplyChoices() {
+  const WindowChoices& c = controller_.Choices();
+  optUniverse_[c.universe]->setChecked(true);
+  txtStart_->setText(FromCp1252(c.startText));
+  txtEnd_->setText(FromCp1252(c.endText));
+  optFresh_[c.creationRule < 2 ? c.creationRule : 1]->setChecked(true);
+  if (c.masterState == 2) chkMaster_->setTristate(true);
+  chkMaster_->setCheckState(c.masterState == 1   ? Qt::Checked
+                            : c.masterState == 2 ? Qt::PartiallyChecked
+                                                 : Qt::Unchecked);
+  chkMultCreateOnly_->setChecked(c.onlyCreate);
+}
+
+void FrmPXlog::SyncChoices() {
+  WindowChoices& c = controller_.Choices();
+  const int universe = universeGroup_->checkedId();
+  c.universe = universe < 0 ? 0 : universe;
+  c.startText = ToCp1252(txtStart_->text());
+  c.endText = ToCp1252(txtEnd_->text());
+  const int rule = freshGroup_->checkedId();
+  c.creationRule = rule < 0 ? 0 : rule;
+  c.masterState = chkMaster_->checkState() == Qt::Checked            ? 1
+                  : chkMaster_->checkState() == Qt::PartiallyChecked ? 2
+                                                                     : 0;
+  c.onlyCreate = chkMultCreateOnly_->isChecked();
+}
+
+void FrmPXlog::UpdateButton() {
+  cmdExecute_->setText(QString::fromStdString(controller_.ButtonCaption()));
+  cmdExecute_->setEnabled(controller_.ButtonEnabled());
+}
+
+void FrmPXlog::PlaceRangeBoxes() {
+  QRadioButton* option = optUniverse_[1];
+  const QFontMetrics fm = option->fontMetrics();
+  const int textLeft = option->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option) +
+                       option->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, option);
+  const int fromEnd = textLeft + fm.horizontalAdvance(QStringLiteral("Range of users from: "));
+  const int toStart = textLeft + fm.horizontalAdvance(QStringLiteral("Range of users from:               "));
+  const int toEnd = textLeft + fm.horizontalAdvance(QString::fromLatin1(kRangeCaption));
+  const int boxWidth = std::max(toStart - fromEnd - 2, fm.horizontalAdvance(QStringLiteral("000000")) + 8);
+  const int height = std::min(option->height(), fm.height() + 6);
+  const int top = std::max(0, (option->height() - height) / 2);
+  txtStart_->setGeometry(fromEnd, top, boxWidth, height);
+  txtEnd_->setGeometry(toEnd + fm.horizontalAdvance(QLatin1Char(' ')), top, boxWidth, height);
+  option->setMinimumWidth(txtEnd_->geometry().right() + 4);
+  option->setMinimumHeight(fm.height() + 6);
+}
+
+void FrmPXlog::PlaceLogo() {
+  if (imgLogo_->isHidden()) return;
+  imgLogo_->move(frame1_->width() - imgLogo_->width() - kLogoInset, kLogoInset);
+  imgLogo_->raise();
+}
+
+bool FrmPXlog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize || event->type() == QEvent::Show) {
+    if (watched == frame1_) PlaceLogo();
+    if (watched == optUniverse_[1]) PlaceRangeBoxes();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void FrmPXlog::ExecuteClicked() {
+  SyncChoices();
+  const PressResult press = controller_.ExecutePressed();
+  const QString title = QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size());
+  switch (press.action) {
+    case PressAction::kIgnore:
+      return;
+    case PressAction::kShowRangeMessage: {
+      QMessageBox box(QMessageBox::NoIcon, title, BoxText(press.message), QMessageBox::Ok, this);
+      box.exec();
+      return;
+    }
+    case PressAction::kClose:
+      close();
+      return;
+    case PressAction::kConfirm: {
+      UpdateButton();
+      QMessageBox box(QMessageBox::Critical, title, BoxText(kConfirmText), QMessageBox::Yes | QMessageBox::No,
+                      this);
+      box.setDefaultButton(QMessageBox::Yes);
+      const bool yes = box.exec() == QMessageBox::Yes;
+      if (!controller_.ConfirmAnswered(yes)) {
+        UpdateButton();
+        return;
+      }
+      StartCommand();
+      return;
+    }
+    case PressAction::kRun:
+      UpdateButton();
+      StartCommand();
+      return;
+  }
+}
+
+void FrmPXlog::StartCommand() {
+  if (worker_.joinable()) worker_.join();
+  worker_ = std::thread([this] {
+    const CommandOutcome outcome = controller_.RunCommand();
+    QMetaObject::invokeMethod(this, [this, outcome] { CommandDone(outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void FrmPXlog::CommandDone(const CommandOutcome& outcome) {
+  if (worker_.joinable()) worker_.join();
+  controller_.CommandFinished(outcome);
+  status_.Flush();
+  UpdateButton();
+  if (!outcome.ok) {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size()),
+                    BoxText(outcome.errorText), QMessageBox::Ok, this);
+    box.exec();
+  }
+  emit commandFinished();
+}
+
+void FrmPXlog::ShowStatus(const StatusSnapshot& s) {
+  lblMessage_->setText(QString::fromStdString(s.message));
+  lblLoading_->setText(QString::fromStdString(s.loading));
+  lblExecute_->setText(QString::fromStdString(s.fileCaption));
+  lblData_->setText(QString::fromStdString(s.userCaption));
+  progExecute_->setValue(s.fileBar);
+  progDatabase_->setValue(s.userBar);
+  if (s.busy)
+    setCursor(Qt::WaitCursor);
+  else
+    unsetCursor();
+}
+
+void FrmPXlog::closeEvent(QCloseEvent* event) {
+  SyncChoices();
+  if (!controller_.CanClose()) {
+    QApplication::beep();
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace prax

@@ -1,0 +1,19 @@
+// praxserver: the administrator's window for loading the Praxilo logs of a
+// network into the History database. Reads no command line.
+
+#include <QApplication>
+
+#include "app/run_context.h"
+#include "app/window/frm_pxlog.h"
+#include "platform/fs.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  prax::RunContext ctx;
+  std::string dir = prax::fs::ToText(prax::fs::ExecutableDir());
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+  ctx.ProgramDir = dir;
+  prax::FrmPXlog window(ctx);
+  window.show();
+  return app.exec();
+}
