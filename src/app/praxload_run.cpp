@@ -1,0 +1,44 @@
+#include "app/praxload_run.h"
+
+#include <cstdio>
+
+namespace prax {
+
+WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options) {
+  WindowChoices choices;
+  choices.creationRule = 1;
+  LoadSettings(ctx, choices);
+  if (options.universe) {
+    choices.universe = *options.universe;
+    if (*options.universe == 1) {
+      choices.startText = options.rangeFrom;
+      choices.endText = options.rangeTo;
+    }
+  }
+  // The saved rule is always "update existing"; only --fresh creates.
+  if (options.fresh) choices.creationRule = 0;
+  if (options.master) choices.masterState = *options.master ? 1 : 0;
+  choices.onlyCreate = options.onlyCreate;
+  return choices;
+}
+
+std::string SummaryText(const ExecuteResult& result, double seconds) {
+  char elapsed[64];
+  std::snprintf(elapsed, sizeof elapsed, "%.2f s", seconds);
+  if (result.onlyCreated) return std::string("praxload: database created, nothing loaded (Only Create); ") + elapsed;
+  const LoadSummary& s = result.summary;
+  std::string line = "praxload: " + std::to_string(s.usersProcessed) + " users processed; days loaded: " +
+                     std::to_string(s.alertDaysLoaded) + " alert, " + std::to_string(s.activityDaysLoaded) +
+                     " activity; rows added:";
+  bool any = false;
+  for (const auto& [table, rows] : s.rowsAdded) {
+    line += (any ? ", " : " ") + table + " " + std::to_string(rows);
+    any = true;
+  }
+  if (!any) line += " none";
+  line += "; ";
+  line += elapsed;
+  return line;
+}
+
+}  // namespace prax

@@ -1,0 +1,33 @@
+#pragma once
+// The headless runner's choices and summary: the options of one praxload
+// run laid over the choices the window would restore, and the closing line.
+
+#include <optional>
+#include <string>
+
+#include "app/execute_command.h"
+#include "app/run_context.h"
+#include "app/settings.h"
+
+namespace prax {
+
+// What the command line asked for; unset items keep the restored choice.
+struct LoadOptions {
+  std::optional<int> universe;  // 0 --full, 1 --range, 2 --networks
+  std::string rangeFrom, rangeTo;  // --range FROM TO, as typed
+  bool fresh = false;              // --fresh: create a fresh History database
+  std::optional<bool> master;      // --master / --no-master
+  bool onlyCreate = false;         // --only-create
+};
+
+// The choices of the run: the window's restore of PXSERVER.SET (without the
+// file: full universe, update existing, no import), then the options. The
+// window's design selects create fresh; a headless run never does so unless
+// told, so the starting creation rule here is update existing.
+WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options);
+
+// The last line of a run: users processed, days loaded per pass, rows added
+// per table and the elapsed seconds.
+std::string SummaryText(const ExecuteResult& result, double seconds);
+
+}  // namespace prax

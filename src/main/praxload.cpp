@@ -1,0 +1,174 @@
+// praxload: the Execute command of the window, headless, for scheduled and
+// unattended runs.
+//
+//   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
+//            [--master | --no-master] [--only-create] [--quiet]
+//
+// Exit status: 0 the command finished; 2 refused before anything changed
+// (range message, unconfirmed --fresh, bad options, another command holding
+// the network); 1 a failure ended the command.
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define PRAX_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define PRAX_ISATTY(fd) isatty(fd)
+#endif
+
+#include "app/execute_command.h"
+#include "app/praxload_console.h"
+#include "app/praxload_run.h"
+#include "app/run_context.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/run_lock.h"
+
+namespace {
+
+constexpr int kFinished = 0;
+constexpr int kFailed = 1;
+constexpr int kRefused = 2;
+
+// The confirmation as a terminal shows it: the message box's line breaks
+// become new lines.
+std::string ConfirmPrompt() {
+  std::string text;
+  for (char c : prax::kConfirmText) text += (c == '\r') ? '\n' : c;
+  return text + " [y/N] ";
+}
+
+bool AskYes() {
+  std::cout << ConfirmPrompt() << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
+}
+
+std::string ProgramDirText(const std::string& option) {
+  std::filesystem::path dir = option.empty() ? prax::fs::ExecutableDir() : std::filesystem::absolute(option);
+  std::string text = prax::fs::ToText(dir.lexically_normal());
+  while (text.size() > 1 && (text.back() == '/' || text.back() == '\\')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto t0 = std::chrono::steady_clock::now();
+  CLI::App app{"Loads the users' Alert and Activity logs into PRAXDATA.MDB, as the window's Execute button does."};
+  app.name("praxload");
+  std::string programDir;
+  prax::LoadOptions options;
+  bool full = false, networks = false, yes = false, master = false, noMaster = false, quiet = false;
+  std::vector<std::string> range;
+  app.add_option("--program-dir", programDir, "program folder (default: the folder of this executable)");
+  auto* fullOpt = app.add_flag("--full", full, "all user slots");
+  auto* rangeOpt = app.add_option("--range", range, "user numbers FROM TO")->expected(2)->allow_extra_args(false);
+  auto* networksOpt = app.add_flag("--networks", networks, "the networks of Networks.Lst");
+  fullOpt->excludes(rangeOpt)->excludes(networksOpt);
+  rangeOpt->excludes(networksOpt);
+  app.add_flag("--fresh", options.fresh, "create a fresh PRAXDATA.MDB (erases the current one)");
+  app.add_flag("--yes", yes, "confirm --fresh without asking");
+  auto* masterOpt = app.add_flag("--master", master, "update the Master database with UserDefs.Prn");
+  auto* noMasterOpt = app.add_flag("--no-master", noMaster, "do not import UserDefs.Prn");
+  masterOpt->excludes(noMasterOpt);
+  app.add_flag("--only-create", options.onlyCreate, "stop after creating the database");
+  app.add_flag("--quiet", quiet, "print only errors and the summary");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kFinished : kRefused;
+  }
+  if (full) options.universe = 0;
+  if (!range.empty()) {
+    options.universe = 1;
+    options.rangeFrom = range[0];
+    options.rangeTo = range[1];
+  }
+  if (networks) options.universe = 2;
+  if (master) options.master = true;
+  if (noMaster) options.master = false;
+
+  const bool terminal = PRAX_ISATTY(0) && PRAX_ISATTY(1);
+  prax::ConsoleStatus status(stdout, PRAX_ISATTY(1) != 0, quiet);
+  prax::RunContext ctx;
+  ctx.status = &status;
+
+  try {
+    ctx.ProgramDir = ProgramDirText(programDir);
+    const prax::StartupInfo info = prax::RunStartup(ctx);
+    for (const std::string& warning : info.warnings) status.SetStatus(warning);
+    const prax::WindowChoices choices = prax::ResolveChoices(ctx, options);
+
+    // The checks of a press, in the window's order: the range, then the
+    // confirmation of a fresh database.
+    prax::TryStep([&] { prax::PrepareCommand(ctx); });
+    if (auto message = prax::RangeMessage(choices)) {
+      std::cerr << *message << "\n";
+      return kRefused;
+    }
+    if (choices.creationRule == 0 && !yes) {
+      if (!terminal) {
+        std::cerr << "A fresh database erases the current PRAXDATA.MDB and needs confirmation: add --yes "
+                     "(there is no terminal to ask on). Nothing was changed.\n";
+        return kRefused;
+      }
+      if (!AskYes()) {
+        std::cerr << "Not confirmed. Nothing was changed.\n";
+        return kRefused;
+      }
+    }
+
+    // One command at a time per network directory (the window takes the same
+    // lock). A merge empties the network directory, lock file included, so it
+    // runs without it.
+    std::unique_ptr<prax::RunLock> lock;
+    const bool merging = choices.universe == 2 && choices.creationRule == 0;
+    if (!merging && prax::fs::IsDirectory(ctx.NetworkDir)) {
+      try {
+        lock = std::make_unique<prax::RunLock>(ctx.NetworkDir);
+      } catch (const prax::Error& e) {
+        std::cerr << prax::DescribeError(e) << "\n";
+        return kRefused;
+      }
+    }
+
+    prax::ExecuteResult result;
+    try {
+      result = prax::RunExecute(ctx, choices);
+    } catch (const prax::Error& e) {
+      status.ClearProgress();
+      status.Mute();
+      prax::FailCommand(ctx, e);
+      std::cerr << prax::DescribeError(e) << "\n";
+      return kFailed;
+    }
+    status.ClearProgress();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!quiet)
+      std::cout << "History database: " << prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+                << "\n";
+    std::cout << prax::SummaryText(result, seconds) << std::endl;
+    return kFinished;
+  } catch (const prax::Error& e) {
+    status.ClearProgress();
+    std::cerr << prax::DescribeError(e) << "\n";
+    return kFailed;
+  } catch (const std::exception& e) {
+    status.ClearProgress();
+    std::cerr << "Error: " << e.what() << "\n";
+    return kFailed;
+  }
+}
