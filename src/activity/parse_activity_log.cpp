@@ -168,8 +168,8 @@ void ParseActivityCounts(ActivityParserState& state, std::string_view line, bool
       t = text::LTrim(After(t, appClose + 1));
     }
   } else {
-    state.LineAppName = " ";
-    state.LineWindowName = " ";
+    state.LineAppName.assign(1, ' ');
+    state.LineWindowName.assign(1, ' ');
   }
 
   // The number before the pairs is not used.
