@@ -25,13 +25,15 @@ namespace prax {
 namespace {
 
 // Rows per History table, read from the committed file through a separate
-// read-only connection (the file is an SQLite database in WAL mode, so this
-// reader never blocks the job's writer). A table that cannot be counted is
-// left out.
+// connection of its own that only reads (the file is an SQLite database in
+// WAL mode, so this reader never blocks the job's writer). It is opened
+// read-write so that, when it is the last connection to close, the journal
+// files beside the database are cleaned up. A table that cannot be counted
+// is left out.
 std::map<std::string, int64_t> CountRows(const std::filesystem::path& file) {
   std::map<std::string, int64_t> counts;
   sqlite3* h = nullptr;
-  if (sqlite3_open_v2(file.string().c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(file.string().c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     sqlite3_close(h);
     return counts;
   }
