@@ -141,4 +141,11 @@ void WriteUpdatedDat(const RunContext& ctx) {
   fs::WriteFile(ctx.ProgramFile("UPDATED.DAT"), UpdatedDatBytes(dt::NowGeneralDate()));
 }
 
+std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx, const WindowChoices& choices) {
+  if (choices.universe == 2 && choices.creationRule == 0) return nullptr;
+  const std::string networkDir = ReadNetworkDir(ctx);
+  if (!fs::IsDirectory(networkDir)) return nullptr;
+  return std::make_unique<RunLock>(networkDir);
+}
+
 }  // namespace prax

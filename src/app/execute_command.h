@@ -3,6 +3,7 @@
 // text, and the run itself (merge, creation, master database work, load job
 // and UPDATED.DAT) in the order the run modes require.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "app/settings.h"
 #include "job/run_load_job.h"
 #include "platform/error.h"
+#include "platform/run_lock.h"
 
 namespace prax {
 
@@ -50,6 +52,13 @@ struct ExecuteResult {
 // ("Creating the history database: ..."); nothing written is undone and
 // Running stays set (see FailCommand).
 ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices);
+
+// Takes the one-command-at-a-time lock of the network directory for a
+// command with these choices. A fresh multi-network run gets none (its merge
+// empties the network directory), nor does a network directory that does not
+// exist (the command then fails on its own, naming the file). Throws Error
+// naming the holder when another command holds the lock.
+std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx, const WindowChoices& choices);
 
 // Shows a failure that ended a command: the status line reads "Status: " and
 // DescribeError(e); Running is cleared and the busy state ended.

@@ -131,18 +131,13 @@ int main(int argc, char** argv) {
       }
     }
 
-    // One command at a time per network directory (the window takes the same
-    // lock). A merge empties the network directory, lock file included, so it
-    // runs without it.
+    // One command at a time per network directory, as in the window.
     std::unique_ptr<prax::RunLock> lock;
-    const bool merging = choices.universe == 2 && choices.creationRule == 0;
-    if (!merging && prax::fs::IsDirectory(ctx.NetworkDir)) {
-      try {
-        lock = std::make_unique<prax::RunLock>(ctx.NetworkDir);
-      } catch (const prax::Error& e) {
-        std::cerr << prax::DescribeError(e) << "\n";
-        return kRefused;
-      }
+    try {
+      lock = prax::TakeRunLock(ctx, choices);
+    } catch (const prax::Error& e) {
+      std::cerr << prax::DescribeError(e) << "\n";
+      return kRefused;
     }
 
     prax::ExecuteResult result;
