@@ -11,10 +11,10 @@ namespace prax {
 
 namespace {
 
-int16_t ToId(const db::Value& v, const LookupSpec& spec) {
+int16_t ToId(const db::Value& v, const LookupSpec& columns) {
   const int64_t id = v.AsInt();
   if (id < INT16_MIN || id > INT16_MAX) {
-    throw Error(err::kOverflow, "Overflow: " + std::string(spec.table) + " holds the id " + std::to_string(id) +
+    throw Error(err::kOverflow, "Overflow: " + std::string(columns.table) + " holds the id " + std::to_string(id) +
                                     ", outside the range -32768 to 32767");
   }
   return static_cast<int16_t>(id);
@@ -25,20 +25,20 @@ int16_t ToId(const db::Value& v, const LookupSpec& spec) {
 void LookupList::Prime(db::Database& db) {
   max_ = 0;
   std::string sql = "SELECT MAX(";
-  sql += spec_.idColumn;
+  sql += columns_.idColumn;
   sql += ") AS ";
-  sql += spec_.maxAlias;
+  sql += columns_.maxAlias;
   sql += " FROM ";
-  sql += spec_.table;
+  sql += columns_.table;
   auto rs = db.OpenRecordset(sql);
-  const db::Value v = rs->Get(spec_.maxAlias);
+  const db::Value v = rs->Get(columns_.maxAlias);
   if (!v.IsNull()) max_ = vb::CInt(static_cast<double>(v.AsInt()));
   rs->Close();
 }
 
 void LookupList::Open(db::Database& db, Status* status) {
   std::string sql = "SELECT * FROM ";
-  sql += spec_.table;
+  sql += columns_.table;
   rs_ = db.OpenRecordset(sql);
   status_ = status;
 }
@@ -46,18 +46,18 @@ void LookupList::Open(db::Database& db, Status* status) {
 int16_t LookupList::Get(std::string_view name) {
   if (!rs_) {
     throw Error(err::kOtherEngineError,
-                "The list " + std::string(spec_.table) + " is not open; it is opened at the start of each pass");
+                "The list " + std::string(columns_.table) + " is not open; it is opened at the start of each pass");
   }
   const std::string_view trimmed = text::Trim(name);
   if (trimmed.empty()) {
     // No list row can hold an empty name; refuse before an id is spent on it.
-    throw Error(err::kZeroLengthString, "Field '" + std::string(spec_.table) + "." + std::string(spec_.nameColumn) +
+    throw Error(err::kZeroLengthString, "Field '" + std::string(columns_.table) + "." + std::string(columns_.nameColumn) +
                                             "' cannot be a zero-length string");
   }
 
   std::string criteria;
-  criteria.reserve(spec_.nameColumn.size() + trimmed.size() + 5);
-  criteria += spec_.nameColumn;
+  criteria.reserve(columns_.nameColumn.size() + trimmed.size() + 5);
+  criteria += columns_.nameColumn;
   criteria += " = '";
   criteria += trimmed;
   criteria += '\'';
@@ -66,20 +66,20 @@ int16_t LookupList::Get(std::string_view name) {
   int16_t id;
   if (rs_->NoMatch()) {
     if (max_ == INT16_MAX) {
-      throw Error(err::kOverflow, "Overflow: the list " + std::string(spec_.table) + " already holds id 32767");
+      throw Error(err::kOverflow, "Overflow: the list " + std::string(columns_.table) + " already holds id 32767");
     }
     id = ++max_;  // spent even when the row below is refused
     try {
       rs_->AddNew();
-      rs_->Set(spec_.idColumn, db::Value(int{id}));
-      rs_->Set(spec_.nameColumn, db::Value(std::string(trimmed)));
+      rs_->Set(columns_.idColumn, db::Value(int{id}));
+      rs_->Set(columns_.nameColumn, db::Value(std::string(trimmed)));
       rs_->Update();
     } catch (const Error&) {
       TryStep([&] { rs_->CancelUpdate(); });
       throw;
     }
   } else {
-    id = ToId(rs_->Get(spec_.idColumn), spec_);
+    id = ToId(rs_->Get(columns_.idColumn), columns_);
   }
   if (status_ != nullptr) status_->Yield();
   return id;

@@ -43,7 +43,7 @@ inline constexpr LookupSpec kDepartments{"DepartmentsList", "Department_Id", "De
 // One list: its open record set and its running maximum id.
 class LookupList {
  public:
-  explicit LookupList(LookupSpec spec) : spec_(spec) {}
+  explicit LookupList(LookupSpec columns) : columns_(columns) {}
 
   // Priming: the running maximum becomes the table's largest id (0 when the
   // table is empty). Errors pass to the caller, which applies its own policy.
@@ -62,10 +62,10 @@ class LookupList {
 
   bool IsOpen() const { return rs_ != nullptr; }
   int16_t Max() const { return max_; }
-  const LookupSpec& Spec() const { return spec_; }
+  const LookupSpec& Columns() const { return columns_; }
 
  private:
-  LookupSpec spec_;
+  LookupSpec columns_;
   int16_t max_ = 0;
   std::unique_ptr<db::Recordset> rs_;
   Status* status_ = nullptr;

@@ -37,11 +37,11 @@ class LookupTest : public ::testing::Test {
   }
   // Stores the rows, primes and opens the list.
   void Start(LookupList& list, std::initializer_list<std::pair<int, const char*>> rows = {}) {
-    auto rs = db->OpenRecordset("SELECT * FROM " + std::string(list.Spec().table));
+    auto rs = db->OpenRecordset("SELECT * FROM " + std::string(list.Columns().table));
     for (const auto& [id, name] : rows) {
       rs->AddNew();
-      rs->Set(list.Spec().idColumn, id);
-      rs->Set(list.Spec().nameColumn, name);
+      rs->Set(list.Columns().idColumn, id);
+      rs->Set(list.Columns().nameColumn, name);
       rs->Update();
     }
     list.Prime(*db);
@@ -49,7 +49,7 @@ class LookupTest : public ::testing::Test {
   }
   std::string Rows(const LookupList& list) {
     db->Commit();
-    const auto& s = list.Spec();
+    const auto& s = list.Columns();
     return praxtest::Sqlite3(file, "SELECT " + std::string(s.idColumn) + ", quote(" + std::string(s.nameColumn) +
                                        ") FROM " + std::string(s.table) + " ORDER BY 1;");
   }
@@ -61,15 +61,15 @@ class LookupTest : public ::testing::Test {
 };
 
 TEST_F(LookupTest, EveryHistoryListHandsOutIdsFromOne) {
-  for (const prax::LookupSpec& spec : {lists::kApplications, lists::kWindows, lists::kProjects, lists::kTasks,
+  for (const prax::LookupSpec& columns : {lists::kApplications, lists::kWindows, lists::kProjects, lists::kTasks,
                                        lists::kNotes, lists::kBodyParts, lists::kDiscomforts, lists::kTools}) {
-    LookupList list(spec);
+    LookupList list(columns);
     Start(list);
     EXPECT_EQ(list.Get("First"), 1);
     EXPECT_EQ(list.Get("Second"), 2);
     EXPECT_EQ(list.Get("first"), 1);
     list.Close();
-    EXPECT_EQ(Rows(list), "1|'First'\n2|'Second'\n") << spec.table;
+    EXPECT_EQ(Rows(list), "1|'First'\n2|'Second'\n") << columns.table;
   }
 }
 
