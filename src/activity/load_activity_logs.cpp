@@ -60,6 +60,9 @@ int LoadActivityLogs(RunContext& ctx, ActivityParserState& state, std::string_vi
       ++parsed;
       TryStep([&] { ParseActivityLog(ctx, state, path, fileList, i, activityRs); });
       TryStep([&] { WriteDayErrorKeys(ctx, state, fileList, i, activityRs); });
+      // A day is stored whole or not at all. A commit that fails (a full
+      // disk, say) ends the job rather than being passed over.
+      ctx.Db->Commit();
     }
 
     status.SetFilePercent(vb::ProgressPercent(i, n));

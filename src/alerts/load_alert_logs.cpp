@@ -39,6 +39,9 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
         } else {
           strict = true;
           WriteAlertHours(ctx, counts, entry, alertRs);
+          // A day is stored whole or not at all: a run cut short leaves no
+          // half-written day behind, and readers never see one.
+          ctx.Db->Commit();
           if (outcome.read == AlertLogRead::kParsed) ++loaded;
         }
       }

@@ -25,6 +25,37 @@ void Step(const char* operation, F&& f) {
   }
 }
 
+// The same for a step whose database may be missing, damaged or foreign: the
+// administrator is also told how this file in particular is put right.
+struct FileAdvice {
+  std::string_view missing;   // Error 3024
+  std::string_view replaced;  // Error 3343
+};
+
+template <class F>
+void DatabaseStep(const char* operation, const FileAdvice& advice, F&& f) {
+  try {
+    std::forward<F>(f)();
+  } catch (const Error& e) {
+    std::string_view more;
+    if (e.Number() == err::kCannotFindFile) more = advice.missing;
+    if (e.Number() == err::kUnrecognizedFormat) more = advice.replaced;
+    if (more.empty()) throw e.WithContext(operation);
+    throw Error(e.Number(), std::string(operation) + ": " + e.what() + " " + std::string(more));
+  }
+}
+
+constexpr FileAdvice kMasterAdvice{
+    "Check that NETDIR in PXNET.INI names the network directory and that it can be reached; if MASTER.MDB was "
+    "lost, restore it from a backup. Then run the command again.",
+    "MASTER.MDB is the roster the console keeps and this program cannot make a new one: restore it from a "
+    "backup, then run the command again."};
+constexpr FileAdvice kHistoryAdvice{
+    "Create the History database first (praxload --fresh, or \"create a fresh database\" in the window), or "
+    "check that NETDIR in PXNET.INI names the right network directory.",
+    "Or move PRAXDATA.MDB aside and create a fresh History database (praxload --fresh, or \"create a fresh "
+    "database\" in the window): every log still in the user directories is then loaded again."};
+
 void ShowAllDone(Status& status) {
   status.SetFilePercent(100);
   status.SetUserPercent(100);
@@ -95,13 +126,13 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
   }
 
   status.SetStatus("Altering Master database.");
-  Step("Altering Master database", [&] { ModifyMasterDatabase(ctx); });
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx); });
   if (choices.masterState == 1) {
     status.SetStatus("Updating Master database.");
-    Step("Importing UserDefs.Prn", [&] { UpdateMasterDatabase(ctx); });
+    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx); });
   }
 
-  Step("Loading", [&] {
+  DatabaseStep("Loading", kHistoryAdvice, [&] {
     int16_t first = 1, last = 0;
     if (choices.universe == 1) {
       first = vb::CInt(vb::Val(choices.startText));
@@ -141,8 +172,7 @@ void WriteUpdatedDat(const RunContext& ctx) {
   fs::WriteFile(ctx.ProgramFile("UPDATED.DAT"), UpdatedDatBytes(dt::NowGeneralDate()));
 }
 
-std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx, const WindowChoices& choices) {
-  if (choices.universe == 2 && choices.creationRule == 0) return nullptr;
+std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx) {
   const std::string networkDir = ReadNetworkDir(ctx);
   if (!fs::IsDirectory(networkDir)) return nullptr;
   return std::make_unique<RunLock>(networkDir);

@@ -54,11 +54,11 @@ struct ExecuteResult {
 ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices);
 
 // Takes the one-command-at-a-time lock of the network directory for a
-// command with these choices. A fresh multi-network run gets none (its merge
-// empties the network directory), nor does a network directory that does not
-// exist (the command then fails on its own, naming the file). Throws Error
-// naming the holder when another command holds the lock.
-std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx, const WindowChoices& choices);
+// command. A network directory that does not exist gets none (the command
+// then fails on its own, naming the file); the merge that empties the network
+// directory leaves the lock file in place. Throws Error naming the holder
+// when another command holds the lock.
+std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx);
 
 // Shows a failure that ended a command: the status line reads "Status: " and
 // DescribeError(e); Running is cleared and the busy state ended.

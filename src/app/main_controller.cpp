@@ -50,7 +50,7 @@ bool MainController::ConfirmAnswered(bool yes) {
 CommandOutcome MainController::RunCommand() {
   CommandOutcome outcome;
   try {
-    const auto lock = TakeRunLock(ctx_, commandChoices_);
+    const auto lock = TakeRunLock(ctx_);
     outcome.result = RunExecute(ctx_, commandChoices_);
     outcome.ok = true;
   } catch (const Error& e) {

@@ -1,15 +1,12 @@
 #include "db/connection.h"
 
+#include <cerrno>
 #include <cmath>
 #include <utility>
 
 namespace prax::db {
 
 namespace {
-
-// Rows written in one transaction before it is committed on its own, so that
-// the write-ahead file stays bounded during long loads.
-constexpr int64_t kAutoCommitWrites = 250000;
 
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -184,7 +181,8 @@ void Connection::FailStorage(int rc) const {
     case SQLITE_LOCKED:
       Fail(dberr::kLocked, "Could not update; the database is locked by another program. Try again when it has finished.");
     case SQLITE_READONLY:
-      Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only.");
+      Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
+                             "writable for the account that runs the command, then run it again.");
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
     case SQLITE_AUTH:
@@ -192,9 +190,20 @@ void Connection::FailStorage(int rc) const {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Fail(err::kUnrecognizedFormat, "Unrecognized database format '" + file_.string() +
-                                         "'. The file is damaged; restore it from a backup or recreate it.");
+                                         "'. The file is damaged; restore it from a backup.");
     case SQLITE_FULL:
-      Fail(dberr::kNotEnoughSpace, "Not enough space on disk.");
+      FailNoSpace();
+    case SQLITE_IOERR: {
+      // A write refused for want of space (or by a file-size limit) mostly
+      // reads as a failed write, the system's reason often lost by then.
+      const int sys = db_ ? sqlite3_system_errno(db_) : 0;
+      if (rc == SQLITE_IOERR_WRITE || rc == SQLITE_IOERR_FSYNC || rc == SQLITE_IOERR_TRUNCATE || sys == ENOSPC ||
+          sys == EFBIG)
+        FailNoSpace();
+      Fail(err::kOtherEngineError, "Could not read the database file (" + detail +
+                                       "). Check the disk or the network connection to it, then run the command "
+                                       "again; what was stored before is kept.");
+    }
     case SQLITE_CONSTRAINT:
       if (rc == SQLITE_CONSTRAINT_NOTNULL) {
         Fail(err::kNullInIndexedField, "Index or primary key cannot contain a Null value: " + detail + ".");
@@ -203,6 +212,14 @@ void Connection::FailStorage(int rc) const {
     default:
       Fail(err::kOtherEngineError, "The database reported an error: " + detail + ".");
   }
+}
+
+void Connection::FailNoSpace() const {
+  Fail(dberr::kNotEnoughSpace,
+       "Not enough space on disk: the database file could not be written (the disk is full, the file may not "
+       "grow any further, or the disk or its network connection failed). Free disk space (or raise the "
+       "file-size limit) and check the connection, then run the command again; the days stored before are "
+       "kept and the rest are loaded then.");
 }
 
 sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
@@ -220,36 +237,101 @@ sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
   return st;
 }
 
+sqlite3_stmt* Connection::PrepareOwned(const std::string& sqlText) {
+  CheckOpen();
+  if (auto spare = spare_.find(sqlText); spare != spare_.end() && !spare->second.empty()) {
+    sqlite3_stmt* st = spare->second.back();
+    spare->second.pop_back();
+    owned_.push_back(st);
+    return st;
+  }
+  sqlite3_stmt* st = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sqlText.c_str(), static_cast<int>(sqlText.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(st);
+    FailStorage(sqlite3_extended_errcode(db_));
+  }
+  owned_.push_back(st);
+  return st;
+}
+
+void Connection::ReleaseOwned(sqlite3_stmt* st) {
+  if (!db_ || st == nullptr) return;  // Close finalized it
+  RemoveScan(st);
+  for (size_t i = 0; i < owned_.size(); ++i) {
+    if (owned_[i] == st) {
+      owned_[i] = owned_.back();
+      owned_.pop_back();
+      // Kept for the next record set over the same statement (one per user
+      // and pass): compiling it again would cost more than the walk it serves.
+      sqlite3_reset(st);
+      spare_[sqlite3_sql(st)].push_back(st);
+      return;
+    }
+  }
+}
+
+void Connection::DropPending() {
+  for (auto& [table, rows] : pending_) rows = 0;
+}
+
+void Connection::RemoveScan(sqlite3_stmt* st) {
+  for (size_t i = 0; i < scans_.size(); ++i) {
+    if (scans_[i] == st) {
+      scans_[i] = scans_.back();
+      scans_.pop_back();
+      return;
+    }
+  }
+}
+
+void Connection::StopScans() {
+  if (scans_.empty()) return;
+  for (sqlite3_stmt* st : scans_) sqlite3_reset(st);
+  scans_.clear();
+  ++scanEpoch_;
+}
+
 void Connection::Exec(const std::string& sqlText) {
   CheckOpen();
+  StopScans();
   const int rc = sqlite3_exec(db_, sqlText.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) FailStorage(sqlite3_extended_errcode(db_));
 }
 
 void Connection::BeginWrite() {
   CheckOpen();
+  StopScans();
   if (inTransaction_ && sqlite3_get_autocommit(db_)) inTransaction_ = false;
-  if (inTransaction_ && writes_ >= kAutoCommitWrites) Commit();
   if (!inTransaction_) {
+    DropPending();  // of a transaction SQLite gave up
     Exec("BEGIN IMMEDIATE");
     inTransaction_ = true;
-    writes_ = 0;
   }
 }
 
 void Connection::AfterFailedWrite() {
-  if (db_ && inTransaction_ && sqlite3_get_autocommit(db_)) inTransaction_ = false;
+  if (db_ && inTransaction_ && sqlite3_get_autocommit(db_)) {
+    inTransaction_ = false;
+    DropPending();
+  }
 }
 
 void Connection::Commit() {
   CheckOpen();
-  if (inTransaction_ && !sqlite3_get_autocommit(db_)) Exec("COMMIT");
+  StopScans();
+  if (inTransaction_ && !sqlite3_get_autocommit(db_)) {
+    Exec("COMMIT");
+    for (auto& [table, rows] : pending_) committed_[table] += rows;
+  }
+  DropPending();
   inTransaction_ = false;
-  writes_ = 0;
 }
 
 void Connection::Close() {
   if (!db_) return;
+  StopScans();
   int failure = 0;
   std::string detail;
   if (inTransaction_ && !sqlite3_get_autocommit(db_)) {
@@ -257,14 +339,28 @@ void Connection::Close() {
     if (rc != SQLITE_OK) {
       failure = sqlite3_extended_errcode(db_);
       detail = sqlite3_errmsg(db_);
+      const int sys = sqlite3_system_errno(db_);
+      if ((failure & 0xff) == SQLITE_FULL || failure == SQLITE_IOERR_WRITE || failure == SQLITE_IOERR_FSYNC ||
+          sys == ENOSPC || sys == EFBIG)
+        failure = SQLITE_FULL;
+    } else {
+      for (auto& [table, rows] : pending_) committed_[table] += rows;
     }
   }
+  DropPending();
   inTransaction_ = false;
   for (auto& [text, st] : statements_) sqlite3_finalize(st);
   statements_.clear();
+  for (sqlite3_stmt* st : owned_) sqlite3_finalize(st);
+  owned_.clear();
+  for (auto& [text, spares] : spare_) {
+    for (sqlite3_stmt* st : spares) sqlite3_finalize(st);
+  }
+  spare_.clear();
   tables_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
     Fail((failure & 0xff) == SQLITE_BUSY ? dberr::kLocked : err::kOtherEngineError,
          "The last changes could not be saved when the database was closed: " + detail + ".");

@@ -119,22 +119,41 @@ class Connection {
   [[noreturn]] void Fail(int number, const std::string& message) const;
   // Throws the error an SQLite result code stands for.
   [[noreturn]] void FailStorage(int rc) const;
+  // Error 3026: the file could not grow (disk full, file-size limit).
+  [[noreturn]] void FailNoSpace() const;
   // Rethrows a parser or conversion error with the file named.
   [[noreturn]] void Rethrow(const Error& e) const;
 
   // A prepared statement for the SQL text, kept until Close.
   sqlite3_stmt* Prepare(const std::string& sqlText);
+  // A statement of the caller's own, not shared through the cache (one that
+  // is left stepping between calls). ReleaseOwned hands it back for reuse;
+  // Close finalizes them all.
+  sqlite3_stmt* PrepareOwned(const std::string& sqlText);
+  void ReleaseOwned(sqlite3_stmt* st);
   // Runs SQL text without parameters (schema statements, pragmas).
   void Exec(const std::string& sqlText);
 
   // Opens the write transaction if none is open; call before every write.
   void BeginWrite();
-  // Counts rows written in the open transaction.
-  void Wrote(int64_t rows) { writes_ += rows; }
+  // Rows a write added to (or, negative, removed from) a table in the open
+  // transaction; they count as added once committed.
+  int64_t& PendingRows(const std::string& table) { return pending_[table]; }
+  // Rows added per table (stored name) by the transactions committed so far.
+  const std::unordered_map<std::string, int64_t>& CommittedRows() const { return committed_; }
   // After a failed write: notices a transaction SQLite has given up.
   void AfterFailedWrite();
   void Commit();
   void Close();
+
+  // Forward scans of record sets (statements left stepping between moves).
+  // Every write, commit, schema statement and close resets them all first, so
+  // that no read is pending while the file changes; a record set whose scan
+  // was stopped sees ScanEpoch() change and starts afresh.
+  void AddScan(sqlite3_stmt* st) { scans_.push_back(st); }
+  void RemoveScan(sqlite3_stmt* st);
+  uint64_t ScanEpoch() const { return scanEpoch_; }
+  void StopScans();
 
   // Table by name (letter case ignored), nullptr when absent.
   std::shared_ptr<const TableInfo> FindTable(std::string_view name);
@@ -155,8 +174,14 @@ class Connection {
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;
   std::unordered_map<std::string, uint64_t> generations_;
+  void DropPending();
+
+  std::vector<sqlite3_stmt*> owned_;
+  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> spare_;  // released owned statements by text
+  std::vector<sqlite3_stmt*> scans_;
+  uint64_t scanEpoch_ = 0;
   bool inTransaction_ = false;
-  int64_t writes_ = 0;
+  std::unordered_map<std::string, int64_t> pending_, committed_;
 };
 
 }  // namespace prax::db

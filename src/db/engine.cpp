@@ -48,9 +48,12 @@ std::string Utf8(const std::filesystem::path& p) {
 }
 
 [[noreturn]] void CannotOpen(const std::string& shown) {
-  throw Error(err::kCannotOpenFile, "Cannot open the database file '" + shown +
-                                        "': it is read-only or another program holds it locked. Make the file "
-                                        "writable or close the other program, then try again.");
+  throw Error(err::kCannotOpenFile,
+              "Cannot open the database file '" + shown +
+                  "' for writing: the file is read-only, its folder is not writable (the journal files are kept "
+                  "beside the file), or another program holds it locked. Make the file and its folder writable "
+                  "for the account that runs the command, or close the other program, then try again; nothing "
+                  "was written to it.");
 }
 
 [[noreturn]] void Unrecognized(const std::string& shown, const std::string& why) {
@@ -68,16 +71,38 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
                     std::memcmp(h.data() + 4, "Standard ACE DB", 15) == 0)) {
     throw Error(err::kUnrecognizedFormat,
                 "The file '" + shown +
-                    "' is a database from an earlier installation, in a format this program does not read. "
-                    "Convert it to the current database format or recreate it, then try again.");
+                    "' is an Access database from an earlier installation, in a format this program neither reads "
+                    "nor converts; it was left unchanged. Keep it for that installation's reports and move it out "
+                    "of this folder.");
   }
   if (got < 100 || std::memcmp(h.data(), "SQLite format 3", 16) != 0) {
-    Unrecognized(shown, "The file is not a database of this program; put the right file in its place or recreate it.");
+    Unrecognized(shown, "The file is not a database of this program and was left unchanged; put the right file in "
+                        "its place (restore it from a backup).");
   }
   const auto b = [&](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(h[static_cast<size_t>(i)])); };
   const uint32_t appId = (b(68) << 24) | (b(69) << 16) | (b(70) << 8) | b(71);
   if (appId != 0 && appId != static_cast<uint32_t>(kApplicationId)) {
-    Unrecognized(shown, "The file belongs to another program; put the right file in its place or recreate it.");
+    Unrecognized(shown, "The file belongs to another program and was left unchanged; put the right file in its "
+                        "place (restore it from a backup).");
+  }
+  // A file shorter than the pages its header counts was cut short (an
+  // interrupted copy, a full disk). A journal beside it may still complete
+  // it, so the storage's own recovery decides then.
+  const uint32_t pageSize = b(16) == 0 && b(17) == 1 ? 65536u : (b(16) << 8) | b(17);
+  const uint32_t pages = (b(28) << 24) | (b(29) << 16) | (b(30) << 8) | b(31);
+  const bool countValid = std::memcmp(h.data() + 24, h.data() + 92, 4) == 0;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(real, ec);
+  auto besideIt = [&](const char* suffix) {
+    std::error_code e;
+    return std::filesystem::file_size(std::filesystem::path(real.string() + suffix), e) > 0 && !e;
+  };
+  if (!ec && countValid && pages > 0 && size < static_cast<uintmax_t>(pages) * pageSize && !besideIt("-wal") &&
+      !besideIt("-journal")) {
+    Unrecognized(shown, "The file is damaged: it is shorter than its own header says (" + std::to_string(size) +
+                            " of " + std::to_string(static_cast<uintmax_t>(pages) * pageSize) +
+                            " bytes), as after an interrupted copy or a full disk. It was left unchanged; restore "
+                            "it from a backup.");
   }
 }
 
@@ -85,7 +110,7 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
   switch (sqlite3_extended_errcode(h) & 0xff) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      Unrecognized(shown, "The file is damaged or not a database; restore it from a backup or recreate it.");
+      Unrecognized(shown, "The file is damaged or not a database and was left unchanged; restore it from a backup.");
     default:
       CannotOpen(shown);
   }
@@ -251,7 +276,7 @@ void Database::Execute(std::string_view text) {
       c.AfterFailedWrite();
       c.FailStorage(rc);
     }
-    c.Wrote(sqlite3_changes64(c.Handle()));
+    c.PendingRows(table->name) -= sqlite3_changes64(c.Handle());
     ++c.Generation(table->name);
     return;
   }
@@ -365,6 +390,11 @@ std::vector<TableDef> Database::TableDefs() const {
 void Database::Commit() { conn_->Commit(); }
 
 void Database::Close() { conn_->Close(); }
+
+std::map<std::string, int64_t> Database::RowsAdded() const {
+  const auto& rows = conn_->CommittedRows();
+  return {rows.begin(), rows.end()};
+}
 
 const std::filesystem::path& Database::File() const { return conn_->File(); }
 

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -153,6 +154,10 @@ class Database {
 
   // Makes every write so far durable.
   void Commit();
+  // Rows added to each table (by its stored name; removed rows subtract) by
+  // the transactions this database committed, Close included. Still readable
+  // after Close.
+  std::map<std::string, int64_t> RowsAdded() const;
   // Commits and releases the file. Record sets still open become unusable
   // (their operations throw Error 3420-like errors) but may still be destroyed.
   void Close();

@@ -4,8 +4,10 @@
 // open (rowid up to the table's highest rowid then), plus the rows appended
 // through this record set. Rows are not loaded at open: navigation asks the
 // file for the next member by rowid, so a record set over a table of
-// millions of rows costs nothing until it moves. Only a record set with
-// ORDER BY keeps the list of its rowids (in that order).
+// millions of rows costs nothing until it moves; a record set walked with
+// MoveNext keeps one query stepping until anything is written or committed.
+// Only a record set with ORDER BY keeps the list of its rowids (in that
+// order).
 //
 // Searching: an equality criterion on columns no index of the file covers is
 // answered from a hash index over the record set's rows for those columns,
@@ -56,7 +58,18 @@ struct Recordset::Impl {
   std::vector<char> dirty;
   size_t lastField = 0;
 
-  sqlite3_stmt* stNext = nullptr;  // next stored member after a rowid
+  // A forward scan over the stored members, owned by this record set (the
+  // cached statements are shared by every record set with the same text).
+  // A run of MoveNext steps it instead of searching afresh for each row; it
+  // is restarted whenever the position moved elsewhere or the connection
+  // wrote or committed meanwhile.
+  sqlite3_stmt* stNext = nullptr;  // shared: the next stored member after a rowid, one row
+  int64_t nextAt = 0;              // the member stNext found last
+  std::string scanSql;
+  sqlite3_stmt* stScan = nullptr;
+  bool scanning = false;
+  int64_t scanAt = 0;
+  uint64_t scanGen = 0, scanEpoch = 0;
   sqlite3_stmt* stLast = nullptr;  // last stored member
   sqlite3_stmt* stRow = nullptr;   // the fields of one row
   sqlite3_stmt* stInsert = nullptr;
@@ -67,7 +80,23 @@ struct Recordset::Impl {
   };
   std::vector<Hash> hashes;
   uint64_t* tableGen = nullptr;  // the connection's write count of the table
+  int64_t* pendingRows = nullptr;  // the connection's count of rows added to the table
   uint64_t gen = 0;              // the count the hash indexes are current with
+
+  ~Impl() {
+    StopScan();
+    conn->ReleaseOwned(stScan);
+  }
+
+  // Still registered with the connection (no write, commit or close since it started).
+  bool ScanRegistered() const { return scanning && conn->ScanEpoch() == scanEpoch; }
+  void StopScan() {
+    if (ScanRegistered()) {
+      sqlite3_reset(stScan);
+      conn->RemoveScan(stScan);
+    }
+    scanning = false;
+  }
 
   // --- helpers -------------------------------------------------------------
 
@@ -145,17 +174,46 @@ struct Recordset::Impl {
 
   // The first stored member after `after` (rows present at open).
   bool NextStored(int64_t after, int64_t& id) {
-    if (after >= hwm) return false;
-    StmtUse use(stNext);
-    int i = BindTerms(stNext, 1, where);
-    sqlite3_bind_int64(stNext, i++, after);
-    sqlite3_bind_int64(stNext, i, hwm);
-    const int rc = sqlite3_step(stNext);
+    if (after >= hwm) {
+      StopScan();
+      return false;
+    }
+    if (!(ScanRegistered() && *tableGen == scanGen && after == scanAt)) {
+      StopScan();
+      if (after != nextAt || after == std::numeric_limits<int64_t>::min()) {
+        // A single move (the first row, or after a search): one row of the
+        // shared statement, no statement of its own.
+        StmtUse use(stNext);
+        int i = BindTerms(stNext, 1, where);
+        sqlite3_bind_int64(stNext, i++, after);
+        sqlite3_bind_int64(stNext, i, hwm);
+        const int rc = sqlite3_step(stNext);
+        if (rc == SQLITE_ROW) {
+          id = nextAt = sqlite3_column_int64(stNext, 0);
+          ReadRow(stNext, 1);
+          return true;
+        }
+        if (rc != SQLITE_DONE) conn->FailStorage(sqlite3_extended_errcode(conn->Handle()));
+        return false;
+      }
+      // The second move in a row: the record set is being walked.
+      if (!stScan) stScan = conn->PrepareOwned(scanSql);
+      int i = BindTerms(stScan, 1, where);
+      sqlite3_bind_int64(stScan, i++, after);
+      sqlite3_bind_int64(stScan, i, hwm);
+      scanning = true;
+      scanGen = *tableGen;
+      scanEpoch = conn->ScanEpoch();
+      conn->AddScan(stScan);
+    }
+    const int rc = sqlite3_step(stScan);
     if (rc == SQLITE_ROW) {
-      id = sqlite3_column_int64(stNext, 0);
-      ReadRow(stNext, 1);
+      id = sqlite3_column_int64(stScan, 0);
+      ReadRow(stScan, 1);
+      scanAt = id;
       return true;
     }
+    StopScan();
     if (rc != SQLITE_DONE) conn->FailStorage(sqlite3_extended_errcode(conn->Handle()));
     return false;
   }
@@ -360,13 +418,28 @@ struct Recordset::Impl {
     for (int f : fields) list += ", " + Quote(Col(static_cast<size_t>(f)).name);
     std::vector<Value> values(cols.size());
     std::string key;
+    // Rows come in runs of the same key (a user's day, say): a row whose
+    // values equal the previous row's joins its list without a new key.
+    std::vector<Value> previous(cols.size());
+    std::vector<int64_t>* run = nullptr;
     auto scan = [&](sqlite3_stmt* st) {
       int rc;
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        bool same = run != nullptr;
         for (size_t i = 0; i < fields.size(); ++i) {
-          values[static_cast<size_t>(fields[i])] = ReadValue(st, static_cast<int>(i) + 1);
+          Value& v = values[static_cast<size_t>(fields[i])];
+          v = ReadValue(st, static_cast<int>(i) + 1);
+          same = same && v == previous[static_cast<size_t>(fields[i])];
         }
-        if (RowKey(h, values, key)) h.rows[key].push_back(sqlite3_column_int64(st, 0));
+        if (same) {
+          run->push_back(sqlite3_column_int64(st, 0));
+        } else if (RowKey(h, values, key)) {
+          run = &h.rows[key];
+          run->push_back(sqlite3_column_int64(st, 0));
+          previous = values;
+        } else {
+          run = nullptr;
+        }
       }
       if (rc != SQLITE_DONE) conn->FailStorage(sqlite3_extended_errcode(conn->Handle()));
     };
@@ -526,6 +599,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(std::string_view text) {
   impl->table = c.Table(sel->table);
   const TableInfo& t = *impl->table;
   impl->tableGen = &c.Generation(t.name);
+  impl->pendingRows = &c.PendingRows(t.name);
   impl->gen = *impl->tableGen;
   if (sel->where) impl->where = ResolveTerms(c, t, *sel->where);
   if (!impl->where.empty()) impl->whereSql = TermsSql(t, impl->where) + " AND ";
@@ -578,6 +652,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(std::string_view text) {
   } else {
     const std::string head = "SELECT rowid, " + impl->colList + " FROM " + t.quoted + " WHERE " + impl->whereSql;
     impl->stNext = c.Prepare(head + "rowid > ? AND rowid <= ? ORDER BY rowid LIMIT 1");
+    impl->scanSql = head + "rowid > ? AND rowid <= ? ORDER BY rowid";
     impl->stLast = c.Prepare(head + "rowid <= ? ORDER BY rowid DESC LIMIT 1");
   }
   if (impl->Move(Recordset::Impl::Dir::First)) impl->OnRow();
@@ -631,7 +706,7 @@ void Recordset::Update() {
       if (sqlite3_step(r.stInsert) != SQLITE_DONE) r.FailWrite();
     }
     const int64_t id = sqlite3_last_insert_rowid(c.Handle());
-    c.Wrote(1);
+    ++*r.pendingRows;
     r.NoteOwnWrite();
     if (r.ordered) {
       r.order.push_back(id);
@@ -666,7 +741,6 @@ void Recordset::Update() {
     if (sqlite3_step(st) != SQLITE_DONE) r.FailWrite();
   }
   if (sqlite3_changes64(c.Handle()) == 0) r.Fail(dberr::kRecordDeleted, "Record is deleted.");
-  c.Wrote(1);
   r.NoteOwnWrite();
   if (!r.hashes.empty()) r.HashMove(r.rowid, r.row, r.buf);
   r.row.swap(r.buf);
@@ -784,7 +858,11 @@ void Recordset::Set(std::string_view field, Value v) {
   const size_t i = r.FieldIndex(field);
   if (r.isMax) r.Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only.");
   if (r.mode == Impl::Mode::None) r.Fail(dberr::kUpdateWithoutEdit, "Update or CancelUpdate without AddNew or Edit.");
-  r.buf[i] = r.Convert(i, std::move(v));
+  if (v.IsInt() && r.Col(i).type != FieldType::Text) {
+    r.buf[i] = std::move(v);  // a number for a number column: nothing to convert
+  } else {
+    r.buf[i] = r.Convert(i, std::move(v));
+  }
   r.dirty[i] = 1;
 }
 
@@ -792,6 +870,7 @@ const std::vector<std::string>& Recordset::FieldNames() const { return impl_->na
 
 void Recordset::Close() {
   Impl& r = *impl_;
+  r.StopScan();
   r.closed = true;
   r.mode = Impl::Mode::None;
   r.hashes.clear();

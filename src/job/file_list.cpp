@@ -1,7 +1,11 @@
 #include "job/file_list.h"
 
+#include <algorithm>
+#include <functional>
 #include <string>
 
+#include "app/status.h"
+#include "master/merge_paths.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -54,12 +58,17 @@ std::string EntryFor(std::string_view dirText, std::string_view upper, std::stri
   return entry;
 }
 
-}  // namespace
-
-FileList BuildFileList(std::string_view dirText, std::string_view ext) {
+// The listing behind both file lists; onLink hears of each log file that is
+// a symbolic link (never followed), when given.
+FileList ListLogs(std::string_view dirText, std::string_view ext,
+                  const std::function<void(const std::string&)>& onLink) {
   FileList list(1);
   const std::string pattern = "*." + std::string(ext);
   for (const fs::DirEntry& e : fs::List(dirText, pattern)) {
+    if (e.isSymlink) {
+      if (onLink && !e.isDirectory) onLink(std::string(dirText) + "\\" + e.name);
+      continue;
+    }
     if (e.isDirectory) continue;
     const std::string upper = text::ToUpperAscii(e.name);
     std::string entry;
@@ -69,6 +78,38 @@ FileList BuildFileList(std::string_view dirText, std::string_view ext) {
     if (!entry.empty()) list.push_back(std::move(entry));
   }
   return list;
+}
+
+}  // namespace
+
+FileList BuildFileList(std::string_view dirText, std::string_view ext) { return ListLogs(dirText, ext, nullptr); }
+
+FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
+                           std::string_view ext) {
+  auto skip = [&](const std::string& why) {
+    status.SetStatus(why);
+    status.UpdateLog("    Skipped: " + why);
+  };
+  // Each folder below the network directory on the way to the user directory.
+  std::string folder(networkDir);
+  std::string_view rest = userDir.substr(std::min(networkDir.size(), userDir.size()));
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of("\\/"), rest.size());
+    folder += rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (merge::IsSymlink(folder)) {
+      skip("User directory '" + std::string(userDir) + "' not read: '" + folder +
+           "' is a symbolic link, and links are not followed out of the network directory. Put the folder "
+           "itself in place of the link.");
+      return FileList(1);
+    }
+    folder += '\\';
+  }
+  return ListLogs(userDir, ext, [&](const std::string& path) {
+    skip("Log file '" + path +
+         "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
+         "file itself in place of the link.");
+  });
 }
 
 std::string DayNameToDate(std::string_view dirText, std::string_view name) {

@@ -10,6 +10,8 @@
 
 namespace prax {
 
+class Status;
+
 // Entries at positions 1..n in directory-listing order; position 0 exists
 // and is never filled (an empty list has size 1).
 using FileList = std::vector<std::string>;
@@ -19,7 +21,17 @@ using FileList = std::vector<std::string>;
 // 19/20 name gives "yy-mm-dd" & its century & "*", anything else nothing.
 // A PRAX name without three digits, or a yyyymmdd name that is not a valid
 // date, gives no entry. A missing directory gives an empty list.
+// An entry that is a symbolic link is passed over (links are never followed
+// out of a user directory).
 FileList BuildFileList(std::string_view dirText, std::string_view ext);
+
+// BuildFileList for the user directory userDir of networkDir (userDir begins
+// with networkDir), reading nothing outside it: when the user directory or
+// its thousand folder is a symbolic link the list is empty, and log files
+// that are links are left out; each is named on the status line and in the
+// run log ("    Skipped: ...") with what the administrator can do.
+FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
+                           std::string_view ext);
 
 // Date texts ("yy-mm-dd  -  <serial>"; callers use the first 8 characters).
 // DayNameToDate reads the year from the file's last-modification time in dir.

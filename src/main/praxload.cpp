@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     // One command at a time per network directory, as in the window.
     std::unique_ptr<prax::RunLock> lock;
     try {
-      lock = prax::TakeRunLock(ctx, choices);
+      lock = prax::TakeRunLock(ctx);
     } catch (const prax::Error& e) {
       std::cerr << prax::DescribeError(e) << "\n";
       return kRefused;

@@ -6,6 +6,7 @@
 #include "master/merge_paths.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/run_lock.h"
 #include "platform/text.h"
 
 namespace prax {
@@ -48,7 +49,10 @@ bool HoldsOnlyUserDirs(const std::string& folder) {
 // twice and the clearing always ends.
 void ClearEntries(RunContext& ctx, const std::string& dir) {
   for (const fs::DirEntry& e : fs::List(dir)) {
-    if (e.name == "." || e.name == ".." || e.name == "Networks.Lst") continue;
+    // Networks.Lst drives the merge; the lock file is held by this very command.
+    if (e.name == "." || e.name == ".." || e.name == "Networks.Lst" ||
+        text::ToUpperAscii(e.name) == kRunLockFileName)
+      continue;
     const std::string entry = dir + e.name;
     if (merge::IsSymlink(entry)) {
       merge::RemoveLink(entry);

@@ -22,8 +22,6 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-constexpr std::string_view kRosterFields[] = {"Last_Name", "First_Name", "Middle_Init"};
-
 bool IsUnassigned(const db::Value& lastName) {
   return lastName.IsText() && text::EqualsIgnoreCase(text::Trim(lastName.AsText()), kUnassignedLastName);
 }
@@ -99,12 +97,16 @@ void AddMember(GroupFile& group, const MemberRow& row) {
 
 // Copies the regular files of one user directory (links and folders are not
 // followed), each keeping its modification time.
-void CopyUserFiles(const std::string& fromDir, const std::string& toDir) {
+void CopyUserFiles(Status* status, const std::string& fromDir, const std::string& toDir) {
   for (const fs::DirEntry& e : fs::List(fromDir)) {
     if (e.isDirectory) continue;
     const std::string from = fromDir + "\\" + e.name;
     std::error_code ec;
-    if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) continue;
+    if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) {
+      merge::Say(status, "Merging: '" + from + "' not copied: it is a symbolic link or not a plain file; put the "
+                                               "file itself in its place and merge again");
+      continue;
+    }
     TryStep([&] { fs::CopyFile(from, toDir + "\\" + e.name); });
   }
 }
@@ -219,7 +221,12 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, db::Re
   const std::string newDir = UserDirPath(ctx.NetworkDir, n);
   TryStep([&] { fs::MakeDirectory(newDir); });
   const std::string oldDir = path + oldName + ".DIR";
-  if (!merge::IsSymlink(oldDir)) CopyUserFiles(oldDir, newDir);
+  if (merge::IsSymlink(oldDir))
+    merge::Say(status, "Merging: user directory '" + oldDir + "' not copied: it is a symbolic link, and links are "
+                                                              "not followed; put the folder itself in its place and "
+                                                              "merge again");
+  else
+    CopyUserFiles(status, oldDir, newDir);
 }
 
 }  // namespace

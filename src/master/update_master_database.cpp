@@ -96,7 +96,10 @@ void UpdateMasterDatabase(RunContext& ctx) {
     ctx.Db.reset();
     std::string where = "Updating Master database from '" + defsFile + "'";
     if (st.item) where += " at item \"" + *st.item + "\"";
-    throw e.WithContext(where);
+    throw Error(e.Number(), where + ": " + e.what() +
+                                " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "
+                                "id needs its location, department and position), then run the command again; the "
+                                "records before it are stored.");
   }
   ctx.Db.reset();
 }

@@ -34,14 +34,16 @@ std::string Quoted(std::string_view pathText) { return "'" + std::string(pathTex
 [[noreturn]] void ThrowFileError(int number, std::string_view pathText) {
   switch (number) {
     case err::kFileNotFound:
-      throw Error(number, "File not found: " + Quoted(pathText));
+      throw Error(number, "File not found: " + Quoted(pathText) + " Check that it exists and can be reached.");
     case err::kPermissionDenied:
       throw Error(number, "Permission denied: " + Quoted(pathText) +
                               " Check that no other program holds it open and that the account may use it.");
     case err::kPathNotFound:
       throw Error(number, "Path not found: " + Quoted(pathText) + " Check that the folder exists.");
     default:
-      throw Error(err::kPathFileAccess, "Path/File access error: " + Quoted(pathText));
+      throw Error(err::kPathFileAccess, "Path/File access error: " + Quoted(pathText) +
+                                            " Check that the disk has space and that the file and its folder can "
+                                            "be reached and written by the account that runs the command.");
   }
 }
 
@@ -189,8 +191,9 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern) {
       if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
       std::error_code typeEc;
       const bool isDir = it->is_directory(typeEc);
+      const bool isLink = it->is_symlink(typeEc);
       std::string key = text::ToUpperAscii(name);
-      keyed.push_back({std::move(key), DirEntry{std::move(name), isDir}});
+      keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink}});
     }
   } catch (...) {
     // An unreadable directory lists what could be read.

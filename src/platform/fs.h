@@ -31,6 +31,7 @@ bool IsDirectory(std::string_view pathText);
 struct DirEntry {
   std::string name;  // as on disk
   bool isDirectory = false;
+  bool isSymlink = false;  // the entry itself is a symbolic link
 };
 // Entries of a directory whose names match a pattern of '*' and '?' (letter
 // case ignored; "*" alone matches everything), hidden ones included, "." and

@@ -86,8 +86,11 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
   const std::string real = fs::RealPath(file_).string();
   fd_ = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) {
-    throw Error(err::kPathFileAccess, "Cannot create the lock file '" + file_ +
-                                          "'. Check that the network directory exists and is writable.");
+    throw Error(err::kPathFileAccess,
+                "Cannot create the lock file '" + file_ +
+                    "': the network directory is missing or not writable for the account that runs the command. "
+                    "Make the folder writable for that account (or correct NETDIR in PXNET.INI), then run the "
+                    "command again; nothing was changed.");
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     std::string holder;
@@ -97,6 +100,18 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
     ::close(fd_);
     fd_ = -1;
     throw HeldError(file_, holder);
+  }
+  // The databases keep their journal files beside them: a folder this
+  // account cannot write to would fail the command half-way.
+  const std::string dir = fs::RealPath(networkDirText).string();
+  if (::faccessat(AT_FDCWD, dir.empty() ? "." : dir.c_str(), W_OK, AT_EACCESS) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    throw Error(err::kPermissionDenied,
+                "The network directory '" + std::string(networkDirText) +
+                    "' is not writable for the account that runs the command (the databases keep their journal "
+                    "files beside them). Make the folder writable for that account, then run the command again; "
+                    "nothing was changed.");
   }
   const std::string text = HolderText();
   if (::ftruncate(fd_, 0) == 0) {
