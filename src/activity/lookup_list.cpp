@@ -39,6 +39,7 @@ void LookupList::Prime(db::Database& db) {
 void LookupList::Open(db::Database& db, Status* status) {
   std::string sql = "SELECT * FROM ";
   sql += columns_.table;
+  known_.clear();
   rs_ = db.OpenRecordset(sql);
   status_ = status;
 }
@@ -53,6 +54,15 @@ int16_t LookupList::Get(std::string_view name) {
     // No list row can hold an empty name; refuse before an id is spent on it.
     throw Error(err::kZeroLengthString, "Field '" + std::string(columns_.table) + "." + std::string(columns_.nameColumn) +
                                             "' cannot be a zero-length string");
+  }
+
+  key_.assign(trimmed);
+  for (char& c : key_) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  if (const auto known = known_.find(key_); known != known_.end()) {
+    if (status_ != nullptr) status_->Yield();
+    return known->second;
   }
 
   std::string criteria;
@@ -81,6 +91,7 @@ int16_t LookupList::Get(std::string_view name) {
   } else {
     id = ToId(rs_->Get(columns_.idColumn), columns_);
   }
+  known_.emplace(key_, id);
   if (status_ != nullptr) status_->Yield();
   return id;
 }
@@ -88,6 +99,7 @@ int16_t LookupList::Get(std::string_view name) {
 void LookupList::Close() {
   auto rs = std::move(rs_);
   status_ = nullptr;
+  known_.clear();
   if (rs) rs->Close();
 }
 

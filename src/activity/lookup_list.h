@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "db/engine.h"
 
@@ -69,6 +70,12 @@ class LookupList {
   int16_t max_ = 0;
   std::unique_ptr<db::Recordset> rs_;
   Status* status_ = nullptr;
+  // Ids already found or stored while the list is open, by trimmed name in
+  // lower case (the engine's matching ignores ASCII letter case). Only this
+  // list writes to its table while it is open, so an id found once stays the
+  // first match; a loader asks for the same few names on every line.
+  std::unordered_map<std::string, int16_t> known_;
+  std::string key_;
 };
 
 }  // namespace prax

@@ -26,6 +26,15 @@ struct KeyRow {
   int32_t count;
 };
 
+// Data_Hour: the slot formatted "00"; the slots of a day without the
+// general formatter, which shows up on a row this frequent.
+std::string HourText(int16_t hourSlot) {
+  if (hourSlot >= 0 && hourSlot <= 99) {
+    return std::string{static_cast<char>('0' + hourSlot / 10), static_cast<char>('0' + hourSlot % 10)};
+  }
+  return vb::Format(hourSlot, "00");
+}
+
 // One ActivitySystem row. A refused row is discarded before the error goes on,
 // so that the record set is ready for the next row.
 void AppendKeyRow(db::Recordset& rs, const KeyRow& row) {
@@ -33,7 +42,7 @@ void AppendKeyRow(db::Recordset& rs, const KeyRow& row) {
   try {
     rs.Set("User_Num", row.user);
     rs.Set("Data_Date", row.dayKey);
-    rs.Set("Data_Hour", vb::Format(row.hourSlot, "00"));
+    rs.Set("Data_Hour", HourText(row.hourSlot));
     rs.Set("App_Id", int{row.appId});
     rs.Set("Window_Id", int{row.windowId});
     rs.Set("Proj_Id", int{row.projId});
@@ -51,23 +60,34 @@ void AppendKeyRow(db::Recordset& rs, const KeyRow& row) {
 
 void WriteLineErrorKeys(const RunContext& ctx, const ActivityParserState& state, const FileList& fileList,
                         int position, int16_t hourSlot, db::Recordset& activityRs) {
+  int32_t dayKey = 0;
+  bool dayKnown = false;  // the date is formed at the first row to write
   for (int key : kErrorKeys) {
     const int32_t count = state.LineKeyCounts[static_cast<std::size_t>(key)];
     if (count == 0) continue;
-    AppendKeyRow(activityRs, KeyRow{ctx.CurrentUser, DayKeyAt(fileList, position), hourSlot, ctx.CurAppId,
-                                    ctx.CurWindowId, ctx.CurProjId, ctx.CurTaskId, key, count});
+    if (!dayKnown) {
+      dayKey = DayKeyAt(fileList, position);
+      dayKnown = true;
+    }
+    AppendKeyRow(activityRs, KeyRow{ctx.CurrentUser, dayKey, hourSlot, ctx.CurAppId, ctx.CurWindowId, ctx.CurProjId,
+                                    ctx.CurTaskId, key, count});
   }
 }
 
 void WriteDayErrorKeys(const RunContext& ctx, const ActivityParserState& state, const FileList& fileList,
                        int position, db::Recordset& activityRs) {
+  int32_t dayKey = 0;
+  bool dayKnown = false;  // the date is formed at the first row to write
   for (int h = 0; h < kHourSlots; ++h) {
     for (int key : kErrorKeys) {
       const int32_t count = state.HourKeyCounts[static_cast<std::size_t>(h)][static_cast<std::size_t>(key)];
       if (count == 0) continue;
-      AppendKeyRow(activityRs, KeyRow{ctx.CurrentUser, DayKeyAt(fileList, position), static_cast<int16_t>(h), -1, -1,
-                                      -1, -1, key, count});
+      if (!dayKnown) {
+        dayKey = DayKeyAt(fileList, position);
+        dayKnown = true;
       }
+      AppendKeyRow(activityRs, KeyRow{ctx.CurrentUser, dayKey, static_cast<int16_t>(h), -1, -1, -1, -1, key, count});
+    }
   }
 }
 

@@ -33,22 +33,26 @@ void CloseQuietly(std::unique_ptr<db::Recordset>& rs) {
   rs.reset();
 }
 
-// Adds the counts of one key's activity rows to the sums; false when its
-// record set cannot be opened.
-bool SumKeyRows(RunContext& ctx, const std::string& userText, int keyNum, std::map<HourKey, int64_t>& sums) {
+// Adds the counts of the user's whole-application error-key rows (keys 8
+// and 46) to the sums; false when the record set cannot be opened. One sweep
+// over the user's rows through the User_Num index serves both keys: the sums
+// are the same whichever order the rows come in.
+bool SumKeyRows(RunContext& ctx, const std::string& userText, std::map<HourKey, int64_t>& sums) {
   ctx.SqlText =
-      "SELECT ActivitySystem.Data_Date, ActivitySystem.Data_Hour, ActivitySystem.Key_Count FROM ActivitySystem "
-      "WHERE ActivitySystem.User_Num =" +
-      userText + " AND ActivitySystem.Key_Num = " + std::to_string(keyNum) + " AND ActivitySystem.App_Id = -1";
+      "SELECT ActivitySystem.Data_Date, ActivitySystem.Data_Hour, ActivitySystem.Key_Num, ActivitySystem.Key_Count "
+      "FROM ActivitySystem WHERE ActivitySystem.User_Num =" +
+      userText + " AND ActivitySystem.App_Id = -1";
   std::unique_ptr<db::Recordset> rs;
   if (!TryStep([&] { rs = ctx.Db->OpenRecordset(ctx.SqlText); })) return false;
   TryStep([&] { rs->MoveFirst(); });
   while (!Ended(*rs)) {
     TryStep([&] {
+      const db::Value key = rs->Get("Key_Num");
+      if (!key.IsInt() || (key.IntValue() != 8 && key.IntValue() != 46)) return;
       const db::Value count = rs->Get("Key_Count");
       if (count.IsNull()) return;
-      HourKey key{rs->Get("Data_Date").AsInt(), text::ToUpperAscii(rs->Get("Data_Hour").AsText())};
-      sums[std::move(key)] += count.AsInt();
+      HourKey hour{rs->Get("Data_Date").AsInt(), text::ToUpperAscii(rs->Get("Data_Hour").AsText())};
+      sums[std::move(hour)] += count.AsInt();
     });
     if (ctx.status != nullptr) ctx.status->Yield();
     if (!TryStep([&] { rs->MoveNext(); })) break;
@@ -65,8 +69,7 @@ void WriteUserErrorKeys(RunContext& ctx, int32_t user) {
 
   // The fresh sum per date and hour slot, key 8 and key 46 together.
   std::map<HourKey, int64_t> sums;
-  if (!SumKeyRows(ctx, userText, 8, sums)) return;
-  if (!SumKeyRows(ctx, userText, 46, sums)) return;
+  if (!SumKeyRows(ctx, userText, sums)) return;
   if (sums.empty()) return;  // no activity rows: every Error_Keys keeps its value
 
   ctx.SqlText =

@@ -1,11 +1,11 @@
 #include "job/run_load_job.h"
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "activity/load_activity_logs.h"
 #include "activity/parse_activity_log.h"
@@ -18,35 +18,27 @@
 #include "platform/datetime.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "platform/vbnum.h"
 
 namespace prax {
 
 namespace {
 
-// Rows per History table, read from the committed file through a separate
-// connection of its own that only reads (the file is an SQLite database in
-// WAL mode, so this reader never blocks the job's writer). It is opened
-// read-write so that, when it is the last connection to close, the journal
-// files beside the database are cleaned up. A table that cannot be counted
-// is left out.
-std::map<std::string, int64_t> CountRows(const std::filesystem::path& file) {
-  std::map<std::string, int64_t> counts;
-  sqlite3* h = nullptr;
-  if (sqlite3_open_v2(file.string().c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    sqlite3_close(h);
-    return counts;
-  }
-  for (const db::TableDef& table : HistorySchema()) {
-    const std::string sql = "SELECT count(*) FROM \"" + table.name + "\"";
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-      counts[table.name] = sqlite3_column_int64(st, 0);
+// The History tables the file holds, by schema name and stored name. The
+// rows a run added are the engine's count of what its transactions
+// committed: counting every table of the file before and after would read
+// millions of rows for a figure the job knows already.
+std::vector<std::pair<std::string, std::string>> CountedTables(db::Database& db) {
+  std::vector<std::pair<std::string, std::string>> tables;
+  TryStep([&] {
+    for (const db::TableDef& stored : db.TableDefs()) {
+      for (const db::TableDef& table : HistorySchema()) {
+        if (text::EqualsIgnoreCase(stored.name, table.name)) tables.emplace_back(table.name, stored.name);
+      }
     }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(h);
-  return counts;
+  });
+  return tables;
 }
 
 std::unique_ptr<db::Recordset> OpenUserRecordset(RunContext& ctx, std::string_view table, int32_t user) {
@@ -90,7 +82,7 @@ void AlertPass(RunContext& ctx, LoadSummary& summary, AlertParserState& state, i
     try {
       const std::string userDir = UserDirPath(ctx.NetworkDir, u);
       ctx.CurrentUser = u;
-      const FileList fileList = BuildFileList(userDir, "PXL");
+      const FileList fileList = BuildUserFileList(status, ctx.NetworkDir, userDir, "PXL");
       if (fileList.size() > 1) {
         std::unique_ptr<db::Recordset> alertRs = OpenUserRecordset(ctx, "AlertSystem", u);
         status.Yield();
@@ -139,7 +131,7 @@ void ActivityPass(RunContext& ctx, LoadSummary& summary, ActivityParserState& st
     try {
       const std::string userDir = UserDirPath(ctx.NetworkDir, u);
       ctx.CurrentUser = u;
-      const FileList fileList = BuildFileList(userDir, "PXT");
+      const FileList fileList = BuildUserFileList(status, ctx.NetworkDir, userDir, "PXT");
       if (fileList.size() > 1) {
         std::unique_ptr<db::Recordset> activityRs = OpenUserRecordset(ctx, "ActivitySystem", u);
         status.Yield();
@@ -176,7 +168,7 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
 
   const std::filesystem::path dbFile = fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB");
   ctx.Db = db::Database::Open(dbFile);
-  const std::map<std::string, int64_t> rowsBefore = CountRows(dbFile);
+  const auto countedTables = CountedTables(*ctx.Db);
 
   status.MarkPhase("Loading AlertSystems, Start");
   status.UpdateLog(" ");
@@ -202,10 +194,11 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
   }
 
   TryStep([&] { ctx.Db->Close(); });
+  const std::map<std::string, int64_t> added = ctx.Db->RowsAdded();
   ctx.Db.reset();
-  for (const auto& [table, rows] : CountRows(dbFile)) {
-    const auto before = rowsBefore.find(table);
-    if (before != rowsBefore.end()) summary.rowsAdded[table] = rows - before->second;
+  for (const auto& [table, stored] : countedTables) {
+    const auto rows = added.find(stored);
+    summary.rowsAdded[table] = rows == added.end() ? 0 : rows->second;
   }
   summary.usersProcessed = userEnd >= userStart ? int32_t{userEnd} - userStart + 1 : 0;
   status.MarkPhase("Done.");
