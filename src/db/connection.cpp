@@ -222,10 +222,7 @@ void Connection::FailNoSpace() const {
        "kept and the rest are loaded then.");
 }
 
-sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
-  CheckOpen();
-  auto it = statements_.find(sqlText);
-  if (it != statements_.end()) return it->second;
+sqlite3_stmt* Connection::PrepareNew(const std::string& sqlText) {
   sqlite3_stmt* st = nullptr;
   const int rc = sqlite3_prepare_v3(db_, sqlText.c_str(), static_cast<int>(sqlText.size()),
                                     SQLITE_PREPARE_PERSISTENT, &st, nullptr);
@@ -233,6 +230,14 @@ sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
     sqlite3_finalize(st);
     FailStorage(sqlite3_extended_errcode(db_));
   }
+  return st;
+}
+
+sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
+  CheckOpen();
+  auto it = statements_.find(sqlText);
+  if (it != statements_.end()) return it->second;
+  sqlite3_stmt* st = PrepareNew(sqlText);
   statements_.emplace(sqlText, st);
   return st;
 }
@@ -245,13 +250,7 @@ sqlite3_stmt* Connection::PrepareOwned(const std::string& sqlText) {
     owned_.push_back(st);
     return st;
   }
-  sqlite3_stmt* st = nullptr;
-  const int rc = sqlite3_prepare_v3(db_, sqlText.c_str(), static_cast<int>(sqlText.size()),
-                                    SQLITE_PREPARE_PERSISTENT, &st, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(st);
-    FailStorage(sqlite3_extended_errcode(db_));
-  }
+  sqlite3_stmt* st = PrepareNew(sqlText);
   owned_.push_back(st);
   return st;
 }

@@ -167,6 +167,8 @@ class Connection {
   uint64_t& Generation(const std::string& table) { return generations_[LowerAscii(table)]; }
 
  private:
+  // A new persistent statement; Error when SQLite refuses the text.
+  sqlite3_stmt* PrepareNew(const std::string& sqlText);
   std::shared_ptr<const TableInfo> LoadTable(const std::string& name);
 
   sqlite3* db_ = nullptr;
