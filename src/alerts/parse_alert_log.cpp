@@ -258,7 +258,7 @@ bool AlertCounts::SlotHasCount(int slot) const {
 
 void SplitAlertFields(std::array<std::string, 12>& fields, std::string_view& buffer) {
   for (std::string& field : fields) {
-    field.assign("0");
+    field.assign(1, '0');
     const std::size_t p = buffer.find(' ');
     if (p == std::string_view::npos) return;
     field.assign(buffer.substr(0, p));

@@ -63,7 +63,7 @@ double Val(std::string_view text) {
     anyDigit = true;
     pos = NextSignificant(text, pos + 1);
   }
-  if (number.empty()) number = "0";
+  if (number.empty()) number.push_back('0');
   if (pos < text.size() && text[pos] == '.') {
     pos = NextSignificant(text, pos + 1);
     bool point = false;
@@ -127,7 +127,9 @@ int32_t AddLong(int32_t a, int64_t b) {
 }
 
 std::string Str(int64_t value) {
-  return value >= 0 ? " " + std::to_string(value) : std::to_string(value);
+  std::string text = std::to_string(value);
+  if (value >= 0) text.insert(text.begin(), ' ');
+  return text;
 }
 
 std::string Format(int64_t value, std::string_view zeros) {
