@@ -12,6 +12,8 @@
 
 #include "db/engine.h"
 #include "gen/day_logs.h"
+#include "gen/gen_random.h"
+#include "gen/malformed_lines.h"
 #include "job/user_dir.h"
 #include "master/master_database.h"
 #include "platform/error.h"
@@ -34,6 +36,7 @@ struct NetworkState {
   int32_t unassigned = 0;
   dt::Date start{};
   int days = 0;
+  double nasty = 0;  // share of log lines damaged (InjectMalformedLines)
 };
 
 std::string DateText(const dt::Date& d) {
@@ -56,6 +59,7 @@ void WriteState(const stdfs::path& networkDir, const NetworkState& s) {
   t += "UNASSIGNED=" + std::to_string(s.unassigned) + "\r\n";
   t += "START=" + DateText(s.start) + "\r\n";
   t += "DAYS=" + std::to_string(s.days) + "\r\n";
+  if (s.nasty > 0) t += "NASTY=" + std::to_string(s.nasty) + "\r\n";
   WriteBytes(networkDir / kStateFile, t);
 }
 
@@ -78,6 +82,7 @@ NetworkState ReadState(const stdfs::path& networkDir) {
       else if (key == "USERS") s.users = std::stoi(value), haveUsers = true;
       else if (key == "UNASSIGNED") s.unassigned = std::stoi(value);
       else if (key == "DAYS") s.days = std::stoi(value), haveDays = true;
+      else if (key == "NASTY") s.nasty = std::stod(value);
       else if (key == "START" &&
                std::sscanf(value.c_str(), "%d-%d-%d", &s.start.year, &s.start.month, &s.start.day) == 3)
         haveStart = true;
@@ -122,7 +127,12 @@ void WriteDays(const stdfs::path& networkDir, const NetworkState& s, int firstDa
           for (const auto& [ext, content] : {std::pair<const char*, const std::string*>{"PXL", &logs.alert},
                                              std::pair<const char*, const std::string*>{"PXT", &logs.activity}}) {
             const stdfs::path file = dir / LogFileName(profile, dayIndex, date, ext);
-            WriteBytes(file, *content);
+            if (s.nasty > 0) {
+              WriteBytes(file, InjectMalformedLines(*content, s.nasty, Mix(s.seed, static_cast<uint64_t>(slot),
+                                                                           static_cast<uint64_t>(dayIndex) * 2 + (*ext == 'L'))));
+            } else {
+              WriteBytes(file, *content);
+            }
             // The client's files carry the time of their last line; the year
             // of a PRAXnnn file is known only from it.
             fs::SetLastModified(fs::ToText(file), mtime);
@@ -262,6 +272,7 @@ GenSummary GenerateNetwork(const GenOptions& options) {
     throw Error(err::kInvalidCall, "Users and unassigned slots together must not exceed 32767.");
   s.start = options.start;
   s.days = options.days;
+  s.nasty = options.nasty;
 
   GenSummary summary;
   summary.networkDir = networkDir;

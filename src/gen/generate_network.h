@@ -22,6 +22,7 @@ struct GenOptions {
   std::filesystem::path programDir;  // empty: no program-folder files
   int32_t unassigned = -1;           // unassigned roster slots; -1: one per twenty users, at least one
   int threads = 0;                   // 0: one per processor, at most 8
+  double nasty = 0;                  // share of log lines damaged as real logs are (0..1)
 };
 
 struct GenSummary {

@@ -2,7 +2,7 @@
 // Alert and Activity logs, UserDefs.Prn) and optionally a program folder that
 // points at it, or appends one more day to a network it made before.
 //
-//   praxgen NETDIR --users N --days D [--seed S] [--start YYYY-MM-DD] [--program-dir DIR]
+//   praxgen NETDIR --users N --days D [--seed S] [--start YYYY-MM-DD] [--program-dir DIR] [--nasty RATE]
 //   praxgen NETDIR --append-day
 
 #include <CLI/CLI.hpp>
@@ -31,11 +31,15 @@ int main(int argc, char** argv) {
   auto* unassigned =
       app.add_option("--unassigned", options.unassigned, "unassigned roster slots (default one per twenty users)")
           ->check(CLI::Range(0, 32000));
+  auto* nasty = app.add_option("--nasty", options.nasty,
+                               "share of log lines damaged as real logs are: cut lines, junk bytes, numbers out of "
+                               "range, missing marks, quotes in names, empty names (0..1, default 0)")
+                    ->check(CLI::Range(0.0, 1.0));
   app.add_option("--threads", options.threads, "worker threads (default: one per processor)")
       ->check(CLI::Range(0, 64));
   auto* appendOpt = app.add_flag("--append-day", appendDay, "append the next weekday to a network made by praxgen");
   appendOpt->excludes(users)->excludes(days)->excludes(seed)->excludes(startOpt)->excludes(programOpt)->excludes(
-      unassigned);
+      unassigned)->excludes(nasty);
 
   try {
     app.parse(argc, argv);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -93,7 +95,9 @@ void CheckAlertLog(const std::string& bytes, const prax::dt::Date& date, Totals&
       EXPECT_GT(star, 0u);
       EXPECT_NE(rest[0], ' ');
       EXPECT_EQ(rest.substr(star + 1, 6), yymmdd);
-      EXPECT_EQ(rest.substr(star + 7), " " + std::string(hour < 10 ? "0" : "") + std::to_string(hour));
+      char clockHour[4];
+      std::snprintf(clockHour, sizeof clockHour, " %02d", hour);
+      EXPECT_EQ(rest.substr(star + 7), clockHour);
       ++actions;
     } else if (Starts(line, "User Entry:")) {
       // The discomfort starts at character 14; "--", one blank, the body part.

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "gen/day_logs.h"
 #include "gen/generate_network.h"
+#include "gen/malformed_lines.h"
 #include "job/file_list.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -67,6 +68,21 @@ TEST(GenerateNetwork, SameSeedSameBytesAndAppendedDayEqualsGeneratedDay) {
   EXPECT_NE(filesA, Files(tmp.Path() / "d"));
   EXPECT_EQ(praxtest::Sqlite3(tmp.Path() / "a" / "MASTER.MDB", "SELECT * FROM Users;"),
             praxtest::Sqlite3(tmp.Path() / "b" / "MASTER.MDB", "SELECT * FROM Users;"));
+}
+
+// praxgen --nasty: seeded damage at about the rate asked, line ends kept.
+TEST(MalformedLines, SeededDamageAtTheRate) {
+  const std::string log = prax::gen::GenerateDayLogs(7, 1, 0, {2026, 1, 5}).activity;
+  EXPECT_EQ(prax::gen::InjectMalformedLines(log, 0, 1), log);
+  const std::string damaged = prax::gen::InjectMalformedLines(log, 0.2, 1);
+  EXPECT_EQ(damaged, prax::gen::InjectMalformedLines(log, 0.2, 1));
+  EXPECT_NE(damaged, prax::gen::InjectMalformedLines(log, 0.2, 2));
+  std::istringstream a(log), b(damaged);
+  int lines = 0, changed = 0;
+  for (std::string x, y; std::getline(a, x, '\r') && std::getline(b, y, '\r'); ++lines) changed += x != y;
+  EXPECT_EQ(std::count(damaged.begin(), damaged.end(), '\r'), std::count(log.begin(), log.end(), '\r'));
+  EXPECT_GT(changed, lines / 10);
+  EXPECT_LT(changed, lines * 3 / 10);
 }
 
 TEST(GenerateNetwork, RosterSlotsAndUserDefinitions) {

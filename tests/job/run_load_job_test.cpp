@@ -64,7 +64,8 @@ std::string AlertRow(int user, int date, const char* hour, const std::map<int, i
   std::string row = std::to_string(user) + "|" + std::to_string(date) + "|" + hour;
   for (int c = 0; c < 38; ++c) {
     const auto it = values.find(c);
-    row += "|" + std::to_string(it == values.end() ? 0 : it->second);
+    row += '|';
+    row += std::to_string(it == values.end() ? 0 : it->second);
   }
   return row + "\n";
 }

@@ -80,10 +80,11 @@ class MergeTest : public ::testing::Test {
     // Last_Name) and five unassigned slots up to 1001.
     std::vector<RosterRow> east;
     for (int n = 1; n <= 1001; ++n) {
+      const std::string number = std::to_string(n);
       if (n > 996)
         east.push_back({"", "Unassigned", "", "", SlotDir(n)});
       else
-        east.push_back({"E" + std::to_string(n), n == 10 ? "" : "User" + std::to_string(n), "", "", SlotDir(n)});
+        east.push_back({"E" + number, n == 10 ? "" : "User" + number, "", "", SlotDir(n)});
     }
     praxtest::MakeRoster(root.Path() / "net3/MASTER.MDB", east);
     root.Write("net3/PX000995.DIR/20240301.PXL", "thousandth");

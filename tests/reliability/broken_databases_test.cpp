@@ -116,7 +116,7 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
        {"PRAXDATA.MDB", "Make the file and its folder writable"}},
       {"read-only network directory", [&] { stdfs::permissions(n.Net(), ro); },
        [&] { stdfs::permissions(n.Net(), stdfs::perms::owner_write, stdfs::perm_options::add); }, 2,
-       {"'" + n.NetText() + "' is not writable", "Make the folder writable"}},
+       {std::string("'") + n.NetText() + "' is not writable", "Make the folder writable"}},
       {"read-only network directory without a lock file",
        [&] {
          stdfs::remove(n.Net() / "PRAXSERVER.LCK");
