@@ -208,7 +208,8 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
     bytes = fs::ReadFile(path);
   } catch (const Error& e) {
     if (ctx.status != nullptr) {
-      ctx.status->UpdateLog("    Activity log not read: " + std::string(path) + " (" + e.what() + ")");
+      ctx.status->UpdateLog("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
+      ctx.status->SetStatus("Activity log skipped: " + std::string(e.what()));
     }
     return;
   }
