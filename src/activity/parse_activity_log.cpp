@@ -209,7 +209,8 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
   } catch (const Error& e) {
     if (ctx.status != nullptr) {
       ctx.status->UpdateLog("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
-      ctx.status->SetStatus("Activity log skipped: " + std::string(e.what()));
+      // A day without an activity log is usual; anything else is shown.
+      if (e.Number() != err::kFileNotFound) ctx.status->SetStatus("Activity log skipped: " + std::string(e.what()));
     }
     return;
   }

@@ -16,6 +16,7 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <io.h>
 // The system headers define these names as macros.
 #undef CopyFile
 #undef DeleteFile
