@@ -59,6 +59,10 @@ void CheckBeforeClearing(const RunContext& ctx, std::size_t count) {
   const std::string master = first + "MASTER.MDB";
   if (!fs::Exists(master, true) || fs::IsDirectory(master))
     throw Refusal(ctx, "the first network has no Master database '" + Shown(master) + "'");
+  // It is copied only after the clearing: a link or FIFO in its place must stop the merge now.
+  if (!TryStep([&] { fs::RequirePlainFile(master); }))
+    throw Refusal(ctx, "the first network's Master database '" + Shown(master) +
+                           "' is a symbolic link or not a plain file; put the file itself in its place");
 }
 
 // One open group file and its Members record set.
