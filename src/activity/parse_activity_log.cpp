@@ -208,7 +208,9 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
     bytes = fs::ReadFile(path);
   } catch (const Error& e) {
     if (ctx.status != nullptr) {
-      ctx.status->UpdateLog("    Activity log not read: " + std::string(path) + " (" + e.what() + ")");
+      ctx.status->UpdateLog("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
+      // A day without an activity log is usual; anything else is shown.
+      if (e.Number() != err::kFileNotFound) ctx.status->SetStatus("Activity log skipped: " + std::string(e.what()));
     }
     return;
   }

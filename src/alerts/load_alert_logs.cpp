@@ -7,6 +7,7 @@
 #include "app/run_context.h"
 #include "app/status.h"
 #include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/vbnum.h"
 
 namespace prax {
@@ -35,7 +36,8 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
         const AlertLogOutcome outcome = ParseAlertLog(ctx, state, counts, path, entry);
         if (outcome.read == AlertLogRead::kUnreadable) {
           // Nothing of the day is written, so the next run tries it again.
-          status.UpdateLog("    Skipped: " + path + ": " + outcome.reason);
+          status.UpdateLog("    Skipped: " + fs::ForDisplay(path) + ": " + outcome.reason);
+          status.SetStatus("Alert log skipped: " + outcome.reason);
         } else {
           strict = true;
           WriteAlertHours(ctx, counts, entry, alertRs);
@@ -47,7 +49,7 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
       }
     } catch (const Error& e) {
       // Before the first write a failing search passes the day over.
-      if (strict) throw e.WithContext("Alert log " + path);
+      if (strict) throw e.WithContext("Alert log " + fs::ForDisplay(path));
     }
     status.SetFilePercent(vb::ProgressPercent(i, n));
     status.Yield();

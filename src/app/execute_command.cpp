@@ -172,9 +172,24 @@ void WriteUpdatedDat(const RunContext& ctx) {
   fs::WriteFile(ctx.ProgramFile("UPDATED.DAT"), UpdatedDatBytes(dt::NowGeneralDate()));
 }
 
+namespace {
+
+std::optional<std::string> MissingNetworkDir(const RunContext& ctx, const std::string& networkDir) {
+  if (fs::IsDirectory(networkDir)) return std::nullopt;
+  const std::string ini = fs::ForDisplay((ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir) + "PXNET.INI");
+  return "The network directory '" + fs::ForDisplay(networkDir) +
+         "' does not exist or is not a folder. It is NETDIR in section [MAIN] of '" + ini +
+         "' (INIPATH.TXT in the program folder says where that PXNET.INI is): correct it there or make the folder "
+         "reachable, then run the command again. Nothing was changed.";
+}
+
+}  // namespace
+
+std::optional<std::string> NetworkDirMessage(const RunContext& ctx) { return MissingNetworkDir(ctx, ctx.NetworkDir); }
+
 std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx) {
   const std::string networkDir = ReadNetworkDir(ctx);
-  if (!fs::IsDirectory(networkDir)) return nullptr;
+  if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
   return std::make_unique<RunLock>(networkDir);
 }
 

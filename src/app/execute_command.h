@@ -53,11 +53,15 @@ struct ExecuteResult {
 // Running stays set (see FailCommand).
 ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices);
 
+// Why a command cannot run on ctx.NetworkDir: it does not exist or is not a
+// folder (the message names it and the PXNET.INI it came from); nullopt when
+// it is a folder. Checked before anything is written.
+std::optional<std::string> NetworkDirMessage(const RunContext& ctx);
+
 // Takes the one-command-at-a-time lock of the network directory for a
-// command. A network directory that does not exist gets none (the command
-// then fails on its own, naming the file); the merge that empties the network
-// directory leaves the lock file in place. Throws Error naming the holder
-// when another command holds the lock.
+// command; the merge that empties the network directory leaves the lock file
+// in place. Throws Error naming the holder when another command holds the
+// lock, and NetworkDirMessage when the network directory is missing.
 std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx);
 
 // Shows a failure that ended a command: the status line reads "Status: " and

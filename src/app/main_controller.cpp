@@ -27,12 +27,17 @@ PressResult MainController::ExecutePressed() {
   }
   TryStep([&] { PrepareCommand(ctx_); });
   if (auto message = RangeMessage(choices_)) {
-    press.action = PressAction::kShowRangeMessage;
+    press.action = PressAction::kShowMessage;
     press.message = std::move(*message);
     return press;
   }
   if (button_ == ButtonState::kClose) {
     press.action = PressAction::kClose;
+    return press;
+  }
+  if (auto message = NetworkDirMessage(ctx_)) {
+    press.action = PressAction::kShowMessage;
+    press.message = std::move(*message);
     return press;
   }
   button_ = ButtonState::kRunning;

@@ -20,7 +20,8 @@ enum class ButtonState { kExecute, kRunning, kClose };
 // What the window does after a press of Execute.
 enum class PressAction {
   kIgnore,            // the button is disabled: nothing happens
-  kShowRangeMessage,  // message box with OK only; nothing else changes
+  kShowMessage,       // message box with OK only (a range message, a missing
+                      // network directory); nothing else changes
   kClose,             // close the window (the close request goes through CanClose)
   kConfirm,           // ask kConfirmText (Yes/No); then ConfirmAnswered
   kRun,               // start the command (RunCommand on a worker thread)
@@ -28,7 +29,7 @@ enum class PressAction {
 
 struct PressResult {
   PressAction action = PressAction::kRun;
-  std::string message;  // the range message for kShowRangeMessage
+  std::string message;  // the text of kShowMessage
 };
 
 // How a command ended.
@@ -57,7 +58,8 @@ class MainController {
   bool ButtonEnabled() const { return button_ != ButtonState::kRunning; }
 
   // A press of Execute: re-reads the network directory and user-slot count,
-  // checks the range, then closes, asks or runs. For kConfirm and kRun the
+  // checks the range, then closes, refuses a missing network directory, asks
+  // or runs. For kConfirm and kRun the
   // button is disabled and the choices of the command are fixed.
   PressResult ExecutePressed();
   // The answer to the confirmation: true runs the command; any other answer

@@ -34,10 +34,12 @@ bool LooksNumeric(std::string_view item) {
 void ReadNetworksList(RunContext& ctx, StartupInfo& info) {
   const std::string listFile = ctx.NetworkDir + "Networks.Lst";
   if (!fs::Exists(listFile, /*includeHidden=*/true)) return;
-  const auto bytes = TryReadFile(listFile);
-  if (!bytes) {
-    info.warnings.push_back("Networks.Lst in " + ctx.NetworkDir +
-                            " cannot be read; multiple networks are not available.");
+  std::optional<std::string> bytes;
+  try {
+    bytes = fs::ReadFile(listFile);
+  } catch (const Error& e) {
+    info.warnings.push_back(std::string(e.what()) + " Networks.Lst cannot be read; multiple networks are not "
+                                                    "available.");
     return;
   }
   info.multipleNetworks = true;

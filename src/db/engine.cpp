@@ -156,6 +156,7 @@ Database::~Database() {
 std::unique_ptr<Database> Database::Open(const std::filesystem::path& file) {
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
+  fs::RequirePlainFile(shown);  // never through a link, never a FIFO or device
   std::error_code ec;
   if (!std::filesystem::exists(real, ec)) {
     throw Error(err::kCannotFindFile, "Could not find file '" + shown + "'.");
@@ -181,6 +182,7 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, st
   // order); the locale adds nothing the file has to record.
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
+  fs::RequirePlainFile(shown);  // a link in its place would create the file elsewhere
   std::error_code ec;
   if (std::filesystem::exists(real, ec)) {
     throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")");

@@ -98,7 +98,7 @@ FileList BuildUserFileList(Status& status, std::string_view networkDir, std::str
     folder += rest.substr(0, end);
     rest.remove_prefix(std::min(end + 1, rest.size()));
     if (merge::IsSymlink(folder)) {
-      skip("User directory '" + std::string(userDir) + "' not read: '" + folder +
+      skip("User directory '" + fs::ForDisplay(userDir) + "' not read: '" + fs::ForDisplay(folder) +
            "' is a symbolic link, and links are not followed out of the network directory. Put the folder "
            "itself in place of the link.");
       return FileList(1);
@@ -106,7 +106,7 @@ FileList BuildUserFileList(Status& status, std::string_view networkDir, std::str
     folder += '\\';
   }
   return ListLogs(userDir, ext, [&](const std::string& path) {
-    skip("Log file '" + path +
+    skip("Log file '" + fs::ForDisplay(path) +
          "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
          "file itself in place of the link.");
   });
@@ -121,7 +121,7 @@ std::string DayNameToDate(std::string_view dirText, std::string_view name) {
   if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
   const std::string path = std::string(dirText) + "\\" + std::string(name);
   const auto modified = fs::LastModified(path);
-  if (!modified) throw Error(err::kFileNotFound, "File not found: " + path);
+  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.");
   return DateText(dt::FromYearDay(modified->year, day - 1));
 }
 

@@ -5,8 +5,9 @@
 //            [--master | --no-master] [--only-create] [--quiet]
 //
 // Exit status: 0 the command finished; 2 refused before anything changed
-// (range message, unconfirmed --fresh, bad options, another command holding
-// the network); 1 a failure ended the command.
+// (range message, missing network directory, unconfirmed --fresh, bad
+// options, another command holding the network); 1 a failure ended the
+// command.
 
 #include <CLI/CLI.hpp>
 
@@ -116,6 +117,10 @@ int main(int argc, char** argv) {
     // confirmation of a fresh database.
     prax::TryStep([&] { prax::PrepareCommand(ctx); });
     if (auto message = prax::RangeMessage(choices)) {
+      std::cerr << *message << "\n";
+      return kRefused;
+    }
+    if (auto message = prax::NetworkDirMessage(ctx)) {
       std::cerr << *message << "\n";
       return kRefused;
     }

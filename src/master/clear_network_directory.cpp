@@ -64,7 +64,7 @@ void ClearEntries(RunContext& ctx, const std::string& dir) {
       for (const fs::DirEntry& u : fs::List(entry)) RemoveFolderWithFiles(entry + "\\" + u.name);
       fs::RemoveDirectory(entry);
     } else {
-      merge::Say(ctx.status, "Clearing: folder '" + entry + "' is not a user directory; left in place");
+      merge::Say(ctx.status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
     }
   }
 }
@@ -76,7 +76,7 @@ void ClearNetworkDirectory(RunContext& ctx, std::string_view path) {
   try {
     ClearEntries(ctx, dir);
   } catch (const Error& e) {
-    throw e.WithContext("Clearing the network directory '" + dir +
+    throw e.WithContext("Clearing the network directory '" + fs::ForDisplay(dir) +
                         "' (remove the entry named by hand and run the merge again)");
   }
 }

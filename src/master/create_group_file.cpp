@@ -12,7 +12,7 @@ namespace prax {
 void CreateGroupFile(RunContext& ctx, std::string_view fileName) {
   const std::string file = ctx.NetworkDir + std::string(fileName);
   if (!merge::IsPlainName(fileName))
-    throw Error(err::kPathFileAccess, "Group file '" + file +
+    throw Error(err::kPathFileAccess, "Group file '" + fs::ForDisplay(file) +
                                           "': a group file name must be a plain file name inside the network "
                                           "directory; correct the group name in Networks.Lst");
   if (fs::Exists(file, true)) fs::DeleteFile(file);

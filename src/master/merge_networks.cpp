@@ -26,37 +26,43 @@ bool IsUnassigned(const db::Value& lastName) {
   return lastName.IsText() && text::EqualsIgnoreCase(text::Trim(lastName.AsText()), kUnassignedLastName);
 }
 
-// A folder directly below the network directory that the clearing removes.
-bool ClearedByMerge(const std::string& name) {
-  if (name == "Samples" || text::EndsWith(text::ToUpperAscii(name), ".DIR")) return true;
-  return name.size() == 6 && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
+std::string Shown(std::string_view pathText) { return fs::ForDisplay(pathText); }
 
 Error Refusal(const RunContext& ctx, const std::string& why) {
-  return Error(err::kInvalidCall, "Merging networks into '" + ctx.NetworkDir + "' refused: " + why +
+  return Error(err::kInvalidCall, "refused for the network directory '" + Shown(ctx.NetworkDir) + "': " + why +
                                       ". Correct Networks.Lst and run again; nothing was deleted.");
 }
 
-// The checks made before the network directory is emptied.
+// The checks made before the network directory is emptied. Directories are
+// compared by identity, so a listed path that reaches the network directory
+// through a link, a bind mount or another share is caught like its own name.
 void CheckBeforeClearing(const RunContext& ctx, std::size_t count) {
   if (count == 0) throw Refusal(ctx, "Networks.Lst lists no network");
   const std::string& first = ctx.NetworkPaths[0];
   if (merge::HasParentComponent(first))
-    throw Refusal(ctx, "the first network's path '" + first + "' contains a '..' component");
-  const stdfs::path target = merge::CanonicalDir(ctx.NetworkDir);
+    throw Refusal(ctx, "the first network's path '" + Shown(first) + "' contains a '..' component");
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& path = ctx.NetworkPaths[i];
     if (merge::HasParentComponent(path)) continue;  // skipped during the merge
-    const stdfs::path net = merge::CanonicalDir(path);
-    if (net == target) throw Refusal(ctx, "the network path '" + path + "' is the network directory itself");
-    const stdfs::path rel = net.lexically_relative(target);
-    if (!rel.empty() && *rel.begin() != ".." && ClearedByMerge(rel.begin()->string()))
-      throw Refusal(ctx, "the network path '" + path + "' lies in a folder of the network directory that "
-                             "the merge empties");
+    const std::string named = "the network path '" + Shown(path) + "' ";
+    switch (fs::PlaceDirectory(path, ctx.NetworkDir)) {
+      case fs::Placement::kSame:
+        throw Refusal(ctx, named + "is the network directory itself");
+      case fs::Placement::kInside:
+        throw Refusal(ctx, named + "lies inside the network directory, which the merge empties");
+      case fs::Placement::kContains:
+        throw Refusal(ctx, named + "contains the network directory");
+      case fs::Placement::kApart:
+        break;
+    }
   }
   const std::string master = first + "MASTER.MDB";
   if (!fs::Exists(master, true) || fs::IsDirectory(master))
-    throw Refusal(ctx, "the first network has no Master database '" + master + "'");
+    throw Refusal(ctx, "the first network has no Master database '" + Shown(master) + "'");
+  // It is copied only after the clearing: a link or FIFO in its place must stop the merge now.
+  if (!TryStep([&] { fs::RequirePlainFile(master); }))
+    throw Refusal(ctx, "the first network's Master database '" + Shown(master) +
+                           "' is a symbolic link or not a plain file; put the file itself in its place");
 }
 
 // One open group file and its Members record set.
@@ -103,7 +109,7 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
     const std::string from = fromDir + "\\" + e.name;
     std::error_code ec;
     if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) {
-      merge::Say(status, "Merging: '" + from + "' not copied: it is a symbolic link or not a plain file; put the "
+      merge::Say(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain file; put the "
                                                "file itself in its place and merge again");
       continue;
     }
@@ -128,11 +134,11 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   const std::string prefix = i < ctx.NetworkPrefixes.size() ? ctx.NetworkPrefixes[i] : std::string();
   const std::string name = i < ctx.NetworkNames.size() ? ctx.NetworkNames[i] : std::string();
 
-  merge::Say(status, "Merging: " + path);
+  merge::Say(status, "Merging: " + Shown(path));
   if (status) status->SetUserPercent(vb::ProgressPercent(static_cast<double>(i), static_cast<double>(count)));
   merge::Yield(status);
   if (merge::HasParentComponent(path)) {
-    merge::Say(status, "Merging: network '" + path + "' skipped: its path has a '..' component");
+    merge::Say(status, "Merging: network '" + Shown(path) + "' skipped: its path has a '..' component");
     return;
   }
   const int32_t slots = UserSlotCount(path);
@@ -140,7 +146,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   const std::string groupName = name + ".Grp";
   bool groupOk = merge::IsPlainName(name) && !text::EqualsIgnoreCase(groupName, "Everyone.grp");
   if (!groupOk)
-    merge::Say(status, "Merging: network '" + path + "' has no usable group name ('" + name +
+    merge::Say(status, "Merging: network '" + Shown(path) + "' has no usable group name ('" + name +
                            "'); its group file is not written");
   else
     groupOk = TryStep([&] { CreateGroupFile(ctx, groupName); });
@@ -153,7 +159,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
     // the loop (a <> condition would also drop rows whose Last_Name is Null).
     netRoster = netDb->OpenRecordset("SELECT * FROM Users ORDER BY Sub_Dir");
   } catch (const Error& e) {
-    merge::Say(status, "Merging: network '" + path + "' left out, its roster cannot be read: " + e.what());
+    merge::Say(status, "Merging: network '" + Shown(path) + "' left out, its roster cannot be read: " + e.what());
     netRoster.reset();
     if (netDb) TryStep([&] { netDb->Close(); });
     return;
@@ -191,7 +197,7 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, db::Re
   const std::string subText = subDir.IsText() ? subDir.AsText() : std::string();
   const std::string oldName(text::Left(subText, 8));
   if (!merge::IsPlainName(subText) || !merge::IsPlainName(oldName) || merge::HasParentComponent(subText)) {
-    merge::Say(status, "Merging: network '" + path + "': user with Sub_Dir " + subDir.Describe() +
+    merge::Say(status, "Merging: network '" + Shown(path) + "': user with Sub_Dir " + subDir.Describe() +
                            " skipped: not a user directory name");
     return;
   }
@@ -222,7 +228,7 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, db::Re
   TryStep([&] { fs::MakeDirectory(newDir); });
   const std::string oldDir = path + oldName + ".DIR";
   if (merge::IsSymlink(oldDir))
-    merge::Say(status, "Merging: user directory '" + oldDir + "' not copied: it is a symbolic link, and links are "
+    merge::Say(status, "Merging: user directory '" + Shown(oldDir) + "' not copied: it is a symbolic link, and links are "
                                                               "not followed; put the folder itself in its place and "
                                                               "merge again");
   else
@@ -257,7 +263,7 @@ void MergeNetworks(RunContext& ctx) {
     everyone.Close();
     if (ctx.Db) TryStep([&] { ctx.Db->Close(); });
     ctx.Db.reset();
-    throw e.WithContext("Merging networks into '" + ctx.NetworkDir + "'");
+    throw e.WithContext("network directory '" + Shown(ctx.NetworkDir) + "'");
   }
   merge::Yield(status);
 

@@ -32,19 +32,7 @@ bool IsSymlink(std::string_view pathText) {
 void RemoveLink(std::string_view pathText) {
   std::error_code ec;
   if (!std::filesystem::remove(fs::RealPath(pathText), ec) || ec)
-    throw Error(err::kPathFileAccess, "Cannot delete the link '" + std::string(pathText) + "'");
-}
-
-std::filesystem::path CanonicalDir(std::string_view dirText) {
-  std::filesystem::path p = fs::RealPath(dirText);
-  std::error_code ec;
-  p = std::filesystem::absolute(p, ec);
-  std::filesystem::path c = std::filesystem::weakly_canonical(p, ec);
-  if (ec) c = p.lexically_normal();
-  std::filesystem::path out;
-  for (const auto& part : c)
-    if (!part.empty()) out /= part;
-  return out;
+    throw Error(err::kPathFileAccess, "Cannot delete the link '" + fs::ForDisplay(pathText) + "'");
 }
 
 void Say(Status* status, std::string_view text) {

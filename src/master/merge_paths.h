@@ -22,9 +22,6 @@ bool IsSymlink(std::string_view pathText);
 // Deletes a symbolic link itself (never what it points to). Error 75 naming
 // it when that fails.
 void RemoveLink(std::string_view pathText);
-// A directory's real path made absolute and free of links, dots and a
-// trailing separator, for comparing two directory texts.
-std::filesystem::path CanonicalDir(std::string_view dirText);
 
 void Say(Status* status, std::string_view text);
 void Yield(Status* status);

@@ -33,11 +33,8 @@ constexpr std::array<std::string_view, 12> kUpgradeStatements = {
 void ModifyMasterDatabase(RunContext& ctx) {
   const std::string file = ctx.NetworkDir + "MASTER.MDB";
   ctx.Db.reset();
-  try {
-    ctx.Db = db::Database::Open(fs::RealPath(file));
-  } catch (const Error& e) {
-    throw e.WithContext("Altering Master database '" + file + "'");
-  }
+  // The engine's message names the file; the caller names the operation.
+  ctx.Db = db::Database::Open(fs::RealPath(file));
   for (std::string_view sql : kUpgradeStatements) {
     ctx.SqlText = sql;
     TryStep([&] { ctx.Db->Execute(ctx.SqlText); });

@@ -47,11 +47,8 @@ void UpdateMasterDatabase(RunContext& ctx) {
 
   const std::string masterFile = ctx.NetworkDir + "MASTER.MDB";
   ctx.Db.reset();
-  try {
-    ctx.Db = db::Database::Open(fs::RealPath(masterFile));
-  } catch (const Error& e) {
-    throw e.WithContext("Updating Master database '" + masterFile + "'");
-  }
+  // The engine's message names the file; the caller names the operation.
+  ctx.Db = db::Database::Open(fs::RealPath(masterFile));
   db::Database& db = *ctx.Db;
 
   ImportState st;
@@ -94,7 +91,7 @@ void UpdateMasterDatabase(RunContext& ctx) {
     st.CloseAll();
     TryStep([&] { db.Close(); });
     ctx.Db.reset();
-    std::string where = "Updating Master database from '" + defsFile + "'";
+    std::string where = "'" + fs::ForDisplay(defsFile) + "'";
     if (st.item) where += " at item \"" + *st.item + "\"";
     throw Error(e.Number(), where + ": " + e.what() +
                                 " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "

@@ -16,6 +16,7 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <io.h>
 // The system headers define these names as macros.
 #undef CopyFile
 #undef DeleteFile
@@ -29,7 +30,14 @@ namespace prax::fs {
 
 namespace {
 
-std::string Quoted(std::string_view pathText) { return "'" + std::string(pathText) + "'."; }
+std::string Quoted(std::string_view pathText) { return "'" + ForDisplay(pathText) + "'."; }
+
+// Error 75 for an entry that is not a plain file, saying what it is.
+[[noreturn]] void ThrowNotPlain(std::string_view pathText, std::string_view what) {
+  throw Error(err::kPathFileAccess, "'" + ForDisplay(pathText) + "' is " + std::string(what) +
+                                        ", not a plain file; it is neither read nor written through. Put the file "
+                                        "itself in its place (or remove it), then run the command again.");
+}
 
 [[noreturn]] void ThrowFileError(int number, std::string_view pathText) {
   switch (number) {
@@ -74,13 +82,55 @@ int NumberFor(const std::error_code& ec, const stdfs::path& p) {
 
 std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
-std::FILE* OpenFile(const stdfs::path& p, bool write) {
 #ifdef _WIN32
-  return ::_wfopen(p.c_str(), write ? L"wb" : L"rb");
-#else
-  return std::fopen(p.c_str(), write ? "wb" : "rb");
-#endif
+// A reparse point (symbolic link, junction) is never opened through.
+bool IsReparsePoint(const stdfs::path& p) {
+  const DWORD attributes = ::GetFileAttributesW(p.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
+
+// Opens a plain file for reading or for writing (created when missing),
+// refusing links and anything that is not a disk file.
+std::FILE* OpenPlain(const stdfs::path& p, bool write, std::string_view pathText) {
+  if (IsReparsePoint(p)) ThrowNotPlain(pathText, "a symbolic link");
+  std::FILE* f = ::_wfopen(p.c_str(), write ? L"wb" : L"rb");
+  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    std::fclose(f);
+    ThrowNotPlain(pathText, "a device or pipe");
+  }
+  return f;
+}
+#else
+std::string_view KindOf(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a file";
+}
+
+// Opens a plain file without following a link in its last component and
+// without waiting on a FIFO or device, then makes sure it is a plain file.
+int OpenPlain(const stdfs::path& p, int flags, std::string_view pathText) {
+  const int fd = ::open(p.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    if ((error == ELOOP || error == ENXIO || error == EMLINK) && ::lstat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      ThrowNotPlain(pathText, KindOf(st.st_mode));
+    ThrowFileError(NumberFor(std::error_code(error, std::generic_category()), p), pathText);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(st.st_mode)) ThrowFileError(err::kPathFileAccess, pathText);
+    ThrowNotPlain(pathText, KindOf(st.st_mode));
+  }
+  return fd;
+}
+#endif
 
 // Case-insensitive match of a name with a pattern of '*' and '?'.
 bool MatchPattern(std::string_view name, std::string_view pattern) {
@@ -254,17 +304,33 @@ void SetLastModified(std::string_view pathText, const CivilTime& t) {
 std::string ReadFile(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
-  std::FILE* f = OpenFile(p, false);
-  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
   std::string bytes;
-  std::error_code sizeEc;
-  const auto size = stdfs::file_size(p, sizeEc);
-  if (!sizeEc) bytes.reserve(static_cast<std::size_t>(size));
+#ifdef _WIN32
+  std::FILE* f = OpenPlain(p, false, pathText);
   char chunk[65536];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
+#else
+  const int fd = OpenPlain(p, O_RDONLY, pathText);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char chunk[65536];
+  bool failed = false;
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got > 0) {
+      bytes.append(chunk, static_cast<std::size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      failed = got < 0;
+      break;
+    }
+  }
+  ::close(fd);
+#endif
   if (failed) ThrowFileError(err::kPathFileAccess, pathText);
   return bytes;
 }
@@ -272,11 +338,48 @@ std::string ReadFile(std::string_view pathText) {
 void WriteFile(std::string_view pathText, std::string_view bytes) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
-  std::FILE* f = OpenFile(p, true);
-  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+#ifdef _WIN32
+  std::FILE* f = OpenPlain(p, true, pathText);
   const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   const bool closed = std::fclose(f) == 0;
+#else
+  // Truncated only once it is known to be a plain file of its own.
+  const int fd = OpenPlain(p, O_WRONLY | O_CREAT, pathText);
+  bool written = ::ftruncate(fd, 0) == 0;
+  for (std::size_t done = 0; written && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      written = false;
+  }
+  const bool closed = ::close(fd) == 0;
+#endif
   if (!written || !closed) ThrowFileError(err::kPathFileAccess, pathText);
+}
+
+bool IsSymlink(std::string_view pathText) {
+  std::error_code ec;
+  const stdfs::path p = RealPath(pathText);
+#ifdef _WIN32
+  if (IsReparsePoint(p)) return true;
+#endif
+  return stdfs::is_symlink(stdfs::symlink_status(p, ec));
+}
+
+void RequirePlainFile(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  std::error_code ec;
+  const stdfs::file_status st = stdfs::symlink_status(p, ec);
+  if (ec || !stdfs::exists(st)) return;
+  if (IsSymlink(pathText)) ThrowNotPlain(pathText, "a symbolic link");
+  if (stdfs::is_regular_file(st)) return;
+  if (stdfs::is_directory(st)) ThrowNotPlain(pathText, "a folder");
+  if (stdfs::is_fifo(st)) ThrowNotPlain(pathText, "a FIFO (named pipe)");
+  if (stdfs::is_socket(st)) ThrowNotPlain(pathText, "a socket");
+  ThrowNotPlain(pathText, "a device");
 }
 
 void CopyFile(std::string_view fromText, std::string_view toText) {
@@ -284,6 +387,8 @@ void CopyFile(std::string_view fromText, std::string_view toText) {
   const stdfs::path to = RealPath(toText);
   if (!ExistsReal(from) || IsDirectoryReal(from)) ThrowFileError(err::kFileNotFound, fromText);
   if (IsDirectoryReal(to)) ThrowFileError(err::kPathFileAccess, toText);
+  RequirePlainFile(fromText);
+  RequirePlainFile(toText);
   std::error_code ec;
   const auto modified = stdfs::last_write_time(from, ec);
   if (ec) ThrowFileError(NumberFor(ec, from), fromText);
@@ -295,7 +400,7 @@ void CopyFile(std::string_view fromText, std::string_view toText) {
 
 void DeleteFile(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
-  if (!ExistsReal(p) || IsDirectoryReal(p)) ThrowFileError(err::kFileNotFound, pathText);
+  if (!IsSymlink(pathText) && (!ExistsReal(p) || IsDirectoryReal(p))) ThrowFileError(err::kFileNotFound, pathText);
   std::error_code ec;
   stdfs::remove(p, ec);
   if (ec) ThrowFileError(NumberFor(ec, p), pathText);
@@ -353,5 +458,78 @@ std::string DefaultProfileDir() {
 }
 
 std::string ToText(const stdfs::path& p) { return p.generic_string(); }
+
+std::string ForDisplay(std::string_view pathText) {
+#ifdef _WIN32
+  constexpr char kSeparator = '\\';
+#else
+  constexpr char kSeparator = '/';
+#endif
+  std::string out;
+  out.reserve(pathText.size());
+  for (std::size_t i = 0; i < pathText.size(); ++i) {
+    const char c = pathText[i];
+    const bool separator = c == '\\' || c == '/';
+    // A leading pair stays: it begins a UNC name (\\server\share).
+    if (separator && i > 1 && !out.empty() && out.back() == kSeparator) continue;
+    out += separator ? kSeparator : c;
+  }
+  return out;
+}
+
+namespace {
+
+std::optional<FileIdentity> IdentityOfReal(const stdfs::path& p) {
+#ifdef _WIN32
+  const HANDLE h = ::CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const BOOL ok = ::GetFileInformationByHandle(h, &info);
+  ::CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+#else
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+#endif
+}
+
+// The identity of a path (when it exists) and of each existing folder above
+// it, nearest first, along its absolute path free of links and dots.
+struct Lineage {
+  std::optional<FileIdentity> self;
+  std::vector<FileIdentity> above;
+  bool HasAbove(const FileIdentity& id) const { return std::find(above.begin(), above.end(), id) != above.end(); }
+};
+
+Lineage LineageOf(std::string_view pathText) {
+  std::error_code ec;
+  stdfs::path p = stdfs::absolute(RealPath(pathText), ec);
+  stdfs::path c = stdfs::weakly_canonical(p, ec);
+  p = (ec ? p : c).lexically_normal();
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();  // a trailing separator
+  Lineage l;
+  l.self = IdentityOfReal(p);
+  while (p.has_relative_path()) {
+    p = p.parent_path();
+    if (auto id = IdentityOfReal(p)) l.above.push_back(*id);
+  }
+  return l;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(std::string_view pathText) { return IdentityOfReal(RealPath(pathText)); }
+
+Placement PlaceDirectory(std::string_view dirText, std::string_view otherText) {
+  const Lineage a = LineageOf(dirText), b = LineageOf(otherText);
+  if (a.self && b.self && *a.self == *b.self) return Placement::kSame;
+  if (b.self && a.HasAbove(*b.self)) return Placement::kInside;
+  if (a.self && b.HasAbove(*a.self)) return Placement::kContains;
+  return Placement::kApart;
+}
 
 }  // namespace prax::fs

@@ -48,11 +48,20 @@ std::optional<CivilTime> LastModified(std::string_view pathText);
 // Sets a file's last-modification time from local civil time.
 void SetLastModified(std::string_view pathText, const CivilTime& t);
 
-// Whole-file reading and writing. Failures throw Error with the runtime's
-// numbers (53 file not found, 70 permission denied, 75 path/file access
-// error) and a message naming the file.
+// Whole-file reading and writing of plain files only. Failures throw Error
+// with the runtime's numbers (53 file not found, 70 permission denied, 75
+// path/file access error) and a message naming the file. A symbolic link is
+// neither read nor written through, and a FIFO, socket or device is refused
+// without blocking on it (error 75 naming what it is).
 std::string ReadFile(std::string_view pathText);
 void WriteFile(std::string_view pathText, std::string_view bytes);  // create or overwrite
+
+// Error 75 naming the file when the entry is a symbolic link or exists but is
+// not a plain file; nothing when it is a plain file or absent. For files
+// another library opens by name (the database files).
+void RequirePlainFile(std::string_view pathText);
+// The entry itself is a symbolic link (not followed).
+bool IsSymlink(std::string_view pathText);
 
 // Copies a file (overwriting), keeping its last-modification time.
 void CopyFile(std::string_view fromText, std::string_view toText);
@@ -69,5 +78,24 @@ std::string DefaultProfileDir();
 
 // A real path back to text (generic form, '/' separators).
 std::string ToText(const stdfs::path& p);
+
+// A path text as messages show it: the platform's own separators ('/' here,
+// '\\' on Windows), doubled separators inside it made single.
+std::string ForDisplay(std::string_view pathText);
+
+// What a file or directory is, whatever path names it: device and inode
+// number, or volume serial number and file id on Windows. Links are followed.
+struct FileIdentity {
+  std::uint64_t volume = 0, file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> IdentityOf(std::string_view pathText);
+
+// Where one directory stands to another, by identity rather than by text:
+// through a link, a bind mount, a second share or a letter-case variant
+// alike. A path that does not exist yet lies inside a directory when its
+// nearest existing ancestor is (or lies inside) that directory.
+enum class Placement { kApart, kSame, kInside, kContains };
+Placement PlaceDirectory(std::string_view dirText, std::string_view otherText);
 
 }  // namespace prax::fs

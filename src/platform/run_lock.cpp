@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -53,9 +54,10 @@ Error HeldError(const std::string& file, const std::string& holder) {
 #ifdef _WIN32
 
 RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDirText) + std::string(kRunLockFileName)) {
+  fs::RequirePlainFile(file_);
   const std::string real = fs::RealPath(file_).string();
   HANDLE h = CreateFileA(real.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_SHARING_VIOLATION) {
       std::string holder;
@@ -65,8 +67,14 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
       }
       throw HeldError(file_, holder);
     }
-    throw Error(err::kPathFileAccess, "Cannot create the lock file '" + file_ +
+    throw Error(err::kPathFileAccess, "Cannot create the lock file '" + fs::ForDisplay(file_) +
                                           "'. Check that the network directory exists and is writable.");
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    throw Error(err::kPathFileAccess, "The lock file '" + fs::ForDisplay(file_) +
+                                          "' is a device or pipe, not a plain file. Remove it, then run the "
+                                          "command again; nothing was changed.");
   }
   handle_ = h;
   const std::string text = HolderText();
@@ -83,11 +91,21 @@ RunLock::~RunLock() {
 #else
 
 RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDirText) + std::string(kRunLockFileName)) {
+  // A link planted in its place is not written through, and a FIFO or
+  // device is refused without waiting on it.
+  fs::RequirePlainFile(file_);
   const std::string real = fs::RealPath(file_).string();
-  fd_ = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  fd_ = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+    fs::RequirePlainFile(file_);  // names what it is
+  }
   if (fd_ < 0) {
+    fs::RequirePlainFile(file_);
     throw Error(err::kPathFileAccess,
-                "Cannot create the lock file '" + file_ +
+                "Cannot create the lock file '" + fs::ForDisplay(file_) +
                     "': the network directory is missing or not writable for the account that runs the command. "
                     "Make the folder writable for that account (or correct NETDIR in PXNET.INI), then run the "
                     "command again; nothing was changed.");
@@ -108,7 +126,7 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
     ::close(fd_);
     fd_ = -1;
     throw Error(err::kPermissionDenied,
-                "The network directory '" + std::string(networkDirText) +
+                "The network directory '" + fs::ForDisplay(networkDirText) +
                     "' is not writable for the account that runs the command (the databases keep their journal "
                     "files beside them). Make the folder writable for that account, then run the command again; "
                     "nothing was changed.");

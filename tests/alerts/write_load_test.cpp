@@ -9,6 +9,7 @@
 #include "alerts/write_alert_hours.h"
 #include "job/file_list.h"
 #include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/vbnum.h"
 
 namespace {
@@ -106,11 +107,11 @@ TEST_F(AlertWriteTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
     Load({"", "02-12-0320*", "02-12-0420*", "02-12-0520*", "02-12-0620*"});
     ADD_FAILURE() << "no error";
   } catch (const prax::Error& e) {
-    EXPECT_NE(std::string(e.what()).find("Alert log " + UserDir() + "\\20021205.PXL: "), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Alert log " + prax::fs::ForDisplay(UserDir() + "\\20021205.PXL") + ": "), std::string::npos)
         << e.what();
   }
   ASSERT_EQ(status.log.size(), 4u);
-  EXPECT_EQ(status.log[1].rfind("    Skipped: " + UserDir() + "\\20021203.PXL: ", 0), 0u) << status.log[1];
+  EXPECT_EQ(status.log[1].rfind("    Skipped: " + prax::fs::ForDisplay(UserDir() + "\\20021203.PXL") + ": ", 0), 0u) << status.log[1];
   EXPECT_EQ(AlertRows(), AlertRow(20021204, "00", {{"Restarts", 1}}));
   EXPECT_EQ(UsageRows(), "5|20021204|'10'|1\n");
 }

@@ -163,7 +163,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   c.Choices().startText = "7";
   c.Choices().endText = "5";
   prax::PressResult p = c.ExecutePressed();
-  EXPECT_EQ(p.action, prax::PressAction::kShowRangeMessage);
+  EXPECT_EQ(p.action, prax::PressAction::kShowMessage);
   EXPECT_EQ(p.message, kOrderMsg);
   EXPECT_TRUE(c.ButtonEnabled());
 
@@ -191,7 +191,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   EXPECT_TRUE(c.ButtonEnabled());
 
   c.Choices().endText = "0";
-  EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kShowRangeMessage);
+  EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kShowMessage);
   c.Choices().endText = "9";
   EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kClose);
   const auto cwd = std::filesystem::current_path();
@@ -206,6 +206,14 @@ TEST(Controller, FailedCommandShowsErrorAndEndsWithClose) {
   prax::MainController c(site.ctx);
   c.Startup();
   c.Choices().creationRule = 1;
+  // A network directory that does not exist is refused at the press, naming it and PXNET.INI.
+  const prax::PressResult refused = c.ExecutePressed();
+  EXPECT_EQ(refused.action, prax::PressAction::kShowMessage);
+  EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
+  EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
+  EXPECT_TRUE(c.ButtonEnabled());
+  // Its own network directory, but no History database: the command fails.
+  site.SetNetDir(site.network.Text());
   ASSERT_EQ(c.ExecutePressed().action, prax::PressAction::kRun);
   const prax::CommandOutcome outcome = c.RunCommand();
   EXPECT_FALSE(outcome.ok);

@@ -200,6 +200,9 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 // Refusals come before anything is deleted.
 TEST_F(MergeTest, RefusesAndDeletesNothing) {
   stdfs::create_directory_symlink(root.Path() / "target", root.Path() / "alias");
+  stdfs::create_directory(root.Path() / "target/kept");
+  stdfs::create_directory(root.Path() / "linked");
+  stdfs::create_symlink(root.Path() / "net1/MASTER.MDB", root.Path() / "linked/MASTER.MDB");
   struct Case {
     const char* name;
     std::vector<std::string> paths;
@@ -211,7 +214,11 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
       {"the network directory, through dots", {net1, root.Text() + "./target/."}, "network directory itself"},
       {"the network directory, through a link", {net1, root.Text() + "alias/"}, "network directory itself"},
       {"inside a folder the merge removes", {net1, target + "Samples/"}, "empties"},
+      {"inside, through the link", {net1, root.Text() + "alias/kept/"}, "lies inside the network directory"},
+      {"inside, not made yet", {net1, target + "new/"}, "lies inside the network directory"},
+      {"a folder holding the network directory", {net1, root.Text()}, "contains the network directory"},
       {"first network without a roster", {broken + "sub/", net1}, "has no Master database"},
+      {"first network's roster a link", {root.Text() + "linked/", net1}, "not a plain file"},
       {"first network climbing out", {root.Text() + "x/../net1/"}, "'..'"},
   };
   for (const Case& c : cases) {

@@ -152,7 +152,8 @@ TEST(ModifyMasterDatabase, UnopenableDatabaseEndsWithErrorNamingIt) {
       ADD_FAILURE() << "expected an error";
     } catch (const prax::Error& e) {
       const std::string what = e.what();
-      EXPECT_NE(what.find("Altering Master database '" + dir.Text() + "MASTER.MDB'"), std::string::npos) << what;
+      EXPECT_NE(what.find("'" + dir.Text() + "MASTER.MDB'"), std::string::npos) << what;
+      EXPECT_EQ(what.find("Altering"), std::string::npos) << what;  // the caller names the operation
       EXPECT_EQ(e.Number(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
     }
     EXPECT_EQ(m.ctx.Db, nullptr);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -110,6 +111,33 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
   EXPECT_EQ(ErrorNumber([&] { RemoveDirectory(Win(dir, "nodir")); }), err::kPathNotFound);
   dir.Write("full/f", "");
   EXPECT_EQ(ErrorNumber([&] { RemoveDirectory(Win(dir, "FULL")); }), err::kPathFileAccess);
+}
+
+// Only plain files are read or written: a link is not gone through and a
+// FIFO is refused at once, each named; what a link points to stays as it was.
+TEST(Files, OnlyPlainFilesAreReadOrWritten) {
+  praxtest::TempDir dir;
+  dir.Write("outside.txt", "keep");
+  std::filesystem::create_symlink(dir.Path() / "outside.txt", dir.Path() / "link.dat");
+  std::filesystem::create_symlink(dir.Path() / "nowhere.txt", dir.Path() / "dangling.dat");
+  ASSERT_EQ(::mkfifo((dir.Path() / "pipe.dat").c_str(), 0644), 0);
+  for (const char* name : {"link.dat", "dangling.dat", "pipe.dat"}) {
+    SCOPED_TRACE(name);
+    for (const bool write : {false, true}) {
+      try {
+        if (write) WriteFile(Win(dir, name), "x");
+        else ReadFile(Win(dir, name));
+        ADD_FAILURE() << "expected a refusal";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), err::kPathFileAccess);
+        EXPECT_NE(std::string(e.what()).find(dir.Text() + name + "' is a"), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_EQ(ErrorNumber([&] { RequirePlainFile(Win(dir, name)); }), err::kPathFileAccess);
+  }
+  EXPECT_EQ(ReadFile(Win(dir, "outside.txt")), "keep");
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "nowhere.txt"));
+  EXPECT_EQ(ForDisplay("/net//PX000012.DIR\\PRAX014.PXL"), "/net/PX000012.DIR/PRAX014.PXL");
 }
 
 }  // namespace

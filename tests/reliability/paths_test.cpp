@@ -4,7 +4,13 @@
 // is neither read, written nor deleted.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
 #include <map>
 #include <set>
 
@@ -55,9 +61,9 @@ TEST(Paths, TheLoadFollowsNoLinkOutOfTheNetworkDirectory) {
       {"PX000004.DIR", "..", "User directory '" + net + "PX000004.DIR' not read"},            // its parent
       {"PX000005.DIR", outside, "User directory '" + net + "PX000005.DIR' not read"},
       {"PX000001.DIR/20260108.PXL", outside / "20260108.PXL",
-       "Log file '" + net + "PX000001.DIR\\20260108.PXL' not read"},
+       "Log file '" + net + "PX000001.DIR/20260108.PXL' not read"},
       {"PX000001.DIR/20260108.PXT", outside / "20260108.PXT",
-       "Log file '" + net + "PX000001.DIR\\20260108.PXT' not read"},
+       "Log file '" + net + "PX000001.DIR/20260108.PXT' not read"},
   };
   for (const Case& c : cases) {
     stdfs::remove_all(n.Net() / c.link);
@@ -116,7 +122,7 @@ TEST(Paths, TheMergeSkipsParentAbsoluteAndLinkedEntriesAndTouchesNothingOutside)
       "has no usable group name ('../evil')",
       "user directory '" + aText + "PX000002.DIR' not copied: it is a symbolic link",
       "user directory '" + aText + "PX000003.DIR' not copied: it is a symbolic link",
-      "'" + aText + "PX000001.DIR\\20260108.PXL' not copied: it is a symbolic link",
+      "'" + aText + "PX000001.DIR/20260108.PXL' not copied: it is a symbolic link",
       "user with Sub_Dir \"..\" skipped",
       "user with Sub_Dir \"../outside\" skipped",
       "user with Sub_Dir \"/outside.DIR\" skipped",
@@ -134,6 +140,145 @@ TEST(Paths, TheMergeSkipsParentAbsoluteAndLinkedEntriesAndTouchesNothingOutside)
   EXPECT_EQ(Snapshot(n.Net() / "PX000001.DIR").size(), 1u);  // the plain log only
   EXPECT_EQ(praxtest::Sqlite3(n.History(), "SELECT COUNT(*) FROM EMSToolsList WHERE Tool_Name LIKE '%SENTINEL%';"),
             "0\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Every file of the network directory but the lock file, which each run
+// rewrites with its own process id.
+std::map<std::string, std::string> NetworkFiles(const Network& n) {
+  auto files = Snapshot(n.Net());
+  files.erase((n.Net() / "PRAXSERVER.LCK").string());
+  return files;
+}
+
+TEST(Paths, AMergeListingTheNetworkDirectoryThroughABindMountDeletesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mount --bind needs root; run the suite as root to test a bind-mounted alias";
+  Network n;
+  n.Generate(n.Root() / "b");
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  const stdfs::path alias = n.Root() / "alias";
+  stdfs::create_directory(alias);
+  if (::mount(n.Net().c_str(), alias.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "mount --bind failed here: " << std::strerror(errno);
+  struct Unmount {
+    stdfs::path at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{alias};
+  // The network directory itself, under another name, then a second network.
+  Write(n.Net() / "Networks.Lst", "\"" + alias.string() + "/\",\"A\",\"North\"\r\n\"" + (n.Root() / "b").string() +
+                                      "/\",\"B\",\"South\"\r\n");
+  const auto before = NetworkFiles(n);
+
+  const Result r = n.Praxload({"--networks", "--fresh", "--yes"}, {.timeoutSeconds = 60});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "'" + alias.string() + "/' is the network directory itself")) << r.err;
+  EXPECT_TRUE(Has(r.err, "nothing was deleted")) << r.err;
+  EXPECT_EQ(NetworkFiles(n), before);
+}
+
+TEST(Paths, LinksPlantedInTheNetworkDirectoryAreNeverWrittenThrough) {
+  Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  n.AppendDay();  // every run below has a day to write
+  const stdfs::path outside = n.Root() / "outside";
+  Write(outside / "a.txt", "keep a");
+  stdfs::copy_file(n.History(), outside / "PRAXDATA.MDB");  // a database a followed link would take
+  const auto outsideBefore = Snapshot(outside);
+
+  struct Case {
+    std::string name, target;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"PRAXDATA.MDB", "PRAXDATA.MDB", 1},  // before the engine opens it
+      {"PRAXSERVER.LCK", "a.txt", 2},       // before the command starts
+      {"UPDATED.DAT", "a.txt", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const stdfs::path planted = n.Net() / c.name, aside = n.Root() / c.name;
+    if (stdfs::exists(planted)) stdfs::rename(planted, aside);
+    stdfs::create_symlink(outside / c.target, planted);
+    const Result r = n.Praxload({"--full"});
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, n.NetText() + c.name + "' is a symbolic link")) << r.err;
+    EXPECT_EQ(Snapshot(outside), outsideBefore);
+    EXPECT_TRUE(stdfs::is_symlink(planted));
+    stdfs::remove(planted);
+    if (stdfs::exists(aside)) stdfs::rename(aside, planted);
+  }
+}
+
+TEST(Paths, AFifoOrDeviceNamedLikeAnInputIsSkippedOrRefusedWithoutWaiting) {
+  Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  struct Case {
+    std::string file;
+    bool device;  // /dev/zero's numbers (root only); otherwise a FIFO
+    std::vector<std::string> options;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"PX000001.DIR/20260108.PXL", false, {"--full"}, 0},
+      {"PX000001.DIR/20260108.PXT", false, {"--full"}, 0},
+      {"UserDefs.Prn", false, {"--full", "--master"}, 1},
+      {"Networks.Lst", false, {"--full"}, 0},
+      {"PX000002.DIR/20260109.PXL", true, {"--full"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const stdfs::path p = n.Net() / c.file;
+    stdfs::remove(p);
+    const int made = c.device ? ::mknod(p.c_str(), S_IFCHR | 0644, ::makedev(1, 5)) : ::mkfifo(p.c_str(), 0644);
+    if (made != 0) {
+      std::cout << "[ SKIPPED  ] " << c.file << ": cannot make it here (" << std::strerror(errno) << ")\n";
+      continue;
+    }
+    const Result r = n.Praxload(c.options, {.timeoutSeconds = 30});
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out + r.err, n.NetText() + c.file + "' is a " + (c.device ? "device" : "FIFO")))
+        << r.out << r.err;
+    stdfs::remove(p);
+  }
+}
+
+TEST(Paths, AMissingNetworkDirectoryIsRefusedAndNothingIsCreated) {
+  Network n;
+  const stdfs::path work = n.Root() / "work";  // the current folder of the runs
+  Write(work / "keep.txt", "");
+  Write(n.Root() / "file.txt", "");
+  struct Case {
+    std::string netdir;  // empty: no PXNET.INI ("Not Used")
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"", "Not Used"},
+      {(n.Root() / "missing").string() + "/", (n.Root() / "missing").string() + "/"},
+      {(n.Root() / "file.txt").string() + "/", (n.Root() / "file.txt").string() + "/"},
+  };
+  auto files = [&] {
+    auto all = Snapshot(n.Root());
+    all.erase((n.Root() / "stdout.txt").string());
+    all.erase((n.Root() / "stderr.txt").string());
+    return all;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    stdfs::remove(n.Prog() / "PXNET.INI");
+    if (!c.netdir.empty()) Write(n.Prog() / "PXNET.INI", "[MAIN]\r\nNETDIR=" + c.netdir + "\r\n");
+    const auto before = files();
+    for (const auto& options : {std::vector<std::string>{"--fresh", "--yes", "--master"},
+                                std::vector<std::string>{"--networks", "--fresh", "--yes"}}) {
+      const Result r = n.Praxload(options, {.timeoutSeconds = 30, .workDir = work});
+      EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, "The network directory '" + c.shown + "' does not exist")) << r.err;
+      EXPECT_TRUE(Has(r.err, (n.Prog() / "PXNET.INI").string())) << r.err;
+      EXPECT_EQ(files(), before);
+    }
+  }
 }
 
 }  // namespace

@@ -34,6 +34,8 @@ struct Result {
 struct Limits {
   bool asNobody = false;      // run as uid/gid 65534 (when started as root)
   rlim_t maxFileBytes = 0;    // RLIMIT_FSIZE, SIGXFSZ ignored; 0: none
+  unsigned timeoutSeconds = 0;  // killed by SIGALRM after this long (exit code -1); 0: none
+  stdfs::path workDir = {};     // current folder of the child; empty: the test's
 };
 
 inline std::string Slurp(const stdfs::path& p) {
@@ -59,6 +61,8 @@ inline Result Run(const std::vector<std::string>& argv, const stdfs::path& scrat
       const rlimit r{limits.maxFileBytes, limits.maxFileBytes};
       ::setrlimit(RLIMIT_FSIZE, &r);
     }
+    if (!limits.workDir.empty() && ::chdir(limits.workDir.c_str()) != 0) ::_exit(127);
+    if (limits.timeoutSeconds > 0) ::alarm(limits.timeoutSeconds);  // kept across exec
     if (limits.asNobody && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(kCannotDrop);
     }

@@ -249,7 +249,7 @@ void FrmPXlog::ExecuteClicked() {
   switch (press.action) {
     case PressAction::kIgnore:
       return;
-    case PressAction::kShowRangeMessage: {
+    case PressAction::kShowMessage: {
       QMessageBox box(QMessageBox::NoIcon, title, BoxText(press.message), QMessageBox::Ok, this);
       box.exec();
       return;
