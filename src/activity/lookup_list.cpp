@@ -56,10 +56,7 @@ int16_t LookupList::Get(std::string_view name) {
                                             "' cannot be a zero-length string");
   }
 
-  key_.assign(trimmed);
-  for (char& c : key_) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
+  key_ = text::FoldCase1252(trimmed);
   if (const auto known = known_.find(key_); known != known_.end()) {
     if (status_ != nullptr) status_->Yield();
     return known->second;

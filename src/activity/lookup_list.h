@@ -70,8 +70,8 @@ class LookupList {
   int16_t max_ = 0;
   std::unique_ptr<db::Recordset> rs_;
   Status* status_ = nullptr;
-  // Ids already found or stored while the list is open, by trimmed name in
-  // lower case (the engine's matching ignores ASCII letter case). Only this
+  // Ids already found or stored while the list is open, by trimmed name with
+  // its letter case folded as the engine's matching does. Only this
   // list writes to its table while it is open, so an id found once stays the
   // first match; a loader asks for the same few names on every line.
   std::unordered_map<std::string, int16_t> known_;

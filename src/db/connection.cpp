@@ -1,8 +1,11 @@
 #include "db/connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <utility>
+
+#include "platform/text.h"
 
 namespace prax::db {
 
@@ -48,7 +51,21 @@ FieldDef FieldFromDeclared(std::string name, std::string_view declared) {
   return f;
 }
 
+void FoldFunction(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;  // the result stays Null
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  if (!p) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  const std::string folded =
+      text::FoldCase1252(std::string_view(p, static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+  sqlite3_result_text(ctx, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+}
+
 }  // namespace
+
+std::string FoldSql(std::string_view column) { return std::string(kFoldFunction) + "(" + Quote(column) + ")"; }
 
 std::string Quote(std::string_view name) {
   std::string q = "\"";
@@ -151,7 +168,12 @@ TableDef TableInfo::Def() const {
   return def;
 }
 
-Connection::Connection(sqlite3* handle, std::filesystem::path file) : db_(handle), file_(std::move(file)) {}
+Connection::Connection(sqlite3* handle, std::filesystem::path file) : db_(handle), file_(std::move(file)) {
+  // Should this fail (no memory), a statement using the function fails to
+  // prepare and reports it then.
+  sqlite3_create_function_v2(db_, kFoldFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                             FoldFunction, nullptr, nullptr, nullptr);
+}
 
 Connection::~Connection() {
   try {
@@ -506,17 +528,42 @@ int ResolveColumn(const Connection& conn, const TableInfo& table, const sql::Col
   return column;
 }
 
+Term TextTerm(int column, sql::Op op, std::string_view literal) {
+  Term t;
+  t.column = column;
+  t.op = op;
+  const auto other = std::find_if(literal.begin(), literal.end(), [](char c) { return (c & 0x80) != 0; });
+  if (other == literal.end()) {
+    t.literal = Value(std::string(literal));
+    return t;
+  }
+  t.folded = true;
+  t.literal = Value(text::FoldCase1252(literal));
+  if (op == sql::Op::Eq) {
+    // Every letter with a case partner beyond ASCII is written with lead
+    // byte C3 or C5 in either case; any other character is matched as it is.
+    const std::string_view head = literal.substr(0, static_cast<size_t>(other - literal.begin()));
+    const auto lead = static_cast<unsigned char>(*other);
+    t.low = std::string(head) + static_cast<char>(std::min<unsigned char>(lead, 0xC3));
+    t.high = std::string(head) + static_cast<char>(std::max<unsigned char>(lead, 0xC5)) + '\xFF';
+  }
+  return t;
+}
+
 std::vector<Term> ResolveTerms(const Connection& conn, const TableInfo& table, const sql::Expr& expr) {
   std::vector<Term> terms;
   terms.reserve(expr.terms.size());
   for (const auto& c : expr.terms) {
-    Term t;
-    t.column = ResolveColumn(conn, table, c.column);
-    t.op = c.op;
-    const ColumnInfo& col = table.columns[static_cast<size_t>(t.column)];
+    const int column = ResolveColumn(conn, table, c.column);
+    const ColumnInfo& col = table.columns[static_cast<size_t>(column)];
     if (col.type == FieldType::Text) {
-      t.literal = c.literal.IsInt() ? Value(std::to_string(c.literal.AsInt())) : c.literal;
-    } else if (c.literal.IsText()) {
+      terms.push_back(TextTerm(column, c.op, c.literal.IsInt() ? std::to_string(c.literal.AsInt()) : c.literal.TextRef()));
+      continue;
+    }
+    Term t;
+    t.column = column;
+    t.op = c.op;
+    if (c.literal.IsText()) {
       const auto n = NumberFromText(c.literal.TextRef(), true);
       if (!n) {
         conn.Fail(dberr::kCriteriaTypeMismatch, "Data type mismatch in criteria expression '" + expr.text + "'.");
@@ -535,19 +582,31 @@ std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms) {
   for (const auto& t : terms) {
     if (!s.empty()) s += " AND ";
     const ColumnInfo& col = table.columns[static_cast<size_t>(t.column)];
-    s += Quote(col.name);
+    const std::string q = Quote(col.name);
+    if (t.folded && t.op == sql::Op::Eq) s += "(" + q + " >= ? COLLATE NOCASE AND " + q + " < ? COLLATE NOCASE AND ";
+    s += t.folded ? FoldSql(col.name) : q;
     switch (t.op) {
       case sql::Op::Eq: s += " = ?"; break;
       case sql::Op::Ne: s += " <> ?"; break;
       case sql::Op::Gt: s += " > ?"; break;
     }
-    if (col.type == FieldType::Text) s += " COLLATE NOCASE";
+    if (t.folded) {
+      if (t.op == sql::Op::Eq) s += ")";
+    } else if (col.type == FieldType::Text) {
+      s += " COLLATE NOCASE";
+    }
   }
   return s;
 }
 
 int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms) {
-  for (const auto& t : terms) BindValue(st, index++, t.literal);
+  for (const auto& t : terms) {
+    if (t.folded && t.op == sql::Op::Eq) {
+      sqlite3_bind_text(st, index++, t.low.data(), static_cast<int>(t.low.size()), SQLITE_STATIC);
+      sqlite3_bind_text(st, index++, t.high.data(), static_cast<int>(t.high.size()), SQLITE_STATIC);
+    }
+    BindValue(st, index++, t.literal);
+  }
   return index;
 }
 

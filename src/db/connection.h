@@ -69,21 +69,43 @@ std::string ColumnSql(const FieldDef& f, bool notNull);
 // nullopt when the text is no such number or does not fit.
 std::optional<int64_t> NumberFromText(std::string_view text, bool allowFraction);
 
+// The SQL function every connection of ours offers for text comparisons
+// that ignore case: text::FoldCase1252 of its argument (Null stays Null). It
+// lives in the connection only, never in a file's schema, so that any SQLite
+// reader opens the files as they are.
+inline constexpr const char* kFoldFunction = "prax_fold";
+// "prax_fold("column")".
+std::string FoldSql(std::string_view column);
+
 // One comparison of a WHERE expression, resolved against a table: the
 // column's position and the literal converted to the column's kind.
+//
+// SQLite's NOCASE, the collation of our text columns and their indexes,
+// ignores the case of A-Z only. A text literal of ASCII alone compares
+// exactly under it (no other character can fold to an ASCII one), so such a
+// term stays index-friendly. A literal with any other character is `folded`:
+// the term compares the folded column with the folded literal, and an
+// equality also holds the column to [low, high), the stretch of the index
+// where every text that folds to the literal lies (the literal's ASCII head,
+// then the lead byte of its first other character or of that character's
+// case partner).
 struct Term {
   int column = -1;
   sql::Op op = sql::Op::Eq;
-  Value literal;
+  Value literal;  // folded when `folded`
+  bool folded = false;
+  std::string low, high;
 };
+// A term comparing a text column with a text literal.
+Term TextTerm(int column, sql::Op op, std::string_view literal);
 // Column position of a reference (its qualifier must name the table), or
 // Error 3265.
 int ResolveColumn(const Connection& conn, const TableInfo& table, const sql::ColumnRef& ref);
 // Error 3265 for unknown columns, 3464 for a text literal that is no number
 // compared with a number column.
 std::vector<Term> ResolveTerms(const Connection& conn, const TableInfo& table, const sql::Expr& expr);
-// The terms as SQL text joined by AND, one ? placeholder each, text
-// compared without regard to letter case.
+// The terms as SQL text joined by AND, text compared without regard to
+// letter case; BindTerms binds their placeholders.
 std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms);
 // Binds the terms' literals from placeholder `index` on; returns the next index.
 int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms);

@@ -321,6 +321,17 @@ void Database::Execute(std::string_view text) {
     }
   }
   const int column = ResolveColumn(c, *table, sql::ColumnRef{"", ci.column});
+  const ColumnInfo& col = table->columns[static_cast<size_t>(column)];
+  if (col.type == FieldType::Text) {
+    // The index itself ignores the case of A-Z only: rows whose texts differ
+    // in the case of other letters are duplicates as well.
+    sqlite3_stmt* st = c.Prepare("SELECT 1 FROM " + table->quoted + " WHERE " + Quote(col.name) +
+                                 " IS NOT NULL GROUP BY " + FoldSql(col.name) + " HAVING count(*) > 1 LIMIT 1");
+    StmtUse use(st);
+    const int found = sqlite3_step(st);
+    if (found == SQLITE_ROW) DuplicateIndex(c, ci.name);
+    if (found != SQLITE_DONE) c.FailStorage(sqlite3_extended_errcode(c.Handle()));
+  }
   c.BeginWrite();
   const int rc = sqlite3_exec(c.Handle(),
                               ("CREATE UNIQUE INDEX " + Quote(StoredIndexName(table->name, ci.name)) + " ON " +

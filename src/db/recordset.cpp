@@ -13,7 +13,9 @@
 // answered from a hash index over the record set's rows for those columns,
 // built on first use and kept current by this record set's own AddNew and
 // Edit. Writes by anyone else to the table drop it (it is rebuilt when next
-// needed). Other criteria run as one query on the file.
+// needed). Other criteria run as one query on the file. Text compares with
+// its letter case folded (text::FoldCase1252), in the hash keys as in the
+// queries' terms (see Term).
 
 #include <algorithm>
 #include <limits>
@@ -370,11 +372,39 @@ struct Recordset::Impl {
           break;
         }
       }
-      Fail(err::kDuplicateValue,
-           "The changes you requested to the table were not successful because they would create duplicate values "
-           "in the index '" + index + "'.");
+      FailDuplicate(index);
     }
     conn->FailStorage(rc);
+  }
+
+  [[noreturn]] void FailDuplicate(const std::string& index) const {
+    Fail(err::kDuplicateValue,
+         "The changes you requested to the table were not successful because they would create duplicate values "
+         "in the index '" + index + "'.");
+  }
+
+  // A unique index of the file ignores the case of A-Z only (SQLite's
+  // NOCASE). Text with any other character is looked for through the case
+  // fold before it is written, so that a name differing from a stored one
+  // only in the case of an accented letter is refused the same way. `self`
+  // is the row being edited (Null when adding); `written` tells which fields
+  // the row writes.
+  void CheckUniqueFolded(const std::vector<Value>& values, const Value& self, const std::vector<char>& written) {
+    for (const auto& ix : table->indexes) {
+      const int f = ix.unique ? FieldOfColumn(ix.columnIndex) : -1;
+      if (f < 0 || !written[static_cast<size_t>(f)] || Col(static_cast<size_t>(f)).type != FieldType::Text) continue;
+      const Value& v = values[static_cast<size_t>(f)];
+      if (!v.IsText()) continue;
+      const std::vector<Term> terms{TextTerm(ix.columnIndex, sql::Op::Eq, v.TextRef())};
+      if (!terms[0].folded) continue;  // the index itself refuses it
+      sqlite3_stmt* st = conn->Prepare("SELECT 1 FROM " + table->quoted + " WHERE " + TermsSql(*table, terms) +
+                                       " AND rowid IS NOT ? LIMIT 1");
+      StmtUse use(st);
+      BindValue(st, BindTerms(st, 1, terms), self);
+      const int rc = sqlite3_step(st);
+      if (rc == SQLITE_ROW) FailDuplicate(ix.name);
+      if (rc != SQLITE_DONE) conn->FailStorage(sqlite3_extended_errcode(conn->Handle()));
+    }
   }
 
   void NoteOwnWrite() {
@@ -392,7 +422,7 @@ struct Recordset::Impl {
       key += '\x1f';
     } else {
       key += 't';
-      for (char c : v.TextRef()) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+      key += text::FoldCase1252(v.TextRef());
       key += '\x1f';
     }
   }
@@ -642,7 +672,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(std::string_view text) {
     const ColumnInfo& oc = t.columns[static_cast<size_t>(column)];
     sqlite3_stmt* st = c.Prepare("SELECT rowid FROM " + t.quoted +
                                  (impl->where.empty() ? "" : " WHERE " + TermsSql(t, impl->where)) + " ORDER BY " +
-                                 Quote(oc.name) + (oc.type == FieldType::Text ? " COLLATE NOCASE" : "") + ", rowid");
+                                 (oc.type == FieldType::Text ? FoldSql(oc.name) : Quote(oc.name)) + ", rowid");
     StmtUse use(st);
     BindTerms(st, 1, impl->where);
     int rc;
@@ -694,6 +724,7 @@ void Recordset::Update() {
 
   if (mode == Impl::Mode::Add) {
     for (size_t i = 0; i < n; ++i) r.Validate(i, r.buf[i]);
+    r.CheckUniqueFolded(r.buf, Value(), std::vector<char>(n, 1));
     if (!r.stInsert) {
       std::string marks;
       for (size_t i = 0; i < n; ++i) marks += i == 0 ? "?" : ", ?";
@@ -731,6 +762,7 @@ void Recordset::Update() {
     changed.push_back(i);
   }
   if (changed.empty()) return;
+  r.CheckUniqueFolded(r.buf, Value(r.rowid), r.dirty);
   sqlite3_stmt* st = c.Prepare("UPDATE " + r.table->quoted + " SET " + set + " WHERE rowid = ?");
   c.BeginWrite();
   {

@@ -140,6 +140,28 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string FoldCase1252(std::string_view utf8) {
+  std::string out(utf8);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto b = static_cast<unsigned char>(out[i]);
+    if (b >= 'A' && b <= 'Z') {
+      out[i] = static_cast<char>(b + 32);
+      continue;
+    }
+    if ((b != 0xC3 && b != 0xC5) || i + 1 == out.size()) continue;
+    const auto next = static_cast<unsigned char>(out[i + 1]);
+    if (b == 0xC3 && next >= 0x80 && next <= 0x9E && next != 0x97) {
+      out[++i] = static_cast<char>(next + 0x20);  // U+00C0-U+00DE but U+00D7
+    } else if (b == 0xC5 && (next == 0x92 || next == 0xA0 || next == 0xBD)) {
+      out[++i] = static_cast<char>(next + 1);  // U+0152, U+0160, U+017D
+    } else if (b == 0xC5 && next == 0xB8) {
+      out[i] = '\xC3';  // U+0178 to U+00FF
+      out[++i] = '\xBF';
+    }
+  }
+  return out;
+}
+
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.starts_with(prefix); }
 bool EndsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
 

@@ -75,6 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
                 true, "", "", {{10, 18, 2}, {0, 18, 2}}}),
     [](const ::testing::TestParamInfo<LogCase>& info) { return "Case" + std::to_string(info.index); });
 
+// Windows-1252 names that differ only in the case of accented letters share
+// one list row, also in a later run, and stay readable by a plain query.
+TEST_F(ActivityDbTest, AccentedNamesShareOneRowWhateverTheirCase) {
+  Parse("User Project: \xDC" "bersicht (Entwurf)\r\n001 0900 \"\xDC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
+  for (prax::LookupList* list : {&ctx.Apps, &ctx.Windows, &ctx.Projects}) {
+    list->Close();
+    list->Open(*ctx.Db, &status);
+  }
+  Parse("User Project: \xFC" "BERSICHT (Entwurf)\r\n001 0900 \"\xDC" "BERSICHT\",\"\xE9" "DITEUR\" 1 8,1\r\n"
+        "001 0901 \"\xFC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
+  EXPECT_EQ(Query("SELECT Window_Id, Window_Name FROM WindowsList; SELECT App_Id, App_Name FROM ApplicationsList; "
+                  "SELECT Proj_Id, Proj_Name FROM ProjectsList;"),
+            "1|\xC3\x9C" "bersicht\n1|\xC3\x89" "diteur\n1|\xC3\x9C" "bersicht\n");
+  EXPECT_EQ(Query("SELECT Window_Id FROM WindowsList WHERE Window_Name = '\xC3\x9C" "bersicht';"), "1\n");
+}
+
 TEST_F(ActivityDbTest, ProjectLineVariants) {
   struct Case {
     const char* line;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "db_fixture.h"
 
 namespace {
@@ -97,6 +99,22 @@ TEST_F(HistoryDb, UniqueIndexesIgnoreLetterCase) {
   EXPECT_EQ(add("ProjectsList", "Proj_Id", "Proj_Name", 1, "WORD"), 0);
   EXPECT_EQ(Count(*db, "ApplicationsList"), 1);
   EXPECT_EQ(Count(*db, "ProjectsList"), 2);
+  // The case of letters beyond A-Z, in new rows and in edits; accents count.
+  EXPECT_EQ(add("ApplicationsList", "App_Id", "App_Name", 4, "\xC3\xBC" "bersicht"), 0);
+  EXPECT_EQ(add("ApplicationsList", "App_Id", "App_Name", 5, "\xC3\x9C" "BERSICHT"), 3022);
+  EXPECT_EQ(add("ApplicationsList", "App_Id", "App_Name", 6, "Ubersicht"), 0);
+  auto apps = db->OpenRecordset("SELECT * FROM ApplicationsList");
+  for (const char* name : {"\xC3\x9C" "bersicht", "\xC3\xBC" "BERSICHT"}) {
+    apps->FindFirst("App_Id = 6");
+    apps->Edit();
+    apps->Set("App_Name", name);
+    EXPECT_EQ(ErrorOf([&] { apps->Update(); }), 3022);
+    apps->FindFirst("App_Id = 4");
+    apps->Edit();
+    apps->Set("App_Name", name);
+    EXPECT_EQ(ErrorOf([&] { apps->Update(); }), 0);  // its own row is no duplicate
+  }
+  EXPECT_EQ(Count(*db, "ApplicationsList"), 3);
 
   auto rs = db->OpenRecordset("SELECT * FROM WindowsList");
   rs->AddNew();
@@ -108,6 +126,32 @@ TEST_F(HistoryDb, UniqueIndexesIgnoreLetterCase) {
   rs->Set("Window_Name", "INBOX");
   const std::string msg = dbtest::MessageOf([&] { rs->Update(); });
   EXPECT_NE(msg.find("duplicate values in the index 'Window_Name_Ix'"), std::string::npos) << msg;
+}
+
+// Searches through an index of the file and through the record set's own hash index.
+TEST_F(HistoryDb, CriteriaIgnoreTheCaseOfEveryLetter) {
+  const char* const names[] = {"Z\xC3\xBCrich", "\xC3\x89" "cole", "\xC5\x92uvre", "stra\xC3\x9F" "e", "\xC3\xBF" "e"};
+  const struct {
+    const char* criterion;
+    int id;  // 0: no match
+  } cases[] = {{" = 'Z\xC3\x9CRICH'", 1},    {" = 'zurich'", 0},   {" = '\xC3\xA9" "COLE'", 2},
+               {" = 'ecole'", 0},             {" = '\xC5\x93UVRE'", 3}, {" = 'STRASSE'", 0},
+               {" = 'STRA\xC3\x9F" "E'", 4}, {" = '\xC5\xB8" "E'", 5}, {" <> 'z\xC3\xBCrich'", 2},
+               {" > '\xC5\xB8'", 3}};
+  for (const auto& [table, id, name] : {std::array<const char*, 3>{"ApplicationsList", "App_Id", "App_Name"},
+                                        std::array<const char*, 3>{"NotesList", "Note_Id", "Note_Name"}}) {
+    auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + table);
+    for (int i = 0; i < 5; ++i) {
+      rs->AddNew();
+      rs->Set(id, i + 1);
+      rs->Set(name, names[i]);
+      rs->Update();
+    }
+    for (const auto& c : cases) {
+      rs->FindFirst(name + std::string(c.criterion));
+      EXPECT_EQ(rs->NoMatch() ? 0 : rs->Get(id).AsInt(), c.id) << table << c.criterion;
+    }
+  }
 }
 
 TEST_F(HistoryDb, AddedRowsAreLastAndFound) {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
+#include <vector>
 
 #include "platform/datetime.h"
 #include "platform/error.h"
@@ -104,6 +106,26 @@ TEST(Text, TrimCaseAndSubstrings) {
   EXPECT_EQ(text::InStr("a,b,c", ","), 2u);
   EXPECT_EQ(text::InStr("a,b,c", ",", 3), 4u);
   EXPECT_EQ(text::InStr("abc", "c", 4), 0u);
+}
+
+// Every capital of Windows-1252 folds together with its small letter; every
+// other character of the code page folds to a text of its own.
+TEST(Text, FoldCase1252PairsLettersOfTheCodePage) {
+  std::vector<std::pair<int, int>> pairs = {{0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
+  for (int c = 'A'; c <= 'Z'; ++c) pairs.emplace_back(c, c + 32);
+  for (int c = 0xC0; c <= 0xDE; ++c) {
+    if (c != 0xD7) pairs.emplace_back(c, c + 32);
+  }
+  auto fold = [](int b) { return text::FoldCase1252(text::Cp1252ToUtf8(std::string(1, static_cast<char>(b)))); };
+  for (const auto& [upper, lower] : pairs) {
+    EXPECT_EQ(fold(upper), fold(lower)) << std::hex << upper;
+    EXPECT_EQ(fold(lower), text::Cp1252ToUtf8(std::string(1, static_cast<char>(lower)))) << std::hex << lower;
+  }
+  std::set<std::string> distinct;
+  for (int b = 1; b < 256; ++b) distinct.insert(fold(b));
+  EXPECT_EQ(distinct.size(), 255 - pairs.size());  // the signs, sharp s and e apart from e-acute stay alone
+  EXPECT_EQ(text::FoldCase1252("\xC3\x9C" "BERSICHT \xC3\x97 \xC3\x9F \xE2\x82\xAC"),
+            "\xC3\xBC" "bersicht \xC3\x97 \xC3\x9F \xE2\x82\xAC");
 }
 
 TEST(Dates, YearDaysSerialsAndValidity) {
