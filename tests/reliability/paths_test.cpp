@@ -168,13 +168,13 @@ TEST(Paths, AMergeListingTheNetworkDirectoryThroughABindMountDeletesNothing) {
     ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
   } unmount{alias};
   // The network directory itself, under another name, then a second network.
-  Write(n.Net() / "Networks.Lst", "\"" + alias.string() + "/\",\"A\",\"North\"\r\n\"" + (n.Root() / "b").string() +
+  Write(n.Net() / "Networks.Lst", std::string("\"") + alias.string() + "/\",\"A\",\"North\"\r\n\"" + (n.Root() / "b").string() +
                                       "/\",\"B\",\"South\"\r\n");
   const auto before = NetworkFiles(n);
 
   const Result r = n.Praxload({"--networks", "--fresh", "--yes"}, {.timeoutSeconds = 60});
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-  EXPECT_TRUE(Has(r.err, "'" + alias.string() + "/' is the network directory itself")) << r.err;
+  EXPECT_TRUE(Has(r.err, std::string("'") + alias.string() + "/' is the network directory itself")) << r.err;
   EXPECT_TRUE(Has(r.err, "nothing was deleted")) << r.err;
   EXPECT_EQ(NetworkFiles(n), before);
 }
