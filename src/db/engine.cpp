@@ -389,6 +389,15 @@ std::vector<TableDef> Database::TableDefs() const {
 
 void Database::Commit() { conn_->Commit(); }
 
+void Database::Rollback() { conn_->Rollback(); }
+
+void Database::BeginWrite() { conn_->BeginWrite(); }
+
+int64_t Database::DataVersion() {
+  conn_->CheckOpen();
+  return conn_->DataVersion();
+}
+
 void Database::Close() { conn_->Close(); }
 
 std::map<std::string, int64_t> Database::RowsAdded() const {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -52,6 +53,9 @@ void SetLastModified(std::string_view pathText, const CivilTime& t);
 // numbers (53 file not found, 70 permission denied, 75 path/file access
 // error) and a message naming the file.
 std::string ReadFile(std::string_view pathText);
+// Opens a file for reading in binary mode, with the same errors as ReadFile.
+// The caller closes it.
+std::FILE* OpenRead(std::string_view pathText);
 void WriteFile(std::string_view pathText, std::string_view bytes);  // create or overwrite
 
 // Copies a file (overwriting), keeping its last-modification time.
