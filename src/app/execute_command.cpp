@@ -116,7 +116,8 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
     status.MarkPhase("Creating, Start");
     Step("Creating the history database", [&] { CreateHistoryDatabase(ctx); });
   }
-  Step("Loading", [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
+  DatabaseStep("Reading the roster", kMasterAdvice,
+               [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
 
   if (choices.onlyCreate) {
     ShowAllDone(status);

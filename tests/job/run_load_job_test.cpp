@@ -274,7 +274,9 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
     // wait: the job ends naming the file, and that day is not stored.
     OtherProgram holder(DbFile());
     status.onLoading = [&](const std::string& at) {
-      if (at == "Pass 1, User 1001:") ASSERT_EQ(holder.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+      if (at == "Pass 1, User 1001:") {
+        ASSERT_EQ(holder.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+      }
     };
     try {
       prax::RunLoadJob(ctx, 1, 1001);
@@ -300,7 +302,9 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   CreateDatabase();
   OtherProgram writer(fresh.Path() / "PRAXDATA.MDB");
   status.onLoading = [&](const std::string& at) {
-    if (at == "Pass 2, User 3:") ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), SQLITE_OK);
+    if (at == "Pass 2, User 3:") {
+      ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), SQLITE_OK);
+    }
   };
   prax::RunLoadJob(ctx, 1, 1001);
   EXPECT_EQ(Dump("NotesList"), "1|Typing a lot\n2|External note\n3|Start\n");
