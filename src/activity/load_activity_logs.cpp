@@ -1,5 +1,7 @@
 #include "activity/load_activity_logs.h"
 
+#include <new>
+
 #include "activity/parse_activity_log.h"
 #include "activity/write_error_keys.h"
 #include "app/run_context.h"
@@ -53,13 +55,19 @@ int LoadActivityLogs(RunContext& ctx, ActivityParserState& state, std::string_vi
       load = activityRs.NoMatch();
     });
 
-    if (load) {
+    std::string path;
+    if (load) TryStep([&] { path = ActivityLogPath(userDir, entry); });
+    if (load && !LeftForLater(ctx, entry, path)) {
       state.ClearHourKeyCounts();
-      std::string path;
-      TryStep([&] { path = ActivityLogPath(userDir, entry); });
       ++parsed;
-      TryStep([&] { ParseActivityLog(ctx, state, path, fileList, i, activityRs); });
-      TryStep([&] { WriteDayErrorKeys(ctx, state, fileList, i, activityRs); });
+      try {
+        TryStep([&] { ParseActivityLog(ctx, state, path, fileList, i, activityRs); });
+        TryStep([&] { WriteDayErrorKeys(ctx, state, fileList, i, activityRs); });
+      } catch (const Error& e) {
+        throw e.WithContext("Activity log " + path);
+      } catch (const std::bad_alloc&) {
+        throw OutOfMemory("Activity log " + path);
+      }
       // A day is stored whole or not at all. A commit that fails (a full
       // disk, say) ends the job rather than being passed over.
       ctx.Db->Commit();

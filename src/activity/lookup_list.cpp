@@ -24,6 +24,7 @@ int16_t ToId(const db::Value& v, const LookupSpec& columns) {
 
 void LookupList::Prime(db::Database& db) {
   max_ = 0;
+  version_ = db.DataVersion();
   std::string sql = "SELECT MAX(";
   sql += columns_.idColumn;
   sql += ") AS ";
@@ -41,7 +42,15 @@ void LookupList::Open(db::Database& db, Status* status) {
   sql += columns_.table;
   known_.clear();
   rs_ = db.OpenRecordset(sql);
+  db_ = &db;
   status_ = status;
+}
+
+void LookupList::Reload() {
+  Prime(*db_);
+  auto old = std::move(rs_);
+  old->Close();
+  Open(*db_, status_);
 }
 
 int16_t LookupList::Get(std::string_view name) {
@@ -69,6 +78,15 @@ int16_t LookupList::Get(std::string_view name) {
   criteria += trimmed;
   criteria += '\'';
   rs_->FindFirst(criteria);
+  if (rs_->NoMatch() && db_ != nullptr) {
+    // With the write lock held nobody else can commit; a changed data version
+    // says somebody did since the list was read.
+    db_->BeginWrite();
+    if (db_->DataVersion() != version_) {
+      Reload();
+      rs_->FindFirst(criteria);
+    }
+  }
 
   int16_t id;
   if (rs_->NoMatch()) {
@@ -96,6 +114,7 @@ int16_t LookupList::Get(std::string_view name) {
 void LookupList::Close() {
   auto rs = std::move(rs_);
   status_ = nullptr;
+  db_ = nullptr;
   known_.clear();
   if (rs) rs->Close();
 }

@@ -52,7 +52,10 @@ class LookupList {
   // Opens the list's record set; `status` (may be null) is yielded to after
   // each lookup.
   void Open(db::Database& db, Status* status);
-  // Get-or-create by name (UTF-8). The name is trimmed of spaces and matched
+  // Get-or-create by name (UTF-8). Before a new id is given out the write
+  // lock is taken and, when another program committed to the file since the
+  // list was read, its maximum and names are read again: other writers never
+  // make it store an id twice. The name is trimmed of spaces and matched
   // without regard to letter case; a new name is stored under the running
   // maximum plus one. Failures reach the caller: a single quote in the name
   // (engine syntax error), overflow past 32767, a refused store (after the
@@ -66,14 +69,20 @@ class LookupList {
   const LookupSpec& Columns() const { return columns_; }
 
  private:
+  // Reads the maximum and the names afresh (after another program's commit).
+  void Reload();
+
   LookupSpec columns_;
   int16_t max_ = 0;
+  db::Database* db_ = nullptr;
+  int64_t version_ = -1;  // the file's data version when the maximum was read
   std::unique_ptr<db::Recordset> rs_;
   Status* status_ = nullptr;
   // Ids already found or stored while the list is open, by trimmed name with
-  // its letter case folded as the engine's matching does. Only this
-  // list writes to its table while it is open, so an id found once stays the
-  // first match; a loader asks for the same few names on every line.
+  // its letter case folded as the engine's matching does. Only this list
+  // writes to its table while it is open (others are noticed before a new id
+  // is given out), so an id found once stays the first match; a loader asks
+  // for the same few names on every line.
   std::unordered_map<std::string, int16_t> known_;
   std::string key_;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "activity/write_error_keys.h"
 #include "app/run_context.h"
@@ -203,19 +204,20 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
   state.HourSlot = 0;
   state.Minute.clear();
 
-  std::string bytes;
+  std::optional<LineReader> opened;
   try {
-    bytes = fs::ReadFile(path);
+    opened.emplace(LineReader::OpenLog(path));
   } catch (const Error& e) {
+    RethrowEnvironment(e);
     if (ctx.status != nullptr) {
-      ctx.status->UpdateLog("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
+      ctx.status->PassedOver("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
       // A day without an activity log is usual; anything else is shown.
       if (e.Number() != err::kFileNotFound) ctx.status->SetStatus("Activity log skipped: " + std::string(e.what()));
     }
     return;
   }
 
-  LineReader lines(std::move(bytes));
+  LineReader& lines = *opened;
   while (!lines.AtEnd()) {
     const std::string_view line = lines.Next();
     if (vb::Val(text::Left(line, 3)) > 0) {
@@ -224,6 +226,8 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
       ParseOtherLine(ctx, state, line, fileList, position);
     }
   }
+
+  lines.CheckUnchanged();
 
   // Day totals into slot 0.
   auto& day = state.HourKeyCounts[0];

@@ -1,5 +1,6 @@
 #include "alerts/load_alert_logs.h"
 
+#include <new>
 #include <string>
 
 #include "alerts/parse_alert_log.h"
@@ -30,13 +31,15 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
       // Already loaded when AlertSystem holds any row of this user for the day.
       ctx.SqlText = "Data_Date =" + std::to_string(EntryDateKey(entry));
       alertRs.FindFirst(ctx.SqlText);
-      if (alertRs.NoMatch()) {
+      if (alertRs.NoMatch() && LeftForLater(ctx, entry, path)) {
+        // Still being written, perhaps; a later run loads it whole.
+      } else if (alertRs.NoMatch()) {
         counts.Clear();
         status.UpdateLog((byDate ? "    Loading-1: " : "    Loading-2: ") + entry);
         const AlertLogOutcome outcome = ParseAlertLog(ctx, state, counts, path, entry);
         if (outcome.read == AlertLogRead::kUnreadable) {
           // Nothing of the day is written, so the next run tries it again.
-          status.UpdateLog("    Skipped: " + fs::ForDisplay(path) + ": " + outcome.reason);
+          status.PassedOver("    Skipped: " + fs::ForDisplay(path) + ": " + outcome.reason);
           status.SetStatus("Alert log skipped: " + outcome.reason);
         } else {
           strict = true;
@@ -48,8 +51,11 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
         }
       }
     } catch (const Error& e) {
-      // Before the first write a failing search passes the day over.
-      if (strict) throw e.WithContext("Alert log " + fs::ForDisplay(path));
+      // Before the first write a failing search passes the day over; a
+      // failure of the machine never does.
+      if (strict || e.Environment()) throw e.WithContext("Alert log " + fs::ForDisplay(path));
+    } catch (const std::bad_alloc&) {
+      throw OutOfMemory("Alert log " + fs::ForDisplay(path));
     }
     status.SetFilePercent(vb::ProgressPercent(i, n));
     status.Yield();

@@ -68,8 +68,7 @@ class AlertLineParser {
   AlertLineParser(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string_view entry)
       : ctx_(ctx), st_(state), c_(counts), entry_(entry) {}
 
-  void Run(std::string bytes) {
-    LineReader reader(std::move(bytes));
+  void Run(LineReader& reader) {
     buf_ = " ";
     while (!reader.AtEnd() && !buf_.empty()) {
       buf_ = reader.Next();
@@ -299,20 +298,24 @@ void FoldAlertCounts(AlertCounts& c) {
 
 void ParseAlertBytes(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string bytes,
                      std::string_view entry) {
-  AlertLineParser(ctx, state, counts, entry).Run(std::move(bytes));
+  LineReader reader(std::move(bytes));
+  AlertLineParser(ctx, state, counts, entry).Run(reader);
   FoldAlertCounts(counts);
 }
 
 AlertLogOutcome ParseAlertLog(RunContext& ctx, AlertParserState& state, AlertCounts& counts,
                               std::string_view pathText, std::string_view entry) {
   if (!fs::Exists(pathText, true)) return {AlertLogRead::kMissing, {}};
-  std::string bytes;
+  std::optional<LineReader> reader;
   try {
-    bytes = fs::ReadFile(pathText);
+    reader.emplace(LineReader::OpenLog(pathText));
   } catch (const Error& e) {
+    RethrowEnvironment(e);
     return {AlertLogRead::kUnreadable, e.what()};
   }
-  ParseAlertBytes(ctx, state, counts, std::move(bytes), entry);
+  AlertLineParser(ctx, state, counts, entry).Run(*reader);
+  reader->CheckUnchanged();
+  FoldAlertCounts(counts);
   return {};
 }
 

@@ -101,6 +101,8 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
+  if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
+  const int passedOverBefore = status.PassedOverCount();
 
   if (multiple) {
     if (fresh) {
@@ -114,7 +116,8 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
     status.MarkPhase("Creating, Start");
     Step("Creating the history database", [&] { CreateHistoryDatabase(ctx); });
   }
-  ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
+  DatabaseStep("Reading the roster", kMasterAdvice,
+               [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
 
   if (choices.onlyCreate) {
     ShowAllDone(status);
@@ -143,8 +146,10 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
     result.summary = RunLoadJob(ctx, first, last);
   });
 
+  result.summary.filesSkipped = status.PassedOverCount() - passedOverBefore;
   ShowAllDone(status);
   status.SetStatus("Database Updated.");
+  status.Record("Database Updated." + SkippedText(result.summary.filesSkipped));
   status.SetRunning(false);
   status.EndBusy();
 
@@ -152,8 +157,14 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
   return result;
 }
 
+std::string SkippedText(int files) {
+  if (files == 0) return {};
+  return " " + std::to_string(files) + (files == 1 ? " file skipped" : " files skipped");
+}
+
 void FailCommand(RunContext& ctx, const Error& e) {
   Status& status = *ctx.status;
+  status.Record(DescribeError(e));
   status.SetStatus(DescribeError(e));
   status.SetRunning(false);
   status.EndBusy();

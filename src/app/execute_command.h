@@ -68,6 +68,10 @@ std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx);
 // DescribeError(e); Running is cleared and the busy state ended.
 void FailCommand(RunContext& ctx, const Error& e);
 
+// " 3 files skipped" for the items a run passed over (" 1 file skipped";
+// empty for none).
+std::string SkippedText(int files);
+
 // "Error <number>: <message>" as shown in the message box and status line.
 std::string DescribeError(const Error& e);
 

@@ -53,6 +53,13 @@ void ConsoleStatus::OnChanged() {
   if (progressBar_) DrawProgress();
 }
 
+void ConsoleStatus::OnPassedOver(std::string_view line) {
+  ClearProgress();
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fputc('\n', err_);
+  std::fflush(err_);
+}
+
 void ConsoleStatus::DrawProgress() {
   // Redraw at most ten times a second; the last state before a status line
   // or the end is good enough on screen.

@@ -14,8 +14,9 @@ class ConsoleStatus : public Status {
  public:
   // out: where status lines and the progress line go. progressBar: draw the
   // progress line (only sensible on a terminal). quiet: print nothing.
-  ConsoleStatus(std::FILE* out, bool progressBar, bool quiet)
-      : out_(out), progressBar_(progressBar), quiet_(quiet) {}
+  // err: where the lines of files passed over go, quiet or not.
+  ConsoleStatus(std::FILE* out, bool progressBar, bool quiet, std::FILE* err = stderr)
+      : out_(out), err_(err), progressBar_(progressBar), quiet_(quiet) {}
 
   // Stops printing (used while a failure is shown elsewhere).
   void Mute() { quiet_ = true; }
@@ -24,11 +25,13 @@ class ConsoleStatus : public Status {
 
  protected:
   void OnChanged() override;
+  void OnPassedOver(std::string_view line) override;
 
  private:
   void DrawProgress();
 
   std::FILE* out_;
+  std::FILE* err_;
   bool progressBar_;
   bool quiet_;
   std::string lastMessage_ = "Status:";

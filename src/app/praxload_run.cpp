@@ -36,6 +36,7 @@ std::string SummaryText(const ExecuteResult& result, double seconds) {
     any = true;
   }
   if (!any) line += " none";
+  if (s.filesSkipped > 0) line += ";" + SkippedText(s.filesSkipped);
   line += "; ";
   line += elapsed;
   return line;

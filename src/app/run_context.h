@@ -5,12 +5,14 @@
 // explicitly.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "activity/lookup_list.h"
 #include "db/engine.h"
+#include "platform/datetime.h"
 
 namespace prax {
 
@@ -31,6 +33,13 @@ struct RunContext {
   bool AppsNoPresent = false;
   int16_t KeysMax = 260;
   int32_t UserSlotCount = 0;
+
+  // The date of the machine that runs the load, as yyyymmdd. A log dated
+  // that day (or later) may still be written by its client: it is left for
+  // a later run unless IncludeToday (a run after close of business). Tests
+  // set their own clock.
+  std::function<int32_t()> Today = dt::TodayKey;
+  bool IncludeToday = false;
 
   // The one open database and its shared scratch text.
   std::unique_ptr<db::Database> Db;

@@ -4,6 +4,7 @@
 // window shows; the window, the headless runner and the tests subclass it and
 // present them (or record them).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,18 @@ class Status {
   // The run-log sink and the phase hook: nothing on screen changes.
   void UpdateLog(std::string_view line) { OnLog(line); }
   void MarkPhase(std::string_view label) { OnPhase(label); }
+  // A run-log line that reports a file (or roster row, or directory) passed
+  // over, skipped or left unread. Unlike the rest of the run log the
+  // administrator sees these: they are counted, given to the presenter, and
+  // appended to the kept run log when one is set.
+  void PassedOver(std::string_view line);
+  int PassedOverCount() const { return passedOver_; }
+  // Where the kept run log is (path text; empty: none). Lines appended there
+  // carry the date and time; the file is rotated when it grows past 1 MiB.
+  void KeepRunLog(std::string pathText) { runLogFile_ = std::move(pathText); }
+  // Appends a line to the kept run log, if any; a failure to write it is
+  // passed over (the run itself is not at stake).
+  void Record(std::string_view line);
 
   // Progress through the current user's log files (lblExecute, progExecute)
   // and through the universe of users (lblData, progDatabase). The caption is
@@ -47,6 +60,7 @@ class Status {
   // Something shown changed (message, busy state, loading text, percentages).
   virtual void OnChanged() {}
   virtual void OnLog(std::string_view) {}
+  virtual void OnPassedOver(std::string_view) {}
   virtual void OnPhase(std::string_view) {}
   virtual void OnYield() {}
 
@@ -59,6 +73,13 @@ class Status {
   int fileBar_ = 0;
   std::string userCaption_ = "0%";
   int userBar_ = 0;
+  int passedOver_ = 0;
+  std::string runLogFile_;
 };
+
+// Appends "<date and time> <line>" to a log file; when the file has grown
+// past maxBytes it is first renamed to <file>.1 (replacing an older one), so
+// at most twice maxBytes are kept.
+void AppendRotatedLog(const std::string& pathText, std::string_view line, std::uintmax_t maxBytes = 1024 * 1024);
 
 }  // namespace prax

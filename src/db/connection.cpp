@@ -190,29 +190,37 @@ void Connection::CheckOpen() const {
   }
 }
 
-void Connection::Fail(int number, const std::string& message) const {
-  throw Error(number, message + " (" + file_.string() + ")");
+void Connection::Fail(int number, const std::string& message, Cause cause) const {
+  throw Error(number, message + " (" + file_.string() + ")", cause);
 }
 
-void Connection::Rethrow(const Error& e) const { Fail(e.Number(), e.what()); }
+void Connection::Rethrow(const Error& e) const {
+  Fail(e.Number(), e.what(), e.Environment() ? Cause::kEnvironment : Cause::kData);
+}
 
 void Connection::FailStorage(int rc) const {
   const std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  constexpr Cause env = Cause::kEnvironment;
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Fail(dberr::kLocked, "Could not update; the database is locked by another program. Try again when it has finished.");
+      Fail(dberr::kLocked,
+           "The database is locked by another program, which held it longer than the wait allows. Run the command "
+           "again when that program has finished; the days stored before are kept.", env);
     case SQLITE_READONLY:
       Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
-                             "writable for the account that runs the command, then run it again.");
+                             "writable for the account that runs the command, then run it again.", env);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-      Fail(err::kCannotOpenFile, "Cannot open the database file: " + detail + ".");
+      Fail(err::kCannotOpenFile, "Cannot open the database file: " + detail + ".", env);
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Fail(err::kUnrecognizedFormat, "Unrecognized database format '" + file_.string() +
-                                         "'. The file is damaged; restore it from a backup.");
+                                         "'. The file is damaged; restore it from a backup.", env);
+    case SQLITE_NOMEM:
+      Fail(err::kOutOfMemory, "Out of memory: " + detail + ". Close other programs, then run the command again.",
+           env);
     case SQLITE_FULL:
       FailNoSpace();
     case SQLITE_IOERR: {
@@ -224,7 +232,7 @@ void Connection::FailStorage(int rc) const {
         FailNoSpace();
       Fail(err::kOtherEngineError, "Could not read the database file (" + detail +
                                        "). Check the disk or the network connection to it, then run the command "
-                                       "again; what was stored before is kept.");
+                                       "again; what was stored before is kept.", env);
     }
     case SQLITE_CONSTRAINT:
       if (rc == SQLITE_CONSTRAINT_NOTNULL) {
@@ -241,7 +249,7 @@ void Connection::FailNoSpace() const {
        "Not enough space on disk: the database file could not be written (the disk is full, the file may not "
        "grow any further, or the disk or its network connection failed). Free disk space (or raise the "
        "file-size limit) and check the connection, then run the command again; the days stored before are "
-       "kept and the rest are loaded then.");
+       "kept and the rest are loaded then.", Cause::kEnvironment);
 }
 
 sqlite3_stmt* Connection::PrepareNew(const std::string& sqlText) {
@@ -350,6 +358,23 @@ void Connection::Commit() {
   inTransaction_ = false;
 }
 
+void Connection::Rollback() {
+  CheckOpen();
+  StopScans();
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  DropPending();
+  inTransaction_ = false;
+  // What record sets keep in memory about the rows undone is stale now.
+  for (auto& [table, generation] : generations_) ++generation;
+}
+
+int64_t Connection::DataVersion() {
+  sqlite3_stmt* st = Prepare("PRAGMA data_version");
+  StmtUse use(st);
+  if (sqlite3_step(st) != SQLITE_ROW) FailStorage(sqlite3_extended_errcode(db_));
+  return sqlite3_column_int64(st, 0);
+}
+
 void Connection::Close() {
   if (!db_) return;
   StopScans();
@@ -384,7 +409,7 @@ void Connection::Close() {
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
     Fail((failure & 0xff) == SQLITE_BUSY ? dberr::kLocked : err::kOtherEngineError,
-         "The last changes could not be saved when the database was closed: " + detail + ".");
+         "The last changes could not be saved when the database was closed: " + detail + ".", Cause::kEnvironment);
   }
 }
 

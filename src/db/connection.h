@@ -138,8 +138,11 @@ class Connection {
   const std::filesystem::path& File() const { return file_; }
 
   // Throws Error(number, message + " (<file>)").
-  [[noreturn]] void Fail(int number, const std::string& message) const;
-  // Throws the error an SQLite result code stands for.
+  [[noreturn]] void Fail(int number, const std::string& message, Cause cause = Cause::kData) const;
+  // Throws the error an SQLite result code stands for. Busy and locked
+  // files, I/O errors, a full disk, memory running out and a damaged file
+  // are failures of the environment; the rest (a refused value, a bad
+  // statement) are failures of the data.
   [[noreturn]] void FailStorage(int rc) const;
   // Error 3026: the file could not grow (disk full, file-size limit).
   [[noreturn]] void FailNoSpace() const;
@@ -166,6 +169,11 @@ class Connection {
   // After a failed write: notices a transaction SQLite has given up.
   void AfterFailedWrite();
   void Commit();
+  // Undoes everything written since the last commit.
+  void Rollback();
+  // Changes whenever another connection (another program) committed to the
+  // file since the last call saw it; unchanged by this connection's own writes.
+  int64_t DataVersion();
   void Close();
 
   // Forward scans of record sets (statements left stepping between moves).

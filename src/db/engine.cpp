@@ -47,13 +47,14 @@ std::string Utf8(const std::filesystem::path& p) {
   return std::string(u.begin(), u.end());
 }
 
-[[noreturn]] void CannotOpen(const std::string& shown) {
+[[noreturn]] void CannotOpen(const std::string& shown, Cause cause = Cause::kData) {
   throw Error(err::kCannotOpenFile,
               "Cannot open the database file '" + shown +
                   "' for writing: the file is read-only, its folder is not writable (the journal files are kept "
                   "beside the file), or another program holds it locked. Make the file and its folder writable "
                   "for the account that runs the command, or close the other program, then try again; nothing "
-                  "was written to it.");
+                  "was written to it.",
+              cause);
 }
 
 [[noreturn]] void Unrecognized(const std::string& shown, const std::string& why) {
@@ -111,6 +112,11 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Unrecognized(shown, "The file is damaged or not a database and was left unchanged; restore it from a backup.");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+      CannotOpen(shown, Cause::kEnvironment);
     default:
       CannotOpen(shown);
   }
@@ -401,6 +407,15 @@ std::vector<TableDef> Database::TableDefs() const {
 }
 
 void Database::Commit() { conn_->Commit(); }
+
+void Database::Rollback() { conn_->Rollback(); }
+
+void Database::BeginWrite() { conn_->BeginWrite(); }
+
+int64_t Database::DataVersion() {
+  conn_->CheckOpen();
+  return conn_->DataVersion();
+}
 
 void Database::Close() { conn_->Close(); }
 

@@ -154,6 +154,14 @@ class Database {
 
   // Makes every write so far durable.
   void Commit();
+  // Undoes every write since the last commit.
+  void Rollback();
+  // Takes the write lock now (waiting for another writer no longer than the
+  // busy timeout), so that nobody else commits until the next Commit().
+  void BeginWrite();
+  // A number that changes whenever another program committed to the file
+  // since this database last looked; its own writes leave it unchanged.
+  int64_t DataVersion();
   // Rows added to each table (by its stored name; removed rows subtract) by
   // the transactions this database committed, Close included. Still readable
   // after Close.

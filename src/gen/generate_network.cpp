@@ -289,10 +289,26 @@ GenSummary GenerateNetwork(const GenOptions& options) {
   return summary;
 }
 
-GenSummary AppendDay(const stdfs::path& networkDirIn, int threads) {
+dt::Date DefaultStart(const dt::Date& today, int days) {
+  // Serial days count from Saturday 30 December 1899, which is day 363 of 1899.
+  int64_t serial = dt::SerialDay(today);
+  auto date = [](int64_t n) { return dt::FromYearDay(1899, static_cast<int>(363 + n)); };
+  for (int weekdays = 0; weekdays < kAppendRoom + std::max(days, 1);) {
+    --serial;
+    if (Weekday(date(serial)) < 5) ++weekdays;
+  }
+  return date(serial);
+}
+
+GenSummary AppendDay(const stdfs::path& networkDirIn, int threads, dt::Date today) {
   const auto t0 = std::chrono::steady_clock::now();
   const stdfs::path networkDir = stdfs::absolute(networkDirIn).lexically_normal();
   NetworkState s = ReadState(networkDir);
+  const dt::Date next = NthWeekday(s.start, s.days);
+  if (dt::SerialDay(next) >= dt::SerialDay(today)) {
+    throw Error(err::kInvalidCall, "The next day of " + fs::ToText(networkDir) + ", " + DateText(next) +
+                                       ", is not over yet: days are appended up to yesterday. Nothing was written.");
+  }
   GenSummary summary;
   summary.networkDir = networkDir;
   summary.users = s.users;

@@ -45,9 +45,20 @@ bool IsUnassignedSlot(int32_t slot, int32_t users, int32_t unassigned);
 // file cannot be written.
 GenSummary GenerateNetwork(const GenOptions& options);
 
+// Weekdays a default network leaves free between its last day and today, for
+// --append-day.
+inline constexpr int kAppendRoom = 10;
+
+// The default first day of a network of `days` weekdays: it ends kAppendRoom
+// weekdays before `today`, so that a loader run today loads all of it (a
+// loader leaves today's logs for a later run).
+dt::Date DefaultStart(const dt::Date& today, int days);
+
 // Appends the next weekday's logs for every user of a network made by
 // GenerateNetwork (its settings are kept in the network's "praxgen.ini").
-GenSummary AppendDay(const std::filesystem::path& networkDir, int threads = 0);
+// A day not yet over (`today` or later) is not appended: Error, nothing
+// written.
+GenSummary AppendDay(const std::filesystem::path& networkDir, int threads = 0, dt::Date today = dt::Today());
 
 // One line describing what was written.
 std::string SummaryLine(const GenSummary& summary);

@@ -1,9 +1,12 @@
 #include "job/file_list.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <functional>
 #include <string>
 
+#include "app/run_context.h"
 #include "app/status.h"
 #include "master/merge_paths.h"
 #include "platform/datetime.h"
@@ -82,13 +85,19 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
 
 }  // namespace
 
+bool LeftForLater(RunContext& ctx, std::string_view entry, std::string_view path) {
+  if (ctx.IncludeToday || !ctx.Today || EntryDateKey(entry) < ctx.Today()) return false;
+  ctx.status->PassedOver("    " + std::string(path) + ": left for a later run: today's log");
+  return true;
+}
+
 FileList BuildFileList(std::string_view dirText, std::string_view ext) { return ListLogs(dirText, ext, nullptr); }
 
 FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
                            std::string_view ext) {
   auto skip = [&](const std::string& why) {
     status.SetStatus(why);
-    status.UpdateLog("    Skipped: " + why);
+    status.PassedOver("    Skipped: " + why);
   };
   // Each folder below the network directory on the way to the user directory.
   std::string folder(networkDir);
@@ -104,6 +113,15 @@ FileList BuildUserFileList(Status& status, std::string_view networkDir, std::str
       return FileList(1);
     }
     folder += '\\';
+  }
+  // A user directory that is there but cannot be listed (no permission for
+  // the account that runs the load) is named, not taken for an empty one.
+  std::error_code ec;
+  std::filesystem::directory_iterator probe(fs::RealPath(userDir), ec);
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+    skip("User directory '" + std::string(userDir) + "' not read: " + ec.message() +
+         ". Let the account that runs the load read it; its logs are loaded by the next run.");
+    return FileList(1);
   }
   return ListLogs(userDir, ext, [&](const std::string& path) {
     skip("Log file '" + fs::ForDisplay(path) +

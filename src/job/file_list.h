@@ -11,6 +11,7 @@
 namespace prax {
 
 class Status;
+struct RunContext;
 
 // Entries at positions 1..n in directory-listing order; position 0 exists
 // and is never filled (an empty list has size 1).
@@ -42,6 +43,11 @@ std::string DateNameToDate(std::string_view name);
 // "yymmdd" -> "yyyymmdd": "19" in front when the two-digit year is above 90,
 // else "20".
 std::string AddCentury(std::string_view yymmdd);
+
+// Whether the day of an entry is left for a later run: its date is the
+// run's today (ctx.Today) or later and ctx.IncludeToday is not set. The log
+// at `path` is then named in the run log as passed over.
+bool LeftForLater(RunContext& ctx, std::string_view entry, std::string_view path);
 
 // From an entry back to its date key (yyyymmdd as a number) and file name.
 int32_t EntryDateKey(std::string_view entry);

@@ -178,19 +178,34 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
     AlertPass(ctx, summary, *alertState, userStart, userEnd);
     status.MarkPhase("Loading PXTs, Start");
     ActivityPass(ctx, summary, *activityState, userStart, userEnd);
-  } catch (const Error&) {
-    // The job ends here; what was written so far stays.
-    TryStep([&] { ctx.Db->Commit(); });
-    throw;
-  }
 
-  // Pass 3, tolerant throughout.
-  status.MarkPhase("Loading error keys, Start");
-  for (int32_t u = userStart; u <= userEnd; ++u) {
-    status.SetLoading("Pass 3, User" + vb::Str(u) + ":");
-    ctx.CurrentUser = u;
-    TryStep([&] { WriteUserErrorKeys(ctx, u); });
-    TryStep([&] { ctx.Db->Commit(); });
+    // Pass 3, tolerant throughout (as far as the data goes).
+    status.MarkPhase("Loading error keys, Start");
+    for (int32_t u = userStart; u <= userEnd; ++u) {
+      status.SetLoading("Pass 3, User" + vb::Str(u) + ":");
+      ctx.CurrentUser = u;
+      try {
+        TryStep([&] { WriteUserErrorKeys(ctx, u); });
+        TryStep([&] { ctx.Db->Commit(); });
+      } catch (const Error& e) {
+        throw e.WithContext("Loading error keys of user" + vb::Str(u));
+      }
+    }
+  } catch (const Error& e) {
+    if (e.Environment()) {
+      // The machine failed (a busy file, an I/O error, a full disk): the day
+      // being loaded is undone, so it is not taken for loaded and the next
+      // run loads it whole.
+      try {
+        ctx.Db->Rollback();
+      } catch (const Error&) {
+        // The file is out of reach; SQLite undoes the open transaction itself.
+      }
+    } else {
+      // The job ends here; what was written so far stays.
+      TryStep([&] { ctx.Db->Commit(); });
+    }
+    throw;
   }
 
   TryStep([&] { ctx.Db->Close(); });

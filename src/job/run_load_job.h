@@ -15,6 +15,7 @@ struct LoadSummary {
   int32_t alertDaysLoaded = 0;  // days parsed and written in pass 1
   int32_t activityDaysLoaded = 0;  // days parsed and written in pass 2
   std::map<std::string, int64_t> rowsAdded;  // table name -> rows appended
+  int32_t filesSkipped = 0;  // logs, directories and roster rows passed over (run-log lines)
 };
 
 // Runs the job over userStart..userEnd on ctx.NetworkDir & "PRAXDATA.MDB".

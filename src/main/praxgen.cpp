@@ -4,6 +4,9 @@
 //
 //   praxgen NETDIR --users N --days D [--seed S] [--start YYYY-MM-DD] [--program-dir DIR] [--nasty RATE]
 //   praxgen NETDIR --append-day
+//
+// Without --start the network ends ten weekdays before today, so that a load
+// run today takes all of it; --append-day adds days up to yesterday.
 
 #include <CLI/CLI.hpp>
 
@@ -18,14 +21,14 @@
 int main(int argc, char** argv) {
   CLI::App app{"Writes a demo network directory of user logs for praxload."};
   app.name("praxgen");
-  std::string networkDir, start = "2026-01-05", programDir;
+  std::string networkDir, start, programDir;
   prax::gen::GenOptions options;
   bool appendDay = false;
   app.add_option("NETDIR", networkDir, "network directory to create (new or empty)")->required();
   auto* users = app.add_option("--users", options.users, "number of users with logs")->check(CLI::Range(1, 32000));
   auto* days = app.add_option("--days", options.days, "number of consecutive weekdays")->check(CLI::Range(0, 2000));
   auto* seed = app.add_option("--seed", options.seed, "random seed (same seed, same bytes)");
-  auto* startOpt = app.add_option("--start", start, "first day, YYYY-MM-DD (a weekend moves to Monday)");
+  auto* startOpt = app.add_option("--start", start, "first day, YYYY-MM-DD (a weekend moves to Monday; default: the network ends ten weekdays before today)");
   auto* programOpt =
       app.add_option("--program-dir", programDir, "also write INIPATH.TXT and PXNET.INI into this folder");
   auto* unassigned =
@@ -45,7 +48,9 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
     if (!appendDay && (users->count() == 0 || days->count() == 0))
       throw CLI::ValidationError("--users and --days are required (or --append-day)");
-    if (std::sscanf(start.c_str(), "%d-%d-%d", &options.start.year, &options.start.month, &options.start.day) != 3 ||
+    if (start.empty()) {
+      options.start = prax::gen::DefaultStart(prax::dt::Today(), options.days);
+    } else if (std::sscanf(start.c_str(), "%d-%d-%d", &options.start.year, &options.start.month, &options.start.day) != 3 ||
         !prax::dt::IsValid(options.start.year, options.start.month, options.start.day))
       throw CLI::ValidationError("--start", "expects a date YYYY-MM-DD, got " + start);
   } catch (const CLI::ParseError& e) {

@@ -2,7 +2,10 @@
 // unattended runs.
 //
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
-//            [--master | --no-master] [--only-create] [--quiet]
+//            [--master | --no-master] [--only-create] [--quiet] [--include-today]
+//
+// Lines of files passed over, skipped or unreadable go to standard error
+// (with --quiet too) and to PRAXLOAD.LOG in the program folder.
 //
 // Exit status: 0 the command finished; 2 refused before anything changed
 // (range message, missing network directory, unconfirmed --fresh, bad
@@ -85,7 +88,10 @@ int main(int argc, char** argv) {
   auto* noMasterOpt = app.add_flag("--no-master", noMaster, "do not import UserDefs.Prn");
   masterOpt->excludes(noMasterOpt);
   app.add_flag("--only-create", options.onlyCreate, "stop after creating the database");
-  app.add_flag("--quiet", quiet, "print only errors and the summary");
+  app.add_flag("--quiet", quiet, "print only errors, files passed over and the summary");
+  bool includeToday = false;
+  app.add_flag("--include-today", includeToday,
+               "load today's logs too (for a run after close of business; by default they are left for a later run)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -106,6 +112,7 @@ int main(int argc, char** argv) {
   prax::ConsoleStatus status(stdout, PRAX_ISATTY(1) != 0, quiet);
   prax::RunContext ctx;
   ctx.status = &status;
+  ctx.IncludeToday = includeToday;
 
   try {
     ctx.ProgramDir = ProgramDirText(programDir);

@@ -141,7 +141,10 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
     merge::Say(status, "Merging: network '" + Shown(path) + "' skipped: its path has a '..' component");
     return;
   }
-  const int32_t slots = UserSlotCount(path);
+  // A damaged roster is named when the network's Master database is opened
+  // below; a locked one (a failure of the machine) ends the merge.
+  int32_t slots = 0;
+  TryStep([&] { slots = UserSlotCount(path); });
 
   const std::string groupName = name + ".Grp";
   bool groupOk = merge::IsPlainName(name) && !text::EqualsIgnoreCase(groupName, "Everyone.grp");

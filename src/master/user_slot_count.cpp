@@ -1,7 +1,9 @@
 #include "master/user_slot_count.h"
 
+#include <cstdint>
 #include <string>
 
+#include "app/status.h"
 #include "db/engine.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -26,7 +28,7 @@ int32_t SlotNumber(std::string_view subDir) {
 
 }  // namespace
 
-int32_t UserSlotCount(std::string_view networkDir) {
+int32_t UserSlotCount(std::string_view networkDir, Status* status) {
   const std::string file = std::string(networkDir) + "MASTER.MDB";
   if (!fs::Exists(file) || fs::IsDirectory(file)) return 0;
   int32_t highest = 0;
@@ -37,14 +39,26 @@ int32_t UserSlotCount(std::string_view networkDir) {
       const db::Value v = rs->Get("Sub_Dir");
       if (v.IsText()) {
         const int32_t n = SlotNumber(v.AsText());
-        if (n > highest) highest = n;
+        if (n > INT16_MAX) {
+          // User numbers are 16-bit: such a slot cannot be loaded, the others can.
+          if (status != nullptr) {
+            status->PassedOver("    Skipped: roster row Sub_Dir '" + v.AsText() + "' of " + file +
+                               ": user number " + std::to_string(n) +
+                               " is beyond 32767, the highest a user may have. Renumber that user.");
+          }
+        } else if (n > highest) {
+          highest = n;
+        }
       }
       rs->MoveNext();
     }
     rs->Close();
     db->Close();
-  } catch (const Error&) {
-    return 0;
+  } catch (const Error& e) {
+    // A roster without a Users table has no slots; one that cannot be read
+    // (locked, damaged, unreadable) is no empty roster.
+    if (e.Number() == err::kCannotFindTable) return 0;
+    throw e.WithContext("Reading the roster " + file);
   }
   return highest;
 }

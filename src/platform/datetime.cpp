@@ -72,6 +72,16 @@ std::string NowGeneralDate() {
   return buffer;
 }
 
+Date Today() {
+  const std::tm tm = LocalNow();
+  return Date{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
+}
+
+int32_t TodayKey() {
+  const Date d = Today();
+  return d.year * 10000 + d.month * 100 + d.day;
+}
+
 std::string NowLongDate() {
   const std::tm tm = LocalNow();
   char buffer[64];

@@ -24,6 +24,10 @@ int64_t SerialDay(const Date& d);
 // Current local time in the general date format: short date, a blank,
 // long time ("05/12/2026 19:04:45").
 std::string NowGeneralDate();
+// Current local date.
+Date Today();
+// Current local date as the number yyyymmdd (as Data_Date columns hold dates).
+int32_t TodayKey();
 // Current local date in the long date format ("05 December 2026").
 std::string NowLongDate();
 

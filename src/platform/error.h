@@ -9,15 +9,27 @@
 
 namespace prax {
 
+// Where a failure comes from. A data failure is the content of a file: a
+// malformed line, a value out of range, a name a list cannot store; the
+// tolerant steps pass those over. An environment failure is the machine: a
+// file busy or locked by another program past the wait, an I/O error, a full
+// disk, memory running out, a file changed while it was read. Those are
+// never passed over: the day being loaded is rolled back and the command
+// ends naming the file, so that nothing goes missing in silence.
+enum class Cause { kData, kEnvironment };
+
 class Error : public std::runtime_error {
  public:
-  Error(int number, const std::string& message) : std::runtime_error(message), number_(number) {}
+  Error(int number, const std::string& message, Cause cause = Cause::kData)
+      : std::runtime_error(message), number_(number), cause_(cause) {}
   int Number() const noexcept { return number_; }
+  bool Environment() const noexcept { return cause_ == Cause::kEnvironment; }
   // The same error with "context: " in front of the message (operation, user, file).
-  Error WithContext(const std::string& context) const { return Error(number_, context + ": " + what()); }
+  Error WithContext(const std::string& context) const { return Error(number_, context + ": " + what(), cause_); }
 
  private:
   int number_;
+  Cause cause_;
 };
 
 // Error numbers used across the system.
@@ -25,6 +37,7 @@ namespace err {
 // Runtime
 inline constexpr int kInvalidCall = 5;
 inline constexpr int kOverflow = 6;
+inline constexpr int kOutOfMemory = 7;
 inline constexpr int kSubscript = 9;
 inline constexpr int kTypeMismatch = 13;
 inline constexpr int kFileNotFound = 53;
@@ -55,16 +68,32 @@ inline constexpr int kFieldExists = 3380;
 inline constexpr int kOtherEngineError = 3146;  // anything else the storage reports
 }  // namespace err
 
-// Runs one step in the tolerant style: an Error it raises is passed over.
-// Returns whether the step completed.
+// Runs one step in the tolerant style: a data Error it raises is passed
+// over; an environment Error goes on to the caller. Returns whether the step
+// completed.
 template <class F>
 bool TryStep(F&& step) {
   try {
     std::forward<F>(step)();
     return true;
-  } catch (const Error&) {
+  } catch (const Error& e) {
+    if (e.Environment()) throw;
     return false;
   }
+}
+
+// Memory ran out while `what` (a file, named) was handled.
+inline Error OutOfMemory(const std::string& what) {
+  return Error(err::kOutOfMemory,
+               "Out of memory: " + what + ". Close other programs (or give the machine more memory), then run the "
+               "command again; the days stored before are kept.",
+               Cause::kEnvironment);
+}
+
+// Passes an environment Error on from a catch site that otherwise tolerates
+// the failure.
+inline void RethrowEnvironment(const Error& e) {
+  if (e.Environment()) throw e;
 }
 
 }  // namespace prax

@@ -335,6 +335,14 @@ std::string ReadFile(std::string_view pathText) {
   return bytes;
 }
 
+std::FILE* OpenRead(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  std::FILE* f = OpenFile(p, false);
+  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+  return f;
+}
+
 void WriteFile(std::string_view pathText, std::string_view bytes) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ void SetLastModified(std::string_view pathText, const CivilTime& t);
 // neither read nor written through, and a FIFO, socket or device is refused
 // without blocking on it (error 75 naming what it is).
 std::string ReadFile(std::string_view pathText);
+// Opens a file for reading in binary mode, with the same errors as ReadFile.
+// The caller closes it.
+std::FILE* OpenRead(std::string_view pathText);
 void WriteFile(std::string_view pathText, std::string_view bytes);  // create or overwrite
 
 // Error 75 naming the file when the entry is a symbolic link or exists but is

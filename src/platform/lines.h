@@ -2,23 +2,52 @@
 // Line splitting of log files: a line ends at CR LF or at a lone CR; a lone
 // LF is an ordinary character of the line. The last line may lack its end.
 
+#include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace prax {
 
+// The largest file read as a log. A day's log of a working day is well
+// under a megabyte; anything above this is no log and is skipped as
+// unreadable rather than read.
+inline constexpr std::uint64_t kMaxLogBytes = 64ull * 1024 * 1024;
+
 class LineReader {
  public:
-  explicit LineReader(std::string bytes) : bytes_(std::move(bytes)) {}
+  // Lines of bytes held in memory.
+  explicit LineReader(std::string bytes) : buf_(std::move(bytes)), eof_(true) {}
+  // Lines of a log file, streamed: memory holds a chunk and the current
+  // line, never the file. A file that cannot be opened, or is larger than
+  // maxBytes, throws a (data) Error naming it: the caller skips it as
+  // unreadable. Reading errors later are environment Errors.
+  static LineReader OpenLog(std::string_view pathText, std::uint64_t maxBytes = kMaxLogBytes);
+
   // True once every byte has been consumed.
-  bool AtEnd() const { return pos_ >= bytes_.size(); }
-  // The next line without its end; valid until the reader is destroyed.
-  // Returns an empty view at the end.
+  bool AtEnd();
+  // The next line without its end; valid until the next call of Next or
+  // AtEnd. Returns an empty view at the end.
   std::string_view Next();
+  // For a file: an environment Error when it changed while it was read
+  // (it grew, shrank or was rewritten), so that no half-read day is stored.
+  void CheckUnchanged() const;
 
  private:
-  std::string bytes_;
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  LineReader() = default;
+  void Fill();
+
+  std::string buf_, spare_;
   std::size_t pos_ = 0;
+  bool eof_ = false;
+  std::unique_ptr<std::FILE, Closer> file_;
+  std::string path_;
+  std::uint64_t size_ = 0, read_ = 0;
+  std::int64_t modified_ = 0;
 };
 
 }  // namespace prax

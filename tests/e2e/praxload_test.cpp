@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -37,7 +38,7 @@ struct ProcessResult {
 class E2e : public ::testing::Test {
  protected:
   void SetUp() override {
-    ProcessResult g = Exec(std::string(PRAX_BINARY_DIR "/praxgen ") + Net().string() + " --users 5 --days 3 --seed 11 --program-dir " +
+    ProcessResult g = Exec(std::string(PRAX_BINARY_DIR "/praxgen ") + Net().string() + " --users 5 --days 3 --seed 11 --start 2026-01-05 --program-dir " +
                  Prog().string());
     ASSERT_EQ(g.exitCode, 0) << g.err;
   }
@@ -154,6 +155,34 @@ TEST_F(E2e, FreshRunLoadsEveryTableAndASecondRunAddsNothing) {
   EXPECT_EQ(third.out.find("Status:"), std::string::npos) << third.out;
   EXPECT_NE(third.out.find("days loaded: 5 alert, 5 activity"), std::string::npos) << third.out;
   EXPECT_EQ(Count("SELECT COUNT(*) FROM AlertSystem WHERE Data_Hour = '00';"), 20);
+}
+
+TEST_F(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
+  // A log of today (by this machine's clock), still being written, and a
+  // file far too large to be a log (sparse: it costs no disk).
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
+  { std::ofstream(Net() / "PX000001.DIR" / (std::string(today) + ".PXL")) << "001 0905 10 0 1 x 4 0 1 x x x end\r\n"; }
+  { std::ofstream(Net() / "PX000002.DIR" / "20260102.PXT") << "x"; }
+  stdfs::resize_file(Net() / "PX000002.DIR" / "20260102.PXT", 65ull << 20);
+
+  const ProcessResult r = Praxload("--fresh --yes --quiet");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string todayLine = std::string(today) + ".PXL: left for a later run: today's log\n";
+  EXPECT_NE(r.err.find(todayLine), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Activity log not read: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("20260102.PXT (File too large to be a log"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("; 2 files skipped; "), std::string::npos) << r.out;
+  const std::string kept = Slurp(Prog() / "PRAXLOAD.LOG");
+  EXPECT_NE(kept.find(std::string(today) + ".PXL: left for a later run: today's log\r\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Database Updated. 2 files skipped\r\n"), std::string::npos) << kept;
+
+  // After close of business the same day is loaded.
+  const ProcessResult late = Praxload("--include-today --quiet");
+  ASSERT_EQ(late.exitCode, 0) << late.err;
+  EXPECT_NE(late.out.find("days loaded: 1 alert,"), std::string::npos) << late.out;
+  EXPECT_EQ(late.err.find("today's log"), std::string::npos) << late.err;
 }
 
 TEST_F(E2e, NoOptionsRepeatTheSavedChoices) {

@@ -2,8 +2,10 @@
 // against values worked out by hand.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -21,14 +23,32 @@ namespace {
 
 class RecordingStatus : public prax::Status {
  public:
-  std::vector<std::string> phases, log, loading;
+  std::vector<std::string> phases, log, loading, passedOver;
+  // Runs when the job reaches a pass and user ("Pass 2, User 3:"): what
+  // another program does meanwhile.
+  std::function<void(const std::string&)> onLoading;
 
  protected:
   void OnLog(std::string_view line) override { log.emplace_back(line); }
+  void OnPassedOver(std::string_view line) override { passedOver.emplace_back(line); }
   void OnPhase(std::string_view label) override { phases.emplace_back(label); }
   void OnChanged() override {
-    if (loading.empty() || loading.back() != Loading()) loading.push_back(Loading());
+    if (loading.empty() || loading.back() != Loading()) {
+      loading.push_back(Loading());
+      if (onLoading) onLoading(Loading());
+    }
   }
+};
+
+// Another program's connection to a database file.
+class OtherProgram {
+ public:
+  explicit OtherProgram(const std::filesystem::path& file) { sqlite3_open(file.c_str(), &db_); }
+  ~OtherProgram() { sqlite3_close(db_); }
+  int Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+
+ private:
+  sqlite3* db_ = nullptr;
 };
 
 class LoadJobTest : public ::testing::Test {
@@ -42,7 +62,7 @@ class LoadJobTest : public ::testing::Test {
     status.phases.clear();
     status.log.clear();
   }
-  std::filesystem::path DbFile() const { return dir.Path() / "PRAXDATA.MDB"; }
+  std::filesystem::path DbFile() const { return std::filesystem::path(ctx.NetworkDir) / "PRAXDATA.MDB"; }
   std::string Dump(const std::string& table) { return praxtest::Sqlite3(DbFile(), "SELECT * FROM " + table + ";"); }
   std::map<std::string, std::string> DumpAll() {
     std::map<std::string, std::string> all;
@@ -231,6 +251,84 @@ TEST_F(LoadJobTest, LoaderFailureEndsTheJobNamingTheUser) {
   EXPECT_EQ(status.phases, std::vector<std::string>{"Loading AlertSystems, Start"});
   ctx.Db.reset();
   EXPECT_EQ(Dump("AlertSystem") + Dump("ActivitySystem"), "");
+}
+
+TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
+  WriteNetwork(dir);
+  CreateDatabase();
+  ctx.UserSlotCount = 1001;
+  {
+    // An uninterrupted load, for comparison.
+    praxtest::TempDir plain;
+    WriteNetwork(plain);
+    prax::RunContext other;
+    RecordingStatus quiet;
+    other.NetworkDir = plain.Text();
+    other.status = &quiet;
+    prax::CreateHistoryDatabase(other);
+    prax::RunLoadJob(other, 1, 1001);
+    ctx.NetworkDir = plain.Text();
+    const auto expected = DumpAll();
+    ctx.NetworkDir = dir.Text();
+
+    // A program holds the write lock from user 1001 of pass 1 on, past the
+    // wait: the job ends naming the file, and that day is not stored.
+    OtherProgram holder(DbFile());
+    status.onLoading = [&](const std::string& at) {
+      if (at == "Pass 1, User 1001:") {
+        ASSERT_EQ(holder.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+      }
+    };
+    try {
+      prax::RunLoadJob(ctx, 1, 1001);
+      FAIL() << "no error";
+    } catch (const prax::Error& e) {
+      EXPECT_TRUE(e.Environment());
+      EXPECT_NE(std::string(e.what()).find("PRAXDATA.MDB"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("user 1001"), std::string::npos) << e.what();
+    }
+    holder.Exec("ROLLBACK");
+    ctx.Db.reset();
+    EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT COUNT(*) FROM AlertSystem WHERE User_Num = 1001;"), "0\n");
+    status.onLoading = nullptr;
+    prax::RunLoadJob(ctx, 1, 1001);
+    EXPECT_EQ(DumpAll(), expected);
+  }
+
+  // Another program adds to the notes list between two users of pass 2 (and
+  // takes the id the job would give next): the job's next note gets a new id.
+  praxtest::TempDir fresh;
+  WriteNetwork(fresh);
+  ctx.NetworkDir = fresh.Text();
+  CreateDatabase();
+  OtherProgram writer(fresh.Path() / "PRAXDATA.MDB");
+  status.onLoading = [&](const std::string& at) {
+    if (at == "Pass 2, User 3:") {
+      ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), SQLITE_OK);
+    }
+  };
+  prax::RunLoadJob(ctx, 1, 1001);
+  EXPECT_EQ(Dump("NotesList"), "1|Typing a lot\n2|External note\n3|Start\n");
+  EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Note_Id FROM ProjectNotes WHERE User_Num = 3;"), "3\n");
+}
+
+TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
+  WriteNetwork(dir);
+  CreateDatabase();
+  ctx.UserSlotCount = 1001;
+  ctx.Today = [] { return 20020616; };  // user 3's day and user 1001's (later) are not over
+  const prax::LoadSummary first = prax::RunLoadJob(ctx, 1, 1001);
+  EXPECT_EQ(first.alertDaysLoaded + first.activityDaysLoaded, 2);
+  const std::string user3 = dir.Text() + "PX000003.DIR\\20020616.PXT";
+  EXPECT_EQ(status.passedOver.size(), 3u);
+  EXPECT_NE(std::find(status.passedOver.begin(), status.passedOver.end(),
+                      "    " + user3 + ": left for a later run: today's log"),
+            status.passedOver.end());
+
+  ctx.IncludeToday = true;  // a run after close of business
+  const prax::LoadSummary later = prax::RunLoadJob(ctx, 1, 1001);
+  EXPECT_EQ(later.alertDaysLoaded + later.activityDaysLoaded, 3);
+  EXPECT_EQ(status.passedOver.size(), 3u);
 }
 
 }  // namespace

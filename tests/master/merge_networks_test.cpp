@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 
+#include "app/status.h"
 #include "master/master_database.h"
 #include "master/user_slot_count.h"
 #include "master_fixture.h"
@@ -297,14 +299,35 @@ TEST(UserSlotCount, HighestNumberedSubDir) {
   praxtest::TempDir dir;
   EXPECT_EQ(prax::UserSlotCount(dir.Text()), 0);  // no roster
   dir.Write("MASTER.MDB", "garbage");
-  EXPECT_EQ(prax::UserSlotCount(dir.Text()), 0);  // unreadable
+  EXPECT_THROW(prax::UserSlotCount(dir.Text()), prax::Error);  // unreadable is no empty roster
   stdfs::remove(dir.Path() / "MASTER.MDB");
   praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A", "x", "", "", "PX000005.DIR"},
                                                    {"", "Unassigned", "", "", "px000012.dir"},
                                                    {"B", "y", "", "", "PX99.DIR"},
                                                    {"C", "z", "", "", ""},
-                                                   {"D", "w", "", "", "PX00001X.DIR"}});
-  EXPECT_EQ(prax::UserSlotCount(dir.Text()), 12);
+                                                   {"D", "w", "", "", "PX00001X.DIR"},
+                                                   {"E", "v", "", "", "PX040000.DIR"}});
+  struct : prax::Status {
+    std::vector<std::string> lines;
+    void OnPassedOver(std::string_view line) override { lines.emplace_back(line); }
+  } status;
+  EXPECT_EQ(prax::UserSlotCount(dir.Text(), &status), 12);  // user 40000 cannot be loaded; the others can
+  ASSERT_EQ(status.lines.size(), 1u);
+  EXPECT_NE(status.lines[0].find("'PX040000.DIR'"), std::string::npos) << status.lines[0];
+
+  // Locked by another program past the wait: a failure naming the roster.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.Path() / "MASTER.MDB").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  try {
+    prax::UserSlotCount(dir.Text());
+    ADD_FAILURE() << "no error";
+  } catch (const prax::Error& e) {
+    EXPECT_TRUE(e.Environment());
+    EXPECT_NE(std::string(e.what()).find("MASTER.MDB"), std::string::npos) << e.what();
+  }
+  sqlite3_close(other);
 }
 
 }  // namespace

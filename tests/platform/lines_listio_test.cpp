@@ -6,14 +6,26 @@
 #include "platform/error.h"
 #include "platform/lines.h"
 #include "platform/listio.h"
+#include "support/temp_dir.h"
 
 namespace prax {
 namespace {
 
-std::vector<std::string> AllLines(std::string bytes) {
-  LineReader reader(std::move(bytes));
+std::vector<std::string> ReadAll(LineReader& reader) {
   std::vector<std::string> lines;
   while (!reader.AtEnd()) lines.emplace_back(reader.Next());
+  return lines;
+}
+
+// The lines of bytes held in memory; the same lines must come from a file
+// streamed in chunks.
+std::vector<std::string> AllLines(std::string bytes) {
+  praxtest::TempDir dir;
+  LineReader streamed = LineReader::OpenLog(dir.Write("log.pxl", bytes).string());
+  const std::vector<std::string> fromFile = ReadAll(streamed);
+  LineReader reader(std::move(bytes));
+  const std::vector<std::string> lines = ReadAll(reader);
+  EXPECT_EQ(fromFile, lines);
   return lines;
 }
 
@@ -33,10 +45,34 @@ TEST(LineReader, LineEnds) {
   EXPECT_EQ(AllLines("\r\n\r\nx\r\r\n"), (Lines{"", "", "x", ""}));
   EXPECT_EQ(AllLines("a\r\n\n"), (Lines{"a", "\n"}));
   EXPECT_EQ(AllLines(""), Lines{});
+  // A line end that straddles the reader's 64 KiB chunks, and a line longer than one.
+  const std::string a(65535, 'a'), b(200000, 'b');
+  EXPECT_EQ(AllLines(a + "\r\nx\r" + b + "\r\n"), (Lines{a, "x", b}));
   LineReader reader("x");
   EXPECT_EQ(reader.Next(), "x");
   EXPECT_TRUE(reader.AtEnd());
   EXPECT_EQ(reader.Next(), "");
+}
+
+TEST(LineReader, LogFilesTooLargeOrChangedWhileRead) {
+  praxtest::TempDir dir;
+  const std::string path = dir.Write("big.pxl", std::string(100, 'x')).string();
+  try {
+    LineReader::OpenLog(path, 99);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_FALSE(e.Environment());  // skipped as unreadable, named
+    EXPECT_NE(std::string(e.what()).find("too large"), std::string::npos) << e.what();
+  }
+  LineReader reader = LineReader::OpenLog(path);
+  dir.Write("big.pxl", std::string(150, 'y'));  // a client writes on meanwhile
+  try {
+    ReadAll(reader);
+    reader.CheckUnchanged();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_TRUE(e.Environment());
+  }
 }
 
 TEST(ListReader, ItemRules) {

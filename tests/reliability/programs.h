@@ -101,7 +101,7 @@ class Network {
   // A second network of the same seed beside this one, without program folder.
   void Generate(const stdfs::path& dir, bool withProgram = false) const {
     std::vector<std::string> args = {PRAX_BINARY_DIR "/praxgen", dir.string(), "--users", "5", "--days", "3",
-                                     "--seed", "11"};
+                                     "--seed", "11", "--start", "2026-01-05"};
     if (withProgram) args.insert(args.end(), {"--program-dir", Prog().string()});
     const Result r = Run(args, Root());
     if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
