@@ -338,9 +338,17 @@ std::string ReadFile(std::string_view pathText) {
 std::FILE* OpenRead(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
-  std::FILE* f = OpenFile(p, false);
-  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+#ifdef _WIN32
+  return OpenPlain(p, false, pathText);
+#else
+  const int fd = OpenPlain(p, O_RDONLY, pathText);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    ::close(fd);
+    ThrowFileError(err::kPathFileAccess, pathText);
+  }
   return f;
+#endif
 }
 
 void WriteFile(std::string_view pathText, std::string_view bytes) {
