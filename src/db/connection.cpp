@@ -425,8 +425,15 @@ void Connection::Close() {
   spare_.clear();
   tables_.clear();
   if (!readOnly_ && !replaced) ReturnToRollback();
+  // SQLite keeps the log of a file moved away or deleted under it; left by
+  // the path, it would be taken for the log of the file now there.
+  const bool orphanLog = replaced && JournalMode(db_) == "wal";
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  if (orphanLog) {
+    std::error_code ec;
+    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(real_.string() + suffix, ec);
+  }
   if (replaced) FailReplaced();
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
