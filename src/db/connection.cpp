@@ -209,6 +209,9 @@ void Connection::FailReplaced() const {
 }
 
 void Connection::ReturnToRollback() {
+  // The mode is read without waiting: a file another program holds locked
+  // is in no mode this connection set.
+  sqlite3_busy_timeout(db_, 0);
   if (JournalMode(db_) != "wal") return;
   // Readers that hold the file open keep it in WAL mode; they are not waited
   // for long.
