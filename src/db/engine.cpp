@@ -229,10 +229,14 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   }
   CheckHeader(real, shown);
   const bool readOnly = options.access == Access::ReadOnly;
+  // A file left mid-write by a killed program (a hot journal beside it)
+  // cannot be read before that write is rolled back, which any program
+  // opening it for writing does; a reader then does the same.
+  const bool hotJournal = readOnly && std::filesystem::file_size(real.string() + "-journal", ec) > 0 && !ec;
   sqlite3* h = nullptr;
-  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h,
-                                 (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(
+      Utf8(real).c_str(), &h,
+      (readOnly && !hotJournal ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
     CannotOpen(shown);
