@@ -1,12 +1,15 @@
 #include "db/engine.h"
 
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
 
 #ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -115,6 +118,34 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
                             " bytes), as after an interrupted copy or a full disk. It was left unchanged; restore "
                             "it from a backup.");
   }
+}
+
+// Whether the file's header marks WAL mode.
+bool WalHeader(const std::filesystem::path& real) {
+  std::ifstream in(real, std::ios::binary);
+  std::array<char, 20> h{};
+  in.read(h.data(), static_cast<std::streamsize>(h.size()));
+  return in.gcount() == 20 && h[18] == 2 && h[19] == 2;
+}
+
+// A URI opening the file read-only without locks or shared memory.
+std::string ImmutableUri(const std::filesystem::path& real) {
+  std::string uri = "file:";
+#ifdef _WIN32
+  uri += "/";
+#endif
+  for (const char c : Utf8(real.generic_u8string())) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || std::strchr("/-._~:", c)) {
+      uri += c;
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[u >> 4];
+      uri += kHex[u & 15];
+    }
+  }
+  return uri + "?immutable=1";
 }
 
 [[noreturn]] void Refuse(sqlite3* h, const std::string& shown) {
@@ -233,10 +264,16 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   // cannot be read before that write is rolled back, which any program
   // opening it for writing does; a reader then does the same.
   const bool hotJournal = readOnly && std::filesystem::file_size(real.string() + "-journal", ec) > 0 && !ec;
+  // A file another program left in WAL mode, with no log beside it, holds
+  // everything committed and is open nowhere; a reader would leave a -wal and
+  // a -shm file there that it may not remove, so it reads the file as it is.
+  const bool asItIs = readOnly && !hotJournal && WalHeader(real) && !std::filesystem::exists(real.string() + "-wal", ec);
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(
-      Utf8(real).c_str(), &h,
-      (readOnly && !hotJournal ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
+      asItIs ? ImmutableUri(real).c_str() : Utf8(real).c_str(), &h,
+      (readOnly && !hotJournal ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+          (asItIs ? SQLITE_OPEN_URI : 0),
+      nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
     CannotOpen(shown);

@@ -66,17 +66,19 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
     std::vector<std::string> args;
     int exitCode;
     std::vector<stdfs::path> onlyRead;
+    bool rosterInWal = false;  // as an older version left it: read as it is, set back by the next writer
   };
   const Case cases[] = {
       {"wal", {"--full"}, 0, {master}},
-      {"delete", {"--range", "1", "3"}, 0, {master}},
-      {"wal", {"--range", "0", "5"}, 2, {master, n.History()}},
+      {"wal", {"--range", "0", "5"}, 2, {master, n.History()}, true},
+      {"delete", {"--range", "1", "3"}, 0, {}, true},
       {"wal", {"--fresh", "--yes", "--only-create"}, 0, {master}},
       {"delete", {"--fresh", "--yes", "--master"}, 0, {}},
       {"wal", {"--networks", "--fresh", "--yes"}, 0, {a / "MASTER.MDB", b / "MASTER.MDB"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.journal) + " " + c.args[0]);
+    if (c.rosterInWal) praxtest::Sqlite3(master, "PRAGMA journal_mode = WAL;");
     std::vector<FileState> before;
     for (const auto& f : c.onlyRead) before.push_back(State(f));
     ::setenv("PRAX_JOURNAL", c.journal, 1);
@@ -84,7 +86,9 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
     ::unsetenv("PRAX_JOURNAL");
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
     for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(State(c.onlyRead[i]) == before[i]) << c.onlyRead[i];
-    EXPECT_EQ(NotAtRest(n.Net()), std::vector<std::string>{});
+    const bool untouchedWal = c.rosterInWal && c.exitCode == 2;
+    EXPECT_EQ(NotAtRest(n.Net()),
+              untouchedWal ? std::vector<std::string>{"MASTER.MDB not in rollback mode"} : std::vector<std::string>{});
     EXPECT_EQ(NotAtRest(b), std::vector<std::string>{});
   }
   EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Name FROM Annex;"), "kept\n");
