@@ -7,6 +7,10 @@
 
 #include "platform/text.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace prax::db {
 
 namespace {
@@ -121,6 +125,17 @@ std::string ColumnSql(const FieldDef& f, bool notNull) {
   return s;
 }
 
+std::string JournalMode(sqlite3* h, const char* set) {
+  const std::string sqlText = set ? std::string("PRAGMA journal_mode = ") + set : "PRAGMA journal_mode";
+  std::string mode;
+  auto keep = [](void* out, int, char** values, char**) {
+    if (values[0]) *static_cast<std::string*>(out) = LowerAscii(values[0]);
+    return 0;
+  };
+  if (sqlite3_exec(h, sqlText.c_str(), keep, &mode, nullptr) != SQLITE_OK) return "";
+  return mode;
+}
+
 Value ReadValue(sqlite3_stmt* st, int col) {
   switch (sqlite3_column_type(st, col)) {
     case SQLITE_INTEGER: return Value(static_cast<int64_t>(sqlite3_column_int64(st, col)));
@@ -181,6 +196,52 @@ Connection::~Connection() {
   } catch (const Error&) {
     // Nothing more can be done about a failing commit while the handle goes away.
   }
+}
+
+void Connection::Track(const std::filesystem::path& real, bool readOnly) {
+  real_ = real;
+  readOnly_ = readOnly;
+#ifndef _WIN32
+  // Windows keeps an open file from being deleted or replaced.
+  struct stat st {};
+  tracked_ = ::stat(real.c_str(), &st) == 0;
+  device_ = static_cast<uint64_t>(st.st_dev);
+  inode_ = static_cast<uint64_t>(st.st_ino);
+#endif
+}
+
+bool Connection::StillInPlace() const {
+  if (!tracked_) return true;
+#ifndef _WIN32
+  struct stat st {};
+  if (::stat(real_.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
+  return static_cast<uint64_t>(st.st_dev) == device_ && static_cast<uint64_t>(st.st_ino) == inode_;
+#else
+  return true;
+#endif
+}
+
+void Connection::FailReplaced() const {
+  throw Error(err::kOtherEngineError,
+              "The database file '" + file_.string() +
+                  "' was removed or replaced by another file while this command was using it (moved, copied "
+                  "or deleted by another program). The command stopped; what it wrote since the last "
+                  "commit is not in the file now in its place. Check that the right file is in place (restore "
+                  "it from a backup if needed), then run the command again.");
+}
+
+void Connection::ReturnToRollback() {
+  // The mode is read without waiting: a file another program holds locked
+  // is in no mode this connection set.
+  sqlite3_busy_timeout(db_, 0);
+  if (JournalMode(db_) != "wal") return;
+  // Readers that hold the file open keep it in WAL mode; they are not waited
+  // for long.
+  sqlite3_busy_timeout(db_, 1000);
+  if (JournalMode(db_, "DELETE") == "delete") return;
+  leftInUse_ = "'" + file_.string() +
+               "' is held open by another program, so it stays in WAL mode with its -wal and -shm files beside "
+               "it; the next command returns it to the rollback journal once that program has closed it.";
 }
 
 void Connection::CheckOpen() const {
@@ -350,6 +411,12 @@ void Connection::AfterFailedWrite() {
 void Connection::Commit() {
   CheckOpen();
   StopScans();
+  if (!readOnly_ && !StillInPlace()) {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    DropPending();
+    inTransaction_ = false;
+    FailReplaced();
+  }
   if (inTransaction_ && !sqlite3_get_autocommit(db_)) {
     Exec("COMMIT");
     for (auto& [table, rows] : pending_) committed_[table] += rows;
@@ -380,7 +447,10 @@ void Connection::Close() {
   StopScans();
   int failure = 0;
   std::string detail;
-  if (inTransaction_ && !sqlite3_get_autocommit(db_)) {
+  const bool replaced = !readOnly_ && !StillInPlace();
+  if (replaced && !sqlite3_get_autocommit(db_)) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  } else if (inTransaction_ && !sqlite3_get_autocommit(db_)) {
     const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       failure = sqlite3_extended_errcode(db_);
@@ -404,8 +474,17 @@ void Connection::Close() {
   }
   spare_.clear();
   tables_.clear();
+  if (!readOnly_ && !replaced) ReturnToRollback();
+  // SQLite keeps the log of a file moved away or deleted under it; left by
+  // the path, it would be taken for the log of the file now there.
+  const bool orphanLog = replaced && JournalMode(db_) == "wal";
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  if (orphanLog) {
+    std::error_code ec;
+    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(real_.string() + suffix, ec);
+  }
+  if (replaced) FailReplaced();
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
     Fail((failure & 0xff) == SQLITE_BUSY ? dberr::kLocked : err::kOtherEngineError,

@@ -110,6 +110,10 @@ std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms);
 // Binds the terms' literals from placeholder `index` on; returns the next index.
 int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms);
 
+// The journal mode of a connection's file after setting it to `set` (when
+// given): "delete", "wal", ...; empty when SQLite refused.
+std::string JournalMode(sqlite3* h, const char* set = nullptr);
+
 Value ReadValue(sqlite3_stmt* st, int col);
 void BindValue(sqlite3_stmt* st, int index, const Value& v);
 
@@ -131,6 +135,16 @@ class Connection {
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
+
+  // The file as opened (its real path) and whether this connection only
+  // reads it; remembers the file's identity to notice a replacement.
+  void Track(const std::filesystem::path& real, bool readOnly);
+  // Whether the file by its path is still the one opened: false once it was
+  // removed, or another file was moved or copied into its place.
+  bool StillInPlace() const;
+  // Error 3146: the file was replaced or removed under this connection.
+  [[noreturn]] void FailReplaced() const;
+  const std::string& LeftInUse() const { return leftInUse_; }
 
   bool IsOpen() const { return db_ != nullptr; }
   void CheckOpen() const;
@@ -214,6 +228,15 @@ class Connection {
   uint64_t scanEpoch_ = 0;
   bool inTransaction_ = false;
   std::unordered_map<std::string, int64_t> pending_, committed_;
+
+  // Leaves a file this connection wrote in the rollback journal; notes in
+  // leftInUse_ when another program keeps it in WAL mode.
+  void ReturnToRollback();
+  std::filesystem::path real_;
+  bool readOnly_ = true;
+  bool tracked_ = false;
+  uint64_t device_ = 0, inode_ = 0;
+  std::string leftInUse_;
 };
 
 }  // namespace prax::db

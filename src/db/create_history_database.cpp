@@ -2,6 +2,7 @@
 
 #include "app/run_context.h"
 #include "app/status.h"
+#include "platform/error.h"
 #include "platform/fs.h"
 
 namespace prax {
@@ -84,18 +85,40 @@ const std::vector<db::TableDef>& HistorySchema() {
   return schema;
 }
 
+namespace {
+
+constexpr const char* kHistoryFile = "PRAXDATA.MDB";
+constexpr const char* kBuildingFile = "PRAXDATA.MDB.building";
+
+}  // namespace
+
+void RemoveUnfinishedHistoryDatabase(const std::string& networkDir) {
+  const std::string building = networkDir + kBuildingFile;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    const std::string file = building + suffix;
+    if (fs::Exists(file, true) && !fs::IsDirectory(file)) fs::DeleteFile(file);
+  }
+}
+
 void CreateHistoryDatabase(RunContext& ctx) {
-  const std::string file = ctx.NetworkDir + "PRAXDATA.MDB";
-  if (fs::Exists(file)) fs::DeleteFile(file);
-  ctx.Db = db::Database::Create(fs::RealPath(file), db::kGeneralLocale);
+  const std::string file = ctx.NetworkDir + kHistoryFile;
+  RemoveUnfinishedHistoryDatabase(ctx.NetworkDir);
+  ctx.Db = db::Database::Create(fs::RealPath(ctx.NetworkDir + kBuildingFile), db::kGeneralLocale);
   ctx.status->SetStatus("Creating new database.");
   ctx.status->SetFilePercent(0);
   ctx.status->SetUserPercent(0);
   ctx.status->Yield();
   ctx.status->Yield();
-  for (const auto& table : HistorySchema()) ctx.Db->AppendTable(table);
-  ctx.Db->Close();
+  try {
+    for (const auto& table : HistorySchema()) ctx.Db->AppendTable(table);
+    ctx.Db->Close();
+  } catch (const Error&) {
+    ctx.Db.reset();
+    TryStep([&] { RemoveUnfinishedHistoryDatabase(ctx.NetworkDir); });
+    throw;
+  }
   ctx.Db.reset();
+  db::Database::PutInPlace(fs::RealPath(ctx.NetworkDir + kBuildingFile), fs::RealPath(file));
   ctx.status->Yield();
 }
 

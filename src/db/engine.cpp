@@ -1,9 +1,23 @@
 #include "db/engine.h"
 
 #include <array>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
+
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include "db/connection.h"
 #include "db/sql.h"
@@ -107,6 +121,34 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
   }
 }
 
+// Whether the file's header marks WAL mode.
+bool WalHeader(const std::filesystem::path& real) {
+  std::ifstream in(real, std::ios::binary);
+  std::array<char, 20> h{};
+  in.read(h.data(), static_cast<std::streamsize>(h.size()));
+  return in.gcount() == 20 && h[18] == 2 && h[19] == 2;
+}
+
+// A URI opening the file read-only without locks or shared memory.
+std::string ImmutableUri(const std::filesystem::path& real) {
+  std::string uri = "file:";
+#ifdef _WIN32
+  uri += "/";
+#endif
+  for (const char c : Utf8(real.generic_u8string())) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || std::strchr("/-._~:", c)) {
+      uri += c;
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[u >> 4];
+      uri += kHex[u & 15];
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 [[noreturn]] void Refuse(sqlite3* h, const std::string& shown) {
   switch (sqlite3_extended_errcode(h) & 0xff) {
     case SQLITE_NOTADB:
@@ -122,32 +164,85 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
   }
 }
 
-// Settings of every connection: waiting for other writers, the write-ahead
-// journal (so that readers go on while we write), and a larger page cache.
-void Configure(Connection& conn, const std::string& shown) {
+// Settings of every connection: waiting for other writers, a larger page
+// cache, and for a writer the journal it asks for. A read-only connection
+// sets nothing in the file.
+void Configure(Connection& conn, const std::string& shown, bool readOnly, bool wal) {
   sqlite3* h = conn.Handle();
   sqlite3_extended_result_codes(h, 1);
   sqlite3_busy_timeout(h, kBusyTimeoutMs);
   // Reading the schema proves the file is a readable database.
   if (sqlite3_exec(h, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
-  std::string mode;
-  auto keep = [](void* out, int, char** values, char**) {
-    if (values[0]) *static_cast<std::string*>(out) = values[0];
-    return 0;
-  };
-  if (sqlite3_exec(h, "PRAGMA journal_mode", keep, &mode, nullptr) != SQLITE_OK) Refuse(h, shown);
-  if (mode != "wal" && sqlite3_exec(h, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    // A file others hold open (a roster the console uses) stays in its
-    // journal mode until we find it alone.
+  if (sqlite3_exec(h, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
+  if (readOnly) return;
+  const std::string mode = JournalMode(h);
+  if (mode.empty()) Refuse(h, shown);
+  // Leaving WAL mode folds a log left by a killed run back into the file. A
+  // file others hold open in WAL mode (a report reading it) stays so until
+  // Close finds it alone.
+  const char* want = wal ? "WAL" : "DELETE";
+  if (mode != LowerAscii(want) && JournalMode(h, want).empty()) {
     const int code = sqlite3_extended_errcode(h) & 0xff;
     if (code != SQLITE_BUSY && code != SQLITE_LOCKED) Refuse(h, shown);
   }
-  for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -16384"}) {
-    if (sqlite3_exec(h, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
+  // WAL stays consistent with NORMAL; the rollback journal needs FULL for a
+  // power cut not to break a commit.
+  const char* sync = JournalMode(h) == "wal" ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL";
+  if (sqlite3_exec(h, sync, nullptr, nullptr, nullptr) != SQLITE_OK) Refuse(h, shown);
+}
+
+// Journal files left beside a database file that is about to be replaced
+// would be taken for the new file's.
+void RemoveJournals(const std::filesystem::path& real) {
+  std::error_code ec;
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    std::filesystem::remove(std::filesystem::path(real.string() + suffix), ec);
   }
 }
 
+#ifdef __linux__
+// File systems where WAL is unsafe: NFS, SMB/CIFS, and others whose files
+// other machines share or whose shared memory is not that of one machine.
+bool OnSharedFileSystem(const std::filesystem::path& folder) {
+  struct statfs s {};
+  if (::statfs(folder.c_str(), &s) != 0) return true;
+  switch (static_cast<unsigned long>(s.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x5346414FUL:  // AFS
+    case 0x73757245UL:  // Coda
+    case 0x01021997UL:  // 9P
+    case 0x00C36400UL:  // Ceph
+    case 0x65735546UL:  // FUSE (sshfs and other network mounts)
+      return true;
+    default:
+      return false;
+  }
+}
+#elif defined(_WIN32)
+bool OnSharedFileSystem(const std::filesystem::path& folder) {
+  const std::wstring text = std::filesystem::absolute(folder).wstring();
+  if (text.rfind(L"\\\\", 0) == 0) return true;  // \\server\share
+  const std::wstring root = std::filesystem::absolute(folder).root_path().wstring();
+  return GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+}
+#else
+bool OnSharedFileSystem(const std::filesystem::path&) { return true; }
+#endif
+
 }  // namespace
+
+bool Database::WalWhereLocal(const std::filesystem::path& file) {
+  if (const char* forced = std::getenv("PRAX_JOURNAL")) {
+    if (EqualNoCase(forced, "wal")) return true;
+    if (EqualNoCase(forced, "delete")) return false;
+  }
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  return !OnSharedFileSystem(folder);
+}
 
 Database::Database(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
 
@@ -159,7 +254,7 @@ Database::~Database() {
   }
 }
 
-std::unique_ptr<Database> Database::Open(const std::filesystem::path& file) {
+std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, OpenOptions options) {
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
   fs::RequirePlainFile(shown);  // never through a link, never a FIFO or device
@@ -171,15 +266,29 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file) {
     Unrecognized(shown, "It is a folder, not a database file.");
   }
   CheckHeader(real, shown);
+  const bool readOnly = options.access == Access::ReadOnly;
+  // A file left mid-write by a killed program (a hot journal beside it)
+  // cannot be read before that write is rolled back, which any program
+  // opening it for writing does; a reader then does the same.
+  const bool hotJournal = readOnly && std::filesystem::file_size(real.string() + "-journal", ec) > 0 && !ec;
+  // A file another program left in WAL mode, with no log beside it, holds
+  // everything committed and is open nowhere; a reader would leave a -wal and
+  // a -shm file there that it may not remove, so it reads the file as it is.
+  const bool asItIs = readOnly && !hotJournal && WalHeader(real) && !std::filesystem::exists(real.string() + "-wal", ec);
   sqlite3* h = nullptr;
-  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(
+      asItIs ? ImmutableUri(real).c_str() : Utf8(real).c_str(), &h,
+      (readOnly && !hotJournal ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+          (asItIs ? SQLITE_OPEN_URI : 0),
+      nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
     CannotOpen(shown);
   }
   auto conn = std::make_shared<Connection>(h, file);
-  if (sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown);
-  Configure(*conn, shown);
+  if (!readOnly && sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown);
+  conn->Track(real, readOnly);
+  Configure(*conn, shown, readOnly, options.journal == Journal::WalWhereLocal && WalWhereLocal(real));
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
 
@@ -198,10 +307,7 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, st
     throw Error(dberr::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
                                      "that the network share is reachable.");
   }
-  // Journal files left next to a deleted database would be taken for the new one's.
-  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-    std::filesystem::remove(std::filesystem::path(real.string() + suffix), ec);
-  }
+  RemoveJournals(real);
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
@@ -212,7 +318,8 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, st
   const int set = sqlite3_exec(h, ("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), nullptr,
                                nullptr, nullptr);
   if (set != SQLITE_OK) CannotOpen(shown);
-  Configure(*conn, shown);
+  conn->Track(real, false);
+  Configure(*conn, shown, false, false);
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
 
@@ -425,5 +532,67 @@ std::map<std::string, int64_t> Database::RowsAdded() const {
 }
 
 const std::filesystem::path& Database::File() const { return conn_->File(); }
+
+const std::string& Database::LeftInUse() const { return conn_->LeftInUse(); }
+
+// ---------------------------------------------------------------------------
+// Whole files
+
+void Database::Copy(const std::filesystem::path& from, const std::filesystem::path& to) {
+  // Through a temporary file beside the target: the target is replaced only
+  // by a complete copy.
+  const std::filesystem::path building(to.string() + ".copying");
+  std::error_code ec;
+  std::filesystem::remove(building, ec);
+  RemoveJournals(building);
+  {
+    auto source = Open(from, OpenOptions{Access::ReadOnly, Journal::Rollback});
+    auto copy = Create(building);
+    sqlite3* h = copy->conn_->Handle();
+    sqlite3_backup* b = sqlite3_backup_init(h, "main", source->conn_->Handle(), "main");
+    int rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(h);
+    if (b && sqlite3_backup_finish(b) != SQLITE_OK && rc == SQLITE_DONE) rc = sqlite3_errcode(h);
+    if (rc != SQLITE_DONE) {
+      const std::string detail = sqlite3_errstr(rc);
+      copy.reset();
+      source.reset();
+      std::filesystem::remove(building, ec);
+      RemoveJournals(building);
+      const int number = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? dberr::kLocked
+                         : (rc & 0xff) == SQLITE_FULL                              ? dberr::kNotEnoughSpace
+                                                                                   : err::kOtherEngineError;
+      throw Error(number, "Could not copy the database '" + from.string() + "' to '" + to.string() + "' (" +
+                              detail + "). Check the disk and that no program is changing the file, then run the "
+                                       "command again; the source was left unchanged.");
+    }
+    // The copy takes the source's header, WAL mode included.
+    copy->conn_->SchemaChanged();
+    JournalMode(h, "DELETE");
+    source->Close();
+    copy->Close();
+  }
+  PutInPlace(building, to);
+}
+
+void Database::PutInPlace(const std::filesystem::path& built, const std::filesystem::path& target) {
+  RemoveJournals(target);
+  std::error_code ec;
+  std::filesystem::rename(built, target, ec);
+  if (ec) {
+    throw Error(err::kPathFileAccess, "Could not put the new database file in place as '" + target.string() + "' (" +
+                                          ec.message() + "). Check that the name is not taken by a folder and "
+                                          "that the folder is writable, then run the command again.");
+  }
+#ifndef _WIN32
+  // The rename itself survives a power cut only once the folder is synced.
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+#endif
+}
 
 }  // namespace prax::db

@@ -79,6 +79,24 @@ inline constexpr std::string_view kGeneralLocale = ";LANGID=0x0809;CP=1252;COUNT
 
 class Connection;  // shared between a database and its record sets
 
+// How a file is opened. Every file this program leaves behind uses the
+// rollback journal (journal mode DELETE), so that readers on any machine may
+// open it; a read-only open changes nothing in or beside the file.
+enum class Access { ReadWrite, ReadOnly };
+enum class Journal {
+  Rollback,
+  // The write-ahead log while the file is open, where that is safe: only when
+  // the file lies on a local file system (never NFS or SMB/CIFS), since WAL
+  // needs every reader on the machine that holds the file. The environment
+  // variable PRAX_JOURNAL=wal|delete forces the choice (a test and tuning
+  // knob). Close returns the file to the rollback journal.
+  WalWhereLocal,
+};
+struct OpenOptions {
+  Access access = Access::ReadWrite;
+  Journal journal = Journal::Rollback;
+};
+
 class Recordset {
  public:
   ~Recordset();
@@ -138,7 +156,20 @@ class Database {
   // Error 3024 naming it; a file that is not a database of ours (an older
   // Access-format file, any other file) gives Error 3343 saying so; a locked
   // or read-only file gives Error 3051.
-  static std::unique_ptr<Database> Open(const std::filesystem::path& file);
+  // A file found in WAL mode (a run killed before it could close) has its
+  // log folded back in and returns to the rollback journal, unless another
+  // program holds it open; then it goes on in WAL mode until Close.
+  static std::unique_ptr<Database> Open(const std::filesystem::path& file, OpenOptions options = {});
+  // The journal mode a load would use for a file in this folder: true for WAL.
+  static bool WalWhereLocal(const std::filesystem::path& file);
+
+  // Copies a database file whole and consistent, committed changes still in
+  // another program's write-ahead log included, to `to` (replaced only once
+  // the copy is complete). The source is only read.
+  static void Copy(const std::filesystem::path& from, const std::filesystem::path& to);
+  // Moves a complete database file `built` to `target` in one step (replacing
+  // it), removing journal files left beside `target` first.
+  static void PutInPlace(const std::filesystem::path& built, const std::filesystem::path& target);
 
   // Runs an action statement: DELETE, ALTER TABLE ... ADD COLUMN, CREATE
   // TABLE, CREATE UNIQUE INDEX.
@@ -152,7 +183,11 @@ class Database {
   // The schema as the engine sees it (names, types, sizes, index flags).
   std::vector<TableDef> TableDefs() const;
 
-  // Makes every write so far durable.
+  // Makes every write so far durable. When the file was replaced or removed
+  // since it was opened (by path, another file now has its name), the open
+  // transaction is rolled back and Error 3146 names the file: writing on would
+  // go into a file no one sees, and journals beside the new file would be
+  // taken for its own.
   void Commit();
   // Undoes every write since the last commit.
   void Rollback();
@@ -170,6 +205,10 @@ class Database {
   // (their operations throw Error 3420-like errors) but may still be destroyed.
   void Close();
   const std::filesystem::path& File() const;
+  // After Close: empty when the file was left at rest (rollback journal, no
+  // -wal or -shm beside it); else a sentence for the run log saying that
+  // another program held it open, so its log stays until the next command.
+  const std::string& LeftInUse() const;
 
  private:
   explicit Database(std::shared_ptr<Connection> conn);

@@ -51,6 +51,15 @@ void CloseRecordset(std::unique_ptr<db::Recordset>& rs) {
   rs.reset();
 }
 
+// The run log says when a reader kept the History file from returning to the
+// rollback journal.
+void ReportLeftInUse(RunContext& ctx) {
+  const std::string& note = ctx.Db->LeftInUse();
+  if (note.empty()) return;
+  ctx.status->SetStatus(note);
+  ctx.status->UpdateLog("  " + note);
+}
+
 void ShowUserProgress(RunContext& ctx, int32_t user) {
   ctx.status->SetUserPercent(vb::ProgressPercent(user, ctx.UserSlotCount));
 }
@@ -167,7 +176,8 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
   auto activityState = std::make_unique<ActivityParserState>();
 
   const std::filesystem::path dbFile = fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB");
-  ctx.Db = db::Database::Open(dbFile);
+  RemoveUnfinishedHistoryDatabase(ctx.NetworkDir);
+  ctx.Db = db::Database::Open(dbFile, {db::Access::ReadWrite, db::Journal::WalWhereLocal});
   const auto countedTables = CountedTables(*ctx.Db);
 
   status.MarkPhase("Loading AlertSystems, Start");
@@ -205,10 +215,19 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
       // The job ends here; what was written so far stays.
       TryStep([&] { ctx.Db->Commit(); });
     }
+    // The file is left at rest; the failure passed up is the one to report.
+    try {
+      ctx.Db->Close();
+      ReportLeftInUse(ctx);
+    } catch (const Error&) {
+    }
     throw;
   }
 
-  TryStep([&] { ctx.Db->Close(); });
+  // A file replaced or removed under the run, or a last commit that failed,
+  // ends the job: it did not store what it loaded.
+  ctx.Db->Close();
+  ReportLeftInUse(ctx);
   const std::map<std::string, int64_t> added = ctx.Db->RowsAdded();
   ctx.Db.reset();
   for (const auto& [table, stored] : countedTables) {

@@ -157,7 +157,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   std::unique_ptr<db::Database> netDb;
   std::unique_ptr<db::Recordset> netRoster;
   try {
-    netDb = db::Database::Open(fs::RealPath(path + "MASTER.MDB"));
+    netDb = db::Database::Open(fs::RealPath(path + "MASTER.MDB"), {db::Access::ReadOnly});
     // Every row in Sub_Dir order; rows of unassigned slots are passed by in
     // the loop (a <> condition would also drop rows whose Last_Name is Null).
     netRoster = netDb->OpenRecordset("SELECT * FROM Users ORDER BY Sub_Dir");
@@ -252,7 +252,8 @@ void MergeNetworks(RunContext& ctx) {
   ctx.Db.reset();
   try {
     ClearNetworkDirectory(ctx, ctx.NetworkDir);
-    fs::CopyFile(ctx.NetworkPaths[0] + "MASTER.MDB", masterFile);
+    // A consistent copy: rows the console committed into its log are taken too.
+    db::Database::Copy(fs::RealPath(ctx.NetworkPaths[0] + "MASTER.MDB"), fs::RealPath(masterFile));
     CreateGroupFile(ctx, "Everyone.grp");
     ctx.Db = db::Database::Open(fs::RealPath(masterFile));
     everyone.db = db::Database::Open(fs::RealPath(ctx.NetworkDir + "Everyone.grp"));

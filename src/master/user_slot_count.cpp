@@ -33,7 +33,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
   if (!fs::Exists(file) || fs::IsDirectory(file)) return 0;
   int32_t highest = 0;
   try {
-    auto db = db::Database::Open(fs::RealPath(file));
+    auto db = db::Database::Open(fs::RealPath(file), {db::Access::ReadOnly});
     auto rs = db->OpenRecordset("SELECT Sub_Dir FROM Users");
     while (!rs->Eof()) {
       const db::Value v = rs->Get("Sub_Dir");

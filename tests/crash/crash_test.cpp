@@ -257,7 +257,7 @@ std::vector<std::string> SplitDays(const DayDigests& want, const DayDigests& got
 }
 
 // When to kill: a delay after the moment a pass is seen to start.
-enum class Trigger { kNone, kAlertLine, kActivityLine, kActivityComplete };
+enum class Trigger { kNone, kStart, kAlertLine, kActivityLine, kActivityComplete };
 
 struct Outcome {
   bool killed = false;
@@ -311,6 +311,7 @@ Outcome RunPraxload(const std::vector<std::string>& args, const stdfs::path& his
   auto after = [](Clock::time_point t, double s) {
     return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
   };
+  if (trigger == Trigger::kStart) killAt = after(t0, delay);
   std::string line;
   bool open = true;
   while (open) {
@@ -448,6 +449,29 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
   ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
   ASSERT_NE(again.out.find("days loaded: 0 alert, 0 activity;"), std::string::npos) << again.out;
   ASSERT_EQ(compareAll(), "");
+
+  // Kills while the fresh run starts and builds the History file: it is
+  // whole or absent afterwards, never without tables, and no temporary file
+  // outlives the resume (the fresh command again when there is no file).
+  for (int k = 0; k < 8; ++k) {
+    const double delay = (k + 0.5) / 8 * ref.alertAt;
+    freshNetwork();
+    const Outcome early = RunPraxload(freshArgs, history, errFile, Trigger::kStart, delay);
+    const std::string where = "kill at " + Seconds(delay) + " s of the start";
+    if (stdfs::exists(history)) {
+      const Sqlite db(history, SQLITE_OPEN_READONLY);
+      EXPECT_EQ(TableNames(db).size(), 13u) << where;
+    }
+    // No reader polls this resume: one would keep the log beside the file.
+    const Outcome resume =
+        RunPraxload(stdfs::exists(history) ? resumeArgs : freshArgs, history, errFile, Trigger::kNone, 0, 0);
+    EXPECT_EQ(resume.exitCode, 0) << where << "\n" << resume.out << resume.err;
+    EXPECT_EQ(compareAll(), "") << where;
+    for (const auto& e : stdfs::directory_iterator(net)) {
+      const std::string name = e.path().filename().string();
+      EXPECT_TRUE(name.rfind("PRAXDATA.MDB", 0) != 0 || name == "PRAXDATA.MDB") << where << ": " << name;
+    }
+  }
 
   // Eight kills aimed at each pass, a seeded fraction of the way through it
   // as the uninterrupted load timed it; then, while timing drift has left

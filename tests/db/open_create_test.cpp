@@ -1,6 +1,8 @@
 // Opening and creating database files, and the History database creation.
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -84,6 +86,26 @@ TEST(OpenDatabase, LockedFileCannotBeOpened) {
   sqlite3_close(other);
 }
 
+// A load's write-ahead log goes when it closes the file; a reader still in
+// the file keeps it there, which Close reports, and the next open folds it back.
+TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
+  praxtest::TempDir dir;
+  const auto path = dir.Path() / "LOG.MDB";
+  praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
+  ::setenv("PRAX_JOURNAL", "wal", 1);
+  auto db = Database::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::WalWhereLocal});
+  ::unsetenv("PRAX_JOURNAL");
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM t;", nullptr, nullptr, nullptr), SQLITE_OK);
+  db->Close();
+  EXPECT_NE(db->LeftInUse().find("LOG.MDB' is held open by another program"), std::string::npos);
+  sqlite3_close(reader);
+  Database::Open(path)->Close();
+  for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(std::filesystem::exists(path.string() + suffix));
+  EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
+}
+
 TEST(CreateDatabase, NeedsANewFileAndMarksIt) {
   praxtest::TempDir dir;
   const auto path = dir.Path() / "NEW.MDB";
@@ -91,7 +113,7 @@ TEST(CreateDatabase, NeedsANewFileAndMarksIt) {
   EXPECT_EQ(ErrorOf([&] { Database::Create(path); }), 3204);
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA application_id;"), "1347567960\n");
   auto db = Database::Open(path);
-  EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "wal\n");
+  EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
   // Path text with backslashes and other letter case reaches the same file.
   const std::string text = dir.Text() + "new.mdb";
   std::string backslashed = text;

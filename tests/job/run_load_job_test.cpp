@@ -5,8 +5,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <functional>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,12 +25,16 @@ namespace {
 class RecordingStatus : public prax::Status {
  public:
   std::vector<std::string> phases, log, loading, passedOver;
-  // Runs when the job reaches a pass and user ("Pass 2, User 3:"): what
-  // another program does meanwhile.
+  // What another program does meanwhile: when the job reaches a pass and
+  // user ("Pass 2, User 3:"), or as a line is logged.
   std::function<void(const std::string&)> onLoading;
+  std::function<void(std::string_view)> onLog;
 
  protected:
-  void OnLog(std::string_view line) override { log.emplace_back(line); }
+  void OnLog(std::string_view line) override {
+    log.emplace_back(line);
+    if (onLog) onLog(line);
+  }
   void OnPassedOver(std::string_view line) override { passedOver.emplace_back(line); }
   void OnPhase(std::string_view label) override { phases.emplace_back(label); }
   void OnChanged() override {
@@ -216,6 +221,48 @@ TEST_F(LoadJobTest, UserRangesAndProgress) {
   EXPECT_EQ(prax::UserDirPath(net, 1000), "N:\\PRAX\\PX001000.DIR");
   EXPECT_EQ(prax::UserDirPath(net, 1001), "N:\\PRAX\\001000\\PX001001.DIR");
   EXPECT_EQ(prax::UserDirPath(net, 2000), "N:\\PRAX\\002000\\PX002000.DIR");
+}
+
+// The History file uses the write-ahead log during a load only when chosen,
+// and the rollback journal with nothing beside it after; a file replaced or
+// removed under the run ends it naming the file.
+TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
+  WriteNetwork(dir);
+  struct Case {
+    const char* journal;
+    const char* action;
+    bool walDuringLoad;
+  };
+  const Case cases[] = {{"wal", "", true}, {"delete", "", false}, {"wal", "replace", true}, {"delete", "remove", false}};
+  const std::string file = DbFile().string();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.journal) + " " + c.action);
+    std::filesystem::remove(DbFile());
+    CreateDatabase();
+    std::filesystem::copy_file(DbFile(), dir.Path() / "backup.MDB", std::filesystem::copy_options::overwrite_existing);
+    bool wal = false;
+    status.onLog = [&](std::string_view line) {
+      if (line != "  Pass 1, User 3:") return;  // user 2 is committed
+      wal = std::filesystem::exists(file + "-wal");
+      if (c.action == std::string("replace")) std::filesystem::rename(dir.Path() / "backup.MDB", DbFile());
+      if (c.action == std::string("remove")) std::filesystem::remove(DbFile());
+    };
+    ::setenv("PRAX_JOURNAL", c.journal, 1);
+    std::string failure;
+    try {
+      prax::RunLoadJob(ctx, 1, 1001);
+    } catch (const prax::Error& e) {
+      failure = e.what();
+    }
+    ::unsetenv("PRAX_JOURNAL");
+    status.onLog = nullptr;
+    EXPECT_EQ(wal, c.walDuringLoad);
+    EXPECT_EQ(failure.find("PRAXDATA.MDB' was removed or replaced") != std::string::npos, *c.action != 0) << failure;
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(std::filesystem::exists(file + suffix));
+    if (std::filesystem::exists(DbFile())) {
+      EXPECT_EQ(praxtest::Sqlite3(DbFile(), "PRAGMA journal_mode;"), "delete\n");
+    }
+  }
 }
 
 TEST_F(LoadJobTest, MissingDatabaseStopsBeforeAnythingIsWritten) {
