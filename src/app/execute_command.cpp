@@ -159,7 +159,9 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
 
 std::string SkippedText(int files) {
   if (files == 0) return {};
-  return " " + std::to_string(files) + (files == 1 ? " file skipped" : " files skipped");
+  std::string text = vb::Str(files);
+  text += files == 1 ? " file skipped" : " files skipped";
+  return text;
 }
 
 void FailCommand(RunContext& ctx, const Error& e) {

@@ -36,7 +36,10 @@ std::string SummaryText(const ExecuteResult& result, double seconds) {
     any = true;
   }
   if (!any) line += " none";
-  if (s.filesSkipped > 0) line += ";" + SkippedText(s.filesSkipped);
+  if (s.filesSkipped > 0) {
+    line += ';';
+    line += SkippedText(s.filesSkipped);
+  }
   line += "; ";
   line += elapsed;
   return line;
