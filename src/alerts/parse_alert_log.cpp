@@ -83,24 +83,24 @@ class AlertLineParser {
 
  private:
   void SampleLine() {
-    // S1: hour slot and minute at fixed positions.
+    // The hour slot and minute stand at fixed positions.
     if (auto v = RoundInt(vb::Val(Sub(buf_, 5, 2)) + 1)) h_ = *v;
     mm_ = Sub(buf_, 7, 2);
-    // S2
+    // The words of the line, into the fields kept from line to line.
     SplitAlertFields(st_.AlertFields, buf_);
     const auto& w = st_.AlertFields;
     const double keys = vb::Val(w[2]), keyLevel = vb::Val(w[3]), keyWork = vb::Val(w[4]);
     const double mouseSecs = vb::Val(w[6]), mouseLevel = vb::Val(w[7]), mouseWork = vb::Val(w[8]);
-    // S3, S4
+    // Keystrokes and mouse seconds go to the hour.
     c_.Add(h_, R::kKeystrokes, 0, keys);
     c_.Add(h_, R::kMouseSeconds, 0, mouseSecs);
-    // S5 to S7
+    // Alert levels: rises, falls and skipped alerts.
     Level(keyLevel, prevKeyLevel_, keyFell_, R::kKeyGiven, R::kKeySkipped);
     Level(mouseLevel, prevMouseLevel_, mouseFell_, R::kMouseGiven, R::kMouseSkipped);
-    // S8
+    // A work counter that moved on is one more work minute.
     if (keyWork > prevKeyWork_) c_.Add(h_, R::kKeyWorkMins, 0, 1);
     if (mouseWork > prevMouseWork_) c_.Add(h_, R::kMouseWorkMins, 0, 1);
-    // S9: each kept when its rounding fails.
+    // The values the next sample compares with; each is kept when its rounding fails.
     if (auto v = RoundInt(keyWork)) prevKeyWork_ = *v;
     if (auto v = RoundInt(mouseWork)) prevMouseWork_ = *v;
     if (auto v = RoundInt(keyLevel)) prevKeyLevel_ = *v;
@@ -131,7 +131,7 @@ class AlertLineParser {
     }
   }
 
-  // E1: "User Action: <tool>*<yymmdd> <hh>..." adds one EMSSystemUsage row.
+  // "User Action: <tool>*<yymmdd> <hh>..." adds one EMSSystemUsage row.
   void UserAction() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t star = buf_.find('*');
@@ -148,7 +148,7 @@ class AlertLineParser {
     });
   }
 
-  // E2: "User Entry: <discomfort>-- <body part>" adds one UserNotes row.
+  // "User Entry: <discomfort>-- <body part>" adds one UserNotes row.
   void UserEntry() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t dash = buf_.find("--");
@@ -169,7 +169,7 @@ class AlertLineParser {
     if (stored) entryRowAdded_ = true;
   }
 
-  // E3: "User Notes: <note>" gives the note to the row of the last "User Entry:".
+  // "User Notes: <note>" gives the note to the row of the last "User Entry:".
   void UserNotes() {
     st_.NoteText.assign(text::Trim(Sub(buf_, 13)));
     if (st_.NoteText.empty()) return;
@@ -189,7 +189,7 @@ class AlertLineParser {
     });
   }
 
-  // E7: a warning at level 5 while the samples stand at level 5 is one more
+  // A warning at level 5 while the samples stand at level 5 is one more
   // alert given and skipped at the top level.
   void Warning(int16_t prevLevel, int givenRow, int skippedRow) {
     const std::size_t q = buf_.find("level");
@@ -272,7 +272,7 @@ void FoldAlertCounts(AlertCounts& c) {
     if (d >= INT32_MIN && d <= INT32_MAX) c.At(slot, row, level) = static_cast<int32_t>(d);
   };
   for (int h = 1; h < AlertCounts::kSlots; ++h) {
-    // F1
+    // The level-0 rows of the hour are rebuilt as the sums of its levels.
     for (int r = 0; r < AlertCounts::kRows; ++r) {
       if (r == R::kKeyGiven || r == R::kKeyTaken || r == R::kKeySkipped || r == R::kMouseGiven ||
           r == R::kMouseTaken || r == R::kMouseSkipped) {
@@ -280,7 +280,7 @@ void FoldAlertCounts(AlertCounts& c) {
       }
       for (int l = 1; l <= 5; ++l) c.Add(h, r, 0, c.At(h, r, l));
     }
-    // F2
+    // Skipped alerts are held to those given; the rest were taken.
     for (int l = 0; l <= 5; ++l) {
       if (c.At(h, R::kKeySkipped, l) > c.At(h, R::kKeyGiven, l)) c.At(h, R::kKeySkipped, l) = c.At(h, R::kKeyGiven, l);
       setDifference(h, R::kKeyTaken, l, c.At(h, R::kKeyGiven, l), c.At(h, R::kKeySkipped, l));
@@ -289,7 +289,7 @@ void FoldAlertCounts(AlertCounts& c) {
       }
       setDifference(h, R::kMouseTaken, l, c.At(h, R::kMouseGiven, l), c.At(h, R::kMouseSkipped, l));
     }
-    // F3
+    // The hour adds to the day-total slot.
     for (int r = 0; r < AlertCounts::kRows; ++r) {
       for (int l = 0; l < AlertCounts::kLevels; ++l) c.Add(0, r, l, c.At(h, r, l));
     }
