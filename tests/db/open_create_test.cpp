@@ -22,11 +22,9 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabase) {
   jet.replace(4, 15, "Standard Jet DB");
   ace.replace(4, 15, "Standard ACE DB");
   for (int i = 0; i < 4096; ++i) random += static_cast<char>((i * 7919 + 13) % 251);
-  const std::pair<std::string, const char*> cases[] = {{jet, "earlier installation"},
-                                                       {ace, "earlier installation"},
-                                                       {random, "Unrecognized database format"},
-                                                       {"", "Unrecognized database format"},
-                                                       {"just some text\r\n", "Unrecognized database format"}};
+  const char* unknown = "Unrecognized database format";
+  const std::pair<std::string, const char*> cases[] = {
+      {jet, "earlier installation"}, {ace, "earlier installation"}, {random, unknown}, {"", unknown}, {"text\r\n", unknown}};
   for (const auto& [bytes, says] : cases) {
     const auto path = dir.Write("BAD.MDB", bytes);
     const auto out = dbtest::Raised([&] { Database::Open(path); });
@@ -122,9 +120,8 @@ TEST(CreateHistoryDatabase, BuildsTheSchemaReadableByOthers) {
     EXPECT_EQ(defs[i].name, want.name);
     ASSERT_EQ(defs[i].fields.size(), want.fields.size());
     for (size_t f = 0; f < want.fields.size(); ++f) {
-      EXPECT_EQ(defs[i].fields[f].name, want.fields[f].name);
-      EXPECT_EQ(defs[i].fields[f].type, want.fields[f].type);
-      EXPECT_EQ(defs[i].fields[f].size, want.fields[f].size);
+      const auto &got = defs[i].fields[f], &field = want.fields[f];
+      EXPECT_EQ(std::tie(got.name, got.type, got.size), std::tie(field.name, field.type, field.size));
     }
     ASSERT_EQ(defs[i].indexes.size(), 1u);
     const auto &got = defs[i].indexes[0], &ix = want.indexes[0];

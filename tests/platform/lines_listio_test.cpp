@@ -107,20 +107,15 @@ std::string NetDir(const praxtest::TempDir& dir, const std::string& file = "PXNE
 TEST(Profile, SectionsKeysCommentsAndQuotes) {
   praxtest::TempDir dir;
   const std::pair<const char*, const char*> cases[] = {
-      {"[MAIN]\r\nNETDIR=F:\\LOGS\\\r\n", "F:\\LOGS\\"},
-      {"[main]\nnetdir = SYS:LOGS\\ \n", "SYSLOGS\\"},
+      {"[MAIN]\r\nNETDIR=F:\\LOGS\\\r\n", "F:\\LOGS\\"}, {"[main]\nnetdir = SYS:LOGS\\ \n", "SYSLOGS\\"},
       {"  [ Main ]  \r\n\t NetDir\t=\t  /srv/net/  \r\n", "/srv/net/"},
       {"[OTHER]\r\nNETDIR=x\r\n[MAIN]\r\nNETDIR=y\r\n", "y"},
       {"[MAIN]\r\nNETDIR=first\r\nNETDIR=second\r\n", "first"},
       {"[MAIN]\r\nA=1\r\n[MAIN]\r\nNETDIR=later\r\n", "Not Used"},
       {"[MAIN]\r\n;NETDIR=commented\r\n  ; NETDIR=too\r\nNETDIR=real\r\n", "real"},
-      {"[MAIN]\r\nNETDIR=\"  quoted \"\r\n", "quoted"},
-      {"[MAIN]\r\nNETDIR='G:\\X\\'\r\n", "G:\\X\\"},
-      {"[MAIN]\r\nNETDIR=\"half\r\n", "\"half"},
-      {"[MAIN]\r\nNETDIR=a=b\r\n", "a=b"},
-      {"[MAIN]\r\nNETDIR=\r\n", ""},
-      {"[MAIN]\r\nOTHER=1\r\n", "Not Used"},
-      {"[MAINX]\r\nNETDIR=1\r\n", "Not Used"},
+      {"[MAIN]\r\nNETDIR=\"  quoted \"\r\n", "quoted"}, {"[MAIN]\r\nNETDIR='G:\\X\\'\r\n", "G:\\X\\"},
+      {"[MAIN]\r\nNETDIR=\"half\r\n", "\"half"}, {"[MAIN]\r\nNETDIR=a=b\r\n", "a=b"}, {"[MAIN]\r\nNETDIR=\r\n", ""},
+      {"[MAIN]\r\nOTHER=1\r\n", "Not Used"}, {"[MAINX]\r\nNETDIR=1\r\n", "Not Used"},
   };
   for (const auto& [ini, value] : cases) {
     dir.Write("PXNET.INI", ini);
