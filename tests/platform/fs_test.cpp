@@ -32,13 +32,10 @@ TEST(RealPath, ResolvesLetterCaseWithBackslashes) {
   // Missing components are kept as written, with the existing part resolved.
   EXPECT_EQ(RealPath(Win(dir, "dir\\New\\x.PXL")), dir.Path() / "DIR" / "New" / "x.PXL");
   EXPECT_EQ(RealPath("C:\\nowhere\\a"), std::filesystem::path("C:/nowhere/a"));
-  EXPECT_TRUE(Exists(Win(dir, "DIR\\px000001.DIR\\")));
-  EXPECT_TRUE(IsDirectory(Win(dir, "dir//px000001.dir")));
-  EXPECT_FALSE(IsDirectory(Win(dir, "dir\\same.txt")));
-  // Hidden files count only when asked.
-  EXPECT_TRUE(Exists(Win(dir, ".networks.lst")));
-  EXPECT_FALSE(Exists(Win(dir, ".networks.lst"), false));
-  EXPECT_TRUE(Exists(Win(dir, "dir\\same.txt"), false));
+  EXPECT_EQ((std::vector<bool>{Exists(Win(dir, "DIR\\px000001.DIR\\")), IsDirectory(Win(dir, "dir//px000001.dir")),
+                               IsDirectory(Win(dir, "dir\\same.txt")), Exists(Win(dir, "dir\\same.txt"), false),
+                               Exists(Win(dir, ".networks.lst")), Exists(Win(dir, ".networks.lst"), false)}),
+            (std::vector<bool>{true, true, false, true, true, false}));  // hidden files count only when asked
   EXPECT_EQ(ForDisplay("/net//PX000012.DIR\\PRAX014.PXL"), "/net/PX000012.DIR/PRAX014.PXL");
 }
 
