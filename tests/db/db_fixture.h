@@ -1,54 +1,50 @@
 #pragma once
 // Shared pieces of the database engine tests: a temporary History database
-// and helpers that check an engine error's number.
+// and row adding.
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "db/create_history_database.h"
 #include "db/engine.h"
-#include "platform/error.h"
+#include "platform/raised.h"
 #include "support/temp_dir.h"
 
 namespace dbtest {
 
-// The error number a step raises, or 0 when it succeeds.
-inline int ErrorOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const prax::Error& e) {
-    return e.Number();
-  }
-  return 0;
+using praxtest::Raised;
+inline int ErrorOf(const std::function<void()>& step) { return Raised(step).Number(); }
+
+using Fields = std::initializer_list<std::pair<const char*, prax::db::Value>>;
+// Adds one row through the record set.
+inline prax::Error Add(prax::db::Recordset& rs, Fields fields) {
+  return Raised([&] {
+    rs.AddNew();
+    for (const auto& [name, value] : fields) rs.Set(name, value);
+    rs.Update();
+  });
 }
 
-inline std::string MessageOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const prax::Error& e) {
-    return e.what();
-  }
-  return {};
-}
-
-// A History database with its 13 tables in a temporary folder.
+// A History database with all its tables in a temporary folder.
 class HistoryDb : public ::testing::Test {
  protected:
   void SetUp() override {
-    file = dir.Path() / "PRAXDATA.MDB";
     db = prax::db::Database::Create(file);
     for (const auto& t : prax::HistorySchema()) db->AppendTable(t);
   }
-  void Reopen() {
-    db->Close();
-    db = prax::db::Database::Open(file);
+  int64_t Count(const std::string& table) {
+    int64_t n = 0;
+    for (auto rs = db->OpenRecordset("SELECT * FROM " + table); !rs->Eof(); rs->MoveNext()) ++n;
+    return n;
   }
 
   praxtest::TempDir dir;
-  std::filesystem::path file;
+  std::filesystem::path file = dir.Path() / "PRAXDATA.MDB";
   std::unique_ptr<prax::db::Database> db;
 };
 

@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
-#include <string>
-
 #include "activity/lookup_list.h"
 #include "app/status.h"
-#include "db/create_history_database.h"
-#include "platform/error.h"
-#include "support/temp_dir.h"
+#include "db/db_fixture.h"
 
 namespace {
 
+using dbtest::ErrorOf;
 using prax::LookupList;
 namespace lists = prax::lists;
 
@@ -20,54 +15,32 @@ struct YieldCounter : prax::Status {
   void OnYield() override { ++yields; }
 };
 
-int ErrorOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const prax::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
-class LookupTest : public ::testing::Test {
+class LookupTest : public dbtest::HistoryDb {
  protected:
-  void SetUp() override {
-    db = prax::db::Database::Create(file);
-    for (const auto& t : prax::HistorySchema()) db->AppendTable(t);
-  }
   // Stores the rows, primes and opens the list.
   void Start(LookupList& list, std::initializer_list<std::pair<int, const char*>> rows = {}) {
-    auto rs = db->OpenRecordset("SELECT * FROM " + std::string(list.Columns().table));
-    for (const auto& [id, name] : rows) {
-      rs->AddNew();
-      rs->Set(list.Columns().idColumn, id);
-      rs->Set(list.Columns().nameColumn, name);
-      rs->Update();
-    }
+    const auto& c = list.Columns();
+    auto rs = db->OpenRecordset("SELECT * FROM " + std::string(c.table));
+    for (const auto& [id, name] : rows) dbtest::Add(*rs, {{c.idColumn.data(), id}, {c.nameColumn.data(), name}});
     list.Prime(*db);
     list.Open(*db, &status);
   }
   std::string Rows(const LookupList& list) {
     db->Commit();
-    const auto& s = list.Columns();
-    return praxtest::Sqlite3(file, "SELECT " + std::string(s.idColumn) + ", quote(" + std::string(s.nameColumn) +
-                                       ") FROM " + std::string(s.table) + " ORDER BY 1;");
+    const auto& c = list.Columns();
+    return praxtest::Sqlite3(file, "SELECT " + std::string(c.idColumn) + ", quote(" + std::string(c.nameColumn) +
+                                       ") FROM " + std::string(c.table) + " ORDER BY 1;");
   }
-
-  praxtest::TempDir dir;
-  std::filesystem::path file = dir.Path() / "PRAXDATA.MDB";
-  std::unique_ptr<prax::db::Database> db;
   YieldCounter status;
 };
 
 TEST_F(LookupTest, EveryHistoryListHandsOutIdsFromOne) {
   for (const prax::LookupSpec& columns : {lists::kApplications, lists::kWindows, lists::kProjects, lists::kTasks,
-                                       lists::kNotes, lists::kBodyParts, lists::kDiscomforts, lists::kTools}) {
+                                          lists::kNotes, lists::kBodyParts, lists::kDiscomforts, lists::kTools}) {
     LookupList list(columns);
     Start(list);
-    EXPECT_EQ(list.Get("First"), 1);
-    EXPECT_EQ(list.Get("Second"), 2);
-    EXPECT_EQ(list.Get("first"), 1);
+    EXPECT_EQ((std::vector<int>{list.Get("First"), list.Get("Second"), list.Get("first")}),
+              (std::vector<int>{1, 2, 1}));
     list.Close();
     EXPECT_EQ(Rows(list), "1|'First'\n2|'Second'\n") << columns.table;
   }

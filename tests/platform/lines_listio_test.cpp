@@ -3,51 +3,44 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
 #include "platform/lines.h"
 #include "platform/listio.h"
+#include "platform/profile.h"
+#include "raised.h"
 #include "support/temp_dir.h"
 
 namespace prax {
 namespace {
 
-std::vector<std::string> ReadAll(LineReader& reader) {
-  std::vector<std::string> lines;
+using Lines = std::vector<std::string>;
+
+Lines ReadAll(LineReader& reader) {
+  Lines lines;
   while (!reader.AtEnd()) lines.emplace_back(reader.Next());
   return lines;
 }
 
-// The lines of bytes held in memory; the same lines must come from a file
-// streamed in chunks.
-std::vector<std::string> AllLines(std::string bytes) {
-  praxtest::TempDir dir;
-  LineReader streamed = LineReader::OpenLog(dir.Write("log.pxl", bytes).string());
-  const std::vector<std::string> fromFile = ReadAll(streamed);
-  LineReader reader(std::move(bytes));
-  const std::vector<std::string> lines = ReadAll(reader);
-  EXPECT_EQ(fromFile, lines);
-  return lines;
-}
-
-std::vector<std::string> AllItems(std::string bytes) {
+Lines AllItems(std::string bytes) {
   ListReader reader(std::move(bytes));
-  std::vector<std::string> items;
+  Lines items;
   while (!reader.AtEnd()) items.push_back(reader.ReadItem());
   return items;
 }
 
-using Lines = std::vector<std::string>;
-
+// The same lines come from bytes in memory and from a file streamed in chunks.
 TEST(LineReader, LineEnds) {
-  EXPECT_EQ(AllLines("a\r\nb\r\n"), (Lines{"a", "b"}));
-  EXPECT_EQ(AllLines("a\rb"), (Lines{"a", "b"}));
-  EXPECT_EQ(AllLines("a\nb\r\nc"), (Lines{"a\nb", "c"}));
-  EXPECT_EQ(AllLines("\r\n\r\nx\r\r\n"), (Lines{"", "", "x", ""}));
-  EXPECT_EQ(AllLines("a\r\n\n"), (Lines{"a", "\n"}));
-  EXPECT_EQ(AllLines(""), Lines{});
-  // A line end that straddles the reader's 64 KiB chunks, and a line longer than one.
-  const std::string a(65535, 'a'), b(200000, 'b');
-  EXPECT_EQ(AllLines(a + "\r\nx\r" + b + "\r\n"), (Lines{a, "x", b}));
+  const std::string a(65535, 'a'), b(200000, 'b');  // across the 64 KiB chunks, and longer than one
+  const std::pair<std::string, Lines> cases[] = {
+      {"a\r\nb\r\n", {"a", "b"}},   {"a\rb", {"a", "b"}},      {"a\nb\r\nc", {"a\nb", "c"}},
+      {"\r\n\r\nx\r\r\n", {"", "", "x", ""}}, {"a\r\n\n", {"a", "\n"}}, {"", {}},
+      {a + "\r\nx\r" + b + "\r\n", {a, "x", b}}};
+  praxtest::TempDir dir;
+  for (const auto& [bytes, lines] : cases) {
+    LineReader streamed = LineReader::OpenLog(dir.Write("log.pxl", bytes).string());
+    EXPECT_EQ(ReadAll(streamed), lines);
+    LineReader reader{std::string(bytes)};
+    EXPECT_EQ(ReadAll(reader), lines);
+  }
   LineReader reader("x");
   EXPECT_EQ(reader.Next(), "x");
   EXPECT_TRUE(reader.AtEnd());
@@ -57,35 +50,30 @@ TEST(LineReader, LineEnds) {
 TEST(LineReader, LogFilesTooLargeOrChangedWhileRead) {
   praxtest::TempDir dir;
   const std::string path = dir.Write("big.pxl", std::string(100, 'x')).string();
-  try {
-    LineReader::OpenLog(path, 99);
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_FALSE(e.Environment());  // skipped as unreadable, named
-    EXPECT_NE(std::string(e.what()).find("too large"), std::string::npos) << e.what();
-  }
+  const Error tooLarge = praxtest::Raised([&] { LineReader::OpenLog(path, 99); });
+  EXPECT_FALSE(tooLarge.Environment());  // skipped as unreadable, named
+  EXPECT_NE(std::string(tooLarge.what()).find("too large"), std::string::npos) << tooLarge.what();
   LineReader reader = LineReader::OpenLog(path);
   dir.Write("big.pxl", std::string(150, 'y'));  // a client writes on meanwhile
-  try {
+  const Error changed = praxtest::Raised([&] {
     ReadAll(reader);
     reader.CheckUnchanged();
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_TRUE(e.Environment());
-  }
+  });
+  EXPECT_TRUE(changed.Number() != 0 && changed.Environment());
 }
 
 TEST(ListReader, ItemRules) {
-  EXPECT_EQ(AllItems("\"a,b\",c\r\n"), (Lines{"a,b", "c"}));
-  EXPECT_EQ(AllItems("A1,\"Head Office\"\r\n\"Accounts\",\r\nClerk\r\n"),
-            (Lines{"A1", "Head Office", "Accounts", "", "Clerk"}));
-  EXPECT_EQ(AllItems("a,,b"), (Lines{"a", "", "b"}));
-  EXPECT_EQ(AllItems("  x y  \t, \t z \r\n"), (Lines{"x y", "z"}));
-  EXPECT_EQ(AllItems("\"q\"  junk ,n\nm\rk"), (Lines{"q", "n", "m", "k"}));
-  EXPECT_EQ(AllItems("\"two\r\nlines\"\r\n"), (Lines{"two\r\nlines"}));
-  EXPECT_EQ(AllItems("a\r\n\r\nb\r\n \r\n\r\n"), (Lines{"a", "", "b"}));  // blanks at the end are the end
-  EXPECT_EQ(AllItems("\"unclosed"), (Lines{"unclosed"}));
-  EXPECT_EQ(AllItems(" \r\n\r\n"), Lines{});
+  const std::pair<const char*, Lines> cases[] = {
+      {"\"a,b\",c\r\n", {"a,b", "c"}},
+      {"A1,\"Head Office\"\r\n\"Accounts\",\r\nClerk\r\n", {"A1", "Head Office", "Accounts", "", "Clerk"}},
+      {"a,,b", {"a", "", "b"}},
+      {"  x y  \t, \t z \r\n", {"x y", "z"}},
+      {"\"q\"  junk ,n\nm\rk", {"q", "n", "m", "k"}},
+      {"\"two\r\nlines\"\r\n", {"two\r\nlines"}},
+      {"a\r\n\r\nb\r\n \r\n\r\n", {"a", "", "b"}},  // blanks at the end are the end
+      {"\"unclosed", {"unclosed"}},
+      {" \r\n\r\n", {}}};
+  for (const auto& [bytes, items] : cases) EXPECT_EQ(AllItems(bytes), items) << bytes;
 
   ListReader reader("2\r\n1\r\n\"1\",\"250\"\r\n");
   EXPECT_EQ(reader.ReadNumber(), 2);
@@ -93,16 +81,10 @@ TEST(ListReader, ItemRules) {
   EXPECT_EQ(reader.ReadItem(), "1");
   EXPECT_EQ(reader.ReadItem(), "250");
   EXPECT_TRUE(reader.AtEnd());
-  try {
-    reader.ReadItem();
-    FAIL() << "no error past the end";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number(), err::kInputPastEnd);
-    EXPECT_STREQ(e.what(), "Input past end of file");
-  }
+  EXPECT_EQ(praxtest::Raised([&] { reader.ReadItem(); }).Number(), err::kInputPastEnd);
 }
 
-TEST(ListWriter, ExactBytes) {
+TEST(ListWriter, ExactBytesReadBack) {
   ListWriter w;
   w.Line({int64_t{2}}).Line({std::string("1"), std::string("250")}).Line({std::string(""), std::string("")});
   w.Line({int64_t{-3}, std::string("a,b")}).Line({});
@@ -111,11 +93,52 @@ TEST(ListWriter, ExactBytes) {
 }
 
 TEST(SplitListLine, FieldsOfOneLine) {
-  EXPECT_EQ(SplitListLine("\"\\\\srv\\net1\\\", \"N1\" , Sales"), (Lines{"\\\\srv\\net1\\", "N1", "Sales"}));
-  EXPECT_EQ(SplitListLine("a,,c"), (Lines{"a", "", "c"}));
-  EXPECT_EQ(SplitListLine("a,"), (Lines{"a", ""}));
-  EXPECT_EQ(SplitListLine("  "), Lines{});
-  EXPECT_EQ(SplitListLine("\"x,y\""), (Lines{"x,y"}));
+  const std::pair<const char*, Lines> cases[] = {
+      {"\"\\\\srv\\net1\\\", \"N1\" , Sales", {"\\\\srv\\net1\\", "N1", "Sales"}},
+      {"a,,c", {"a", "", "c"}}, {"a,", {"a", ""}}, {"  ", {}}, {"\"x,y\"", {"x,y"}}};
+  for (const auto& [line, fields] : cases) EXPECT_EQ(SplitListLine(line), fields) << line;
+}
+
+// The value as the start-up reads it: a 255-character buffer, then cleaned.
+std::string NetDir(const praxtest::TempDir& dir, const std::string& file = "PXNET.INI") {
+  return profile::TrimIniValue(profile::ReadProfileBuffer("MAIN", "NETDIR", "Not Used", dir.Text() + file, 255));
+}
+
+TEST(Profile, SectionsKeysCommentsAndQuotes) {
+  praxtest::TempDir dir;
+  const std::pair<const char*, const char*> cases[] = {
+      {"[MAIN]\r\nNETDIR=F:\\LOGS\\\r\n", "F:\\LOGS\\"}, {"[main]\nnetdir = SYS:LOGS\\ \n", "SYSLOGS\\"},
+      {"  [ Main ]  \r\n\t NetDir\t=\t  /srv/net/  \r\n", "/srv/net/"},
+      {"[OTHER]\r\nNETDIR=x\r\n[MAIN]\r\nNETDIR=y\r\n", "y"},
+      {"[MAIN]\r\nNETDIR=first\r\nNETDIR=second\r\n", "first"},
+      {"[MAIN]\r\nA=1\r\n[MAIN]\r\nNETDIR=later\r\n", "Not Used"},
+      {"[MAIN]\r\n;NETDIR=commented\r\n  ; NETDIR=too\r\nNETDIR=real\r\n", "real"},
+      {"[MAIN]\r\nNETDIR=\"  quoted \"\r\n", "quoted"}, {"[MAIN]\r\nNETDIR='G:\\X\\'\r\n", "G:\\X\\"},
+      {"[MAIN]\r\nNETDIR=\"half\r\n", "\"half"}, {"[MAIN]\r\nNETDIR=a=b\r\n", "a=b"}, {"[MAIN]\r\nNETDIR=\r\n", ""},
+      {"[MAIN]\r\nOTHER=1\r\n", "Not Used"}, {"[MAINX]\r\nNETDIR=1\r\n", "Not Used"},
+  };
+  for (const auto& [ini, value] : cases) {
+    dir.Write("PXNET.INI", ini);
+    EXPECT_EQ(NetDir(dir), value) << ini;
+  }
+  EXPECT_EQ(NetDir(dir, "MISSING.INI"), "Not Used");
+  EXPECT_EQ(NetDir(dir, "pxnet.ini"), "Not Used");  // found regardless of case: the last case above
+
+  // The buffer is cut to its size less one and padded with NULs.
+  dir.Write("P.INI", "[MAIN]\r\nK=" + std::string(300, 'v') + "\r\nS=abc\r\n");
+  EXPECT_EQ(profile::ReadProfileBuffer("MAIN", "K", "d", dir.Text() + "p.ini", 255), std::string(254, 'v') + '\0');
+  EXPECT_EQ(profile::ReadProfileBuffer("MAIN", "S", "d", dir.Text() + "P.INI", 8), std::string("abc\0\0\0\0\0", 8));
+  EXPECT_EQ(profile::ReadProfileBuffer("MAIN", "none", "default", dir.Text() + "P.INI", 4), std::string("def\0", 4));
+}
+
+TEST(TrimIniValue, Table) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"}, {"AB:C:D", "ABC:D"}, {":X", ":X"},
+      {std::string("F:\\A\\ \0zz:z", 11), "F:\\A\\"},
+      {"  F:\\A\\", "F\\A\\"},  // leading blanks move the drive colon to position 4
+      {std::string("ab\0:cd", 6), "ab"}, {"  ", ""}, {"\\\\srv\\share:x\\", "\\\\srv\\sharex\\"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(profile::TrimIniValue(in), out) << in;
 }
 
 }  // namespace
