@@ -18,6 +18,8 @@ struct LogCase {
   std::vector<std::array<int, 3>> hours;  // slot, key, count; every other count is 0
 };
 
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.what; }
+
 class ParseLogTest : public LoaderTest, public ::testing::WithParamInterface<LogCase> {};
 
 TEST_P(ParseLogTest, RowsAndCounts) {

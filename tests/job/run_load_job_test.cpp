@@ -98,16 +98,11 @@ std::map<std::string, std::string> NetworkRows() {
            "2|20020615|24|-1|-1|-1|-1|8|1\n3|20020616|15|2|2|-1|-1|46|4\n3|20020616|00|-1|-1|-1|-1|46|5\n"
            "3|20020616|15|-1|-1|-1|-1|46|5\n1001|20030201|16|1|1|-1|-1|8|1\n1001|20030201|00|-1|-1|-1|-1|8|2\n"
            "1001|20030201|16|-1|-1|-1|-1|8|2\n"},
-          {"UserNotes", "2|20020615| 9|06|1|1|1\n"},
+          {"UserNotes", "2|20020615| 9|06|1|1|1\n"}, {"EMSSystemUsage", "2|20020615|09|1\n"},
           {"ProjectNotes", "2|20020615| 9|20|1|1|1\n3|20020616|-1||-1|-1|2\n"},
-          {"EMSSystemUsage", "2|20020615|09|1\n"},
-          {"ApplicationsList", "1|EDITOR\n2|MAILER\n"},
-          {"WindowsList", "1|Doc - Editor\n2|Mail\n"},
-          {"ProjectsList", "1|Payroll\n"},
-          {"ProjectTasksList", "1|Review\n"},
-          {"NotesList", "1|Typing a lot\n2|Start\n"},
-          {"BodyPartsList", "1|Wrist\n"},
-          {"DiscomfortsList", "1|Ache\n"},
+          {"ApplicationsList", "1|EDITOR\n2|MAILER\n"}, {"WindowsList", "1|Doc - Editor\n2|Mail\n"},
+          {"ProjectsList", "1|Payroll\n"}, {"ProjectTasksList", "1|Review\n"}, {"BodyPartsList", "1|Wrist\n"},
+          {"NotesList", "1|Typing a lot\n2|Start\n"}, {"DiscomfortsList", "1|Ache\n"},
           {"EMSToolsList", "1|Wrist rest\n"}};
 }
 
