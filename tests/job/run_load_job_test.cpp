@@ -1,16 +1,12 @@
 // The load job over hand-made network directories, checked row by row
-// against values worked out by hand.
-
+// against values worked out by hand, and the error-keys step.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "app/run_context.h"
 #include "app/status.h"
@@ -22,19 +18,17 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 class RecordingStatus : public prax::Status {
  public:
   std::vector<std::string> phases, log, loading, passedOver;
   // What another program does meanwhile: when the job reaches a pass and
-  // user ("Pass 2, User 3:"), or as a line is logged.
+  // user ("Pass 2, User 3:").
   std::function<void(const std::string&)> onLoading;
-  std::function<void(std::string_view)> onLog;
 
  protected:
-  void OnLog(std::string_view line) override {
-    log.emplace_back(line);
-    if (onLog) onLog(line);
-  }
+  void OnLog(std::string_view line) override { log.emplace_back(line); }
   void OnPassedOver(std::string_view line) override { passedOver.emplace_back(line); }
   void OnPhase(std::string_view label) override { phases.emplace_back(label); }
   void OnChanged() override {
@@ -46,52 +40,18 @@ class RecordingStatus : public prax::Status {
 };
 
 // Another program's connection to a database file.
-class OtherProgram {
- public:
-  explicit OtherProgram(const std::filesystem::path& file) { sqlite3_open(file.c_str(), &db_); }
-  ~OtherProgram() { sqlite3_close(db_); }
-  int Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
-
- private:
-  sqlite3* db_ = nullptr;
+struct OtherProgram {
+  explicit OtherProgram(const fs::path& file) { sqlite3_open(file.c_str(), &db); }
+  ~OtherProgram() { sqlite3_close(db); }
+  int Exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+  sqlite3* db = nullptr;
 };
 
-class LoadJobTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ctx.NetworkDir = dir.Text();
-    ctx.status = &status;
-  }
-  void CreateDatabase() {
-    prax::CreateHistoryDatabase(ctx);
-    status.phases.clear();
-    status.log.clear();
-  }
-  std::filesystem::path DbFile() const { return std::filesystem::path(ctx.NetworkDir) / "PRAXDATA.MDB"; }
-  std::string Dump(const std::string& table) { return praxtest::Sqlite3(DbFile(), "SELECT * FROM " + table + ";"); }
-  std::map<std::string, std::string> DumpAll() {
-    std::map<std::string, std::string> all;
-    for (const auto& t : prax::HistorySchema()) all[t.name] = Dump(t.name);
-    return all;
-  }
-
-  praxtest::TempDir dir;
-  RecordingStatus status;
-  prax::RunContext ctx;
-};
-
-// An AlertSystem row: the 38 columns after Data_Hour are 0 except those given
-// (0-4 keyboard given L1-L5, 5-9 taken, 10-14 skipped, 15 Key_Work_Mins,
-// 16 Keystrokes, 17-31 mouse given/taken/skipped, 32 Mouse_Work_Mins,
-// 33 Mouse_Seconds, 34 StretchTimers_Given, 35 Restarts, 36 Settings_Cycled,
-// 37 Error_Keys).
+// An AlertSystem row: the 38 columns after Data_Hour (0-16 keyboard, 17-33
+// mouse, 34 StretchTimers_Given, 35 Restarts, 37 Error_Keys) are 0 except those given.
 std::string AlertRow(int user, int date, const char* hour, const std::map<int, int>& values) {
   std::string row = std::to_string(user) + "|" + std::to_string(date) + "|" + hour;
-  for (int c = 0; c < 38; ++c) {
-    const auto it = values.find(c);
-    row += '|';
-    row += std::to_string(it == values.end() ? 0 : it->second);
-  }
+  for (int c = 0; c < 38; ++c) (row += "|") += std::to_string(values.count(c) ? values.at(c) : 0);
   return row + "\n";
 }
 
@@ -123,53 +83,77 @@ void WriteNetwork(const praxtest::TempDir& dir) {
                      2003, 2, 1);
 }
 
-TEST_F(LoadJobTest, ThreeUsersIntoAFreshDatabase) {
-  WriteNetwork(dir);
-  CreateDatabase();
-  ctx.UserSlotCount = 1001;
-  const prax::LoadSummary summary = prax::RunLoadJob(ctx, 1, 1001);
-
+// Every History table after loading that network, worked out by hand.
+std::map<std::string, std::string> NetworkRows() {
   const std::map<int, int> user2Hour = {{0, 1}, {5, 1}, {15, 2}, {16, 30}, {32, 1}, {33, 10}};
   std::map<int, int> user2Day = user2Hour, user2Ten = user2Hour;
   user2Day[37] = 8;  // 6 Backspace (one at 23:00, an hour without alert row) + 2 Delete
   user2Ten[37] = 7;  // 5 + 2
-  EXPECT_EQ(Dump("AlertSystem"), AlertRow(2, 20020615, "00", user2Day) + AlertRow(2, 20020615, "10", user2Ten) +
-                                     AlertRow(1001, 20030201, "00", {{16, 5}, {35, 1}, {37, 2}}) +
-                                     AlertRow(1001, 20030201, "16", {{16, 5}, {37, 2}}));
-  EXPECT_EQ(Dump("ActivitySystem"),
-            "2|20020615|10|1|1|1|1|8|2\n"
-            "2|20020615|10|1|1|1|1|46|2\n"
-            "2|20020615|00|-1|-1|-1|-1|8|6\n"
-            "2|20020615|00|-1|-1|-1|-1|46|2\n"
-            "2|20020615|10|-1|-1|-1|-1|8|5\n"
-            "2|20020615|10|-1|-1|-1|-1|46|2\n"
-            "2|20020615|24|-1|-1|-1|-1|8|1\n"
-            "3|20020616|15|2|2|-1|-1|46|4\n"
-            "3|20020616|00|-1|-1|-1|-1|46|5\n"
-            "3|20020616|15|-1|-1|-1|-1|46|5\n"
-            "1001|20030201|16|1|1|-1|-1|8|1\n"
-            "1001|20030201|00|-1|-1|-1|-1|8|2\n"
-            "1001|20030201|16|-1|-1|-1|-1|8|2\n");
-  EXPECT_EQ(Dump("UserNotes"), "2|20020615| 9|06|1|1|1\n");
-  EXPECT_EQ(Dump("ProjectNotes"), "2|20020615| 9|20|1|1|1\n3|20020616|-1||-1|-1|2\n");
-  EXPECT_EQ(Dump("EMSSystemUsage"), "2|20020615|09|1\n");
-  const std::map<std::string, std::string> lists = {
-      {"ApplicationsList", "1|EDITOR\n2|MAILER\n"}, {"WindowsList", "1|Doc - Editor\n2|Mail\n"},
-      {"ProjectsList", "1|Payroll\n"},              {"ProjectTasksList", "1|Review\n"},
-      {"NotesList", "1|Typing a lot\n2|Start\n"},  {"BodyPartsList", "1|Wrist\n"},
-      {"DiscomfortsList", "1|Ache\n"},              {"EMSToolsList", "1|Wrist rest\n"}};
-  for (const auto& [table, rows] : lists) EXPECT_EQ(Dump(table), rows) << table;
+  return {{"AlertSystem", AlertRow(2, 20020615, "00", user2Day) + AlertRow(2, 20020615, "10", user2Ten) +
+                              AlertRow(1001, 20030201, "00", {{16, 5}, {35, 1}, {37, 2}}) +
+                              AlertRow(1001, 20030201, "16", {{16, 5}, {37, 2}})},
+          {"ActivitySystem",
+           "2|20020615|10|1|1|1|1|8|2\n2|20020615|10|1|1|1|1|46|2\n2|20020615|00|-1|-1|-1|-1|8|6\n"
+           "2|20020615|00|-1|-1|-1|-1|46|2\n2|20020615|10|-1|-1|-1|-1|8|5\n2|20020615|10|-1|-1|-1|-1|46|2\n"
+           "2|20020615|24|-1|-1|-1|-1|8|1\n3|20020616|15|2|2|-1|-1|46|4\n3|20020616|00|-1|-1|-1|-1|46|5\n"
+           "3|20020616|15|-1|-1|-1|-1|46|5\n1001|20030201|16|1|1|-1|-1|8|1\n1001|20030201|00|-1|-1|-1|-1|8|2\n"
+           "1001|20030201|16|-1|-1|-1|-1|8|2\n"},
+          {"UserNotes", "2|20020615| 9|06|1|1|1\n"}, {"EMSSystemUsage", "2|20020615|09|1\n"},
+          {"ProjectNotes", "2|20020615| 9|20|1|1|1\n3|20020616|-1||-1|-1|2\n"},
+          {"ApplicationsList", "1|EDITOR\n2|MAILER\n"}, {"WindowsList", "1|Doc - Editor\n2|Mail\n"},
+          {"ProjectsList", "1|Payroll\n"}, {"ProjectTasksList", "1|Review\n"}, {"BodyPartsList", "1|Wrist\n"},
+          {"NotesList", "1|Typing a lot\n2|Start\n"}, {"DiscomfortsList", "1|Ache\n"},
+          {"EMSToolsList", "1|Wrist rest\n"}};
+}
 
+class LoadJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx.NetworkDir = dir.Text();
+    ctx.status = &status;
+    ctx.UserSlotCount = 1001;
+    WriteNetwork(dir);
+    CreateDatabase();
+  }
+  void CreateDatabase() {
+    prax::CreateHistoryDatabase(ctx);
+    status.phases.clear();
+    status.log.clear();
+  }
+  fs::path DbFile() const { return fs::path(ctx.NetworkDir) / "PRAXDATA.MDB"; }
+  std::string Dump(const std::string& table) { return praxtest::Sqlite3(DbFile(), "SELECT * FROM " + table + ";"); }
+  std::map<std::string, std::string> DumpAll() {
+    std::map<std::string, std::string> all;
+    for (const auto& t : prax::HistorySchema()) all[t.name] = Dump(t.name);
+    return all;
+  }
+  // The job's error text; empty when it ends well.
+  std::string Failure(int16_t first = 1, int16_t last = 1001) {
+    try {
+      prax::RunLoadJob(ctx, first, last);
+    } catch (const prax::Error& e) {
+      environment = e.Environment();
+      return e.what();
+    }
+    return "";
+  }
+
+  praxtest::TempDir dir;
+  RecordingStatus status;
+  prax::RunContext ctx;
+  bool environment = false;
+};
+
+TEST_F(LoadJobTest, ThreeUsersIntoAFreshDatabase) {
+  const prax::LoadSummary summary = prax::RunLoadJob(ctx, 1, 1001);
+  const auto rows = DumpAll();
+  EXPECT_EQ(rows, NetworkRows());
   EXPECT_EQ(summary.usersProcessed, 1001);
   EXPECT_EQ(summary.alertDaysLoaded, 2);
   EXPECT_EQ(summary.activityDaysLoaded, 3);
-  const std::map<std::string, int64_t> rows = {
-      {"ActivitySystem", 13}, {"ProjectNotes", 2},     {"ApplicationsList", 2}, {"WindowsList", 2},
-      {"ProjectsList", 1},    {"ProjectTasksList", 1}, {"NotesList", 2},        {"BodyPartsList", 1},
-      {"DiscomfortsList", 1}, {"EMSToolsList", 1},     {"AlertSystem", 4},      {"UserNotes", 1},
-      {"EMSSystemUsage", 1}};
-  for (const auto& [table, n] : rows) {
-    EXPECT_EQ(summary.rowsAdded.count(table) ? summary.rowsAdded.at(table) : -1, n) << table;
+  for (const auto& [table, dump] : rows) {
+    EXPECT_EQ(summary.rowsAdded.count(table) ? summary.rowsAdded.at(table) : -1, std::count(dump.begin(), dump.end(), '\n'))
+        << table;
   }
 
   // The job's run log: the start, every user of pass 1, the loaded alert logs.
@@ -189,24 +173,43 @@ TEST_F(LoadJobTest, ThreeUsersIntoAFreshDatabase) {
   EXPECT_FALSE(ctx.Db);
 
   // A second run finds every day loaded: no row is added and no value changes.
-  const auto before = DumpAll();
   const prax::LoadSummary again = prax::RunLoadJob(ctx, 1, 1001);
-  EXPECT_EQ(DumpAll(), before);
-  EXPECT_EQ(again.alertDaysLoaded, 0);
-  EXPECT_EQ(again.activityDaysLoaded, 0);
+  EXPECT_EQ(DumpAll(), rows);
+  EXPECT_EQ(again.alertDaysLoaded + again.activityDaysLoaded, 0);
   for (const auto& [table, n] : again.rowsAdded) EXPECT_EQ(n, 0) << table;
 }
 
+TEST_F(LoadJobTest, ErrorKeysAreTheFreshSumOfBothKeysFromTheWholeApplicationRows) {
+  praxtest::Sqlite3(DbFile(),
+                    "INSERT INTO AlertSystem (User_Num, Data_Date, Data_Hour, Error_Keys) VALUES"
+                    " (5, 20011231, '00', 0), (5, 20011231, '10', 99),"  // a stale value is replaced
+                    " (5, 20011231, '11', 0), (5, 20011231, '12', 4),"   // key 46 only; no activity: kept
+                    " (5, 20011231, '13', 3), (5, 20011231, '10', 0),"   // a sum beyond the column: kept;
+                    " (6, 20011231, '10', 0);"                           // only an hour's first row is matched
+                    "INSERT INTO ActivitySystem (User_Num, Data_Date, Data_Hour, App_Id, Key_Num, Key_Count) VALUES"
+                    " (5, 20011231, '00', -1, 8, 5), (5, 20011231, '00', -1, 46, 3), (5, 20011231, '10', -1, 8, 5),"
+                    " (5, 20011231, '10', -1, 46, 2), (5, 20011231, '10', 3, 8, 50), (5, 20011231, '10', -1, 65, 9),"
+                    " (5, 20011231, '11', -1, 46, 1), (5, 20011231, '13', -1, 8, 30000),"
+                    " (5, 20011231, '13', -1, 46, 30000), (5, 20020101, '10', -1, 8, 4), (6, 20011231, '10', 3, 8, 1);");
+  ctx.Db = prax::db::Database::Open(DbFile());
+  for (int run = 0; run < 2; ++run) {  // a second run changes nothing
+    prax::WriteUserErrorKeys(ctx, 5);
+    prax::WriteUserErrorKeys(ctx, 6);  // no whole-application rows
+    ctx.Db->Commit();
+    EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT User_Num, Data_Hour, Error_Keys FROM AlertSystem ORDER BY rowid;"),
+              "5|00|8\n5|10|7\n5|11|1\n5|12|4\n5|13|3\n5|10|0\n6|10|0\n");
+  }
+  ctx.Db->Close();
+  EXPECT_NO_THROW(prax::WriteUserErrorKeys(ctx, 5));
+  ctx.Db.reset();
+  EXPECT_NO_THROW(prax::WriteUserErrorKeys(ctx, 5));
+}
+
 TEST_F(LoadJobTest, UserRangesAndProgress) {
-  CreateDatabase();
   ctx.UserSlotCount = 200;
   status.SetStatus("Working");
   EXPECT_EQ(prax::RunLoadJob(ctx, 5, 5).usersProcessed, 1);
   EXPECT_EQ(status.UserCaption() + std::to_string(status.UserBar()), " 2% 2");  // 5 / 200, not 100
-  EXPECT_EQ(status.loading, (std::vector<std::string>{"Current User:", "Pass 1, User 5:", "Pass 2, User 5:",
-                                                      "Pass 3, User 5:"}));
-  ASSERT_EQ(status.log.size(), 3u);
-  EXPECT_EQ(status.log[2], "  Pass 1, User 5:");
   EXPECT_FALSE(status.Busy());
 
   ctx.UserSlotCount = 2;  // beyond the slots: the caption passes 100, the bar stops there
@@ -217,142 +220,88 @@ TEST_F(LoadJobTest, UserRangesAndProgress) {
   EXPECT_EQ(status.UserCaption() + std::to_string(status.UserBar()), " 0% 0");
   EXPECT_EQ(prax::RunLoadJob(ctx, 1, 0).usersProcessed, 0);
 
-  const std::string net = "N:\\PRAX\\";
-  EXPECT_EQ(prax::UserDirPath(net, 1000), "N:\\PRAX\\PX001000.DIR");
-  EXPECT_EQ(prax::UserDirPath(net, 1001), "N:\\PRAX\\001000\\PX001001.DIR");
-  EXPECT_EQ(prax::UserDirPath(net, 2000), "N:\\PRAX\\002000\\PX002000.DIR");
+  EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 1000), "N:\\PRAX\\PX001000.DIR");
+  EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 1001), "N:\\PRAX\\001000\\PX001001.DIR");
+  EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 2000), "N:\\PRAX\\002000\\PX002000.DIR");
+}
+
+TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
+  // No History database: nothing is written, nothing created.
+  fs::remove(DbFile());
+  EXPECT_NE(Failure().find("PRAXDATA.MDB"), std::string::npos);
+  EXPECT_FALSE(fs::exists(DbFile()));
+  EXPECT_TRUE(status.phases.empty() && status.log.empty());
+
+  // 32768 restarts do not fit the Restarts column: user 7's day row is
+  // refused, the job ends in pass 1 and what it wrote before stays.
+  std::string restarts;
+  for (int i = 0; i < 32768; ++i) restarts += "STARTED\r\n";
+  dir.Write("PX000007.DIR/20020615.PXL", restarts);
+  CreateDatabase();
+  const std::string failure = Failure();
+  EXPECT_NE(failure.find("user 7"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("20020615.PXL"), std::string::npos) << failure;
+  EXPECT_TRUE(status.Running());
+  EXPECT_EQ(status.phases, std::vector<std::string>{"Loading AlertSystems, Start"});
+  ctx.Db.reset();
+  EXPECT_EQ(Dump("ActivitySystem") + praxtest::Sqlite3(DbFile(), "SELECT User_Num, count(*) FROM AlertSystem GROUP BY 1;"),
+            "2|2\n");
 }
 
 // The History file uses the write-ahead log during a load only when chosen,
 // and the rollback journal with nothing beside it after; a file replaced or
 // removed under the run ends it naming the file.
 TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
-  WriteNetwork(dir);
-  struct Case {
-    const char* journal;
-    const char* action;
-    bool walDuringLoad;
-  };
-  const Case cases[] = {{"wal", "", true}, {"delete", "", false}, {"wal", "replace", true}, {"delete", "remove", false}};
   const std::string file = DbFile().string();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.journal) + " " + c.action);
-    std::filesystem::remove(DbFile());
+  for (const auto& [journal, action] : std::vector<std::pair<std::string, std::string>>{
+           {"wal", ""}, {"delete", ""}, {"wal", "replace"}, {"delete", "remove"}}) {
+    SCOPED_TRACE(journal + " " + action);
+    fs::remove(DbFile());
     CreateDatabase();
-    std::filesystem::copy_file(DbFile(), dir.Path() / "backup.MDB", std::filesystem::copy_options::overwrite_existing);
+    fs::copy_file(DbFile(), dir.Path() / "backup.MDB", fs::copy_options::overwrite_existing);
     bool wal = false;
-    status.onLog = [&](std::string_view line) {
-      if (line != "  Pass 1, User 3:") return;  // user 2 is committed
-      wal = std::filesystem::exists(file + "-wal");
-      if (c.action == std::string("replace")) std::filesystem::rename(dir.Path() / "backup.MDB", DbFile());
-      if (c.action == std::string("remove")) std::filesystem::remove(DbFile());
+    status.onLoading = [&](const std::string& at) {
+      if (at != "Pass 1, User 3:") return;  // user 2 is committed
+      wal = fs::exists(file + "-wal");
+      if (action == "replace") fs::rename(dir.Path() / "backup.MDB", DbFile());
+      if (action == "remove") fs::remove(DbFile());
     };
-    ::setenv("PRAX_JOURNAL", c.journal, 1);
-    std::string failure;
-    try {
-      prax::RunLoadJob(ctx, 1, 1001);
-    } catch (const prax::Error& e) {
-      failure = e.what();
-    }
+    ::setenv("PRAX_JOURNAL", journal.c_str(), 1);
+    const std::string failure = Failure();
     ::unsetenv("PRAX_JOURNAL");
-    status.onLog = nullptr;
-    EXPECT_EQ(wal, c.walDuringLoad);
-    EXPECT_EQ(failure.find("PRAXDATA.MDB' was removed or replaced") != std::string::npos, *c.action != 0) << failure;
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(std::filesystem::exists(file + suffix));
-    if (std::filesystem::exists(DbFile())) {
-      EXPECT_EQ(praxtest::Sqlite3(DbFile(), "PRAGMA journal_mode;"), "delete\n");
-    }
+    EXPECT_EQ(wal, journal == "wal");
+    EXPECT_EQ(failure.find("PRAXDATA.MDB' was removed or replaced") != std::string::npos, !action.empty()) << failure;
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(fs::exists(file + suffix));
+    if (fs::exists(DbFile())) { EXPECT_EQ(praxtest::Sqlite3(DbFile(), "PRAGMA journal_mode;"), "delete\n"); }
   }
-}
-
-TEST_F(LoadJobTest, MissingDatabaseStopsBeforeAnythingIsWritten) {
-  WriteNetwork(dir);
-  ctx.UserSlotCount = 1001;
-  try {
-    prax::RunLoadJob(ctx, 1, 1001);
-    FAIL() << "no error";
-  } catch (const prax::Error& e) {
-    EXPECT_NE(std::string(e.what()).find("PRAXDATA.MDB"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(std::filesystem::exists(DbFile()));
-  EXPECT_TRUE(status.phases.empty());
-  EXPECT_TRUE(status.log.empty());
-}
-
-TEST_F(LoadJobTest, LoaderFailureEndsTheJobNamingTheUser) {
-  // 32768 restarts do not fit the Restarts column: the day row is refused.
-  std::string log;
-  for (int i = 0; i < 32768; ++i) log += "STARTED\r\n";
-  dir.Write("PX000007.DIR/20020615.PXL", log);
-  dir.Write("PX000002.DIR/20020615.PXT", "001 0910 1 8,3\r\n");
-  CreateDatabase();
-  ctx.UserSlotCount = 10;
-  try {
-    prax::RunLoadJob(ctx, 1, 10);
-    FAIL() << "no error";
-  } catch (const prax::Error& e) {
-    EXPECT_NE(std::string(e.what()).find("user 7"), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("20020615.PXL"), std::string::npos) << e.what();
-  }
-  EXPECT_TRUE(status.Running());
-  EXPECT_EQ(status.phases, std::vector<std::string>{"Loading AlertSystems, Start"});
-  ctx.Db.reset();
-  EXPECT_EQ(Dump("AlertSystem") + Dump("ActivitySystem"), "");
 }
 
 TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
-  WriteNetwork(dir);
-  CreateDatabase();
-  ctx.UserSlotCount = 1001;
-  {
-    // An uninterrupted load, for comparison.
-    praxtest::TempDir plain;
-    WriteNetwork(plain);
-    prax::RunContext other;
-    RecordingStatus quiet;
-    other.NetworkDir = plain.Text();
-    other.status = &quiet;
-    prax::CreateHistoryDatabase(other);
-    prax::RunLoadJob(other, 1, 1001);
-    ctx.NetworkDir = plain.Text();
-    const auto expected = DumpAll();
-    ctx.NetworkDir = dir.Text();
-
-    // A program holds the write lock from user 1001 of pass 1 on, past the
-    // wait: the job ends naming the file, and that day is not stored.
-    OtherProgram holder(DbFile());
-    status.onLoading = [&](const std::string& at) {
-      if (at == "Pass 1, User 1001:") {
-        ASSERT_EQ(holder.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
-      }
-    };
-    try {
-      prax::RunLoadJob(ctx, 1, 1001);
-      FAIL() << "no error";
-    } catch (const prax::Error& e) {
-      EXPECT_TRUE(e.Environment());
-      EXPECT_NE(std::string(e.what()).find("PRAXDATA.MDB"), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("user 1001"), std::string::npos) << e.what();
-    }
-    holder.Exec("ROLLBACK");
-    ctx.Db.reset();
-    EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT COUNT(*) FROM AlertSystem WHERE User_Num = 1001;"), "0\n");
-    status.onLoading = nullptr;
-    prax::RunLoadJob(ctx, 1, 1001);
-    EXPECT_EQ(DumpAll(), expected);
-  }
+  // A program holds the write lock from user 1001 of pass 1 on, past the
+  // wait: the job ends naming the file and user, and that day is not stored;
+  // the next run loads it whole.
+  OtherProgram holder(DbFile());
+  status.onLoading = [&](const std::string& at) {
+    if (at == "Pass 1, User 1001:") { ASSERT_EQ(holder.Exec("BEGIN IMMEDIATE"), SQLITE_OK); }
+  };
+  const std::string failure = Failure();
+  EXPECT_TRUE(environment);
+  EXPECT_NE(failure.find("PRAXDATA.MDB"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("user 1001"), std::string::npos) << failure;
+  holder.Exec("ROLLBACK");
+  ctx.Db.reset();
+  EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT COUNT(*) FROM AlertSystem WHERE User_Num = 1001;"), "0\n");
+  status.onLoading = nullptr;
+  prax::RunLoadJob(ctx, 1, 1001);
+  EXPECT_EQ(DumpAll(), NetworkRows());
 
   // Another program adds to the notes list between two users of pass 2 (and
   // takes the id the job would give next): the job's next note gets a new id.
-  praxtest::TempDir fresh;
-  WriteNetwork(fresh);
-  ctx.NetworkDir = fresh.Text();
+  fs::remove(DbFile());
   CreateDatabase();
-  OtherProgram writer(fresh.Path() / "PRAXDATA.MDB");
+  OtherProgram writer(DbFile());
   status.onLoading = [&](const std::string& at) {
-    if (at == "Pass 2, User 3:") {
-      ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), SQLITE_OK);
-    }
+    if (at == "Pass 2, User 3:") { ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), 0); }
   };
   prax::RunLoadJob(ctx, 1, 1001);
   EXPECT_EQ(Dump("NotesList"), "1|Typing a lot\n2|External note\n3|Start\n");
@@ -360,16 +309,12 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
 }
 
 TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
-  WriteNetwork(dir);
-  CreateDatabase();
-  ctx.UserSlotCount = 1001;
   ctx.Today = [] { return 20020616; };  // user 3's day and user 1001's (later) are not over
   const prax::LoadSummary first = prax::RunLoadJob(ctx, 1, 1001);
   EXPECT_EQ(first.alertDaysLoaded + first.activityDaysLoaded, 2);
-  const std::string user3 = dir.Text() + "PX000003.DIR\\20020616.PXT";
   EXPECT_EQ(status.passedOver.size(), 3u);
   EXPECT_NE(std::find(status.passedOver.begin(), status.passedOver.end(),
-                      "    " + user3 + ": left for a later run: today's log"),
+                      "    " + dir.Text() + "PX000003.DIR\\20020616.PXT: left for a later run: today's log"),
             status.passedOver.end());
 
   ctx.IncludeToday = true;  // a run after close of business

@@ -1,28 +1,20 @@
-// AlertSystem rows from the writer, and the loader over a user's day list.
-#include <gtest/gtest.h>
-
-#include <algorithm>
+// Rows of the alert parser and writer, and the loader over a user's day list.
 #include <map>
-#include <string>
 
-#include "alert_fixture.h"
 #include "alerts/write_alert_hours.h"
 #include "job/file_list.h"
-#include "platform/error.h"
+#include "loader_fixture.h"
 #include "platform/fs.h"
-#include "platform/vbnum.h"
 
 namespace {
 
-using praxtest::AlertDbTest;
 using Row = prax::AlertCounts::Row;
 
 // One AlertSystem row as sqlite3 prints SELECT *: the columns not named are 0.
 std::string AlertRow(int date, const char* hour, const std::map<std::string, int>& counts) {
   std::string line = "5|" + std::to_string(date) + "|" + hour;
   const auto add = [&](const std::string& col) {
-    const auto it = counts.find(col);
-    line += "|" + std::to_string(it == counts.end() ? 0 : it->second);
+    (line += "|") += std::to_string(counts.count(col) ? counts.at(col) : 0);
   };
   for (const std::string dev : {"Key", "Mouse"}) {
     for (const char* kind : {"_Given", "_Taken", "_Skipped"}) {
@@ -35,16 +27,51 @@ std::string AlertRow(int date, const char* hour, const std::map<std::string, int
   return line + "\n";
 }
 
-class AlertWriteTest : public AlertDbTest {
+class AlertLoadTest : public praxtest::LoaderTest {
  protected:
   std::string AlertRows() { return Query("SELECT * FROM AlertSystem ORDER BY Data_Date, Data_Hour;"); }
-  int Load(const prax::FileList& files) {
+  int Load(const prax::FileList& list) {
     status.captions.clear();
-    return prax::LoadAlertLogs(ctx, state, UserDir(), files, *alertRs);
+    return prax::LoadAlertLogs(ctx, alertState, UserDir(), list, *alertRs);
   }
 };
 
-TEST_F(AlertWriteTest, WriterStoresSlotsWithCountsAndStopsAtARefusedRow) {
+TEST_F(AlertLoadTest, UserActionRows) {
+  ASSERT_EQ(ParseAlert("User Action: Drill*021203 14\r\n"
+                       "User Action: Saw * 9912 5\r\n"      // no date number, no hour: Null
+                       "User Action: Hammer 021203 14\r\n"  // no "*": no lookup, no row
+                       "User Action: Bob's*021203 10\r\n"   // lookup fails: previous tool id
+                       "User Action: drill *910101 09\r\n"
+                       "User Action: S\xE4ge*021203 15\r\n")
+                .read,
+            prax::AlertLogRead::kParsed);
+  EXPECT_EQ(UsageRows(), "5|20021203|'14'|1\n5|NULL|NULL|2\n5|20021203|'10'|2\n5|19910101|'09'|1\n5|20021203|'15'|3\n");
+  EXPECT_EQ(Rows("EMSToolsList"), "1|Drill\n2|Saw\n3|S\xC3\xA4ge\n");
+  EXPECT_EQ(alertState.ToolName, "S\xE4ge");
+  EXPECT_EQ(AlertRows(), "");  // the parser writes no hours
+}
+
+TEST_F(AlertLoadTest, UserEntryAndNotesRows) {
+  ParseAlert("User Entry:  Ache-- Wrist\r\n"  // before the first sample: hour -1, no minute
+             "User Notes: Sore after lunch\r\n"
+             "001 0905 0 0 0 0 0 0 0 0 0 0 x\r\n"
+             "User Entry:  Ache-- Neck\r\n"
+             "User Entry:  Numb--\r\n"          // empty body part: no lookup, no row
+             "User Entry:  Tingling Wrist\r\n"  // no "--": no row
+             "001 1430 0 0 0 0 0 0 0 0 0 0 x\r\n"
+             "User Entry:  -- Back\r\n"  // empty discomfort: that lookup fails
+             "User Notes:  sore AFTER lunch \r\n");
+  EXPECT_EQ(NoteRows(), "5|20020615|'-1'|NULL|1|1|1\n5|20020615|' 9'|'05'|2|1|NULL\n5|20020615|'14'|'30'|3|1|1\n");
+  EXPECT_EQ(Rows("BodyPartsList") + Rows("DiscomfortsList"), "1|Wrist\n2|Neck\n3|Back\n1|Ache\n");
+  EXPECT_EQ(alertState.NoteText, "sore AFTER lunch");
+
+  // A note in a log that added no entry row looks its note up but edits no older row.
+  ParseAlert("User Notes: Alone\r\n");
+  EXPECT_EQ(Query("SELECT quote(Note_Id) FROM UserNotes ORDER BY rowid;"), "1\nNULL\n1\n");
+  EXPECT_EQ(Rows("NotesList"), "1|Sore after lunch\n2|Alone\n");
+}
+
+TEST_F(AlertLoadTest, WriterStoresSlotsWithCountsAndStopsAtARefusedRow) {
   prax::AlertCounts c;
   prax::WriteAlertHours(ctx, c, "02-12-0320*", *alertRs);
   EXPECT_EQ(AlertRows(), "");
@@ -68,35 +95,7 @@ TEST_F(AlertWriteTest, WriterStoresSlotsWithCountsAndStopsAtARefusedRow) {
   EXPECT_EQ(AlertRows(), AlertRow(19991231, "01", {{"Restarts", 1}}) + rows);
 }
 
-TEST_F(AlertWriteTest, LoaderSkipsLoadedDaysAndShowsProgress) {
-  dir.Write("PX000005.DIR/20021203.PXL", "STARTED\r\n");
-  dir.Write("PX000005.DIR/PRAX365.PXL", "STARTED\r\n");
-  const prax::FileList files{"", "02-12-0320*", "99-12-31365", "02-12-0420*"};  // the last has no file
-  EXPECT_EQ(Load(files), 2);
-  EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 99-12-31365",
-                                                  "    Loading-1: 02-12-0420*"}));
-  EXPECT_EQ(ctx.SqlText, "Data_Date =20021204");
-  EXPECT_EQ(status.Message(), "Status: Updating history database from AlertSystem...");
-  EXPECT_FALSE(status.Busy());
-  EXPECT_EQ(status.captions, (std::vector<std::string>{" 33% ", " 66% ", " 100% "}));
-  EXPECT_EQ(AlertRows(), AlertRow(19991231, "00", {{"Restarts", 1}}) + AlertRow(20021203, "00", {{"Restarts", 1}}));
-
-  // Everything loaded: nothing opened, nothing logged, progress still runs.
-  status.log.clear();
-  dir.Write("PX000005.DIR/20021203.PXL", "STARTED\r\nSTARTED\r\n");
-  EXPECT_EQ(Load({"", "02-12-0320*", "99-12-31365"}), 0);
-  EXPECT_TRUE(status.log.empty());
-  EXPECT_EQ(status.captions, (std::vector<std::string>{" 50% ", " 100% "}));
-  EXPECT_EQ(Query("SELECT count(*) FROM AlertSystem;"), "2\n");
-
-  prax::FileList hundred(1);
-  for (int d = 1; d <= 100; ++d) hundred.push_back("02-01-01" + prax::vb::Format(d, "000"));  // no such files
-  EXPECT_EQ(Load(hundred), 0);
-  EXPECT_EQ(std::count(status.captions.begin(), status.captions.end(), " 28% "), 1);
-  EXPECT_EQ(std::count(status.captions.begin(), status.captions.end(), " 29% "), 0);  // day 29 shows 28
-}
-
-TEST_F(AlertWriteTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
+TEST_F(AlertLoadTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
   std::string cycled;
   for (int i = 0; i < 32768; ++i) cycled += "CYCLED\r\n";  // too many for Settings_Cycled
   dir.Write("PX000005.DIR/20021203.PXL/locked", "");
@@ -107,17 +106,18 @@ TEST_F(AlertWriteTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
     Load({"", "02-12-0320*", "02-12-0420*", "02-12-0520*", "02-12-0620*"});
     ADD_FAILURE() << "no error";
   } catch (const prax::Error& e) {
-    EXPECT_NE(std::string(e.what()).find("Alert log " + prax::fs::ForDisplay(UserDir() + "\\20021205.PXL") + ": "), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Alert log " + prax::fs::ForDisplay(UserDir() + "\\20021205.PXL") + ": "),
+              std::string::npos)
         << e.what();
   }
   ASSERT_EQ(status.log.size(), 4u);
-  EXPECT_EQ(status.log[1].rfind("    Skipped: " + prax::fs::ForDisplay(UserDir() + "\\20021203.PXL") + ": ", 0), 0u) << status.log[1];
+  EXPECT_EQ(status.log[1].rfind("    Skipped: " + prax::fs::ForDisplay(UserDir() + "\\20021203.PXL") + ": ", 0), 0u);
   EXPECT_EQ(AlertRows(), AlertRow(20021204, "00", {{"Restarts", 1}}));
   EXPECT_EQ(UsageRows(), "5|20021204|'10'|1\n");
 }
 
 // Two days of one user into a fresh database, every row worked out by hand.
-TEST_F(AlertWriteTest, TwoDaysEndToEnd) {
+TEST_F(AlertLoadTest, TwoDaysEndToEnd) {
   dir.Write("PX000005.DIR/20021203.PXL",
             "STARTED\r\n"
             "User Entry:  Ache-- Wrist\r\n"
@@ -139,11 +139,15 @@ TEST_F(AlertWriteTest, TwoDaysEndToEnd) {
                                "\r\n"
                                "001 0900 1000 0 0 0 0 0 0 0 0 0 x\r\n"),
                      2003, 8, 9);
-  const prax::FileList files = prax::BuildFileList(UserDir(), "PXL");
-  ASSERT_EQ(files, (prax::FileList{"", "02-12-0320*", "03-02-01032"}));
+  prax::FileList list = prax::BuildFileList(UserDir(), "PXL");
+  ASSERT_EQ(list, (prax::FileList{"", "02-12-0320*", "03-02-01032"}));
+  list.push_back("03-02-0320*");  // no such file
 
-  EXPECT_EQ(Load(files), 2);
-  EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 03-02-01032"}));
+  EXPECT_EQ(Load(list), 2);
+  EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 03-02-01032",
+                                                  "    Loading-1: 03-02-0320*"}));
+  EXPECT_EQ(status.captions, (std::vector<std::string>{" 33% ", " 66% ", " 100% "}));
+  EXPECT_FALSE(status.Busy());
   const std::string day1Hour10 = AlertRow(20021203, "10", {{"Key_L1_Given", 1}, {"Key_L1_Taken", 1},
                                                            {"Key_Work_Mins", 2}, {"Keystrokes", 150},
                                                            {"Mouse_Work_Mins", 2}, {"Mouse_Seconds", 40},
@@ -158,26 +162,22 @@ TEST_F(AlertWriteTest, TwoDaysEndToEnd) {
   const std::map<std::string, int> day2{{"Key_L1_Given", 1}, {"Key_L2_Given", 1}, {"Key_L2_Taken", 1},
                                         {"Key_L1_Skipped", 1}, {"Key_Work_Mins", 2}, {"Keystrokes", 15},
                                         {"Settings_Cycled", 1}};
-  const std::string expected =
-      day1Total + day1Hour10 + day1Hour11 + AlertRow(20030201, "00", day2) + AlertRow(20030201, "09", day2);
-  EXPECT_EQ(AlertRows(), expected);
-  const std::string notes = "5|20021203|'-1'|NULL|1|1|1\n5|20030201|' 8'|'01'|2|1|1\n";
-  const std::string usage = "5|20021203|'10'|1\n5|20030201|'08'|2\n";
-  EXPECT_EQ(NoteRows(), notes);
-  EXPECT_EQ(UsageRows(), usage);
-  EXPECT_EQ(ListRows("EMSToolsList"), "1|Drill\n2|Saw\n");
-  EXPECT_EQ(ListRows("BodyPartsList"), "1|Wrist\n2|Neck\n");
-  EXPECT_EQ(ListRows("DiscomfortsList"), "1|Ache\n");
-  EXPECT_EQ(ListRows("NotesList"), "1|Stiff\n");
+  const auto all = [&] {
+    return AlertRows() + NoteRows() + UsageRows() + Rows("EMSToolsList") + Rows("BodyPartsList") +
+           Rows("DiscomfortsList") + Rows("NotesList");
+  };
+  const std::string expected = day1Total + day1Hour10 + day1Hour11 + AlertRow(20030201, "00", day2) +
+                               AlertRow(20030201, "09", day2) +
+                               "5|20021203|'-1'|NULL|1|1|1\n5|20030201|' 8'|'01'|2|1|1\n"  // UserNotes
+                               "5|20021203|'10'|1\n5|20030201|'08'|2\n"                    // EMSSystemUsage
+                               "1|Drill\n2|Saw\n1|Wrist\n2|Neck\n1|Ache\n1|Stiff\n";      // the lists
+  EXPECT_EQ(all(), expected);
 
   // The next run adds nothing.
   status.log.clear();
   EXPECT_EQ(Load(prax::BuildFileList(UserDir(), "PXL")), 0);
   EXPECT_TRUE(status.log.empty());
-  EXPECT_EQ(AlertRows(), expected);
-  EXPECT_EQ(NoteRows(), notes);
-  EXPECT_EQ(UsageRows(), usage);
-  EXPECT_EQ(ListRows("NotesList"), "1|Stiff\n");
+  EXPECT_EQ(all(), expected);
 }
 
 }  // namespace

@@ -1,0 +1,127 @@
+// The alert parser's counting rules, without a database.
+#include <random>
+
+#include "loader_fixture.h"
+
+namespace {
+
+using praxtest::CountsOf;
+using Row = prax::AlertCounts::Row;
+
+// A sample line at hhmm: keystrokes, keyboard level and work counter, mouse
+// level and work counter; twelve spaces and a last word.
+std::string S(const char* hhmm, const std::string& keys, int keyLevel, int keyWork, int mouseLevel = 0,
+              int mouseWork = 0) {
+  return std::string("001 ") + hhmm + " " + keys + " " + std::to_string(keyLevel) + " " + std::to_string(keyWork) +
+         " 0 0 " + std::to_string(mouseLevel) + " " + std::to_string(mouseWork) + " 0 0 0 end\r\n";
+}
+
+TEST(AlertCounts, BoundsAndFold) {
+  prax::AlertCounts c;
+  EXPECT_THROW((void)c.At(25, 0, 0), prax::Error);
+  c.At(1, Row::kKeystrokes, 0) = 2147483647;
+  EXPECT_FALSE(c.Add(1, Row::kKeystrokes, 0, 1));
+  EXPECT_TRUE(c.Add(1, Row::kKeystrokes, 0, -0.5));  // halves to even
+  EXPECT_EQ(c.At(1, Row::kKeystrokes, 0), 2147483646);
+
+  // Level 0 is clamped against the total given before the single levels.
+  prax::AlertCounts d;
+  d.At(3, Row::kKeyGiven, 1) = 2;
+  d.At(3, Row::kKeyGiven, 2) = 1;
+  d.At(3, Row::kKeySkipped, 2) = 3;
+  d.At(3, Row::kMouseSkipped, 0) = 9;  // rebuilt from the levels
+  d.At(7, Row::kRestarts, 0) = 3;
+  prax::FoldAlertCounts(d);
+  for (const auto& [row, level, n] : std::vector<std::array<int, 3>>{
+           {Row::kKeySkipped, 0, 3}, {Row::kKeyTaken, 0, 0}, {Row::kKeySkipped, 2, 1}, {Row::kKeyTaken, 1, 2},
+           {Row::kMouseSkipped, 0, 0}}) {
+    EXPECT_EQ(d.At(3, row, level), n) << row << "," << level;
+  }
+  EXPECT_EQ(d.At(0, Row::kRestarts, 0), 3);
+}
+
+// Logs and the counts {slot, row, level, count} they give.
+struct ParserCase {
+  const char* what;
+  std::string log;
+  std::vector<std::array<int, 4>> want;
+};
+
+TEST(AlertParser, CountsOfLogs) {
+  const ParserCase cases[] = {
+      {"hour slots; 10 + 2.5 rounds to 12", S("0905", "10", 0, 0) + S("0959", "2.5", 0, 0) + S("2359", "4", 0, 0),
+       {{10, Row::kKeystrokes, 0, 12}, {24, Row::kKeystrokes, 0, 4}, {0, Row::kKeystrokes, 0, 16}}},
+      {"levels 0, 1, 2, 0, 1 and work counters 5, 5, 6, 8; RECOV lines pass",
+       S("1000", "0", 0, 5, 3, 1) + S("1001", "0", 1, 5, 4, 1) + S("1002", "0", 2, 6) + S("1003", "0", 0, 8) +
+           "001 1004 99 0 9 0 0 0 0 0 0 0 RECOV\r\n" + S("1004", "0", 1, 8),
+       {{11, Row::kKeyGiven, 1, 2}, {11, Row::kKeyGiven, 2, 1}, {11, Row::kKeySkipped, 1, 1},
+        {11, Row::kKeyTaken, 1, 1}, {11, Row::kKeyTaken, 2, 1}, {11, Row::kKeyGiven, 0, 3},
+        {11, Row::kKeySkipped, 0, 1}, {11, Row::kKeyTaken, 0, 2}, {11, Row::kKeyWorkMins, 0, 3},
+        {11, Row::kMouseGiven, 3, 1}, {11, Row::kMouseGiven, 4, 1}, {11, Row::kMouseSkipped, 3, 1},
+        {11, Row::kMouseSkipped, 0, 1}, {11, Row::kMouseWorkMins, 0, 1}, {11, Row::kKeystrokes, 0, 0}}},
+      {"event lines; a warning at 5 counts only while the samples stand at 5",
+       "Stretch Alert\r\nStretch Alert \r\nstretch alert\r\nCYCLED\r\nSTARTED\r\n" + S("1400", "0", 5, 0) +
+           "Stretch Alert\r\nKeyboard Warning at level 5\r\nKeyboard Warning at level 4\r\n"
+           "Mouse Warning at level 5 ...\r\n" + S("1401", "0", 4, 0, 5) +
+           "Keyboard Warning at level 5\r\nMouse Warning at level 5 ...\r\n",
+       {{0, Row::kStretch, 0, 2}, {15, Row::kStretch, 0, 1}, {0, Row::kCycled, 0, 1}, {0, Row::kRestarts, 0, 1},
+        {15, Row::kKeyGiven, 5, 2}, {15, Row::kKeySkipped, 5, 1}, {15, Row::kMouseGiven, 5, 2},
+        {15, Row::kMouseSkipped, 5, 1}}},
+      {"an empty line ends the reading", S("0900", "1", 0, 0) + "\r\n" + S("1000", "7", 0, 0),
+       {{10, Row::kKeystrokes, 0, 1}, {11, Row::kKeystrokes, 0, 0}}},
+      {"so does a sample line consumed to its end",
+       S("0900", "1", 0, 0) + "001 0905 0 0 0 0 0 0 0 \r\n" + S("1000", "7", 0, 0), {{11, Row::kKeystrokes, 0, 0}}},
+      {"so does a User Action: with nothing after the star",
+       S("0900", "1", 0, 0) + "User Action: Drill*\r\n" + S("1000", "7", 0, 0), {{11, Row::kKeystrokes, 0, 0}}},
+      {"blank lines and a lone LF do not end it; the last line may lack its end",
+       "   \r\n\n\r001 1000 3 0 0 0 0 0 0 0 0 0 x\n001 1100 4 0 0 0 0 0 0 0 0 0 x\r002 1200 5 0",
+       {{11, Row::kKeystrokes, 0, 3}, {13, Row::kKeystrokes, 0, 5}}},
+      // Hours 24 and -5 and levels 7 and -1 count nothing where they fail, yet
+      // previous values and flags move on; level 6 is counted but never summed.
+      {"out-of-range hours and levels",
+       S("2400", "5", 6, 1) + S("0900", "1", 7, 1) + S("0901", "1", 6, 1) + S("0902", "1", 7, 1) +
+           S("0903", "1", -1, 1) + S("0904", "1", 6, 1) + S("0905", "1", 7, 1) + S("-500", "9", 0, 9),
+       {{10, Row::kKeySkipped, 6, 2}, {10, Row::kKeyGiven, 6, 1}, {10, Row::kKeyGiven, 0, 0},
+        {10, Row::kKeyWorkMins, 0, 0}, {0, Row::kKeystrokes, 0, 6}, {0, Row::kKeySkipped, 6, 2}}},
+  };
+  for (const ParserCase& c : cases) {
+    const prax::AlertCounts counts = CountsOf(c.log);
+    for (const auto& [slot, row, level, n] : c.want) {
+      EXPECT_EQ(counts.At(slot, row, level), n) << c.what << ": " << slot << "," << row << "," << level;
+    }
+  }
+}
+
+TEST(AlertParser, WordsOfEarlierLinesCarryOver) {
+  // Seven spaces: word 7 becomes "0", word 8 keeps 9 from the line before,
+  // and the fields carry into the next log.
+  prax::AlertParserState state;
+  CountsOf("001 0900 1 2 3 4 5 6 9 0 0 0 x\r\n001 0901 1 1 1 1 1 1\r\n", &state);
+  EXPECT_EQ(state.AlertFields[7], "0");
+  EXPECT_EQ(state.AlertFields[8], "9");
+  EXPECT_EQ(CountsOf("001 0900 5 0\r\n", &state).At(10, Row::kMouseWorkMins, 0), 1);
+}
+
+// Random and malformed logs, fixed seed: nothing escapes the parser, with or
+// without a database, and it ends.
+using AlertFuzz = praxtest::LoaderTest;
+TEST_F(AlertFuzz, RandomLogs) {
+  std::mt19937 rng(20021203);
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const char* odd[] = {"24", "-5", "6", "-1", "99999999999", "1e308", "32768", "2.5", "", "x", "\xff", "\n", "\r"};
+  const char* heads[] = {"001 ", "User Action: ", "User Entry:  ", "User Notes: ", "Keyboard Warning at level ",
+                         "Mouse Warning level ", "Stretch Alert", "CYCLED", "STARTED", "", "RECOV "};
+  for (int i = 0; i < 200; ++i) {
+    std::string log;
+    for (int n = pick(0, 60); n > 0; --n) {
+      log += heads[pick(0, 10)];
+      for (int w = pick(0, 14); w > 0; --w) {
+        log += (pick(0, 2) ? std::to_string(pick(-3, 70)) : odd[pick(0, 12)]) + (pick(0, 3) ? " " : "*");
+      }
+      log += pick(0, 20) ? "\r\n" : std::string(static_cast<std::size_t>(pick(0, 10000)), 'w');
+    }
+    EXPECT_NO_THROW(i % 2 ? (void)CountsOf(log, &alertState) : (void)ParseAlert(log)) << i;
+  }
+}
+
+}  // namespace
