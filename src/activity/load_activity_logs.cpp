@@ -8,7 +8,7 @@
 #include "app/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -20,13 +20,13 @@ std::string ActivityLogPath(std::string_view userDir, std::string_view entry) {
   std::string path(userDir);
   if (text::EndsWith(entry, "*")) {
     path += '\\';
-    path += text::Mid(entry, 9, 2);
-    path += text::Mid(entry, 1, 2);
-    path += text::Mid(entry, 4, 2);
-    path += text::Mid(entry, 7, 2);
+    path += text::SliceAt(entry, 9, 2);
+    path += text::SliceAt(entry, 1, 2);
+    path += text::SliceAt(entry, 4, 2);
+    path += text::SliceAt(entry, 7, 2);
   } else {
     path += "\\PRAX";
-    path += text::Mid(entry, 9, 3);
+    path += text::SliceAt(entry, 9, 3);
   }
   path += ".PXT";
   return path;
@@ -40,7 +40,7 @@ int LoadActivityLogs(RunContext& ctx, ActivityParserState& state, std::string_vi
   status.SetStatus("Updating history database from Activity System...");
 
   int16_t n = 0;
-  TryStep([&] { n = vb::CInt(static_cast<double>(fileList.empty() ? 0 : fileList.size() - 1)); });
+  TryStep([&] { n = num::RoundToInt16(static_cast<double>(fileList.empty() ? 0 : fileList.size() - 1)); });
 
   int parsed = 0;
   for (int i = 1; i <= n; ++i) {
@@ -73,7 +73,7 @@ int LoadActivityLogs(RunContext& ctx, ActivityParserState& state, std::string_vi
       ctx.Db->Commit();
     }
 
-    status.SetFilePercent(vb::ProgressPercent(i, n));
+    status.SetFilePercent(num::ProgressPercent(i, n));
     status.Yield();
   }
 

@@ -5,7 +5,7 @@
 #include "app/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -33,7 +33,7 @@ void LookupList::Prime(db::Database& db) {
   sql += columns_.table;
   auto rs = db.OpenRecordset(sql);
   const db::Value v = rs->Get(columns_.maxAlias);
-  if (!v.IsNull()) max_ = vb::CInt(static_cast<double>(v.AsInt()));
+  if (!v.IsNull()) max_ = num::RoundToInt16(static_cast<double>(v.AsInt()));
   rs->Close();
 }
 

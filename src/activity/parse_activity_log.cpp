@@ -11,7 +11,7 @@
 #include "platform/fs.h"
 #include "platform/lines.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -49,7 +49,7 @@ int16_t Lookup(LookupList& list, std::string_view raw) {
   return list.Get(text::Cp1252ToUtf8(raw));
 }
 
-// The text after the first `n` characters (Mid(s, n + 1)).
+// The text after the first `n` characters (SliceAt(s, n + 1)).
 std::string_view After(std::string_view s, std::size_t n) { return n >= s.size() ? std::string_view{} : s.substr(n); }
 
 // Appends one ProjectNotes row, each column its own step: a column that
@@ -66,7 +66,7 @@ void AppendProjectNote(RunContext& ctx, ActivityParserState& state, const FileLi
     rs->Set("Data_Date", EntryDateKey(fileList[static_cast<std::size_t>(position)]));
   });
   // The clock hour as text with a leading blank, its last two characters.
-  TryStep([&] { rs->Set("Data_Hour", std::string(text::Right(vb::Str(int64_t{state.HourSlot} - 1), 2))); });
+  TryStep([&] { rs->Set("Data_Hour", std::string(text::LastChars(num::SpacedNumberText(int64_t{state.HourSlot} - 1), 2))); });
   TryStep([&] {
     if (state.Minute.empty()) {
       rs->Set("Data_Minute", nullptr);  // no data line yet: no minute
@@ -84,8 +84,8 @@ void ParseDataLine(RunContext& ctx, ActivityParserState& state, std::string_view
                    int position, db::Recordset& activityRs) {
   // Hour slot: the clock hour plus one; the minute stays text.
   int16_t h = state.HourSlot;
-  if (ToInt16(vb::Val(text::Mid(line, 5, 2)) + 1, h)) state.HourSlot = h;
-  state.Minute.assign(text::Mid(line, 7, 2));
+  if (ToInt16(num::LeadingNumber(text::SliceAt(line, 5, 2)) + 1, h)) state.HourSlot = h;
+  state.Minute.assign(text::SliceAt(line, 7, 2));
   h = state.HourSlot;
 
   ParseActivityCounts(state, line, ctx.AppsNoPresent, ctx.KeysMax);
@@ -181,12 +181,12 @@ void ParseActivityCounts(ActivityParserState& state, std::string_view line, bool
   while (!t.empty() && key < keysMax) {
     const std::size_t comma = t.find(',');
     if (comma == std::string_view::npos) return;  // a pair without a comma ends the split
-    if (!ToInt16(vb::Val(t.substr(0, comma)), key)) return;
+    if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return;
     t = text::LTrim(After(t, comma + 1));
 
     const std::size_t end = t.find(' ');
     int16_t count = 0;
-    if (!ToInt16(vb::Val(end == std::string_view::npos ? std::string_view{} : t.substr(0, end)), count)) return;
+    if (!ToInt16(num::LeadingNumber(end == std::string_view::npos ? std::string_view{} : t.substr(0, end)), count)) return;
     if (end != std::string_view::npos) t = text::LTrim(After(t, end + 1));
 
     if (key < 0 || key >= kKeySlots) return;
@@ -220,7 +220,7 @@ void ParseActivityLog(RunContext& ctx, ActivityParserState& state, std::string_v
   LineReader& lines = *opened;
   while (!lines.AtEnd()) {
     const std::string_view line = lines.Next();
-    if (vb::Val(text::Left(line, 3)) > 0) {
+    if (num::LeadingNumber(text::FirstChars(line, 3)) > 0) {
       ParseDataLine(ctx, state, line, fileList, position, activityRs);
     } else {
       ParseOtherLine(ctx, state, line, fileList, position);

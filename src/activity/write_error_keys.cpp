@@ -2,7 +2,7 @@
 
 #include "app/run_context.h"
 #include "platform/error.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -32,7 +32,7 @@ std::string HourText(int16_t hourSlot) {
   if (hourSlot >= 0 && hourSlot <= 99) {
     return std::string{static_cast<char>('0' + hourSlot / 10), static_cast<char>('0' + hourSlot % 10)};
   }
-  return vb::Format(hourSlot, "00");
+  return num::ZeroPadded(hourSlot, "00");
 }
 
 // One ActivitySystem row. A refused row is discarded before the error goes on,

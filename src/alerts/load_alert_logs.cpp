@@ -9,7 +9,7 @@
 #include "app/status.h"
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -57,7 +57,7 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
     } catch (const std::bad_alloc&) {
       throw OutOfMemory("Alert log " + fs::ForDisplay(path));
     }
-    status.SetFilePercent(vb::ProgressPercent(i, n));
+    status.SetFilePercent(num::ProgressPercent(i, n));
     status.Yield();
   }
 

@@ -9,7 +9,7 @@
 #include "platform/fs.h"
 #include "platform/lines.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -72,7 +72,7 @@ class AlertLineParser {
     buf_ = " ";
     while (!reader.AtEnd() && !buf_.empty()) {
       buf_ = reader.Next();
-      if (vb::Val(buf_.substr(0, 3)) > 0) {
+      if (num::LeadingNumber(buf_.substr(0, 3)) > 0) {
         if (buf_.find("RECOV") != std::string_view::npos) continue;
         SampleLine();
       } else {
@@ -84,13 +84,13 @@ class AlertLineParser {
  private:
   void SampleLine() {
     // The hour slot and minute stand at fixed positions.
-    if (auto v = RoundInt(vb::Val(Sub(buf_, 5, 2)) + 1)) h_ = *v;
+    if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
     mm_ = Sub(buf_, 7, 2);
     // The words of the line, into the fields kept from line to line.
     SplitAlertFields(st_.AlertFields, buf_);
     const auto& w = st_.AlertFields;
-    const double keys = vb::Val(w[2]), keyLevel = vb::Val(w[3]), keyWork = vb::Val(w[4]);
-    const double mouseSecs = vb::Val(w[6]), mouseLevel = vb::Val(w[7]), mouseWork = vb::Val(w[8]);
+    const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
+    const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
     // Keystrokes and mouse seconds go to the hour.
     c_.Add(h_, R::kKeystrokes, 0, keys);
     c_.Add(h_, R::kMouseSeconds, 0, mouseSecs);
@@ -161,7 +161,7 @@ class AlertLineParser {
     const bool stored = AppendRow(ctx_.UserNotesRs.get(), [&](db::Recordset& rs) {
       Step([&] { rs.Set("User_Num", db::Value(int64_t{ctx_.CurrentUser})); });
       Step([&] { rs.Set("Data_Date", db::Value(int64_t{EntryDateKey(entry_)})); });
-      Step([&] { rs.Set("Data_Hour", TextValue(text::Right(vb::Str(h_ - 1), 2))); });
+      Step([&] { rs.Set("Data_Hour", TextValue(text::LastChars(num::SpacedNumberText(h_ - 1), 2))); });
       Step([&] { rs.Set("Data_Minute", TextValue(mm_)); });
       Step([&] { rs.Set("BodyPart_Id", db::Value(int{ctx_.CurBodyPartId})); });
       Step([&] { rs.Set("Discomfort_Id", db::Value(int{ctx_.CurDiscomfortId})); });
@@ -194,7 +194,7 @@ class AlertLineParser {
   void Warning(int16_t prevLevel, int givenRow, int skippedRow) {
     const std::size_t q = buf_.find("level");
     const std::size_t start = (q == std::string_view::npos ? 0 : q + 1) + 5;
-    if (auto v = RoundInt(vb::Val(Sub(buf_, start)))) warnLevel_ = *v;
+    if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, start)))) warnLevel_ = *v;
     if (warnLevel_ == 5 && prevLevel == 5) {
       c_.Add(h_, givenRow, 5, 1);
       c_.Add(h_, skippedRow, 5, 1);

@@ -5,7 +5,7 @@
 
 #include "app/run_context.h"
 #include "job/file_list.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -50,7 +50,7 @@ void WriteAlertHours(RunContext& ctx, const AlertCounts& counts, std::string_vie
     alertRs.AddNew();
     alertRs.Set("User_Num", db::Value(int64_t{ctx.CurrentUser}));
     alertRs.Set("Data_Date", db::Value(dateKey));
-    alertRs.Set("Data_Hour", db::Value(vb::Format(h, "00")));
+    alertRs.Set("Data_Hour", db::Value(num::ZeroPadded(h, "00")));
     for (const CountColumn& col : kCountColumns) {
       alertRs.Set(col.name, db::Value(int64_t{counts.At(h, col.row, col.level)}));
     }

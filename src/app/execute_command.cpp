@@ -8,7 +8,7 @@
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "platform/listio.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -70,8 +70,8 @@ void PrepareCommand(RunContext& ctx) {
 
 std::optional<std::string> RangeMessage(const WindowChoices& choices) {
   if (choices.universe != 1) return std::nullopt;
-  const double start = vb::Val(choices.startText);
-  const double end = vb::Val(choices.endText);
+  const double start = num::LeadingNumber(choices.startText);
+  const double end = num::LeadingNumber(choices.endText);
   if (start < 1) {
     return "You have selected a starting record number of less than 1.  Please change the starting "
            "record number and try again.";
@@ -138,10 +138,10 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
   DatabaseStep("Loading", kHistoryAdvice, [&] {
     int16_t first = 1, last = 0;
     if (choices.universe == 1) {
-      first = vb::CInt(vb::Val(choices.startText));
-      last = vb::CInt(vb::Val(choices.endText));
+      first = num::RoundToInt16(num::LeadingNumber(choices.startText));
+      last = num::RoundToInt16(num::LeadingNumber(choices.endText));
     } else {
-      last = vb::CInt(ctx.UserSlotCount);
+      last = num::RoundToInt16(ctx.UserSlotCount);
     }
     result.summary = RunLoadJob(ctx, first, last);
   });
@@ -159,7 +159,7 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
 
 std::string SkippedText(int files) {
   if (files == 0) return {};
-  std::string text = vb::Str(files);
+  std::string text = num::SpacedNumberText(files);
   text += files == 1 ? " file skipped" : " files skipped";
   return text;
 }

@@ -5,7 +5,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/listio.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,7 +29,7 @@ namespace {
 int IndexItem(ListReader& reader) {
   const double value = reader.ReadNumber();
   int index = -1;
-  TryStep([&] { index = vb::CInt(value); });
+  TryStep([&] { index = num::RoundToInt16(value); });
   return index >= 0 && index <= 2 ? index : -1;
 }
 

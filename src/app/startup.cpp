@@ -6,7 +6,7 @@
 #include "platform/fs.h"
 #include "platform/listio.h"
 #include "platform/profile.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -22,7 +22,7 @@ std::optional<std::string> TryReadFile(std::string_view pathText) {
 }
 
 // Whether a list item holds a number: after blanks, an optional sign and a
-// digit, or a full stop and a digit. vb::Val reads anything else as 0.
+// digit, or a full stop and a digit. num::LeadingNumber reads anything else as 0.
 bool LooksNumeric(std::string_view item) {
   std::size_t i = 0;
   while (i < item.size() && (item[i] == ' ' || item[i] == '\t')) ++i;
@@ -75,7 +75,7 @@ void ReadKeysMax(RunContext& ctx, StartupInfo& info) {
     if (!reader.AtEnd()) {
       item = reader.ReadItem();
       if (LooksNumeric(item)) {
-        ok = TryStep([&] { ctx.KeysMax = vb::CInt(vb::Val(item)); });
+        ok = TryStep([&] { ctx.KeysMax = num::RoundToInt16(num::LeadingNumber(item)); });
       }
     }
   }

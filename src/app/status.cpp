@@ -6,7 +6,7 @@
 
 #include "platform/datetime.h"
 #include "platform/fs.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -54,13 +54,13 @@ void Status::EndBusy() {
 }
 
 void Status::SetFilePercent(long long percent) {
-  fileCaption_ = vb::PercentCaption(percent);
+  fileCaption_ = num::PercentCaption(percent);
   fileBar_ = ClampBar(percent);
   OnChanged();
 }
 
 void Status::SetUserPercent(long long percent) {
-  userCaption_ = vb::PercentCaption(percent);
+  userCaption_ = num::PercentCaption(percent);
   userBar_ = ClampBar(percent);
   OnChanged();
 }

@@ -12,7 +12,7 @@
 #include "job/run_load_job.h"
 #include "platform/error.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -65,7 +65,7 @@ bool SumKeyRows(RunContext& ctx, const std::string& userText, std::map<HourKey, 
 
 void WriteUserErrorKeys(RunContext& ctx, int32_t user) {
   if (!ctx.Db) return;
-  const std::string userText = vb::Str(user);
+  const std::string userText = num::SpacedNumberText(user);
 
   // The fresh sum per date and hour slot, key 8 and key 46 together.
   std::map<HourKey, int64_t> sums;

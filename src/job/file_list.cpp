@@ -13,7 +13,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -48,11 +48,11 @@ Error BadName(std::string_view name, std::string_view why) {
 std::string EntryFor(std::string_view dirText, std::string_view upper, std::string_view ext) {
   std::string entry;
   if (text::StartsWith(upper, "PRAX")) {
-    entry = std::string(text::Left(DayNameToDate(dirText, upper), 8));
-    entry += text::Mid(upper, 5, 3);
+    entry = std::string(text::FirstChars(DayNameToDate(dirText, upper), 8));
+    entry += text::SliceAt(upper, 5, 3);
   } else if (text::StartsWith(upper, "20") || text::StartsWith(upper, "19")) {
-    entry = std::string(text::Left(DateNameToDate(upper), 8));
-    entry += text::Left(upper, 2);
+    entry = std::string(text::FirstChars(DateNameToDate(upper), 8));
+    entry += text::FirstChars(upper, 2);
     entry += '*';
   } else {
     return {};
@@ -131,7 +131,7 @@ FileList BuildUserFileList(Status& status, std::string_view networkDir, std::str
 }
 
 std::string DayNameToDate(std::string_view dirText, std::string_view name) {
-  const std::string_view digits = text::Mid(name, 5, 3);
+  const std::string_view digits = text::SliceAt(name, 5, 3);
   if (digits.size() != 3 || !AllDigits(digits)) {
     throw BadName(name, "has no three-digit day number after PRAX");
   }
@@ -144,7 +144,7 @@ std::string DayNameToDate(std::string_view dirText, std::string_view name) {
 }
 
 std::string DateNameToDate(std::string_view name) {
-  const std::string_view digits = text::Left(name, 8);
+  const std::string_view digits = text::FirstChars(name, 8);
   if (digits.size() != 8 || !AllDigits(digits)) throw BadName(name, "does not begin with a date yyyymmdd");
   const int year = Digits(digits.substr(0, 4));
   const int month = Digits(digits.substr(4, 2));
@@ -154,7 +154,7 @@ std::string DateNameToDate(std::string_view name) {
 }
 
 std::string AddCentury(std::string_view yymmdd) {
-  std::string out = vb::Val(text::Left(yymmdd, 2)) > 90 ? "19" : "20";
+  std::string out = num::LeadingNumber(text::FirstChars(yymmdd, 2)) > 90 ? "19" : "20";
   out += yymmdd;
   return out;
 }
@@ -162,22 +162,22 @@ std::string AddCentury(std::string_view yymmdd) {
 int32_t EntryDateKey(std::string_view entry) {
   std::string yymmdd;
   yymmdd.reserve(6);
-  yymmdd += text::Mid(entry, 1, 2);
-  yymmdd += text::Mid(entry, 4, 2);
-  yymmdd += text::Mid(entry, 7, 2);
-  return vb::CLng(vb::Val(AddCentury(yymmdd)));
+  yymmdd += text::SliceAt(entry, 1, 2);
+  yymmdd += text::SliceAt(entry, 4, 2);
+  yymmdd += text::SliceAt(entry, 7, 2);
+  return num::RoundToInt32(num::LeadingNumber(AddCentury(yymmdd)));
 }
 
 std::string EntryFileName(std::string_view entry, std::string_view ext) {
   std::string name;
   if (!entry.empty() && entry.back() == '*') {
-    name += text::Mid(entry, 9, 2);
-    name += text::Mid(entry, 1, 2);
-    name += text::Mid(entry, 4, 2);
-    name += text::Mid(entry, 7, 2);
+    name += text::SliceAt(entry, 9, 2);
+    name += text::SliceAt(entry, 1, 2);
+    name += text::SliceAt(entry, 4, 2);
+    name += text::SliceAt(entry, 7, 2);
   } else {
     name = "PRAX";
-    name += text::Mid(entry, 9, 3);
+    name += text::SliceAt(entry, 9, 3);
   }
   name += '.';
   name += ext;

@@ -19,7 +19,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -42,7 +42,7 @@ std::vector<std::pair<std::string, std::string>> CountedTables(db::Database& db)
 }
 
 std::unique_ptr<db::Recordset> OpenUserRecordset(RunContext& ctx, std::string_view table, int32_t user) {
-  ctx.SqlText = "SELECT * FROM " + std::string(table) + " WHERE " + std::string(table) + ".User_Num =" + vb::Str(user);
+  ctx.SqlText = "SELECT * FROM " + std::string(table) + " WHERE " + std::string(table) + ".User_Num =" + num::SpacedNumberText(user);
   return ctx.Db->OpenRecordset(ctx.SqlText);
 }
 
@@ -61,7 +61,7 @@ void ReportLeftInUse(RunContext& ctx) {
 }
 
 void ShowUserProgress(RunContext& ctx, int32_t user) {
-  ctx.status->SetUserPercent(vb::ProgressPercent(user, ctx.UserSlotCount));
+  ctx.status->SetUserPercent(num::ProgressPercent(user, ctx.UserSlotCount));
 }
 
 // Pass 1: every user's alert logs.
@@ -85,7 +85,7 @@ void AlertPass(RunContext& ctx, LoadSummary& summary, AlertParserState& state, i
   ctx.Notes.Open(db, &status);
 
   for (int32_t u = userStart; u <= userEnd; ++u) {
-    const std::string userText = vb::Str(u);
+    const std::string userText = num::SpacedNumberText(u);
     status.SetLoading("Pass 1, User" + userText + ":");
     status.UpdateLog("  Pass 1, User" + userText + ":");
     try {
@@ -135,7 +135,7 @@ void ActivityPass(RunContext& ctx, LoadSummary& summary, ActivityParserState& st
   ctx.ProjectNotesRs = db.OpenRecordset(ctx.SqlText);
 
   for (int32_t u = userStart; u <= userEnd; ++u) {
-    const std::string userText = vb::Str(u);
+    const std::string userText = num::SpacedNumberText(u);
     status.SetLoading("Pass 2, User" + userText + ":");
     try {
       const std::string userDir = UserDirPath(ctx.NetworkDir, u);
@@ -192,13 +192,13 @@ LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd) {
     // Pass 3, tolerant throughout (as far as the data goes).
     status.MarkPhase("Loading error keys, Start");
     for (int32_t u = userStart; u <= userEnd; ++u) {
-      status.SetLoading("Pass 3, User" + vb::Str(u) + ":");
+      status.SetLoading("Pass 3, User" + num::SpacedNumberText(u) + ":");
       ctx.CurrentUser = u;
       try {
         TryStep([&] { WriteUserErrorKeys(ctx, u); });
         TryStep([&] { ctx.Db->Commit(); });
       } catch (const Error& e) {
-        throw e.WithContext("Loading error keys of user" + vb::Str(u));
+        throw e.WithContext("Loading error keys of user" + num::SpacedNumberText(u));
       }
     }
   } catch (const Error& e) {

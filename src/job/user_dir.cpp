@@ -1,14 +1,14 @@
 #include "job/user_dir.h"
 
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
-std::string UserDirName(int32_t user) { return "PX" + vb::Format(user, "000000") + ".DIR"; }
+std::string UserDirName(int32_t user) { return "PX" + num::ZeroPadded(user, "000000") + ".DIR"; }
 
 std::string ThousandFolderName(int32_t user) {
   if (user <= 1000) return {};
-  return vb::Format(user / 1000 * 1000, "000000");
+  return num::ZeroPadded(user / 1000 * 1000, "000000");
 }
 
 std::string UserDirPath(std::string_view networkDir, int32_t user) {

@@ -14,7 +14,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -135,7 +135,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   const std::string name = i < ctx.NetworkNames.size() ? ctx.NetworkNames[i] : std::string();
 
   merge::Say(status, "Merging: " + Shown(path));
-  if (status) status->SetUserPercent(vb::ProgressPercent(static_cast<double>(i), static_cast<double>(count)));
+  if (status) status->SetUserPercent(num::ProgressPercent(static_cast<double>(i), static_cast<double>(count)));
   merge::Yield(status);
   if (merge::HasParentComponent(path)) {
     merge::Say(status, "Merging: network '" + Shown(path) + "' skipped: its path has a '..' component");
@@ -178,7 +178,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
       TryStep([&] { MergeUser(path, prefix, *netRoster, group); });
       if (!TryStep([&] { netRoster->MoveNext(); })) break;
       ++visited;
-      if (status) status->SetFilePercent(vb::ProgressPercent(visited, slots));
+      if (status) status->SetFilePercent(num::ProgressPercent(visited, slots));
       merge::Yield(status);
     }
   }
@@ -198,7 +198,7 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, db::Re
 
   const db::Value subDir = netRoster.Get("Sub_Dir");
   const std::string subText = subDir.IsText() ? subDir.AsText() : std::string();
-  const std::string oldName(text::Left(subText, 8));
+  const std::string oldName(text::FirstChars(subText, 8));
   if (!merge::IsPlainName(subText) || !merge::IsPlainName(oldName) || merge::HasParentComponent(subText)) {
     merge::Say(status, "Merging: network '" + Shown(path) + "': user with Sub_Dir " + subDir.Describe() +
                            " skipped: not a user directory name");
@@ -206,11 +206,11 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, db::Re
   }
 
   ++n;
-  const std::string newName = "PX" + vb::Format(n, "000000");
+  const std::string newName = "PX" + num::ZeroPadded(n, "000000");
   const std::string bucket = ThousandFolderName(n);
   if (!bucket.empty()) TryStep([&] { fs::MakeDirectory(ctx.NetworkDir + bucket); });
   row.subDir = newName + ".DIR";
-  row.userId = prefix + std::string(text::Mid(oldName, 3));
+  row.userId = prefix + std::string(text::SliceAt(oldName, 3));
 
   if (!TryStep([&] {
         roster.AddNew();

@@ -1,7 +1,7 @@
 #include "platform/listio.h"
 
 #include "platform/error.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 namespace prax {
 
@@ -61,7 +61,7 @@ std::string ListReader::ReadItem() {
   return ParseItem(bytes_, pos_, delimiter);
 }
 
-double ListReader::ReadNumber() { return vb::Val(ReadItem()); }
+double ListReader::ReadNumber() { return num::LeadingNumber(ReadItem()); }
 
 // A line ends at CR LF, a lone CR or a lone LF.
 std::string ListReader::ReadLine() {

@@ -26,7 +26,7 @@ class ListReader {
   bool AtEnd() const;
   // Throws Error(err::kInputPastEnd, "Input past end of file") at the end.
   std::string ReadItem();
-  // Reads an item and returns its numeric value (vb::Val).
+  // Reads an item and returns its numeric value (num::LeadingNumber).
   double ReadNumber();
   // Reads the rest of the current line (without its end) as one text.
   std::string ReadLine();

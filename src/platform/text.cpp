@@ -165,32 +165,32 @@ std::string FoldCase1252(std::string_view utf8) {
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.starts_with(prefix); }
 bool EndsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
 
-std::string_view Mid(std::string_view s, long long start) {
+std::string_view SliceAt(std::string_view s, long long start) {
   if (start < 1) ThrowInvalidCall();
   const auto from = static_cast<unsigned long long>(start - 1);
   if (from >= s.size()) return {};
   return s.substr(static_cast<std::size_t>(from));
 }
 
-std::string_view Mid(std::string_view s, long long start, long long length) {
+std::string_view SliceAt(std::string_view s, long long start, long long length) {
   if (length < 0) ThrowInvalidCall();
-  const std::string_view rest = Mid(s, start);
+  const std::string_view rest = SliceAt(s, start);
   return rest.substr(0, static_cast<std::size_t>(std::min<unsigned long long>(
                             static_cast<unsigned long long>(length), rest.size())));
 }
 
-std::string_view Left(std::string_view s, long long n) {
+std::string_view FirstChars(std::string_view s, long long n) {
   if (n < 0) ThrowInvalidCall();
   return s.substr(0, static_cast<std::size_t>(std::min<unsigned long long>(static_cast<unsigned long long>(n), s.size())));
 }
 
-std::string_view Right(std::string_view s, long long n) {
+std::string_view LastChars(std::string_view s, long long n) {
   if (n < 0) ThrowInvalidCall();
   const auto count = static_cast<std::size_t>(std::min<unsigned long long>(static_cast<unsigned long long>(n), s.size()));
   return s.substr(s.size() - count);
 }
 
-std::size_t InStr(std::string_view s, std::string_view needle, std::size_t start) {
+std::size_t PositionOf(std::string_view s, std::string_view needle, std::size_t start) {
   if (start < 1) ThrowInvalidCall();
   if (s.empty() || start > s.size()) return 0;
   if (needle.empty()) return start;

@@ -34,15 +34,15 @@ std::string FoldCase1252(std::string_view utf8);
 bool StartsWith(std::string_view s, std::string_view prefix);   // exact case
 bool EndsWith(std::string_view s, std::string_view suffix);     // exact case
 
-// 1-based substring helpers with the runtime's rules: Mid(s, start) and
-// Mid(s, start, length) give what exists of the range (start past the end
+// 1-based substring helpers with the runtime's rules: SliceAt(s, start) and
+// SliceAt(s, start, length) give what exists of the range (start past the end
 // gives ""). Left/Right take at most n characters. A start below 1 or a
 // negative length throws Error(err::kInvalidCall).
-std::string_view Mid(std::string_view s, long long start);
-std::string_view Mid(std::string_view s, long long start, long long length);
-std::string_view Left(std::string_view s, long long n);
-std::string_view Right(std::string_view s, long long n);
+std::string_view SliceAt(std::string_view s, long long start);
+std::string_view SliceAt(std::string_view s, long long start, long long length);
+std::string_view FirstChars(std::string_view s, long long n);
+std::string_view LastChars(std::string_view s, long long n);
 // 1-based position of needle in s at or after start, 0 when absent.
-std::size_t InStr(std::string_view s, std::string_view needle, std::size_t start = 1);
+std::size_t PositionOf(std::string_view s, std::string_view needle, std::size_t start = 1);
 
 }  // namespace prax::text

@@ -5,7 +5,7 @@
 
 #include "job/file_list.h"
 #include "platform/error.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,7 +34,7 @@ TEST(FileList, DayNumberTakesTheYearOfTheModificationTime) {
       {32, 2003, "03-02-01032"}, {366, 2004, "04-12-31366"}, {366, 2003, "04-01-01366"}, {1, 1999, "99-01-01001"}};
   for (const auto& [day, year, entry] : cases) {
     praxtest::TempDir dir;
-    praxtest::SetMTime(dir.Write("PX000005.DIR/PRAX" + prax::vb::Format(day, "000") + ".PXL", "x"), year, 6, 15);
+    praxtest::SetMTime(dir.Write("PX000005.DIR/PRAX" + prax::num::ZeroPadded(day, "000") + ".PXL", "x"), year, 6, 15);
     EXPECT_EQ(Listed(dir), std::vector<std::string>{entry}) << entry;
   }
   praxtest::TempDir dir;

@@ -8,7 +8,7 @@
 
 #include "platform/datetime.h"
 #include "platform/text.h"
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 #include "raised.h"
 
 namespace prax {
@@ -23,8 +23,8 @@ TEST(Val, ReadsTheLeadingNumber) {
       {"3ex", 3},   {"3e+", 3},     {"1.2.3", 1.2},    {"\t4\n2 ", 42}, {"--5", 0},    {".", 0},
       {"0012", 12}, {"1 e 2", 100}, {"-0.25x", -0.25}, {"1,5", 1},      {"5.", 5},     {"1e-400", 0},
   };
-  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(vb::Val(text), value) << '"' << text << '"';
-  EXPECT_TRUE(std::isinf(vb::Val("1e400")));
+  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(num::LeadingNumber(text), value) << '"' << text << '"';
+  EXPECT_TRUE(std::isinf(num::LeadingNumber("1e400")));
 }
 
 TEST(Rounding, HalvesGoToEvenAndRangesOverflow) {
@@ -32,28 +32,28 @@ TEST(Rounding, HalvesGoToEvenAndRangesOverflow) {
                                               {0.5, 0},     {1.5, 2},          {2.4999, 2},      {2.5001, 3},
                                               {-0.4, 0},    {-32768.5, -32768}, {32766.5, 32766}, {32767.4, 32767}};
   for (const auto& [in, out] : cases) {
-    EXPECT_EQ(vb::CInt(in), out) << in;
-    EXPECT_EQ(vb::CLng(in), out) << in;
+    EXPECT_EQ(num::RoundToInt16(in), out) << in;
+    EXPECT_EQ(num::RoundToInt32(in), out) << in;
   }
-  EXPECT_EQ(vb::CLng(2147483647.4), 2147483647);
-  EXPECT_EQ(vb::CLng(-2147483648.5), -2147483648LL);
-  EXPECT_EQ(vb::AddLong(2147483646, 1), 2147483647);
+  EXPECT_EQ(num::RoundToInt32(2147483647.4), 2147483647);
+  EXPECT_EQ(num::RoundToInt32(-2147483648.5), -2147483648LL);
+  EXPECT_EQ(num::AddCount32(2147483646, 1), 2147483647);
   const double inf = std::numeric_limits<double>::infinity();
-  for (double v : {32767.5, -32768.6, 40000.0, std::nan(""), inf}) EXPECT_EQ(ErrorNumber([&] { vb::CInt(v); }), 6) << v;
-  for (double v : {2147483647.5, -2147483649.0, std::nan("")}) EXPECT_EQ(ErrorNumber([&] { vb::CLng(v); }), 6) << v;
-  EXPECT_EQ(ErrorNumber([] { vb::AddLong(2147483647, 1); }), err::kOverflow);
-  EXPECT_EQ(ErrorNumber([] { vb::AddLong(-5, std::numeric_limits<int64_t>::min()); }), err::kOverflow);
+  for (double v : {32767.5, -32768.6, 40000.0, std::nan(""), inf}) EXPECT_EQ(ErrorNumber([&] { num::RoundToInt16(v); }), 6) << v;
+  for (double v : {2147483647.5, -2147483649.0, std::nan("")}) EXPECT_EQ(ErrorNumber([&] { num::RoundToInt32(v); }), 6) << v;
+  EXPECT_EQ(ErrorNumber([] { num::AddCount32(2147483647, 1); }), err::kOverflow);
+  EXPECT_EQ(ErrorNumber([] { num::AddCount32(-5, std::numeric_limits<int64_t>::min()); }), err::kOverflow);
 }
 
 TEST(NumberText, StrFormatAndPercentages) {
   const std::pair<std::string, const char*> texts[] = {
-      {vb::Str(5), " 5"},  {vb::Str(0), " 0"}, {vb::Str(-5), "-5"},     {vb::Format(45, "000000"), "000045"},
-      {vb::Format(1234567, "000000"), "1234567"}, {vb::Format(-45, "000000"), "-000045"},
-      {vb::PercentCaption(33), " 33% "}};
+      {num::SpacedNumberText(5), " 5"},  {num::SpacedNumberText(0), " 0"}, {num::SpacedNumberText(-5), "-5"},     {num::ZeroPadded(45, "000000"), "000045"},
+      {num::ZeroPadded(1234567, "000000"), "1234567"}, {num::ZeroPadded(-45, "000000"), "-000045"},
+      {num::PercentCaption(33), " 33% "}};
   for (const auto& [got, want] : texts) EXPECT_EQ(got, want);
   // 29 / 100 * 100 is just below 29.
-  EXPECT_EQ((std::vector<int>{vb::ProgressPercent(29, 100), vb::ProgressPercent(1, 3), vb::ProgressPercent(100, 100),
-                              vb::ProgressPercent(5, 0)}),
+  EXPECT_EQ((std::vector<int>{num::ProgressPercent(29, 100), num::ProgressPercent(1, 3), num::ProgressPercent(100, 100),
+                              num::ProgressPercent(5, 0)}),
             (std::vector<int>{28, 33, 100, 0}));
 }
 
@@ -73,17 +73,17 @@ TEST(Cp1252, RoundTripAndUndefinedBytes) {
 TEST(Text, TrimCaseAndSubstrings) {
   const std::pair<std::string_view, std::string_view> texts[] = {
       {text::Trim("  a b \t "), "a b \t"},     {text::Trim("   "), ""},
-      {text::Mid("PRAX032.PXL", 5, 3), "032"}, {text::Mid("abc", 2), "bc"},
-      {text::Mid("abc", 4), ""},              {text::Mid("abc", 9, 2), ""},
-      {text::Mid("abc", 2, 9), "bc"},          {text::Right("abc", 2), "bc"}};
+      {text::SliceAt("PRAX032.PXL", 5, 3), "032"}, {text::SliceAt("abc", 2), "bc"},
+      {text::SliceAt("abc", 4), ""},              {text::SliceAt("abc", 9, 2), ""},
+      {text::SliceAt("abc", 2, 9), "bc"},          {text::LastChars("abc", 2), "bc"}};
   for (const auto& [got, want] : texts) EXPECT_EQ(got, want);
   EXPECT_EQ(text::ToUpperAscii("prax\xE9z.pxl"), "PRAX\xE9Z.PXL");
   EXPECT_TRUE(text::EqualsIgnoreCase("Px000001.dir", "PX000001.DIR"));
   EXPECT_FALSE(text::EqualsIgnoreCase("\xE9", "\xC9"));
-  EXPECT_EQ(ErrorNumber([] { text::Mid("abc", 0); }), err::kInvalidCall);
-  EXPECT_EQ(ErrorNumber([] { text::Mid("abc", 1, -1); }), err::kInvalidCall);
-  EXPECT_EQ(ErrorNumber([] { text::Left("abc", -1); }), err::kInvalidCall);
-  EXPECT_EQ((std::vector<size_t>{text::InStr("a,b,c", ","), text::InStr("a,b,c", ",", 3), text::InStr("abc", "c", 4)}),
+  EXPECT_EQ(ErrorNumber([] { text::SliceAt("abc", 0); }), err::kInvalidCall);
+  EXPECT_EQ(ErrorNumber([] { text::SliceAt("abc", 1, -1); }), err::kInvalidCall);
+  EXPECT_EQ(ErrorNumber([] { text::FirstChars("abc", -1); }), err::kInvalidCall);
+  EXPECT_EQ((std::vector<size_t>{text::PositionOf("a,b,c", ","), text::PositionOf("a,b,c", ",", 3), text::PositionOf("abc", "c", 4)}),
             (std::vector<size_t>{2, 4, 0}));
 }
 

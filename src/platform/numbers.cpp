@@ -1,4 +1,4 @@
-#include "platform/vbnum.h"
+#include "platform/numbers.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "platform/error.h"
 
-namespace prax::vb {
+namespace prax::num {
 
 namespace {
 
@@ -42,7 +42,7 @@ T RoundChecked(double value) {
 
 }  // namespace
 
-double Val(std::string_view text) {
+double LeadingNumber(std::string_view text) {
   // The significant characters are gathered into a compact buffer: digits of
   // the mantissa (a full stop between the whole and the fractional part) and
   // the exponent, then converted in one go independent of the locale.
@@ -115,10 +115,10 @@ double Val(std::string_view text) {
   return negative ? -value : value;
 }
 
-int16_t CInt(double value) { return RoundChecked<int16_t>(value); }
-int32_t CLng(double value) { return RoundChecked<int32_t>(value); }
+int16_t RoundToInt16(double value) { return RoundChecked<int16_t>(value); }
+int32_t RoundToInt32(double value) { return RoundChecked<int32_t>(value); }
 
-int32_t AddLong(int32_t a, int64_t b) {
+int32_t AddCount32(int32_t a, int64_t b) {
   int64_t sum = 0;
   if (__builtin_add_overflow(static_cast<int64_t>(a), b, &sum) ||
       sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max())
@@ -126,13 +126,13 @@ int32_t AddLong(int32_t a, int64_t b) {
   return static_cast<int32_t>(sum);
 }
 
-std::string Str(int64_t value) {
+std::string SpacedNumberText(int64_t value) {
   std::string text = std::to_string(value);
   if (value >= 0) text.insert(text.begin(), ' ');
   return text;
 }
 
-std::string Format(int64_t value, std::string_view zeros) {
+std::string ZeroPadded(int64_t value, std::string_view zeros) {
   const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   const std::string digits = std::to_string(magnitude);
   std::string out;
@@ -143,7 +143,7 @@ std::string Format(int64_t value, std::string_view zeros) {
   return out;
 }
 
-std::string PercentCaption(int64_t percent) { return Str(percent) + "% "; }
+std::string PercentCaption(int64_t percent) { return SpacedNumberText(percent) + "% "; }
 
 int32_t ProgressPercent(double i, double n) {
   if (n == 0) return 0;
@@ -156,4 +156,4 @@ int32_t ProgressPercent(double i, double n) {
   return static_cast<int32_t>(percent);
 }
 
-}  // namespace prax::vb
+}  // namespace prax::num

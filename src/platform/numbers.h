@@ -7,34 +7,34 @@
 #include <string>
 #include <string_view>
 
-namespace prax::vb {
+namespace prax::num {
 
 // The leading number of a text. Blanks, tabs and line feeds anywhere are
 // skipped ("1 2" reads 12); an optional sign, digits, one full stop with
 // digits, and an exponent introduced by e or E (with optional sign) are read as
 // far as they form a number; the first character that cannot continue ends it.
 // A text without a number reads 0. Never throws.
-double Val(std::string_view text);
+double LeadingNumber(std::string_view text);
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 // Throws Error(err::kOverflow, "Overflow") outside the signed range (or NaN).
-int16_t CInt(double value);
-int32_t CLng(double value);
+int16_t RoundToInt16(double value);
+int32_t RoundToInt32(double value);
 
 // A 32-bit count addition that throws Error(err::kOverflow) when the sum
 // leaves the signed 32-bit range.
-int32_t AddLong(int32_t a, int64_t b);
+int32_t AddCount32(int32_t a, int64_t b);
 
 // Number text with a leading blank for non-negative numbers: 5 -> " 5",
 // -5 -> "-5", 0 -> " 0".
-std::string Str(int64_t value);
+std::string SpacedNumberText(int64_t value);
 
 // Zero-padded formatting for patterns made only of '0' characters
 // ("000000", "00"): at least as many digits as the pattern, a minus sign in
-// front of negative numbers. Format(45, "000000") == "000045".
-std::string Format(int64_t value, std::string_view zeros);
+// front of negative numbers. ZeroPadded(45, "000000") == "000045".
+std::string ZeroPadded(int64_t value, std::string_view zeros);
 
-// Percentage caption: Str(p) followed by "% " (33 -> " 33% ").
+// Percentage caption: SpacedNumberText(p) followed by "% " (33 -> " 33% ").
 std::string PercentCaption(int64_t percent);
 
 // The integer part of (i / n) * 100 computed in double precision with the
@@ -42,4 +42,4 @@ std::string PercentCaption(int64_t percent);
 // Returns 0 when n is 0.
 int32_t ProgressPercent(double i, double n);
 
-}  // namespace prax::vb
+}  // namespace prax::num
