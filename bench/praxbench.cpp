@@ -83,6 +83,8 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path&, std::st
   return std::unique_ptr<Database>(new Database(std::make_shared<Connection>()));
 }
 void Database::Commit() {}
+void Database::BeginWrite() {}
+int64_t Database::DataVersion() { return 0; }  // no other writer
 void Database::Close() {}
 std::map<std::string, int64_t> Database::RowsAdded() const { return conn_->rows; }
 

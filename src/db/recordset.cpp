@@ -817,16 +817,22 @@ void Recordset::FindFirst(std::string_view criteria) {
     equality = true;
     indexed = indexed || r.table->Indexed(t.column);
   }
-  std::optional<int64_t> found = (equality && !indexed) ? r.FindHashed(terms) : r.FindQuery(terms);
-  if (found && !r.LoadRow(*found)) {
+  bool hit = false;
+  int64_t id = 0;
+  // Loads a row found; whether there was one.
+  const auto take = [&](const std::optional<int64_t>& found) {
+    hit = found.has_value() && r.LoadRow(*found);
+    if (hit) id = *found;
+    return found.has_value();
+  };
+  if (take((equality && !indexed) ? r.FindHashed(terms) : r.FindQuery(terms)) && !hit) {
     // The row went away behind the hash index's back: ask the file.
     r.hashes.clear();
-    found = r.FindQuery(terms);
-    if (found && !r.LoadRow(*found)) found.reset();
+    take(r.FindQuery(terms));
   }
-  r.noMatch = !found;
-  if (found) {
-    r.rowid = *found;
+  r.noMatch = !hit;
+  if (hit) {
+    r.rowid = id;
     r.OnRow();
   }
 }
