@@ -40,8 +40,9 @@ TEST(Execute, RangeMessages) {
     w.endText = c.end;
     EXPECT_EQ(prax::RangeMessage(w).value_or(""), c.message) << c.start << ".." << c.end;
     w.endText = "40000";
-    if (c.universe == 1 && c.message.empty())
+    if (c.universe == 1 && c.message.empty()) {
       EXPECT_NE(prax::RangeMessage(w).value_or("").find("greater than 32767"), std::string::npos);
+    }
   }
 }
 
