@@ -73,10 +73,11 @@ class MergeTest : public ::testing::Test {
 
     // East: 996 users (two with logs, one without a Last_Name) and five free slots up to 1001.
     std::vector<RosterRow> east;
-    for (int n = 1; n <= 1001; ++n)
+    for (int n = 1; n <= 1001; ++n) {
+      const std::string number = std::to_string(n);
       east.push_back(n > 996 ? RosterRow{"", "Unassigned", "", "", SlotDir(n)}
-                             : RosterRow{"E" + std::to_string(n), n == 10 ? "" : "User" + std::to_string(n), "", "",
-                                         SlotDir(n)});
+                             : RosterRow{"E" + number, n == 10 ? "" : "User" + number, "", "", SlotDir(n)});
+    }
     praxtest::MakeRoster(root.Path() / "net3/MASTER.MDB", east);
     root.Write("net3/PX000995.DIR/20240301.PXL", "thousandth");
     root.Write("net3/PX000996.DIR/20240302.PXL", "one thousand and first");
