@@ -14,18 +14,12 @@ namespace {
 using apptest::Site;
 
 TEST(Startup, NetworkDirectoryFromProfile) {
-  struct Case {
-    std::string value, expected;
-  } cases[] = {
-      {"F:\\LOGS\\", "F:\\LOGS\\"},
-      {"SYS:LOGS\\", "SYSLOGS\\"},
-      {"   G:\\DATA\\   ", "G:\\DATA\\"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [value, expected] : {std::pair{"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"},
+                                        {"   G:\\DATA\\   ", "G:\\DATA\\"}}) {
     Site site(false);
-    site.SetNetDir(c.value);
+    site.SetNetDir(value);
     prax::RunStartup(site.ctx);
-    EXPECT_EQ(site.ctx.NetworkDir, c.expected) << c.value;
+    EXPECT_EQ(site.ctx.NetworkDir, expected) << value;
   }
   Site noKey(false);
   noKey.ini.Write("PXNET.INI", "[OTHER]\r\nNETDIR=X:\\\r\n");
@@ -50,57 +44,45 @@ TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
   }
 }
 
+// Quoted or plain fields; a short line is left out and named; without the
+// list start-up run again falls back to the one network directory.
 TEST(Startup, NetworksList) {
   Site site;
   site.network.Write("Networks.Lst",
-                     "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\NET3\\\",\"C\",\"Office\"\r\n");
+                     "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\N3\\\",\"C\"\r\n\"I:\\N4\\\",\"D\",\"Office\"\r\n");
   prax::StartupInfo info = prax::RunStartup(site.ctx);
   EXPECT_TRUE(info.multipleNetworks);
   EXPECT_EQ(site.ctx.NetworkCount, 3);
-  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "H:\\NET3\\"}));
-  EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "I:\\N4\\"}));
+  EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "D"}));
   EXPECT_EQ(site.ctx.NetworkNames, (std::vector<std::string>{"Sales", "Works", "Office"}));
-  EXPECT_TRUE(info.warnings.empty());
-
-  // A short line is left out and named; start-up run again starts afresh.
-  site.network.Write("Networks.Lst", "\"F:\\NET1\\\",\"A\",\"Sales\"\r\n\"G:\\NET2\\\",\"B\"\r\nH:\\N3\\,C,D\r\n");
-  info = prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.NetworkCount, 2);
-  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "H:\\N3\\"}));
-  ASSERT_EQ(info.warnings.size(), 1u);
-  EXPECT_EQ(info.warnings[0], "Networks.Lst line 2 has fewer than three fields; that network is left out.");
+  EXPECT_EQ(info.warnings, std::vector<std::string>{"Networks.Lst line 3 has fewer than three fields; that network is left out."});
 
   std::filesystem::remove(site.network.Path() / "Networks.Lst");
   info = prax::RunStartup(site.ctx);
-  EXPECT_FALSE(info.multipleNetworks);
-  EXPECT_EQ(site.ctx.NetworkCount, 0);
+  EXPECT_FALSE(info.multipleNetworks || site.ctx.NetworkCount);
   EXPECT_EQ(info.networks, std::vector<std::string>{site.network.Text()});
 }
 
+// Without the optional files: the plain caption, no logo, 260 keys; with them
+// the caption carries UPDATED.DAT. A bad KEYS.MAX keeps 260 and is named.
 TEST(Startup, TuningFilesCaptionAndLogo) {
   Site site;
   prax::StartupInfo info = prax::RunStartup(site.ctx);
   EXPECT_EQ(info.caption, "PraxServer");
-  EXPECT_FALSE(info.updateExistingEnabled || site.ctx.AppsNoPresent || info.logoFile);
-  EXPECT_EQ(site.ctx.KeysMax, 260);
-
-  site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
-  site.program.Write("APPS.NO", "");
-  site.program.Write("KEYS.MAX", "300\r\n");
-  site.program.Write("SrvLogo.BMP", "BM");
+  EXPECT_FALSE(info.updateExistingEnabled || site.ctx.AppsNoPresent || info.logoFile || site.ctx.KeysMax != 260);
+  for (const auto& [file, bytes] : {std::pair{"UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45")},
+                                    {"APPS.NO", ""}, {"KEYS.MAX", "300\r\n"}, {"SrvLogo.BMP", "BM"}})
+    site.program.Write(file, bytes);
   info = prax::RunStartup(site.ctx);
   EXPECT_EQ(info.caption, "PraxServer        DB Updated Last: 05/12/2026 19:04:45");
-  EXPECT_TRUE(info.updateExistingEnabled && site.ctx.AppsNoPresent);
-  EXPECT_EQ(site.ctx.KeysMax, 300);
-  ASSERT_TRUE(info.logoFile);
-  EXPECT_TRUE(std::filesystem::exists(*info.logoFile));
-
+  EXPECT_TRUE(info.updateExistingEnabled && site.ctx.AppsNoPresent && site.ctx.KeysMax == 300);
+  EXPECT_TRUE(info.logoFile && std::filesystem::exists(*info.logoFile));
   for (const char* bad : {"abc\r\n", "99999\r\n", ""}) {
     site.program.Write("KEYS.MAX", bad);
     info = prax::RunStartup(site.ctx);
     EXPECT_EQ(site.ctx.KeysMax, 260) << bad;
-    ASSERT_EQ(info.warnings.size(), 1u) << bad;
-    EXPECT_NE(info.warnings[0].find("KEYS.MAX"), std::string::npos);
+    EXPECT_TRUE(info.warnings.size() == 1 && info.warnings[0].find("KEYS.MAX") != std::string::npos) << bad;
   }
 }
 
@@ -110,7 +92,6 @@ TEST(Settings, SaveWritesFiveLinesAndLoadRestores) {
   saved.universe = 1;
   saved.startText = "1";
   saved.endText = "250";
-  saved.creationRule = 0;
   saved.masterState = 1;
   saved.onlyCreate = true;
   prax::SaveSettings(site.ctx, saved);
@@ -131,7 +112,7 @@ TEST(Settings, SaveWritesFiveLinesAndLoadRestores) {
 }
 
 TEST(Settings, OtherFormatsAndDamagedFiles) {
-  struct Case {
+  const struct {
     const char* bytes;
     int universe, rule, master;
     const char* start;
@@ -141,15 +122,13 @@ TEST(Settings, OtherFormatsAndDamagedFiles) {
       {"2\r\n2\r\n\"5\",\"6\"\r\n-1\r\n9\r\n", 2, 0, 0, "5"},  // damaged rule and check box
       {"2\r\n1\r\n", 1, 0, 0, ""},                          // ends early: what was read stays
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Site site;
     site.program.Write("PXSERVER.SET", c.bytes);
-    prax::WindowChoices choices;
-    prax::LoadSettings(site.ctx, choices);
-    EXPECT_EQ(choices.universe, c.universe) << c.bytes;
-    EXPECT_EQ(choices.creationRule, c.rule) << c.bytes;
-    EXPECT_EQ(choices.masterState, c.master) << c.bytes;
-    EXPECT_EQ(choices.startText, c.start) << c.bytes;
+    prax::WindowChoices w;
+    prax::LoadSettings(site.ctx, w);
+    EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText),
+              std::make_tuple(c.universe, c.rule, c.master, std::string(c.start))) << c.bytes;
   }
 }
 

@@ -2,6 +2,7 @@
 // Master database tests: a status that records its lines, a run context on a
 // network folder, and query rows as text.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,7 @@ class RecordingStatus : public prax::Status {
  public:
   std::vector<std::string> lines;
   bool Said(std::string_view part) const {
-    for (const auto& l : lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.find(part) != std::string::npos; });
   }
 
  protected:
@@ -46,8 +45,7 @@ inline std::vector<std::string> Rows(const std::filesystem::path& file, const st
     std::string line;
     for (const auto& f : rs->FieldNames()) {
       const prax::db::Value v = rs->Get(f);
-      if (!line.empty()) line += '|';
-      line += v.IsNull() ? std::string("Null") : v.AsText();
+      line.append(line.empty() ? "" : "|").append(v.IsNull() ? std::string("Null") : v.AsText());
     }
     out.push_back(line);
   }

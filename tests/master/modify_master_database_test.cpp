@@ -34,19 +34,9 @@ TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
     praxtest::TempDir dir;
     const auto master = dir.Path() / "MASTER.MDB";
     praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "B", "PX000001.DIR"}, {"", "Unassigned", "", "", "PX000002.DIR"}});
-    if (existing) {
-      auto db = prax::db::Database::Open(master);
-      db->Execute("CREATE TABLE LocationsList (Location_Id INTEGER, Location_Name TEXT (255))");
-      auto rs = db->OpenRecordset("SELECT * FROM LocationsList");
-      for (const int id : {3, existing == 2 ? 3 : 4}) {
-        rs->AddNew();
-        rs->Set("Location_Id", id);
-        rs->Set("Location_Name", "Depot");
-        rs->Update();
-      }
-      rs->Close();
-      db->Close();
-    }
+    if (existing)
+      praxtest::Sqlite3(master, std::string("CREATE TABLE LocationsList (Location_Id INTEGER, Location_Name TEXT (255)); INSERT INTO "
+                                "LocationsList VALUES (3, 'Depot'), (") + std::to_string(existing == 2 ? 3 : 4) + ", 'Depot');");
     MasterContext m(dir.Text());
     prax::ModifyMasterDatabase(m.ctx);
     EXPECT_EQ(m.ctx.Db, nullptr);

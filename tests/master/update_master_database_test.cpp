@@ -35,12 +35,11 @@ struct ImportCase {
 };
 
 TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheLists) {
-  struct Case {
+  const struct {
     const char* name;
     std::string defs;
     Lines users, lists;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"one record into empty lists", "\"A1\",\"Head Office\",\"Accounts\",\"Clerk\"\r\n",
        {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
        {"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}},
@@ -64,7 +63,7 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheLists) {
        {"A1|1|1|1", "A2|1|1|1", "B7|2|2|1", "Null|Null|Null|Null"},
        {"1|Z\xC3\xBCrich\n2|Zurich\n", "1|R\xC3\xA9seau\n2|Reseau\n", "1|Chef\n"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ImportCase t(c.defs);
     prax::UpdateMasterDatabase(t.m.ctx);
@@ -76,17 +75,7 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheLists) {
 
 TEST(UpdateMasterDatabase, NewLocationFollowsLargestId) {
   ImportCase t("A1,Head Office,Accounts,Clerk\r\nA2,Old Mill,Accounts,Clerk\r\n");
-  {
-    auto db = prax::db::Database::Open(t.master);
-    auto rs = db->OpenRecordset("SELECT * FROM LocationsList");
-    for (const auto& [id, name] : {std::pair{7, "Old Mill"}, std::pair{2, "Quay"}}) {
-      rs->AddNew();
-      rs->Set("Location_Id", id);
-      rs->Set("Location_Name", name);
-      rs->Update();
-    }
-    db->Close();
-  }
+  praxtest::Sqlite3(t.master, "INSERT INTO LocationsList VALUES (7, 'Old Mill'), (2, 'Quay');");
   prax::UpdateMasterDatabase(t.m.ctx);
   EXPECT_EQ(t.Lists()[0], "7|Old Mill\n2|Quay\n8|Head Office\n");
   EXPECT_EQ(t.Users(), (Lines{"A1|8|1|1", "A2|7|1|1", "B7|Null|Null|Null", "Null|Null|Null|Null"}));
@@ -107,17 +96,16 @@ TEST(UpdateMasterDatabase, NoDefinitionsOrNoLists) {
 // A failure ends the import with an Error naming the file, the item and the
 // reason; the rows stored before it stay.
 TEST(UpdateMasterDatabase, FailureEndsImportKeepingEarlierRows) {
-  struct Case {
+  const struct {
     std::string defs;
     int number;
     const char* item;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"A1,Head Office,Accounts,Clerk\r\nA2\r\n", prax::err::kInputPastEnd, "\"A2\""},
       {"A1,Head Office,Accounts,Clerk\r\nO'Hara,Quay,Accounts,Clerk\r\n", prax::err::kSyntaxInExpression,
        "\"O'Hara\""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.item);
     ImportCase t(c.defs);
     try {
