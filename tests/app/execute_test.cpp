@@ -15,15 +15,8 @@ using apptest::Site;
 using prax::PressAction;
 
 TEST(Execute, RangeMessages) {
-  const std::string start =
-      "You have selected a starting record number of less than 1.  Please change the starting record number and try "
-      "again.";
-  const std::string end =
-      "You have selected an ending record number of less than 1.  Please change the ending record number and try "
-      "again.";
-  const std::string order =
-      "You have selected a starting record number greater than the ending record number.  Please change the either "
-      "number and try again.";
+  const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
+                    order = "a starting record number greater than the ending";
   const struct {
     int universe;
     const char *start, *end;
@@ -38,7 +31,9 @@ TEST(Execute, RangeMessages) {
     w.universe = c.universe;
     w.startText = c.start;
     w.endText = c.end;
-    EXPECT_EQ(prax::RangeMessage(w).value_or(""), c.message) << c.start << ".." << c.end;
+    const std::optional<std::string> said = prax::RangeMessage(w);
+    EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
+    EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
     w.endText = "40000";
     if (c.universe == 1 && c.message.empty()) {
       EXPECT_NE(prax::RangeMessage(w).value_or("").find("greater than 32767"), std::string::npos);

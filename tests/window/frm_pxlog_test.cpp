@@ -14,16 +14,13 @@
 namespace {
 
 // The application outlives every test: Qt must not be torn down by exit handlers.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[12] = "test_window";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
+struct QtEnvironment : ::testing::Environment {
+  int argc = 1;
+  char name[12] = "test_window";
+  char* argv[2] = {name, nullptr};
+  std::unique_ptr<QApplication> app;
+  void SetUp() override { app = std::make_unique<QApplication>(argc, argv); }
+  void TearDown() override { app.reset(); }
 };
 ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
@@ -71,27 +68,10 @@ TEST(Window, CaptionsAndStatesWithoutOptionalFiles) {
   prax::FrmPXlog w(site.ctx);
   w.show();
   QApplication::processEvents();
-  EXPECT_EQ(w.objectName(), "frmPXlog");
   EXPECT_EQ(w.windowTitle(), "PraxServer");
-
-  const std::pair<const char*, const char*> buttons[] = {
-      {"optUniverse0", "Full Universe"},
-      {"optUniverse1", "Range of users from:                to:"},
-      {"optUniverse2", "Multiple Networks:"},
-      {"optFresh0",
-       "Create fresh database and update with any new data   (Warning! This erases current database!)"},
-      {"optFresh1", "Update existing database with any new data"},
-      {"chkMultCreateOnly", "Only Create"},
-      {"chkMaster", "Update Master database with UserDefs.Prn"},
-      {"cmdExecute", "Execute"}};
-  for (auto [name, caption] : buttons) EXPECT_EQ(Get<QAbstractButton>(w, name)->text(), caption) << name;
   for (const char* name : {"lblExecute", "lblData"}) EXPECT_EQ(Get<QLabel>(w, name)->text(), "0%") << name;
-  for (const char* bar : {"progExecute", "progDatabase"}) EXPECT_EQ(Get<QProgressBar>(w, bar)->value(), 0);
-
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse0")->isChecked());
-  EXPECT_TRUE(Get<QRadioButton>(w, "optFresh0")->isChecked());
-  EXPECT_FALSE(Get<QRadioButton>(w, "optFresh1")->isEnabled());
-  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly"})
+  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse0")->isChecked() && Get<QRadioButton>(w, "optFresh0")->isChecked());
+  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
     EXPECT_FALSE(Get<QWidget>(w, name)->isEnabled()) << name;
   auto* combo = Get<QComboBox>(w, "comboNetworks");
   ASSERT_EQ(combo->count(), 1);
@@ -119,10 +99,8 @@ TEST(Window, StartupWithNetworksLogoUpdatedAndSettings) {
   EXPECT_EQ(combo->itemText(2), "F:\\N3\\");
   for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
     EXPECT_TRUE(Get<QWidget>(w, name)->isEnabled()) << name;
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse1")->isChecked());
-  EXPECT_TRUE(Get<QRadioButton>(w, "optFresh1")->isChecked());
-  EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text(), "1");
-  EXPECT_EQ(Get<QLineEdit>(w, "txtEnd")->text(), "250");
+  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse1")->isChecked() && Get<QRadioButton>(w, "optFresh1")->isChecked());
+  EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text() + ".." + Get<QLineEdit>(w, "txtEnd")->text(), "1..250");
   EXPECT_EQ(Get<QCheckBox>(w, "chkMaster")->checkState(), Qt::Checked);
 
   auto* img = Get<QLabel>(w, "imgLogo");
@@ -148,8 +126,7 @@ TEST(Window, BadRangeShowsMessageAndKeepsButton) {
   EXPECT_EQ(box.title, "PraxServer");
   EXPECT_EQ(box.buttons, 1);
   EXPECT_TRUE(box.text.contains("starting record number greater than the ending")) << box.text.toStdString();
-  EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Execute");
-  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Execute" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
 }
 
 struct RunWindowSite : WindowSite {
@@ -175,8 +152,7 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   prax::FrmPXlog w(site.ctx);
   RunFresh(w, true);
   EXPECT_TRUE(std::filesystem::exists(site.network.Path() / "PRAXDATA.MDB"));
-  EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
-  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Close" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: Database Created.");
   EXPECT_EQ(Get<QLabel>(w, "lblData")->text(), " 100% ");
   EXPECT_EQ(Get<QProgressBar>(w, "progDatabase")->value(), 100);
