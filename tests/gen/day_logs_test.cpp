@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "gen/day_logs.h"
 
@@ -139,22 +140,16 @@ TEST(DayLogs, LinesHaveTheShapesTheLoadersRead) {
 
 TEST(DayLogs, FileNamesFollowTheUsersNamingForm) {
   using prax::gen::NameForm;
-  const struct {
-    NameForm form;
-    bool lower;
-    int dayIndex;
-    const char* expected;
-  } cases[] = {
+  const std::tuple<NameForm, bool, int, const char*> cases[] = {
       {NameForm::Dated, false, 0, "20260203.PXL"},    {NameForm::DayOfYear, false, 0, "PRAX034.PXL"},
       {NameForm::DayOfYear, true, 0, "prax034.pxl"},  {NameForm::Mixed, false, 1, "PRAX034.PXL"},  // before the switch
-      {NameForm::Mixed, false, 2, "20260203.PXL"},
-  };
-  for (const auto& c : cases) {
+      {NameForm::Mixed, false, 2, "20260203.PXL"}};
+  for (const auto& [form, lower, dayIndex, expected] : cases) {
     prax::gen::UserProfile p;
-    p.nameForm = c.form;
-    p.lowerCaseNames = c.lower;
+    p.nameForm = form;
+    p.lowerCaseNames = lower;
     p.dayOfYearUntil = 2;
-    EXPECT_EQ(prax::gen::LogFileName(p, c.dayIndex, {2026, 2, 3}, "PXL"), c.expected);
+    EXPECT_EQ(prax::gen::LogFileName(p, dayIndex, {2026, 2, 3}, "PXL"), expected);
   }
 }
 

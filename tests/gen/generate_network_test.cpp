@@ -49,9 +49,8 @@ GenOptions Options(const stdfs::path& dir, int users, int days, uint64_t seed = 
 TEST(GenerateNetwork, SameSeedSameBytesAndAppendedDayEqualsGeneratedDay) {
   praxtest::TempDir tmp;
   const auto a = prax::gen::GenerateNetwork(Options(tmp.Path() / "a", 12, 3));
-  prax::gen::GenerateNetwork(Options(tmp.Path() / "b", 12, 3));
-  prax::gen::GenerateNetwork(Options(tmp.Path() / "c", 12, 2));
-  prax::gen::GenerateNetwork(Options(tmp.Path() / "d", 12, 3, 8));
+  for (const auto& [dir, days, seed] : {std::tuple{"b", 3, 7}, {"c", 2, 7}, {"d", 3, 8}})
+    prax::gen::GenerateNetwork(Options(tmp.Path() / dir, 12, days, seed));
   const auto appended = prax::gen::AppendDay(tmp.Path() / "c");
 
   EXPECT_TRUE(a.files == 12 * 3 * 2 && appended.files == 12 * 2 && appended.firstDay == 2);
@@ -150,11 +149,7 @@ TEST(GenerateNetwork, LogFilesListAsTheirDaysAcrossTheYearEnd) {
 
 TEST(Calendar, WeekdaysAndDaysOfTheYear) {
   using prax::dt::Date;
-  const struct {
-    Date start;
-    int n;
-    Date expected;
-  } cases[] = {
+  const std::tuple<Date, int, Date> cases[] = {
       {{2026, 1, 5}, 0, {2026, 1, 5}},    // a Monday
       {{2026, 1, 5}, 4, {2026, 1, 9}},    // Friday
       {{2026, 1, 5}, 5, {2026, 1, 12}},   // the next Monday
@@ -162,10 +157,10 @@ TEST(Calendar, WeekdaysAndDaysOfTheYear) {
       {{2026, 1, 8}, 3, {2026, 1, 13}},   // Thursday + 3 weekdays
       {{2024, 2, 28}, 1, {2024, 2, 29}},
   };
-  for (const auto& c : cases) {
-    const Date d = prax::gen::NthWeekday(c.start, c.n);
-    EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(c.expected.year, c.expected.month, c.expected.day))
-        << c.start.year << "-" << c.start.month << "-" << c.start.day << " + " << c.n;
+  for (const auto& [start, n, expected] : cases) {
+    const Date d = prax::gen::NthWeekday(start, n);
+    EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(expected.year, expected.month, expected.day))
+        << start.year << "-" << start.month << "-" << start.day << " + " << n;
   }
   EXPECT_EQ(prax::gen::DayOfYear({2024, 12, 31}), 366);
   EXPECT_EQ(prax::gen::DayOfYear({2026, 2, 1}), 32);
