@@ -47,10 +47,9 @@ class MergeTest : public ::testing::Test {
 
   void SetUp() override {
     // North: three users and an unassigned slot, stored out of Sub_Dir order.
-    praxtest::MakeRoster(root.Path() / "net1/MASTER.MDB", {{"N3", "Lee", "Kim", "", "PX000004.DIR"},
-                                                           {"", "unassigned", "", "", "PX000002.DIR"},
-                                                           {"N1", "Smith", "Ann", "B", "PX000001.DIR"},
-                                                           {"N2", "Jones", "Bob", "", "PX000003.DIR"}});
+    praxtest::MakeRoster(root.Path() / "net1/MASTER.MDB",
+                         {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", "unassigned", "", "", "PX000002.DIR"},
+                          {"N1", "Smith", "Ann", "B", "PX000001.DIR"}, {"N2", "Jones", "Bob", "", "PX000003.DIR"}});
     MasterContext up(net1);
     prax::ModifyMasterDatabase(up.ctx);  // the merged roster keeps these lists
     praxtest::SetMTime(root.Write("net1/PX000001.DIR/20240105.PXL", "alert log"), 2024, 1, 5);
@@ -58,8 +57,7 @@ class MergeTest : public ::testing::Test {
     stdfs::create_symlink(root.Write("outside/secret.PXL", "never copied"), root.Path() / "net1/PX000001.DIR/link.PXL");
     // South: one user repeating North's first prefix and number, one Sub_Dir leading out.
     praxtest::MakeRoster(root.Path() / "net2/MASTER.MDB", {{"S45", "Park", "Jin", "", "PX000045.DIR"},
-                                                           {"S1", "Kim", "Sun", "", "PX000001.DIR"},
-                                                           {"S9", "Evil", "", "", "..\\PX1.DIR"}});
+                                                           {"S1", "Kim", "Sun", "", "PX000001.DIR"}, {"S9", "Evil", "", "", "..\\PX1.DIR"}});
     // East: 996 users (two with logs, one without a Last_Name) and five free slots up to 1001.
     std::vector<praxtest::RosterRow> east;
     for (int n = 1; n <= 1001; ++n) {
@@ -226,12 +224,10 @@ TEST(UserSlotCount, HighestNumberedSubDir) {
   dir.Write("MASTER.MDB", "garbage");
   EXPECT_THROW(prax::UserSlotCount(dir.Text()), prax::Error);
   stdfs::remove(dir.Path() / "MASTER.MDB");
-  praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A", "x", "", "", "PX000005.DIR"},
-                                                   {"", "Unassigned", "", "", "px000012.dir"},
-                                                   {"B", "y", "", "", "PX99.DIR"},
-                                                   {"C", "z", "", "", ""},
-                                                   {"D", "w", "", "", "PX00001X.DIR"},
-                                                   {"E", "v", "", "", "PX040000.DIR"}});
+  praxtest::MakeRoster(dir.Path() / "MASTER.MDB",
+                       {{"A", "x", "", "", "PX000005.DIR"}, {"", "Unassigned", "", "", "px000012.dir"},
+                        {"B", "y", "", "", "PX99.DIR"}, {"C", "z", "", "", ""}, {"D", "w", "", "", "PX00001X.DIR"},
+                        {"E", "v", "", "", "PX040000.DIR"}});
   struct : prax::Status {
     std::string lines;
     void OnPassedOver(std::string_view line) override { lines.append(line) += '\n'; }

@@ -16,10 +16,8 @@ struct ImportCase {
   MasterContext m{dir.Text()};
 
   explicit ImportCase(std::string_view defs) {
-    praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "", "PX000001.DIR"},
-                                  {"A2", "Jones", "Bob", "C", "PX000002.DIR"},
-                                  {"B7", "Lee", "Kim", "", "PX000003.DIR"},
-                                  {"", "Unassigned", "", "", "PX000004.DIR"}});
+    praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "", "PX000001.DIR"}, {"A2", "Jones", "Bob", "C", "PX000002.DIR"},
+                                  {"B7", "Lee", "Kim", "", "PX000003.DIR"}, {"", "Unassigned", "", "", "PX000004.DIR"}});
     prax::ModifyMasterDatabase(m.ctx);
     dir.Write("UserDefs.Prn", defs);
   }
