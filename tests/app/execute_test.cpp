@@ -11,51 +11,34 @@
 
 namespace {
 
-using apptest::Contains;
 using apptest::Site;
-
-constexpr char kStartMsg[] =
-    "You have selected a starting record number of less than 1.  Please change the starting record number and try "
-    "again.";
-constexpr char kEndMsg[] =
-    "You have selected an ending record number of less than 1.  Please change the ending record number and try "
-    "again.";
-constexpr char kOrderMsg[] =
-    "You have selected a starting record number greater than the ending record number.  Please change the either "
-    "number and try again.";
+using prax::PressAction;
 
 TEST(Execute, RangeMessages) {
-  struct Case {
+  const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
+                    order = "a starting record number greater than the ending";
+  const struct {
     int universe;
-    const char *start, *end, *message;
+    const char *start, *end;
+    std::string message;  // empty: none
   } cases[] = {
-      {1, "0", "5", kStartMsg},  {1, "5", "0", kEndMsg},   {1, "7", "5", kOrderMsg},
-      {1, "abc", "5", kStartMsg}, {1, "5", "5", nullptr},  {1, " 1 2", "15x", nullptr},
-      {0, "abc", "", nullptr},    {2, "9", "1", nullptr},  {1, "1", "32767", nullptr},
+      {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
+      {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
+      {1, "1", "32767", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     prax::WindowChoices w;
     w.universe = c.universe;
     w.startText = c.start;
     w.endText = c.end;
-    const auto message = prax::RangeMessage(w);
-    if (c.message)
-      EXPECT_EQ(message.value_or("(none)"), c.message) << c.start << ".." << c.end;
-    else
-      EXPECT_FALSE(message) << c.start << ".." << c.end;
+    const std::optional<std::string> said = prax::RangeMessage(w);
+    EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
+    EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
+    w.endText = "40000";
+    if (c.universe == 1 && c.message.empty()) {
+      EXPECT_NE(prax::RangeMessage(w).value_or("").find("greater than 32767"), std::string::npos);
+    }
   }
-  prax::WindowChoices big;
-  big.universe = 1;
-  big.startText = "1";
-  big.endText = "40000";
-  EXPECT_NE(prax::RangeMessage(big).value_or("").find("greater than 32767"), std::string::npos);
-}
-
-TEST(Execute, ConfirmTextAndUpdatedDatLine) {
-  EXPECT_EQ(prax::kConfirmText,
-            "You have selected to create a new database.  This will erase the current database, if one exists.\r\r"
-            "Do you wish to proceeed?");
-  EXPECT_EQ(prax::UpdatedDatBytes("05/12/2026 19:04:45"), "\"        DB Updated Last: 05/12/2026 19:04:45\"\r\n");
 }
 
 // A network with a roster of two users and no logs.
@@ -67,55 +50,41 @@ struct RunSite : Site {
     prax::RunStartup(ctx);
   }
   bool HasHistory() const { return std::filesystem::exists(network.Path() / "PRAXDATA.MDB"); }
+  bool UpdatedUntouched() const {
+    return ProgramFileText("UPDATED.DAT") == "\"old\"\r\n" && !std::filesystem::exists(network.Path() / "UPDATED.DAT");
+  }
 };
 
+// Only Create: with "update existing" nothing is made, with "create fresh"
+// only PRAXDATA.MDB; UPDATED.DAT is left alone either way.
 TEST(Execute, OnlyCreateModes) {
-  {
-    RunSite site;  // update existing: nothing is created
+  for (const int rule : {1, 0}) {
+    RunSite site;
     prax::WindowChoices w;
-    w.creationRule = 1;
+    w.creationRule = rule;
     w.onlyCreate = true;
-    const prax::ExecuteResult r = prax::RunExecute(site.ctx, w);
-    EXPECT_TRUE(r.onlyCreated);
-    EXPECT_FALSE(site.HasHistory());
+    EXPECT_TRUE(prax::RunExecute(site.ctx, w).onlyCreated);
+    EXPECT_EQ(site.HasHistory(), rule == 0);
+    EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
-    EXPECT_EQ(site.status.FileBar(), 100);
-    EXPECT_EQ(site.status.UserCaption(), " 100% ");
-    EXPECT_FALSE(site.status.Running());
-    EXPECT_FALSE(site.status.Busy());
-    EXPECT_EQ(site.ProgramFileText("UPDATED.DAT"), "\"old\"\r\n");
-    EXPECT_FALSE(apptest::Contains(site.status.messages, "Status: Altering Master database."));
-  }
-  {
-    RunSite site;  // create fresh: PRAXDATA.MDB made, UPDATED.DAT untouched
-    prax::WindowChoices w;
-    w.onlyCreate = true;
-    prax::RunExecute(site.ctx, w);
-    EXPECT_TRUE(site.HasHistory());
-    EXPECT_EQ(site.status.phases, std::vector<std::string>{"Creating, Start"});
-    EXPECT_EQ(site.status.Message(), "Status: Database Created.");
-    EXPECT_EQ(site.ProgramFileText("UPDATED.DAT"), "\"old\"\r\n");
-    EXPECT_FALSE(std::filesystem::exists(site.network.Path() / "UPDATED.DAT"));
+    EXPECT_EQ(site.status.UserCaption() + std::to_string(site.status.FileBar()), " 100% 100");
+    EXPECT_FALSE(site.status.Running() || site.status.Busy() || site.status.Said("Status: Altering Master database."));
+    EXPECT_TRUE(site.UpdatedUntouched());
   }
 }
 
 TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   RunSite site;
-  prax::WindowChoices w;  // full universe, create fresh
-  const prax::ExecuteResult r = prax::RunExecute(site.ctx, w);
-  EXPECT_FALSE(r.onlyCreated);
-  EXPECT_EQ(r.summary.usersProcessed, 2);
-  EXPECT_TRUE(site.HasHistory());
-  EXPECT_EQ(site.ctx.UserSlotCount, 2);
-  EXPECT_TRUE(Contains(site.status.messages, "Status: Altering Master database."));
-  EXPECT_FALSE(Contains(site.status.messages, "Status: Updating Master database."));
+  const prax::ExecuteResult r = prax::RunExecute(site.ctx, prax::WindowChoices{});  // full universe, create fresh
+  EXPECT_TRUE(!r.onlyCreated && r.summary.usersProcessed == 2 && site.ctx.UserSlotCount == 2 && site.HasHistory());
+  EXPECT_TRUE(site.status.Said("Status: Altering Master database."));
+  EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
   EXPECT_EQ(site.status.Message(), "Status: Database Updated.");
-  EXPECT_FALSE(site.status.Busy());
+  EXPECT_EQ(prax::UpdatedDatBytes("05/12/2026 19:04:45"), "\"        DB Updated Last: 05/12/2026 19:04:45\"\r\n");
   for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")}) {
     const std::string bytes = prax::fs::ReadFile(file);
     EXPECT_EQ(bytes.rfind("\"        DB Updated Last: ", 0), 0u) << bytes;
-    EXPECT_EQ(bytes.substr(bytes.size() - 3), "\"\r\n");
-    EXPECT_EQ(bytes.find('\n'), bytes.size() - 1);
+    EXPECT_EQ(bytes.find('\n'), bytes.size() - 1) << bytes;
   }
 }
 
@@ -133,10 +102,8 @@ TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
     prax::FailCommand(site.ctx, e);
     EXPECT_EQ(site.status.Message(), "Status: " + text);
   }
-  EXPECT_FALSE(site.status.Running());
-  EXPECT_FALSE(site.status.Busy());
-  EXPECT_EQ(site.ProgramFileText("UPDATED.DAT"), "\"old\"\r\n");
-  EXPECT_FALSE(std::filesystem::exists(site.network.Path() / "UPDATED.DAT"));
+  EXPECT_FALSE(site.status.Running() || site.status.Busy());
+  EXPECT_TRUE(site.UpdatedUntouched());
 }
 
 TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
@@ -158,79 +125,57 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   prax::MainController c(site.ctx);
   c.Startup();
   EXPECT_EQ(c.ButtonCaption(), "Execute");
-
   c.Choices().universe = 1;
   c.Choices().startText = "7";
   c.Choices().endText = "5";
-  prax::PressResult p = c.ExecutePressed();
-  EXPECT_EQ(p.action, prax::PressAction::kShowMessage);
-  EXPECT_EQ(p.message, kOrderMsg);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
   EXPECT_TRUE(c.ButtonEnabled());
 
   c.Choices().endText = "9";
-  p = c.ExecutePressed();  // create fresh by design: ask first
-  EXPECT_EQ(p.action, prax::PressAction::kConfirm);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kConfirm);  // create fresh: ask first
   EXPECT_FALSE(c.ButtonEnabled());
   EXPECT_FALSE(c.ConfirmAnswered(false));
   EXPECT_TRUE(c.ButtonEnabled());
-  EXPECT_EQ(c.ButtonCaption(), "Execute");
   EXPECT_FALSE(site.HasHistory());
 
   c.Choices().creationRule = 1;
   c.Choices().onlyCreate = true;
-  p = c.ExecutePressed();
-  EXPECT_EQ(p.action, prax::PressAction::kRun);
-  EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kIgnore);
-  // Close refused while the command runs: nothing written.
-  EXPECT_FALSE(c.CanClose());
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kRun);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kIgnore);
+  EXPECT_FALSE(c.CanClose());  // refused while the command runs: nothing written
   EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   const prax::CommandOutcome outcome = c.RunCommand();
   EXPECT_TRUE(outcome.ok);
   c.CommandFinished(outcome);
-  EXPECT_EQ(c.ButtonCaption(), "Close");
-  EXPECT_TRUE(c.ButtonEnabled());
+  EXPECT_TRUE(c.ButtonCaption() == "Close" && c.ButtonEnabled());
 
   c.Choices().endText = "0";
-  EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kShowMessage);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
   c.Choices().endText = "9";
-  EXPECT_EQ(c.ExecutePressed().action, prax::PressAction::kClose);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kClose);
   const auto cwd = std::filesystem::current_path();
   EXPECT_TRUE(c.CanClose());
   std::filesystem::current_path(cwd);
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n1\r\n\"7\",\"9\"\r\n1\r\n0\r\n");
+  prax::WindowChoices saved;
+  prax::LoadSettings(site.ctx, saved);
+  EXPECT_EQ(saved.startText + ".." + saved.endText, "7..9");
 }
 
-TEST(Controller, FailedCommandShowsErrorAndEndsWithClose) {
+// A network directory that does not exist is refused at the press, naming it
+// and PXNET.INI; startup warnings go to the status line without busy.
+TEST(Controller, RefusedNetworkAndStartupWarnings) {
   RunSite site;
   site.SetNetDir("Not Used");
-  prax::MainController c(site.ctx);
-  c.Startup();
-  c.Choices().creationRule = 1;
-  // A network directory that does not exist is refused at the press, naming it and PXNET.INI.
-  const prax::PressResult refused = c.ExecutePressed();
-  EXPECT_EQ(refused.action, prax::PressAction::kShowMessage);
-  EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
-  EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
-  EXPECT_TRUE(c.ButtonEnabled());
-  // Its own network directory, but no History database: the command fails.
-  site.SetNetDir(site.network.Text());
-  ASSERT_EQ(c.ExecutePressed().action, prax::PressAction::kRun);
-  const prax::CommandOutcome outcome = c.RunCommand();
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.errorText.rfind("Error ", 0), 0u);
-  EXPECT_EQ(site.status.Message(), "Status: " + outcome.errorText);
-  EXPECT_FALSE(site.status.Busy());
-  c.CommandFinished(outcome);
-  EXPECT_EQ(c.ButtonCaption(), "Close");
-}
-
-TEST(Controller, StartupWarningsOnStatusLineWithoutBusy) {
-  Site site;
   site.program.Write("KEYS.MAX", "many\r\n");
   prax::MainController c(site.ctx);
   c.Startup();
-  EXPECT_NE(site.status.Message().find("KEYS.MAX line 1"), std::string::npos);
-  EXPECT_FALSE(site.status.Busy());
+  EXPECT_TRUE(site.status.Message().find("KEYS.MAX line 1") != std::string::npos && !site.status.Busy());
+  c.Choices().creationRule = 1;
+  const prax::PressResult refused = c.ExecutePressed();
+  EXPECT_EQ(refused.action, PressAction::kShowMessage);
+  EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
+  EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
+  EXPECT_TRUE(c.ButtonEnabled());
 }
 
 }  // namespace

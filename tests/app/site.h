@@ -1,7 +1,8 @@
 #pragma once
-// A prepared program folder, profile folder and network directory with a
-// status that records what a command reports.
+// A program folder whose INIPATH.TXT names a profile folder whose PXNET.INI
+// names a network directory, and a status that records what a command reports.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace apptest {
 class RecordingStatus : public prax::Status {
  public:
   std::vector<std::string> messages, phases;
+  bool Said(std::string_view s) const { return std::find(messages.begin(), messages.end(), s) != messages.end(); }
 
  protected:
   void OnChanged() override {
@@ -23,31 +25,19 @@ class RecordingStatus : public prax::Status {
   void OnPhase(std::string_view label) override { phases.emplace_back(label); }
 };
 
-inline bool Contains(const std::vector<std::string>& v, std::string_view s) {
-  for (const auto& x : v)
-    if (x == s) return true;
-  return false;
-}
-
-// program/INIPATH.TXT names ini/, whose PXNET.INI names network/.
 struct Site {
   praxtest::TempDir program, ini, network;
   prax::RunContext ctx;
   RecordingStatus status;
 
   explicit Site(bool writeProfile = true) {
-    std::string dir = program.Path().generic_string();
-    ctx.ProgramDir = dir;
+    ctx.ProgramDir = program.Path().generic_string();
     ctx.status = &status;
     program.Write("INIPATH.TXT", ini.Text() + "\r\n");
     if (writeProfile) SetNetDir(network.Text());
   }
-  void SetNetDir(const std::string& value) const {
-    ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=" + value + "\r\n");
-  }
-  std::string ProgramFileText(const std::string& name) const {
-    return prax::fs::ReadFile(ctx.ProgramFile(name));
-  }
+  void SetNetDir(const std::string& value) const { ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=" + value + "\r\n"); }
+  std::string ProgramFileText(const std::string& name) const { return prax::fs::ReadFile(ctx.ProgramFile(name)); }
 };
 
 }  // namespace apptest

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "app/execute_command.h"
 #include "app/settings.h"
@@ -13,18 +14,12 @@ namespace {
 using apptest::Site;
 
 TEST(Startup, NetworkDirectoryFromProfile) {
-  struct Case {
-    std::string value, expected;
-  } cases[] = {
-      {"F:\\LOGS\\", "F:\\LOGS\\"},
-      {"SYS:LOGS\\", "SYSLOGS\\"},
-      {"   G:\\DATA\\   ", "G:\\DATA\\"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [value, expected] : {std::pair{"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"},
+                                        {"   G:\\DATA\\   ", "G:\\DATA\\"}}) {
     Site site(false);
-    site.SetNetDir(c.value);
+    site.SetNetDir(value);
     prax::RunStartup(site.ctx);
-    EXPECT_EQ(site.ctx.NetworkDir, c.expected) << c.value;
+    EXPECT_EQ(site.ctx.NetworkDir, expected) << value;
   }
   Site noKey(false);
   noKey.ini.Write("PXNET.INI", "[OTHER]\r\nNETDIR=X:\\\r\n");
@@ -49,115 +44,88 @@ TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
   }
 }
 
+// Quoted or plain fields; a short line is left out and named; without the
+// list start-up run again falls back to the one network directory.
 TEST(Startup, NetworksList) {
   Site site;
   site.network.Write("Networks.Lst",
-                     "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\NET3\\\",\"C\",\"Office\"\r\n");
+                     "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\N3\\\",\"C\"\r\n\"I:\\N4\\\",\"D\",\"Office\"\r\n");
   prax::StartupInfo info = prax::RunStartup(site.ctx);
   EXPECT_TRUE(info.multipleNetworks);
   EXPECT_EQ(site.ctx.NetworkCount, 3);
-  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "H:\\NET3\\"}));
-  EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "I:\\N4\\"}));
+  EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "D"}));
   EXPECT_EQ(site.ctx.NetworkNames, (std::vector<std::string>{"Sales", "Works", "Office"}));
-  EXPECT_TRUE(info.warnings.empty());
-
-  // A short line is left out and named; start-up run again starts afresh.
-  site.network.Write("Networks.Lst", "\"F:\\NET1\\\",\"A\",\"Sales\"\r\n\"G:\\NET2\\\",\"B\"\r\nH:\\N3\\,C,D\r\n");
-  info = prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.NetworkCount, 2);
-  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "H:\\N3\\"}));
-  ASSERT_EQ(info.warnings.size(), 1u);
-  EXPECT_EQ(info.warnings[0], "Networks.Lst line 2 has fewer than three fields; that network is left out.");
+  EXPECT_EQ(info.warnings, std::vector<std::string>{"Networks.Lst line 3 has fewer than three fields; that network is left out."});
 
   std::filesystem::remove(site.network.Path() / "Networks.Lst");
   info = prax::RunStartup(site.ctx);
-  EXPECT_FALSE(info.multipleNetworks);
-  EXPECT_EQ(site.ctx.NetworkCount, 0);
+  EXPECT_FALSE(info.multipleNetworks || site.ctx.NetworkCount);
   EXPECT_EQ(info.networks, std::vector<std::string>{site.network.Text()});
 }
 
+// Without the optional files: the plain caption, no logo, 260 keys; with them
+// the caption carries UPDATED.DAT. A bad KEYS.MAX keeps 260 and is named.
 TEST(Startup, TuningFilesCaptionAndLogo) {
   Site site;
   prax::StartupInfo info = prax::RunStartup(site.ctx);
   EXPECT_EQ(info.caption, "PraxServer");
-  EXPECT_FALSE(info.updateExistingEnabled);
-  EXPECT_FALSE(site.ctx.AppsNoPresent);
-  EXPECT_EQ(site.ctx.KeysMax, 260);
-  EXPECT_FALSE(info.logoFile);
-
-  site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
-  site.program.Write("APPS.NO", "");
-  site.program.Write("KEYS.MAX", "300\r\n");
-  site.program.Write("SrvLogo.BMP", "BM");
+  EXPECT_FALSE(info.updateExistingEnabled || site.ctx.AppsNoPresent || info.logoFile || site.ctx.KeysMax != 260);
+  for (const auto& [file, bytes] : {std::pair{"UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45")},
+                                    {"APPS.NO", ""}, {"KEYS.MAX", "300\r\n"}, {"SrvLogo.BMP", "BM"}})
+    site.program.Write(file, bytes);
   info = prax::RunStartup(site.ctx);
   EXPECT_EQ(info.caption, "PraxServer        DB Updated Last: 05/12/2026 19:04:45");
-  EXPECT_TRUE(info.updateExistingEnabled);
-  EXPECT_TRUE(site.ctx.AppsNoPresent);
-  EXPECT_EQ(site.ctx.KeysMax, 300);
-  ASSERT_TRUE(info.logoFile);
-  EXPECT_TRUE(std::filesystem::exists(*info.logoFile));
-
+  EXPECT_TRUE(info.updateExistingEnabled && site.ctx.AppsNoPresent && site.ctx.KeysMax == 300);
+  EXPECT_TRUE(info.logoFile && std::filesystem::exists(*info.logoFile));
   for (const char* bad : {"abc\r\n", "99999\r\n", ""}) {
     site.program.Write("KEYS.MAX", bad);
     info = prax::RunStartup(site.ctx);
     EXPECT_EQ(site.ctx.KeysMax, 260) << bad;
-    ASSERT_EQ(info.warnings.size(), 1u) << bad;
-    EXPECT_NE(info.warnings[0].find("KEYS.MAX"), std::string::npos);
+    EXPECT_TRUE(info.warnings.size() == 1 && info.warnings[0].find("KEYS.MAX") != std::string::npos) << bad;
   }
 }
 
-TEST(Settings, SaveWritesFiveLinesAndLoadRestores) {
+// Five CR LF lines; the creation rule is always saved as "update existing".
+TEST(Settings, SaveWritesFiveLines) {
   Site site;
   prax::WindowChoices saved;
   saved.universe = 1;
   saved.startText = "1";
   saved.endText = "250";
-  saved.creationRule = 0;
   saved.masterState = 1;
   saved.onlyCreate = true;
   prax::SaveSettings(site.ctx, saved);
   EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
-
-  prax::WindowChoices loaded;
-  prax::LoadSettings(site.ctx, loaded);
-  EXPECT_EQ(loaded.universe, 1);
-  EXPECT_EQ(loaded.startText, "1");
-  EXPECT_EQ(loaded.endText, "250");
-  EXPECT_EQ(loaded.creationRule, 1);  // update existing, whatever was selected
-  EXPECT_EQ(loaded.masterState, 1);
-  EXPECT_FALSE(loaded.onlyCreate);
-
   prax::WindowChoices empty;
   empty.masterState = 2;
   prax::SaveSettings(site.ctx, empty);
   EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n");
-  prax::WindowChoices reloaded = saved;
-  prax::LoadSettings(site.ctx, reloaded);
-  EXPECT_EQ(reloaded.startText, "");
-  EXPECT_EQ(reloaded.endText, "");
-  EXPECT_EQ(reloaded.masterState, 2);
 }
 
-TEST(Settings, OtherFormatsAndDamagedFiles) {
-  struct Case {
+TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
+  const struct {
     const char* bytes;
     int universe, rule, master;
-    const char* start;
+    const char *start, *end;
   } cases[] = {
-      {"1\r\n1\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 0, 0, ""},  // another format: nothing taken
-      {"2\r\n7\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 1, 1, "5"},  // damaged universe: full universe
-      {"2\r\n2\r\n\"5\",\"6\"\r\n-1\r\n9\r\n", 2, 0, 0, "5"},  // damaged rule and check box
-      {"2\r\n1\r\n", 1, 0, 0, ""},                          // ends early: what was read stays
+      {"2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n", 1, 1, 1, "1", "250"},  // as saved above
+      {"2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n", 0, 1, 2, "", ""},
+      {"1\r\n1\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 0, 0, "x", "y"},  // another format: nothing taken
+      {"2\r\n7\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 1, 1, "5", "6"},  // damaged universe: full universe
+      {"2\r\n2\r\n\"5\",\"6\"\r\n-1\r\n9\r\n", 2, 0, 0, "5", "6"},  // damaged rule and check box
+      {"2\r\n1\r\n", 1, 0, 0, "x", "y"},                         // ends early: what was read stays
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Site site;
     site.program.Write("PXSERVER.SET", c.bytes);
-    prax::WindowChoices choices;
-    prax::LoadSettings(site.ctx, choices);
-    EXPECT_EQ(choices.universe, c.universe) << c.bytes;
-    EXPECT_EQ(choices.creationRule, c.rule) << c.bytes;
-    EXPECT_EQ(choices.masterState, c.master) << c.bytes;
-    EXPECT_EQ(choices.startText, c.start) << c.bytes;
+    prax::WindowChoices w;
+    w.startText.push_back('x');
+    w.endText.push_back('y');
+    prax::LoadSettings(site.ctx, w);
+    EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText, w.endText),
+              std::make_tuple(c.universe, c.rule, c.master, std::string(c.start), std::string(c.end)))
+        << c.bytes;
   }
 }
 
@@ -166,11 +134,9 @@ TEST(Settings, CloseWorkRefusedWhileRunningOtherwiseWritesBoth) {
   Site site;
   prax::WindowChoices choices;
   EXPECT_FALSE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/true));
-  EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("Restore.KTR")));
-
   EXPECT_TRUE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/false));
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n0\r\n");
+  EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(site.program.Path()));
   std::filesystem::current_path(cwd);

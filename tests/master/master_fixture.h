@@ -1,8 +1,8 @@
 #pragma once
-// Shared pieces of the Master database tests: a status display that records
-// every status line, and a run context pointed at a temporary network folder.
+// Master database tests: a status that records its lines, a run context on a
+// network folder, and query rows as text.
 
-#include <memory>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,9 +18,7 @@ class RecordingStatus : public prax::Status {
  public:
   std::vector<std::string> lines;
   bool Said(std::string_view part) const {
-    for (const auto& l : lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.find(part) != std::string::npos; });
   }
 
  protected:
@@ -38,20 +36,18 @@ struct MasterContext {
   }
 };
 
-// Every row of a query as text: fields joined by '|', Null as "Null".
+// Every row of a query: fields joined by '|', Null as "Null".
 inline std::vector<std::string> Rows(const std::filesystem::path& file, const std::string& sql) {
   auto db = prax::db::Database::Open(file);
   auto rs = db->OpenRecordset(sql);
   std::vector<std::string> out;
-  while (!rs->Eof()) {
+  for (; !rs->Eof(); rs->MoveNext()) {
     std::string line;
     for (const auto& f : rs->FieldNames()) {
-      if (!line.empty()) line += '|';
       const prax::db::Value v = rs->Get(f);
-      line += v.IsNull() ? "Null" : v.AsText();
+      line.append(line.empty() ? "" : "|").append(v.IsNull() ? std::string("Null") : v.AsText());
     }
     out.push_back(line);
-    rs->MoveNext();
   }
   rs->Close();
   db->Close();

@@ -1,22 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QEventLoop>
-#include <QGroupBox>
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTimer>
+#include <QtWidgets>
 
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
 
 #include "app/execute_command.h"
@@ -26,18 +13,14 @@
 
 namespace {
 
-// The application object lives from before the first test to after the
-// last one: Qt must not be torn down by exit handlers.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[12] = "test_window";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
+// The application outlives every test: Qt must not be torn down by exit handlers.
+struct QtEnvironment : ::testing::Environment {
+  int argc = 1;
+  char name[12] = "test_window";
+  char* argv[2] = {name, nullptr};
+  std::unique_ptr<QApplication> app;
+  void SetUp() override { app = std::make_unique<QApplication>(argc, argv); }
+  void TearDown() override { app.reset(); }
 };
 ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
@@ -52,7 +35,6 @@ W* Get(QWidget& window, const char* name) {
 struct Box {
   bool seen = false;
   QString title, text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
   QList<QAbstractButton*>::size_type buttons = 0;
 };
 
@@ -65,7 +47,6 @@ void AnswerNextBox(QMessageBox::StandardButton which, Box* out, int tries = 2000
       out->seen = true;
       out->title = box->windowTitle();
       out->text = box->text();
-      out->icon = box->icon();
       out->buttons = box->buttons().size();
       box->button(which)->click();
       return;
@@ -82,44 +63,15 @@ void WaitForCommand(prax::FrmPXlog& window) {
 }
 
 using WindowSite = apptest::Site;
-
 TEST(Window, CaptionsAndStatesWithoutOptionalFiles) {
   WindowSite site;
   prax::FrmPXlog w(site.ctx);
   w.show();
   QApplication::processEvents();
-  EXPECT_EQ(w.objectName(), "frmPXlog");
   EXPECT_EQ(w.windowTitle(), "PraxServer");
-
-  const std::pair<const char*, const char*> frames[] = {{"SSFrame1", "Set the universe to process"},
-                                                        {"SSFrame2", "Set the database creation rules"},
-                                                        {"SSFrame3", "Process database"}};
-  for (auto [name, title] : frames) EXPECT_EQ(Get<QGroupBox>(w, name)->title(), title);
-  const std::pair<const char*, const char*> buttons[] = {
-      {"optUniverse0", "Full Universe"},
-      {"optUniverse1", "Range of users from:                to:"},
-      {"optUniverse2", "Multiple Networks:"},
-      {"optFresh0",
-       "Create fresh database and update with any new data   (Warning! This erases current database!)"},
-      {"optFresh1", "Update existing database with any new data"},
-      {"chkMultCreateOnly", "Only Create"},
-      {"chkMaster", "Update Master database with UserDefs.Prn"},
-      {"cmdExecute", "Execute"}};
-  for (auto [name, caption] : buttons) EXPECT_EQ(Get<QAbstractButton>(w, name)->text(), caption) << name;
-  const std::pair<const char*, const char*> labels[] = {{"lblMessage", "Status:"}, {"lblLoading", "Current User:"},
-                                                        {"lblExecute", "0%"},      {"lblDatabase", "Database:"},
-                                                        {"lblData", "0%"}};
-  for (auto [name, caption] : labels) EXPECT_EQ(Get<QLabel>(w, name)->text(), caption) << name;
-  for (const char* bar : {"progExecute", "progDatabase"}) {
-    EXPECT_EQ(Get<QProgressBar>(w, bar)->minimum(), 0);
-    EXPECT_EQ(Get<QProgressBar>(w, bar)->maximum(), 100);
-    EXPECT_EQ(Get<QProgressBar>(w, bar)->value(), 0);
-  }
-
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse0")->isChecked());
-  EXPECT_TRUE(Get<QRadioButton>(w, "optFresh0")->isChecked());
-  EXPECT_FALSE(Get<QRadioButton>(w, "optFresh1")->isEnabled());
-  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly"})
+  for (const char* name : {"lblExecute", "lblData"}) EXPECT_EQ(Get<QLabel>(w, name)->text(), "0%") << name;
+  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse0")->isChecked() && Get<QRadioButton>(w, "optFresh0")->isChecked());
+  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
     EXPECT_FALSE(Get<QWidget>(w, name)->isEnabled()) << name;
   auto* combo = Get<QComboBox>(w, "comboNetworks");
   ASSERT_EQ(combo->count(), 1);
@@ -147,10 +99,8 @@ TEST(Window, StartupWithNetworksLogoUpdatedAndSettings) {
   EXPECT_EQ(combo->itemText(2), "F:\\N3\\");
   for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
     EXPECT_TRUE(Get<QWidget>(w, name)->isEnabled()) << name;
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse1")->isChecked());
-  EXPECT_TRUE(Get<QRadioButton>(w, "optFresh1")->isChecked());
-  EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text(), "1");
-  EXPECT_EQ(Get<QLineEdit>(w, "txtEnd")->text(), "250");
+  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse1")->isChecked() && Get<QRadioButton>(w, "optFresh1")->isChecked());
+  EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text() + ".." + Get<QLineEdit>(w, "txtEnd")->text(), "1..250");
   EXPECT_EQ(Get<QCheckBox>(w, "chkMaster")->checkState(), Qt::Checked);
 
   auto* img = Get<QLabel>(w, "imgLogo");
@@ -175,11 +125,8 @@ TEST(Window, BadRangeShowsMessageAndKeepsButton) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.title, "PraxServer");
   EXPECT_EQ(box.buttons, 1);
-  EXPECT_EQ(box.text.toStdString(),
-            "You have selected a starting record number greater than the ending record number.  Please change the "
-            "either number and try again.");
-  EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Execute");
-  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->isEnabled());
+  EXPECT_TRUE(box.text.contains("starting record number greater than the ending")) << box.text.toStdString();
+  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Execute" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
 }
 
 struct RunWindowSite : WindowSite {
@@ -189,7 +136,7 @@ struct RunWindowSite : WindowSite {
   }
 };
 
-// Runs a command with a fresh database through the window.
+// Runs a command with a fresh database through the window, confirming it.
 void RunFresh(prax::FrmPXlog& w, bool onlyCreate) {
   w.show();
   Get<QCheckBox>(w, "chkMultCreateOnly")->setChecked(onlyCreate);
@@ -205,11 +152,9 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   prax::FrmPXlog w(site.ctx);
   RunFresh(w, true);
   EXPECT_TRUE(std::filesystem::exists(site.network.Path() / "PRAXDATA.MDB"));
-  EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
-  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Close" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: Database Created.");
   EXPECT_EQ(Get<QLabel>(w, "lblData")->text(), " 100% ");
-  EXPECT_EQ(Get<QLabel>(w, "lblExecute")->text(), " 100% ");
   EXPECT_EQ(Get<QProgressBar>(w, "progDatabase")->value(), 100);
   EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("UPDATED.DAT")));
 
@@ -217,8 +162,7 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   Get<QPushButton>(w, "cmdExecute")->click();  // "Close"
   std::filesystem::current_path(cwd);
   EXPECT_FALSE(w.isVisible());
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n0\r\n");
-  EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");
+  EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
 }
 
 TEST(Window, FailedRunShowsErrorBox) {
@@ -232,14 +176,12 @@ TEST(Window, FailedRunShowsErrorBox) {
   Get<QPushButton>(w, "cmdExecute")->click();
   WaitForCommand(w);
   ASSERT_TRUE(box.seen);
-  EXPECT_TRUE(box.text.contains("PRAXDATA.MDB")) << box.text.toStdString();
+  EXPECT_TRUE(box.text.startsWith("Error ") && box.text.contains("PRAXDATA.MDB")) << box.text.toStdString();
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + box.text);
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
 }
 
-// Not a check: saves a picture of the window after a finished run.
-// Run with --gtest_also_run_disabled_tests --gtest_filter=*Screenshot*;
-// PRAX_SCREENSHOT names the PNG (default window.png in the current folder).
+// Makes docs/window.png (see the README); PRAX_SCREENSHOT names the PNG.
 TEST(Window, DISABLED_Screenshot) {
   RunWindowSite site;
   site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
