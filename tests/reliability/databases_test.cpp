@@ -4,7 +4,7 @@
 // own lookup.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <strings.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -151,9 +151,8 @@ std::vector<std::string> NotAtRest(const stdfs::path& dir) {
     const std::string name = e.path().filename().string();
     for (const std::string suffix : {"-wal", "-shm", "-journal"})
       if (name.ends_with(suffix)) found.push_back(name);
-    std::string ext = e.path().extension().string();
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (ext != ".MDB" && ext != ".GRP") continue;
+    const char* ext = e.path().extension().c_str();
+    if (::strcasecmp(ext, ".MDB") != 0 && ::strcasecmp(ext, ".GRP") != 0) continue;
     const std::string header = Slurp(e.path()).substr(0, 20);
     if (header.size() < 20 || header[18] != 1 || header[19] != 1) found.push_back(name + " not in rollback mode");
   }
@@ -170,17 +169,13 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
   // Two networks to merge. A console holds the first one's roster open in WAL
   // mode with a committed table still only in its log (the merge keeps the
   // first roster's tables other than Users).
-  const stdfs::path a = n.Root() / "a", b = n.Root() / "b", master = n.Net() / "MASTER.MDB";
-  n.Generate(a);
-  n.Generate(b);
+  const Network na, nb;
+  const stdfs::path a = na.Net(), b = nb.Net(), master = n.Net() / "MASTER.MDB";
   WriteBytes(n.Net() / "Networks.Lst", "\"" + a.generic_string() + "/\",\"A\",\"GroupA\"\r\n\"" + b.generic_string() +
                                            "/\",\"B\",\"GroupB\"\r\n");
-  sqlite3* console = nullptr;
-  ASSERT_EQ(sqlite3_open((a / "MASTER.MDB").c_str(), &console), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(console,
-                         "PRAGMA journal_mode = WAL; CREATE TABLE Annex (Name TEXT); INSERT INTO Annex VALUES ('kept')",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  const praxtest::Db console(a / "MASTER.MDB", true);
+  for (const char* sql : {"PRAGMA journal_mode = WAL", "CREATE TABLE Annex (Name TEXT)", "INSERT INTO Annex VALUES (1)"})
+    console.Query(sql);
   ASSERT_GT(stdfs::file_size(a / "MASTER.MDB-wal"), 0u);
 
   const struct {
@@ -213,8 +208,7 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
               untouchedWal ? std::vector<std::string>{"MASTER.MDB not in rollback mode"} : std::vector<std::string>{});
     EXPECT_EQ(NotAtRest(b), std::vector<std::string>{});
   }
-  EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Name FROM Annex;"), "kept\n");
-  sqlite3_close(console);
+  EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Name FROM Annex;"), "1\n");
 }
 
 std::string Schema(const stdfs::path& db) {
@@ -256,7 +250,6 @@ TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
     EXPECT_EQ(praxtest::Sqlite3(named.History(), sql), praxtest::Sqlite3(plain.History(), sql)) << sql;
   EXPECT_GT(named.Count("SELECT COUNT(*) FROM ActivitySystem WHERE User_Num = 2 AND Data_Date = 20260106;"), 0);
 
-  // A name in UserDefs.Prn ends the import naming it.
   const Network& n = plain;
   const stdfs::path master = n.Net() / "MASTER.MDB", userDefs = n.Net() / "UserDefs.Prn";
   const std::string schema = Schema(master), usersSql = "SELECT User_Id, Last_Name, Sub_Dir FROM Users;";

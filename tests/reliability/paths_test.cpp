@@ -72,7 +72,6 @@ TEST(Paths, TheLoadFollowsNoLinkOutOfTheNetworkDirectory) {
     EXPECT_TRUE(Has(r.out, "Status: " + c.kind + n.NetText() + c.link + "' not read")) << c.link << "\n" << r.out;
     EXPECT_TRUE(stdfs::is_symlink(n.Net() / c.link)) << c.link;
   }
-  // Users 1 and 6 loaded as usual, nothing of the sentinel.
   EXPECT_EQ(praxtest::Sqlite3(n.History(), "SELECT DISTINCT User_Num FROM AlertSystem ORDER BY 1;"), "1\n6\n");
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM AlertSystem WHERE Data_Date = 20260108;"), 0);
   for (const char* list : {"EMSToolsList WHERE Tool_Name", "ApplicationsList WHERE App_Name",
@@ -131,8 +130,7 @@ TEST(Paths, TheMergeSkipsParentAbsoluteAndLinkedEntriesAndTouchesNothingOutside)
 
 TEST(Paths, AMergeListingTheNetworkDirectoryThroughABindMountDeletesNothing) {
   if (::geteuid() != 0) GTEST_SKIP() << "mount --bind needs root; run the suite as root to test a bind-mounted alias";
-  const Network n;
-  n.Generate(n.Root() / "b");
+  const Network n, b;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
   const stdfs::path alias = n.Root() / "alias";
   stdfs::create_directory(alias);
@@ -142,7 +140,7 @@ TEST(Paths, AMergeListingTheNetworkDirectoryThroughABindMountDeletesNothing) {
                                                                    [](const char* at) { ::umount2(at, MNT_DETACH); });
   // The network directory itself, under another name, then a second network.
   Write(n.Net() / "Networks.Lst",
-        std::string("\"") + alias.string() + "/\",\"A\",\"North\"\r\n\"" + (n.Root() / "b").string() + "/\",\"B\",\"South\"\r\n");
+        std::string("\"") + alias.string() + "/\",\"A\",\"North\"\r\n\"" + b.NetText() + "\",\"B\",\"South\"\r\n");
   const std::set<stdfs::path> lock = {n.Net() / "PRAXSERVER.LCK"};  // each run writes its process id
   const auto before = Snapshot(n.Net(), lock);
   const Result r = n.Praxload({"--networks", "--fresh", "--yes"}, {.timeoutSeconds = 60});

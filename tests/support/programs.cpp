@@ -93,13 +93,6 @@ Network::Network(const std::vector<std::string>& gen) {
   if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
 }
 
-void Network::Generate(const stdfs::path& dir) const {
-  const Result r = Run({PRAX_BINARY_DIR "/praxgen", dir.string(), "--users", "5", "--days", "3", "--seed", "11",
-                        "--start", "2026-01-05"},
-                       Root());
-  if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
-}
-
 void Network::AppendDay() const {
   const Result r = Run({PRAX_BINARY_DIR "/praxgen", Net().string(), "--append-day"}, Root());
   if (r.exitCode != 0) throw std::runtime_error("praxgen --append-day failed: " + r.err);

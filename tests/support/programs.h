@@ -78,8 +78,6 @@ class Network {
   std::filesystem::path History() const { return Net() / "PRAXDATA.MDB"; }
   std::string NetText() const { return Net().generic_string() + "/"; }
 
-  // Another network of the default seed, without program folder.
-  void Generate(const std::filesystem::path& dir) const;
   void AppendDay() const;
   std::vector<std::string> PraxloadArgs(const std::vector<std::string>& options) const;
   Result Praxload(const std::vector<std::string>& options, const Limits& limits = {}) const {
