@@ -166,44 +166,26 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
   ASSERT_TRUE(again.run.exitCode == 0 && again.Printed("days loaded: 0 alert, 0 activity;")) << again.run.out;
   ASSERT_EQ(compareAll(), "");
 
-  // Kills while the fresh run starts and builds the History file: it is
-  // whole or absent afterwards, and no temporary file outlives the resume
-  // (the fresh command again when there is no file). No reader polls this
-  // resume: one would keep the log beside the file.
-  for (int k = 0; k < 8; ++k) {
-    const double delay = (k + 0.5) / 8 * ref.alertAt;
-    SCOPED_TRACE("kill at " + Seconds(delay) + " s of the start");
-    freshNetwork();
-    RunPraxload(n, fresh, Trigger::kStart, delay);
-    const bool exists = stdfs::exists(history);
-    const std::string tables = std::to_string(praxtest::kHistoryTables.size());
-    EXPECT_EQ(exists ? Query(history, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", true)[0] : tables,
-              tables);
-    const Outcome r = RunPraxload(n, exists ? resume : fresh, Trigger::kNone, 0, 0);
-    EXPECT_EQ(r.run.exitCode, 0) << r.run.out << r.run.err;
-    EXPECT_EQ(compareAll(), "");
-    for (const auto& e : stdfs::directory_iterator(n.Net()))
-      EXPECT_TRUE(e.path() == history || !e.path().filename().string().starts_with("PRAXDATA.MDB")) << e.path();
-  }
-
-  // Eight kills aimed at each pass, a seeded fraction of the way through it
-  // as the uninterrupted load timed it; then, while timing drift has left
-  // fewer than 24 kills or a pass with fewer than 6, more aimed at the pass
-  // with the fewest.
-  const Trigger passStart[4] = {Trigger::kNone, Trigger::kAlertLine, Trigger::kActivityLine,
+  // First eight kills while the fresh run starts and builds the History
+  // file, which is whole or absent afterwards (the fresh command again
+  // resumes when there is none). Then eight kills aimed at each pass, a
+  // seeded fraction of the way through it as the uninterrupted load timed
+  // it; then, while timing drift has left fewer than 24 kills or a pass with
+  // fewer than 6, more aimed at the pass with the fewest.
+  const Trigger passStart[4] = {Trigger::kStart, Trigger::kAlertLine, Trigger::kActivityLine,
                                 Trigger::kActivityComplete};
   std::mt19937 rng(20260105);
   std::uniform_real_distribution<double> fraction(0.03, 0.97);
   int landed[5] = {};  // 0 before pass 1, 1 to 3 the passes, 4 after the job
   int kills = 0, finishedFirst = 0, recoveries = 0;
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    int pass = attempt % 3 + 1;
+  for (int attempt = -8; attempt < 40; ++attempt) {
+    int pass = attempt < 0 ? 0 : attempt % 3 + 1;
     if (attempt >= 24) {
-      if (kills >= 24 && std::min({landed[1], landed[2], landed[3]}) >= 6) break;
+      if (kills >= 32 && std::min({landed[1], landed[2], landed[3]}) >= 6) break;
       for (int p = 3; p >= 1; --p)
         if (landed[p] <= landed[pass]) pass = p;
     }
-    const double delay = fraction(rng) * passTime[pass];
+    const double delay = attempt < 0 ? (attempt + 8.5) / 8 * ref.alertAt : fraction(rng) * passTime[pass];
     freshNetwork();
     const Outcome k = RunPraxload(n, fresh, passStart[pass], delay, refActivityRows);
     if (k.run.signal != SIGKILL) {
@@ -212,27 +194,35 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
       continue;
     }
     ++kills;
-    const std::vector<std::string> integrity = Query(history, "PRAGMA integrity_check", true);
-    const long long activityRows = std::stoll(Query(history, "SELECT ifnull(max(rowid), 0) FROM ActivitySystem")[0]);
+    const bool exists = stdfs::exists(history);
+    const std::vector<std::string> integrity =
+        exists ? Query(history, "PRAGMA integrity_check", true) : std::vector<std::string>{"ok"};
+    const auto count = [&](const char* sql) { return exists ? std::stoll(Query(history, sql)[0]) : 0; };
     // Where the kill landed, from what praxload had printed and committed.
-    const int at = !k.Printed(kAlertLine)           ? 0
-                   : k.Printed(kDoneLine)           ? 4
-                   : !k.Printed(kActivityLine)      ? 1
-                   : activityRows < refActivityRows ? 2
-                                                    : 3;
+    const int at = !k.Printed(kAlertLine)                                                        ? 0
+                   : k.Printed(kDoneLine)                                                        ? 4
+                   : !k.Printed(kActivityLine)                                                   ? 1
+                   : count("SELECT ifnull(max(rowid), 0) FROM ActivitySystem") < refActivityRows ? 2
+                                                                                                 : 3;
     ++landed[at];
     SCOPED_TRACE("kill " + std::to_string(kills) + " aimed at pass " + std::to_string(pass) + " +" + Seconds(delay) +
                  " s, landed in " + std::to_string(at) + " at " + Seconds(k.killAt) + " s");
     EXPECT_EQ(integrity, std::vector<std::string>{"ok"});
-    for (const auto& [day, rows] : DayRows(history))
+    EXPECT_TRUE(!exists || count("SELECT count(*) FROM sqlite_master WHERE type = 'table'") ==
+                               static_cast<long long>(praxtest::kHistoryTables.size()));
+    for (const auto& [day, rows] : exists ? DayRows(history) : Tables{})
       EXPECT_TRUE(refDays.count(day) && refDays.at(day) == rows) << "day cut in half: " << day;
 
-    const Outcome r = RunPraxload(n, resume);
+    // No reader polls the resume: one would keep the log beside the file.
+    const Outcome r = RunPraxload(n, exists ? resume : fresh, Trigger::kNone, 0, 0);
     EXPECT_EQ(r.run.exitCode, 0) << r.run.out << r.run.err;
     const std::string diff = compareAll();
     EXPECT_EQ(diff, "");
+    for (const auto& e : stdfs::directory_iterator(n.Net()))  // no temporary file outlives it
+      EXPECT_TRUE(e.path() == history || !e.path().filename().string().starts_with("PRAXDATA.MDB")) << e.path();
     recoveries += integrity == std::vector<std::string>{"ok"} && r.run.exitCode == 0 && diff.empty();
   }
+
 
   std::cout << "crash: " << kills << " kills, by pass " << landed[1] << "/" << landed[2] << "/" << landed[3] << ", "
             << finishedFirst << " runs ended first, " << Seconds(ref.doneAt) << " s a load" << std::endl;

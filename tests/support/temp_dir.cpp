@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "support/programs.h"
 
@@ -38,16 +39,9 @@ stdfs::path TempDir::Write(std::string_view relative, std::string_view bytes) co
 
 void SetMTime(const stdfs::path& file, int year, int month, int day) {
   std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = 12;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  const auto sys = std::chrono::system_clock::from_time_t(t);
-  const auto ft = stdfs::file_time_type::clock::now() +
-                  std::chrono::duration_cast<stdfs::file_time_type::duration>(sys - std::chrono::system_clock::now());
-  stdfs::last_write_time(file, ft);
+  std::tie(tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year, tm.tm_isdst) = std::tuple(12, day, month - 1, year - 1900, -1);
+  const auto noon = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+  stdfs::last_write_time(file, std::chrono::file_clock::from_sys(noon));
 }
 
 std::string Sqlite3(const stdfs::path& db, std::string_view sql) {
