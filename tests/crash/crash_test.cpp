@@ -1,9 +1,7 @@
-// praxload killed with SIGKILL while a fresh load creates the History file
-// and at moments spread over its three passes. After each kill the file
-// passes SQLite's integrity check and holds no half-loaded day; the command
-// an administrator runs to resume ("praxload --master", without --fresh)
-// finishes, and every table of PRAXDATA.MDB and MASTER.MDB then equals what
-// one uninterrupted load gives.
+// praxload killed with SIGKILL while a fresh load creates the History file and
+// during its three passes: the file passes SQLite's integrity check and holds
+// no half-loaded day, and the resume ("praxload --master") gives every table
+// of PRAXDATA.MDB and MASTER.MDB as one uninterrupted load does.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -29,8 +27,7 @@ using Clock = std::chrono::steady_clock;
 const std::string kAlertLine = "Status: Updating history database from AlertSystem...\n";
 const std::string kActivityLine = "Status: Updating history database from Activity System...\n";
 const std::string kDoneLine = "Status: Database Updated.\n";
-// Tables holding rows per user and day, by the pass that writes them; the
-// first of each is the pass's main table.
+// Tables of rows per user and day, by pass; the first is the pass's main table.
 const std::vector<std::vector<std::string>> kDayTables = {{"AlertSystem", "EMSSystemUsage", "UserNotes"},
                                                           {"ActivitySystem", "ProjectNotes"}};
 
@@ -131,17 +128,11 @@ Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& 
   return r;
 }
 
-std::string Seconds(double s) { return std::to_string(s).substr(0, std::to_string(s).find('.') + 3); }
-
 TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
   // About a second of loading in an optimised build; every day stores rows.
   const praxtest::Network n({"--users", "20", "--days", "10", "--seed", "29"});
   const stdfs::path pristine = n.Root() / "pristine", history = n.History(), master = n.Net() / "MASTER.MDB";
   stdfs::copy(n.Net(), pristine, stdfs::copy_options::recursive);
-  auto freshNetwork = [&] {
-    stdfs::remove_all(n.Net());
-    stdfs::copy(pristine, n.Net(), stdfs::copy_options::recursive);
-  };
   const std::vector<std::string> fresh{"--fresh", "--yes", "--master"}, resume{"--master"};
 
   // The uninterrupted load, and where its passes start and end.
@@ -186,7 +177,8 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
         if (landed[p] <= landed[pass]) pass = p;
     }
     const double delay = attempt < 0 ? (attempt + 8.5) / 8 * ref.alertAt : fraction(rng) * passTime[pass];
-    freshNetwork();
+    stdfs::remove_all(n.Net());
+    stdfs::copy(pristine, n.Net(), stdfs::copy_options::recursive);
     const Outcome k = RunPraxload(n, fresh, passStart[pass], delay, refActivityRows);
     if (k.run.signal != SIGKILL) {
       ++finishedFirst;
@@ -205,8 +197,8 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
                    : count("SELECT ifnull(max(rowid), 0) FROM ActivitySystem") < refActivityRows ? 2
                                                                                                  : 3;
     ++landed[at];
-    SCOPED_TRACE("kill " + std::to_string(kills) + " aimed at pass " + std::to_string(pass) + " +" + Seconds(delay) +
-                 " s, landed in " + std::to_string(at) + " at " + Seconds(k.killAt) + " s");
+    SCOPED_TRACE("kill " + std::to_string(kills) + " aimed at pass " + std::to_string(pass) + " +" + std::to_string(delay) +
+                 " s, landed in " + std::to_string(at) + " at " + std::to_string(k.killAt) + " s");
     EXPECT_EQ(integrity, std::vector<std::string>{"ok"});
     EXPECT_TRUE(!exists || count("SELECT count(*) FROM sqlite_master WHERE type = 'table'") ==
                                static_cast<long long>(praxtest::kHistoryTables.size()));
@@ -225,7 +217,7 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
 
 
   std::cout << "crash: " << kills << " kills, by pass " << landed[1] << "/" << landed[2] << "/" << landed[3] << ", "
-            << finishedFirst << " runs ended first, " << Seconds(ref.doneAt) << " s a load" << std::endl;
+            << finishedFirst << " runs ended first, " << ref.doneAt << " s a load" << std::endl;
   for (int p = 1; p <= 3; ++p) EXPECT_GE(landed[p], 6) << "kills in pass " << p;
   EXPECT_GE(landed[1] + landed[2] + landed[3], 20);
   EXPECT_EQ(recoveries, kills);

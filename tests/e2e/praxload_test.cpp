@@ -1,9 +1,7 @@
-// The built programs as an administrator's scheduler runs them: praxgen writes
-// a network and a program folder, praxload loads it without a terminal, while
-// report readers poll the History file and a second administrator tries a run.
+// praxgen and praxload as a scheduler runs them, while report readers poll the
+// History file and a second administrator tries a run.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <strings.h>
 #include <sys/wait.h>
 
@@ -25,8 +23,7 @@ using praxtest::Network;
 using praxtest::Result;
 using praxtest::Slurp;
 
-// Over every generated log of an extension: the lines starting with
-// `prefix`, or the keystrokes of the alert samples.
+// Over the generated logs: the lines starting with `prefix`, or the keystrokes.
 long LogLines(const Network& n, const std::string& ext, const std::string& prefix, bool keystrokes = false) {
   long sum = 0;
   for (const auto& e : stdfs::recursive_directory_iterator(n.Net())) {
@@ -39,12 +36,6 @@ long LogLines(const Network& n, const std::string& ext, const std::string& prefi
     }
   }
   return sum;
-}
-
-void ExpectUpdatedDat(const stdfs::path& file) {
-  const std::string bytes = Slurp(file);
-  EXPECT_TRUE(bytes.starts_with("\"        DB Updated Last: ")) << file << bytes;
-  EXPECT_EQ(bytes.find("\"\r\n", 1), bytes.size() - 3) << "one line ending with a quote: " << bytes;
 }
 
 TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
@@ -75,8 +66,11 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM UserNotes;"), LogLines(n, "PXL", "User Entry:"));
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM ProjectNotes;"), LogLines(n, "PXT", "User Notes:"));
   EXPECT_EQ(praxtest::Sqlite3(n.Net() / "MASTER.MDB", "SELECT COUNT(*) FROM Users WHERE Location_Id > 0;"), "5\n");
-  ExpectUpdatedDat(n.Net() / "UPDATED.DAT");
-  ExpectUpdatedDat(n.Prog() / "UPDATED.DAT");
+  for (const stdfs::path& dir : {n.Net(), n.Prog()}) {
+    const std::string bytes = Slurp(dir / "UPDATED.DAT");
+    EXPECT_TRUE(bytes.starts_with("\"        DB Updated Last: ")) << dir << bytes;
+    EXPECT_EQ(bytes.find("\"\r\n", 1), bytes.size() - 3) << "one line ending with a quote: " << bytes;
+  }
   EXPECT_FALSE(stdfs::exists(n.Prog() / "PXSERVER.SET"));
   EXPECT_FALSE(stdfs::exists(n.Prog() / "Restore.KTR"));
 
@@ -145,11 +139,7 @@ TEST(E2e, OnlyCreateThenNoOptionsRepeatTheSavedChoices) {
 
 TEST(E2e, RefusalsChangeNothing) {
   const Network n;
-  const struct {
-    std::vector<std::string> options;
-    int exitCode;
-    const char* stderrText;
-  } cases[] = {
+  const struct { std::vector<std::string> options; int exitCode; const char* stderrText; } cases[] = {
       {{"--range", "0", "5"}, 2, "You have selected a starting record number of less than 1.  Please change the "
                                  "starting record number and try again."},
       {{"--range", "abc", "5", "--fresh", "--yes"}, 2, "You have selected a starting record number of less than 1."},

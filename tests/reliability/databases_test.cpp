@@ -1,7 +1,5 @@
-// Damaged, foreign, read-only and full databases end the command with a
-// message that names the file and what to do, and lose nothing stored; every
-// command leaves its databases at rest; names carrying SQL fail only their
-// own lookup.
+// Damaged, foreign, read-only and full databases, databases left at rest, and
+// names carrying SQL.
 
 #include <gtest/gtest.h>
 #include <strings.h>
@@ -9,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <random>
 
 #include "support/programs.h"
 
@@ -37,14 +34,9 @@ TEST(BrokenDatabases, AreRefusedBeforeAnythingWritesToThem) {
   access[1] = '\x01';
   access.replace(4, 15, "Standard Jet DB");
   std::string random(4096, '\0');
-  std::mt19937 gen(7);
-  for (char& c : random) c = static_cast<char>(gen());
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>(i * 2654435761u >> 13);
 
-  const struct {
-    const char* file;
-    std::string bytes;
-    std::vector<std::string> says;
-  } cases[] = {
+  const struct { const char* file; std::string bytes; std::vector<std::string> says; } cases[] = {
       {"PRAXDATA.MDB", history.substr(0, history.size() / 2),
        {"shorter than its own header", "restore it from a backup", "praxload --fresh"}},
       {"MASTER.MDB", random, {"not a database of this program", "restore it from a backup"}},
@@ -78,22 +70,15 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
   stdfs::permissions(n.Root(), P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec);
   const auto ro = P::owner_read | P::owner_exec | P::others_read | P::others_exec;
   auto netWritable = [&] { stdfs::permissions(n.Net(), P::owner_write, stdfs::perm_options::add); };
-  const struct {
-    const char* what;
-    std::function<void()> breakIt, fixIt;
-    int exitCode;
-    std::vector<std::string> says;
-  } cases[] = {
+  const struct { const char* what; std::function<void()> breakIt, fixIt; int exitCode; std::vector<std::string> says; }
+      cases[] = {
       {"read-only PRAXDATA.MDB", [&] { stdfs::permissions(n.History(), P::owner_read); },
        [&] { stdfs::permissions(n.History(), P::owner_read | P::owner_write); }, 1,
        {"PRAXDATA.MDB", "Make the file and its folder writable"}},
       {"read-only network directory", [&] { stdfs::permissions(n.Net(), ro); }, netWritable, 2,
        {std::string("'") + n.NetText() + "' is not writable", "Make the folder writable"}},
       {"read-only network directory without a lock file",
-       [&] {
-         stdfs::remove(n.Net() / "PRAXSERVER.LCK");
-         stdfs::permissions(n.Net(), ro);
-       },
+       [&] { stdfs::remove(n.Net() / "PRAXSERVER.LCK"), stdfs::permissions(n.Net(), ro); },
        netWritable, 2, {"PRAXSERVER.LCK", "Make the folder writable"}},
   };
   for (const auto& c : cases) {

@@ -1,8 +1,8 @@
-// Links, '..' and absolute paths in user directories, Networks.Lst and the
-// roster never lead the load or the merge outside the directories the system
-// names: the entry is skipped and reported, and a sentinel outside is neither
-// read, written nor deleted. FIFOs, devices, a bind-mounted alias and a
-// missing network directory are refused without waiting or creating anything.
+// Links, '..' and absolute paths never lead the load or the merge outside the
+// directories the system names: the entry is skipped and reported, and a
+// sentinel outside is neither read, written nor deleted. FIFOs, devices, a
+// bind-mounted alias and a missing network directory are refused without
+// waiting or creating anything.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -51,11 +51,7 @@ TEST(Paths, TheLoadFollowsNoLinkOutOfTheNetworkDirectory) {
   const stdfs::path outside = n.Root() / "outside";
   WriteSentinelLogs(outside);
   const auto outsideBefore = Snapshot(outside);
-  const struct {
-    std::string link;    // below the network directory
-    stdfs::path target;  // what it points to
-    std::string kind;    // of the status line naming it
-  } cases[] = {
+  const struct { std::string link; stdfs::path target; std::string kind; } cases[] = {  // link -> target
       {"PX000002.DIR", "PX000002.DIR", "User directory '"},  // a loop
       {"PX000004.DIR", "..", "User directory '"},            // its parent
       {"PX000005.DIR", outside, "User directory '"},
@@ -159,13 +155,8 @@ TEST(Paths, LinksFifosAndDevicesNamedLikeInputsAreRefusedWithoutWaiting) {
   stdfs::copy_file(n.History(), outside / "PRAXDATA.MDB");  // a database a followed link would take
   const auto outsideBefore = Snapshot(outside);
   enum Kind { kLink, kFifo, kDevice };  // a device has /dev/zero's numbers (root only)
-  const struct {
-    std::string name;
-    Kind kind;
-    std::vector<std::string> options;
-    int exitCode;
-    std::string target = {};  // of a link, in `outside`
-  } cases[] = {
+  const struct { std::string name; Kind kind; std::vector<std::string> options; int exitCode; std::string target = {}; }
+      cases[] = {  // a link's target is in `outside`
       {"PRAXDATA.MDB", kLink, {"--full"}, 1, "PRAXDATA.MDB"},  // before the engine opens it
       {"PRAXSERVER.LCK", kLink, {"--full"}, 2, "a.txt"},       // before the command starts
       {"UPDATED.DAT", kLink, {"--full"}, 1, "a.txt"},

@@ -87,15 +87,15 @@ std::vector<std::string> Db::Query(const std::string& sql) const {
 }
 
 Network::Network(const std::vector<std::string>& gen) {
-  std::vector<std::string> args = {PRAX_BINARY_DIR "/praxgen", Net().string(), "--program-dir", Prog().string()};
+  std::vector<std::string> args = {"--program-dir", Prog().string()};
   args.insert(args.end(), gen.begin(), gen.end());
-  const Result r = Run(args, Root());
-  if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
+  Praxgen(args);
 }
 
-void Network::AppendDay() const {
-  const Result r = Run({PRAX_BINARY_DIR "/praxgen", Net().string(), "--append-day"}, Root());
-  if (r.exitCode != 0) throw std::runtime_error("praxgen --append-day failed: " + r.err);
+void Network::Praxgen(std::vector<std::string> args) const {
+  args.insert(args.begin(), {PRAX_BINARY_DIR "/praxgen", Net().string()});
+  const Result r = Run(args, Root());
+  if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
 }
 
 std::vector<std::string> Network::PraxloadArgs(const std::vector<std::string>& options) const {

@@ -78,7 +78,8 @@ class Network {
   std::filesystem::path History() const { return Net() / "PRAXDATA.MDB"; }
   std::string NetText() const { return Net().generic_string() + "/"; }
 
-  void AppendDay() const;
+  void Praxgen(std::vector<std::string> options) const;  // on Net()
+  void AppendDay() const { Praxgen({"--append-day"}); }
   std::vector<std::string> PraxloadArgs(const std::vector<std::string>& options) const;
   Result Praxload(const std::vector<std::string>& options, const Limits& limits = {}) const {
     return Run(PraxloadArgs(options), Root(), limits);
