@@ -12,24 +12,17 @@ void MakeRoster(const std::filesystem::path& path, const std::vector<RosterRow>&
   auto db = prax::db::Database::Create(path);
   prax::db::TableDef users;
   users.name = "Users";
-  users.fields = {{"User_Id", FieldType::Text, 20},
-                  {"Last_Name", FieldType::Text, 30},
-                  {"First_Name", FieldType::Text, 30},
-                  {"Middle_Init", FieldType::Text, 1},
+  users.fields = {{"User_Id", FieldType::Text, 20},    {"Last_Name", FieldType::Text, 30},
+                  {"First_Name", FieldType::Text, 30}, {"Middle_Init", FieldType::Text, 1},
                   {"Sub_Dir", FieldType::Text, 12}};
   users.indexes = {{"Sub_Dir_Ix", "Sub_Dir", false, false}};
   db->AppendTable(users);
   auto rs = db->OpenRecordset("SELECT * FROM Users");
-  auto put = [&](const char* field, const std::string& v) {
-    if (!v.empty()) rs->Set(field, prax::db::Value(v));
-  };
   for (const RosterRow& r : rows) {
     rs->AddNew();
-    put("User_Id", r.userId);
-    put("Last_Name", r.lastName);
-    put("First_Name", r.firstName);
-    put("Middle_Init", r.middleInit);
-    put("Sub_Dir", r.subDir);
+    const std::string* values[] = {&r.userId, &r.lastName, &r.firstName, &r.middleInit, &r.subDir};
+    for (std::size_t i = 0; i < users.fields.size(); ++i)
+      if (!values[i]->empty()) rs->Set(users.fields[i].name, prax::db::Value(*values[i]));
     rs->Update();
   }
   rs->Close();
