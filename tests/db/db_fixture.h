@@ -12,7 +12,7 @@
 
 #include "db/create_history_database.h"
 #include "db/engine.h"
-#include "platform/raised.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace dbtest {

@@ -9,7 +9,7 @@
 
 #include "platform/fs.h"
 #include "platform/run_lock.h"
-#include "raised.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace prax::fs {

@@ -6,7 +6,7 @@
 #include "platform/lines.h"
 #include "platform/listio.h"
 #include "platform/profile.h"
-#include "raised.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace prax {

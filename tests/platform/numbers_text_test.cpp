@@ -9,7 +9,7 @@
 #include "platform/datetime.h"
 #include "platform/text.h"
 #include "platform/numbers.h"
-#include "raised.h"
+#include "support/raised.h"
 
 namespace prax {
 namespace {
