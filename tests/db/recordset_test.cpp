@@ -254,12 +254,12 @@ TEST_F(SqlSubset, AcceptsTheShapesTheSystemRunsAndSchemaStatementsRunOnce) {
       {"SELECT * FROM Users WHERE Last_Name <> 'Unassigned' ORDER BY Sub_Dir", nullptr},
       {"select * from users where sub_dir > 'PX000000.DIR' order by SUB_DIR", nullptr},
   };
-  for (const auto& [sql, criteria] : queries) {
+  for (const auto& query : queries) {
     EXPECT_EQ(ErrorOf([&] {
-                auto rs = db->OpenRecordset(sql);
-                if (criteria) rs->FindFirst(criteria);
-                if (criteria && !rs->NoMatch()) throw prax::Error(-1, "found");
-              }), 0) << sql;
+                auto rs = db->OpenRecordset(query.first);
+                if (query.second) rs->FindFirst(query.second);
+                if (query.second && !rs->NoMatch()) throw prax::Error(-1, "found");
+              }), 0) << query.first;
   }
 
   // INTEGER is a Long and TEXT (n) a Text of n characters.
