@@ -147,10 +147,10 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
   auto compareAll = [&] { return Differences(refHistory, ReadAll(history)) + Differences(refMaster, ReadAll(master)); };
   // The notes of a day carry its date, so a day's rows can be told apart in
   // every table of its pass.
-  for (const auto& [day, rows] : refDays)
-    ASSERT_TRUE(std::ranges::any_of(rows, [&](const std::string& r) {
-      return r.starts_with(day.substr(0, day.find('|') + 1));
-    })) << day;
+  for (const auto& [day, rows] : refDays) {
+    const std::string key = day.substr(0, day.find('|') + 1);
+    ASSERT_TRUE(std::ranges::any_of(rows, [&](const std::string& r) { return r.starts_with(key); })) << day;
+  }
   // Every day stores rows, so no rerun loads a day again: the tables of a
   // resumed load can be compared row for row.
   const Outcome again = RunPraxload(n, resume);

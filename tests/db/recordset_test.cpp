@@ -287,7 +287,10 @@ TEST_F(SqlSubset, RefusesEverythingElse) {
       {"SELECT * FROM NoSuchTable", 3078}, {"SELECT No_Such FROM NotesList", 3265},
       {w + "ToolsList.Note_Id = 1", 3265}, {w + "Note_Id = 'one'", 3464},
   };
-  for (const auto& [sql, error] : selects) EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(sql); }), error) << sql;
+  for (const auto& [text, error] : selects) {
+    const std::string sql = text;
+    EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(sql); }), error) << sql;
+  }
   const std::pair<const char*, int> actions[] = {
       {"DELETE FROM Users", 3131}, {"DELETE FROM Users WHERE User_Id = 'O'Brien'", 3075},
       {"ALTER TABLE Users ADD Location_Id INTEGER", 3293}, {"ALTER TABLE Users ADD COLUMN Location_Id LONG", 3293},
@@ -297,7 +300,10 @@ TEST_F(SqlSubset, RefusesEverythingElse) {
       {"CREATE UNIQUE INDEX Ix ON Users User_Id", 3291}, {"SELECT * FROM Users", 3065},
       {"ALTER TABLE NoSuch ADD COLUMN A INTEGER", 3078}, {"CREATE UNIQUE INDEX Ix ON Users (No_Such)", 3265},
   };
-  for (const auto& [sql, error] : actions) EXPECT_EQ(ErrorOf([&] { db->Execute(sql); }), error) << sql;
+  for (const auto& [text, error] : actions) {
+    const std::string sql = text;
+    EXPECT_EQ(ErrorOf([&] { db->Execute(sql); }), error) << sql;
+  }
   auto rs = db->OpenRecordset(n);
   EXPECT_EQ(ErrorOf([&] { rs->FindFirst("Note_Name = 'a' OR Note_Id = 1"); }), 3075);
   const auto out = dbtest::Raised([&] { rs->FindFirst("Note_Name = 'O'Brien'"); });

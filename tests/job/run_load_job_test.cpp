@@ -253,8 +253,9 @@ TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
 // removed under the run ends it naming the file.
 TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
   const std::string file = DbFile().string();
-  for (const auto& [journal, action] : std::vector<std::pair<std::string, std::string>>{
+  for (const auto& [journal, whatHappens] : std::vector<std::pair<std::string, std::string>>{
            {"wal", ""}, {"delete", ""}, {"wal", "replace"}, {"delete", "remove"}}) {
+    const std::string action = whatHappens;
     SCOPED_TRACE(journal + " " + action);
     fs::remove(DbFile());
     CreateDatabase();

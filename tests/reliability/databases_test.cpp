@@ -136,8 +136,8 @@ std::vector<std::string> NotAtRest(const stdfs::path& dir) {
     const std::string name = e.path().filename().string();
     for (const std::string suffix : {"-wal", "-shm", "-journal"})
       if (name.ends_with(suffix)) found.push_back(name);
-    const char* ext = e.path().extension().c_str();
-    if (::strcasecmp(ext, ".MDB") != 0 && ::strcasecmp(ext, ".GRP") != 0) continue;
+    const std::string ext = e.path().extension().string();
+    if (::strcasecmp(ext.c_str(), ".MDB") != 0 && ::strcasecmp(ext.c_str(), ".GRP") != 0) continue;
     const std::string header = Slurp(e.path()).substr(0, 20);
     if (header.size() < 20 || header[18] != 1 || header[19] != 1) found.push_back(name + " not in rollback mode");
   }
