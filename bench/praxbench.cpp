@@ -31,15 +31,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "activity/parse_activity_log.h"
-#include "activity/write_error_keys.h"
-#include "alerts/parse_alert_log.h"
-#include "alerts/write_alert_hours.h"
-#include "app/run_context.h"
-#include "app/status.h"
-#include "db/engine.h"
-#include "job/file_list.h"
-#include "job/user_dir.h"
+#include "logs/activity_day.h"
+#include "load/write_error_keys.h"
+#include "logs/alert_day.h"
+#include "load/write_alert_hours.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "store/engine.h"
+#include "logs/file_list.h"
+#include "logs/user_dir.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 

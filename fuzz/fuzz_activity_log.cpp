@@ -2,8 +2,8 @@
 // the per-line and per-day writers, against a real History database. The
 // input's size picks APPS.NO present or not and one of a few key limits, so
 // every setting of the tuning files is reached.
-#include "activity/parse_activity_log.h"
-#include "activity/write_error_keys.h"
+#include "logs/activity_day.h"
+#include "load/write_error_keys.h"
 #include "fuzz_env.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Alert log (.PXL) bytes through the parser, its lookups and note rows, and
 // the hourly writer, against a real History database.
-#include "alerts/parse_alert_log.h"
-#include "alerts/write_alert_hours.h"
+#include "logs/alert_day.h"
+#include "load/write_alert_hours.h"
 #include "fuzz_env.h"
 
 namespace {

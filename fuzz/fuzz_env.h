@@ -15,10 +15,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
-#include "app/status.h"
-#include "db/create_history_database.h"
-#include "db/engine.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "load/create_history_database.h"
+#include "store/engine.h"
 #include "platform/error.h"
 
 namespace praxfuzz {

@@ -2,7 +2,7 @@
 // the engine running what parsed against a History database holding a few
 // rows (record sets walked, criteria searched on an ordered, an indexed and
 // an unindexed record set, action statements executed).
-#include "db/sql.h"
+#include "store/sql.h"
 #include "fuzz_env.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // departments and positions and the Users rows of a real Master database,
 // put back to the same upgraded state before each input.
 #include "fuzz_env.h"
-#include "master/master_database.h"
+#include "roster/master_database.h"
 
 namespace {
 

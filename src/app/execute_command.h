@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "platform/run_context.h"
 #include "app/settings.h"
-#include "job/run_load_job.h"
+#include "load/run_load_job.h"
 #include "platform/error.h"
 #include "platform/run_lock.h"
 

@@ -1,6 +1,6 @@
 #include "app/main_controller.h"
 
-#include "app/status.h"
+#include "platform/status.h"
 
 namespace prax {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/status.h"
+#include "platform/status.h"
 
 namespace prax {
 

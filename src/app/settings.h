@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/run_context.h"
+#include "platform/run_context.h"
 
 namespace prax {
 

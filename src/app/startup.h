@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "platform/run_context.h"
 
 namespace prax {
 

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "db/engine.h"
+#include "store/engine.h"
 #include "gen/day_logs.h"
 #include "gen/gen_random.h"
 #include "gen/malformed_lines.h"
-#include "job/user_dir.h"
-#include "master/master_database.h"
+#include "logs/user_dir.h"
+#include "roster/master_database.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"

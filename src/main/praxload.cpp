@@ -31,7 +31,7 @@
 #include "app/execute_command.h"
 #include "app/praxload_console.h"
 #include "app/praxload_run.h"
-#include "app/run_context.h"
+#include "platform/run_context.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "platform/error.h"

@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "app/run_context.h"
+#include "platform/run_context.h"
 #include "app/window/frm_pxlog.h"
 #include "platform/fs.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "activity/parse_activity_log.h"
+#include "logs/activity_day.h"
 
 namespace {
 

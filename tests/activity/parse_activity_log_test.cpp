@@ -2,9 +2,9 @@
 #include <array>
 #include <random>
 
-#include "activity/load_activity_logs.h"
-#include "activity/write_error_keys.h"
-#include "alerts/loader_fixture.h"
+#include "load/load_activity_logs.h"
+#include "load/write_error_keys.h"
+#include "load/loader_fixture.h"
 
 namespace {
 

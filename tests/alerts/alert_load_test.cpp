@@ -1,8 +1,8 @@
 // Rows of the alert parser and writer, and the loader over a user's day list.
 #include <map>
 
-#include "alerts/write_alert_hours.h"
-#include "job/file_list.h"
+#include "load/write_alert_hours.h"
+#include "logs/file_list.h"
 #include "loader_fixture.h"
 #include "platform/fs.h"
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "activity/parse_activity_log.h"
-#include "alerts/load_alert_logs.h"
-#include "alerts/parse_alert_log.h"
-#include "app/run_context.h"
-#include "app/status.h"
-#include "db/create_history_database.h"
+#include "logs/activity_day.h"
+#include "load/load_alert_logs.h"
+#include "logs/alert_day.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "load/create_history_database.h"
 #include "platform/error.h"
 #include "support/temp_dir.h"
 

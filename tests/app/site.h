@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
-#include "app/status.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
 #include "platform/fs.h"
 #include "support/temp_dir.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "db/create_history_database.h"
-#include "db/engine.h"
+#include "load/create_history_database.h"
+#include "store/engine.h"
 #include "support/raised.h"
 #include "support/temp_dir.h"
 

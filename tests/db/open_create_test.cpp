@@ -6,8 +6,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "app/run_context.h"
-#include "app/status.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
 #include "db_fixture.h"
 
 namespace {

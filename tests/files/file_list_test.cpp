@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "job/file_list.h"
+#include "logs/file_list.h"
 #include "platform/error.h"
 #include "platform/numbers.h"
 #include "support/temp_dir.h"

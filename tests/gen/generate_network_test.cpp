@@ -8,12 +8,12 @@
 #include <set>
 #include <sstream>
 
-#include "app/run_context.h"
+#include "platform/run_context.h"
 #include "app/startup.h"
 #include "gen/day_logs.h"
 #include "gen/generate_network.h"
 #include "gen/malformed_lines.h"
-#include "job/file_list.h"
+#include "logs/file_list.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "support/roster.h"

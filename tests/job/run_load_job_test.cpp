@@ -8,11 +8,11 @@
 #include <functional>
 #include <map>
 
-#include "app/run_context.h"
-#include "app/status.h"
-#include "db/create_history_database.h"
-#include "job/run_load_job.h"
-#include "job/user_dir.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "load/create_history_database.h"
+#include "load/run_load_job.h"
+#include "logs/user_dir.h"
 #include "platform/error.h"
 #include "support/temp_dir.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "activity/lookup_list.h"
-#include "app/status.h"
-#include "db/db_fixture.h"
+#include "store/list_ids.h"
+#include "platform/status.h"
+#include "store/db_fixture.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
-#include "app/status.h"
-#include "db/engine.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "store/engine.h"
 #include "support/roster.h"
 #include "support/temp_dir.h"
 

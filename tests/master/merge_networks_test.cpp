@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <set>
 
-#include "app/status.h"
-#include "master/master_database.h"
-#include "master/user_slot_count.h"
+#include "platform/status.h"
+#include "roster/master_database.h"
+#include "roster/user_slot_count.h"
 #include "master_fixture.h"
 #include "platform/error.h"
 #include "platform/fs.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "master/master_database.h"
+#include "roster/master_database.h"
 #include "master_fixture.h"
 #include "platform/error.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "db/engine.h"
+#include "store/engine.h"
 
 namespace praxtest {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/status.h"
+#include "platform/status.h"
 
 namespace prax {
 

@@ -1,0 +1,322 @@
+#include "logs/alert_day.h"
+
+#include <cmath>
+#include <optional>
+
+#include "platform/run_context.h"
+#include "logs/file_list.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/lines.h"
+#include "platform/text.h"
+#include "platform/numbers.h"
+
+namespace prax {
+
+namespace {
+
+using R = AlertCounts::Row;
+
+// Rounding to 16 and 32 bits, halves to the even neighbour, without throwing:
+// nothing when the result leaves the range.
+std::optional<int16_t> RoundInt(double v) {
+  const double r = std::nearbyint(v);
+  if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;
+  return static_cast<int16_t>(r);
+}
+std::optional<int32_t> RoundLong(double v) {
+  const double r = std::nearbyint(v);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::nullopt;
+  return static_cast<int32_t>(r);
+}
+
+// 1-based cut of what exists of the range (start >= 1).
+std::string_view Sub(std::string_view s, std::size_t start, std::size_t length = std::string_view::npos) {
+  if (start > s.size()) return {};
+  return s.substr(start - 1, length);
+}
+
+bool Begins(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// Text for a text column: Null for zero-length text, which the columns refuse.
+db::Value TextValue(std::string_view cp1252) {
+  if (cp1252.empty()) return {};
+  return db::Value(text::Cp1252ToUtf8(cp1252));
+}
+
+// Data_Date of a "User Action:" line: the century put before yymmdd, Null when
+// the six characters are not a date number.
+db::Value ActionDate(std::string_view yymmdd) {
+  if (yymmdd.size() != 6) return {};
+  int64_t v = 0;
+  for (char ch : yymmdd) {
+    if (ch < '0' || ch > '9') return {};
+    v = v * 10 + (ch - '0');
+  }
+  const int64_t century = (yymmdd[0] - '0') * 10 + (yymmdd[1] - '0') > 90 ? 19 : 20;
+  return db::Value(century * 1000000 + v);
+}
+
+// Runs one step; an Error it raises abandons that step only.
+template <class F>
+bool Step(F&& f) {
+  return TryStep(std::forward<F>(f));
+}
+
+class AlertLineParser {
+ public:
+  AlertLineParser(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string_view entry)
+      : ctx_(ctx), st_(state), c_(counts), entry_(entry) {}
+
+  void Run(LineReader& reader) {
+    buf_ = " ";
+    while (!reader.AtEnd() && !buf_.empty()) {
+      buf_ = reader.Next();
+      if (num::LeadingNumber(buf_.substr(0, 3)) > 0) {
+        if (buf_.find("RECOV") != std::string_view::npos) continue;
+        SampleLine();
+      } else {
+        EventLine();
+      }
+    }
+  }
+
+ private:
+  void SampleLine() {
+    // The hour slot and minute stand at fixed positions.
+    if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
+    mm_ = Sub(buf_, 7, 2);
+    // The words of the line, into the fields kept from line to line.
+    SplitAlertFields(st_.AlertFields, buf_);
+    const auto& w = st_.AlertFields;
+    const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
+    const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
+    // Keystrokes and mouse seconds go to the hour.
+    c_.Add(h_, R::kKeystrokes, 0, keys);
+    c_.Add(h_, R::kMouseSeconds, 0, mouseSecs);
+    // Alert levels: rises, falls and skipped alerts.
+    Level(keyLevel, prevKeyLevel_, keyFell_, R::kKeyGiven, R::kKeySkipped);
+    Level(mouseLevel, prevMouseLevel_, mouseFell_, R::kMouseGiven, R::kMouseSkipped);
+    // A work counter that moved on is one more work minute.
+    if (keyWork > prevKeyWork_) c_.Add(h_, R::kKeyWorkMins, 0, 1);
+    if (mouseWork > prevMouseWork_) c_.Add(h_, R::kMouseWorkMins, 0, 1);
+    // The values the next sample compares with; each is kept when its rounding fails.
+    if (auto v = RoundInt(keyWork)) prevKeyWork_ = *v;
+    if (auto v = RoundInt(mouseWork)) prevMouseWork_ = *v;
+    if (auto v = RoundInt(keyLevel)) prevKeyLevel_ = *v;
+    if (auto v = RoundInt(mouseLevel)) prevMouseLevel_ = *v;
+  }
+
+  // A fall marks the break taken; a rise counts an alert given at the new
+  // level and, without a fall since the last rise, one skipped at the old one.
+  void Level(double level, int16_t prev, bool& fell, int givenRow, int skippedRow) {
+    if (level < prev) fell = true;
+    if (level > prev) {
+      if (auto l = RoundLong(level)) c_.Add(h_, givenRow, *l, 1);
+      if (!fell) c_.Add(h_, skippedRow, prev, 1);
+      fell = false;
+    }
+  }
+
+  void EventLine() {
+    if (buf_.size() > 12 && Begins(buf_, "User Action:")) UserAction();
+    if (buf_.size() > 11 && Begins(buf_, "User Entry:")) UserEntry();
+    if (buf_.size() > 11 && Begins(buf_, "User Notes:")) UserNotes();
+    if (buf_ == "Stretch Alert") c_.Add(h_, R::kStretch, 0, 1);
+    if (buf_ == "CYCLED") c_.Add(h_, R::kCycled, 0, 1);
+    if (Begins(buf_, "STA")) c_.Add(h_, R::kRestarts, 0, 1);
+    if (buf_.size() > 20) {
+      if (Begins(buf_, "Mouse Warning")) Warning(prevMouseLevel_, R::kMouseGiven, R::kMouseSkipped);
+      if (Begins(buf_, "Keyboard Warning")) Warning(prevKeyLevel_, R::kKeyGiven, R::kKeySkipped);
+    }
+  }
+
+  // "User Action: <tool>*<yymmdd> <hh>..." adds one EMSSystemUsage row.
+  void UserAction() {
+    buf_ = text::Trim(Sub(buf_, 14));
+    const std::size_t star = buf_.find('*');
+    if (star != std::string_view::npos) st_.ToolName.assign(text::Trim(buf_.substr(0, star)));
+    buf_ = text::Trim(star == std::string_view::npos ? buf_ : buf_.substr(star + 1));
+    if (star == std::string_view::npos || st_.ToolName.empty()) return;
+
+    Step([&] { ctx_.CurToolId = ctx_.Tools.Get(text::Cp1252ToUtf8(st_.ToolName)); });
+    AppendRow(ctx_.SystemUsageRs.get(), [&](db::Recordset& rs) {
+      Step([&] { rs.Set("User_Num", db::Value(int64_t{ctx_.CurrentUser})); });
+      Step([&] { rs.Set("Data_Date", ActionDate(buf_.substr(0, 6))); });
+      Step([&] { rs.Set("Data_Hour", TextValue(Sub(buf_, 8, 2))); });
+      Step([&] { rs.Set("Tool_Id", db::Value(int{ctx_.CurToolId})); });
+    });
+  }
+
+  // "User Entry: <discomfort>-- <body part>" adds one UserNotes row.
+  void UserEntry() {
+    buf_ = text::Trim(Sub(buf_, 14));
+    const std::size_t dash = buf_.find("--");
+    if (dash != std::string_view::npos) st_.DiscomfortName.assign(text::Trim(buf_.substr(0, dash)));
+    st_.BodyPartName.assign(text::Trim(Sub(buf_, dash == std::string_view::npos ? 3 : dash + 4)));
+    if (dash == std::string_view::npos || st_.BodyPartName.empty()) return;
+
+    Step([&] { ctx_.CurBodyPartId = ctx_.BodyParts.Get(text::Cp1252ToUtf8(st_.BodyPartName)); });
+    Step([&] { ctx_.CurDiscomfortId = ctx_.Discomforts.Get(text::Cp1252ToUtf8(st_.DiscomfortName)); });
+    const bool stored = AppendRow(ctx_.UserNotesRs.get(), [&](db::Recordset& rs) {
+      Step([&] { rs.Set("User_Num", db::Value(int64_t{ctx_.CurrentUser})); });
+      Step([&] { rs.Set("Data_Date", db::Value(int64_t{EntryDateKey(entry_)})); });
+      Step([&] { rs.Set("Data_Hour", TextValue(text::LastChars(num::SpacedNumberText(h_ - 1), 2))); });
+      Step([&] { rs.Set("Data_Minute", TextValue(mm_)); });
+      Step([&] { rs.Set("BodyPart_Id", db::Value(int{ctx_.CurBodyPartId})); });
+      Step([&] { rs.Set("Discomfort_Id", db::Value(int{ctx_.CurDiscomfortId})); });
+    });
+    if (stored) entryRowAdded_ = true;
+  }
+
+  // "User Notes: <note>" gives the note to the row of the last "User Entry:".
+  void UserNotes() {
+    st_.NoteText.assign(text::Trim(Sub(buf_, 13)));
+    if (st_.NoteText.empty()) return;
+    Step([&] { ctx_.CurNoteId = ctx_.Notes.Get(text::Cp1252ToUtf8(st_.NoteText)); });
+    db::Recordset* rs = ctx_.UserNotesRs.get();
+    if (!entryRowAdded_ || rs == nullptr) return;
+    Step([&] {
+      rs->MoveLast();
+      rs->Edit();
+      try {
+        rs->Set("Note_Id", db::Value(int{ctx_.CurNoteId}));
+        rs->Update();
+      } catch (const Error&) {
+        TryStep([&] { rs->CancelUpdate(); });
+        throw;
+      }
+    });
+  }
+
+  // A warning at level 5 while the samples stand at level 5 is one more
+  // alert given and skipped at the top level.
+  void Warning(int16_t prevLevel, int givenRow, int skippedRow) {
+    const std::size_t q = buf_.find("level");
+    const std::size_t start = (q == std::string_view::npos ? 0 : q + 1) + 5;
+    if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, start)))) warnLevel_ = *v;
+    if (warnLevel_ == 5 && prevLevel == 5) {
+      c_.Add(h_, givenRow, 5, 1);
+      c_.Add(h_, skippedRow, 5, 1);
+    }
+  }
+
+  // AddNew, the fields, Update; a row whose AddNew or Update fails is not
+  // stored. Returns whether it was.
+  template <class F>
+  static bool AppendRow(db::Recordset* rs, F&& fill) {
+    if (rs == nullptr) return false;
+    if (!Step([&] { rs->AddNew(); })) return false;
+    fill(*rs);
+    return Step([&] { rs->Update(); });
+  }
+
+  RunContext& ctx_;
+  AlertParserState& st_;
+  AlertCounts& c_;
+  std::string_view entry_;
+
+  std::string_view buf_;
+  int16_t h_ = 0;
+  std::string_view mm_;
+  int16_t prevKeyLevel_ = 0, prevMouseLevel_ = 0, prevKeyWork_ = 0, prevMouseWork_ = 0;
+  bool keyFell_ = false, mouseFell_ = false;
+  int16_t warnLevel_ = 0;
+  bool entryRowAdded_ = false;
+};
+
+}  // namespace
+
+int32_t AlertCounts::At(long long slot, long long row, long long level) const {
+  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range");
+  return c_[Index(slot, row, level)];
+}
+
+int32_t& AlertCounts::At(long long slot, long long row, long long level) {
+  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range");
+  return c_[Index(slot, row, level)];
+}
+
+bool AlertCounts::Add(long long slot, long long row, long long level, double delta) {
+  if (!InBounds(slot, row, level)) return false;
+  int32_t& c = c_[Index(slot, row, level)];
+  const auto sum = RoundLong(static_cast<double>(c) + delta);
+  if (!sum) return false;
+  c = *sum;
+  return true;
+}
+
+bool AlertCounts::SlotHasCount(int slot) const {
+  for (int r = 0; r < kRows; ++r) {
+    for (int l = 0; l < kLevels; ++l) {
+      if (At(slot, r, l) != 0) return true;
+    }
+  }
+  return false;
+}
+
+void SplitAlertFields(std::array<std::string, 12>& fields, std::string_view& buffer) {
+  for (std::string& field : fields) {
+    field.assign(1, '0');
+    const std::size_t p = buffer.find(' ');
+    if (p == std::string_view::npos) return;
+    field.assign(buffer.substr(0, p));
+    buffer.remove_prefix(p + 1);
+  }
+}
+
+void FoldAlertCounts(AlertCounts& c) {
+  // A difference that leaves the 32-bit range keeps the old count.
+  const auto setDifference = [&c](int slot, int row, int level, int64_t a, int64_t b) {
+    const int64_t d = a - b;
+    if (d >= INT32_MIN && d <= INT32_MAX) c.At(slot, row, level) = static_cast<int32_t>(d);
+  };
+  for (int h = 1; h < AlertCounts::kSlots; ++h) {
+    // The level-0 rows of the hour are rebuilt as the sums of its levels.
+    for (int r = 0; r < AlertCounts::kRows; ++r) {
+      if (r == R::kKeyGiven || r == R::kKeyTaken || r == R::kKeySkipped || r == R::kMouseGiven ||
+          r == R::kMouseTaken || r == R::kMouseSkipped) {
+        c.At(h, r, 0) = 0;
+      }
+      for (int l = 1; l <= 5; ++l) c.Add(h, r, 0, c.At(h, r, l));
+    }
+    // Skipped alerts are held to those given; the rest were taken.
+    for (int l = 0; l <= 5; ++l) {
+      if (c.At(h, R::kKeySkipped, l) > c.At(h, R::kKeyGiven, l)) c.At(h, R::kKeySkipped, l) = c.At(h, R::kKeyGiven, l);
+      setDifference(h, R::kKeyTaken, l, c.At(h, R::kKeyGiven, l), c.At(h, R::kKeySkipped, l));
+      if (c.At(h, R::kMouseSkipped, l) > c.At(h, R::kMouseGiven, l)) {
+        c.At(h, R::kMouseSkipped, l) = c.At(h, R::kMouseGiven, l);
+      }
+      setDifference(h, R::kMouseTaken, l, c.At(h, R::kMouseGiven, l), c.At(h, R::kMouseSkipped, l));
+    }
+    // The hour adds to the day-total slot.
+    for (int r = 0; r < AlertCounts::kRows; ++r) {
+      for (int l = 0; l < AlertCounts::kLevels; ++l) c.Add(0, r, l, c.At(h, r, l));
+    }
+  }
+}
+
+void ParseAlertBytes(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string bytes,
+                     std::string_view entry) {
+  LineReader reader(std::move(bytes));
+  AlertLineParser(ctx, state, counts, entry).Run(reader);
+  FoldAlertCounts(counts);
+}
+
+AlertLogOutcome ParseAlertLog(RunContext& ctx, AlertParserState& state, AlertCounts& counts,
+                              std::string_view pathText, std::string_view entry) {
+  if (!fs::Exists(pathText, true)) return {AlertLogRead::kMissing, {}};
+  std::optional<LineReader> reader;
+  try {
+    reader.emplace(LineReader::OpenLog(pathText));
+  } catch (const Error& e) {
+    RethrowEnvironment(e);
+    return {AlertLogRead::kUnreadable, e.what()};
+  }
+  AlertLineParser(ctx, state, counts, entry).Run(*reader);
+  reader->CheckUnchanged();
+  FoldAlertCounts(counts);
+  return {};
+}
+
+}  // namespace prax

@@ -1,0 +1,179 @@
+#include "logs/file_list.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <functional>
+#include <string>
+
+#include "platform/status.h"
+#include "platform/datetime.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "platform/numbers.h"
+
+namespace prax {
+
+namespace {
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+int Digits(std::string_view s) {
+  int v = 0;
+  for (char c : s) v = v * 10 + (c - '0');
+  return v;
+}
+
+std::string DateText(const dt::Date& d) {
+  return dt::FormatYyMmDd(d) + "  -  " + std::to_string(dt::SerialDay(d));
+}
+
+Error BadName(std::string_view name, std::string_view why) {
+  return Error(err::kInvalidCall,
+               "Log file " + std::string(name) + " " + std::string(why) + "; the file is not loaded");
+}
+
+// One entry for a listed (upper-cased) name, or nothing when the name is not a
+// log name this system writes. An entry must lead back to the same file name,
+// so that a day is never loaded from another file than the one it was dated by.
+std::string EntryFor(std::string_view dirText, std::string_view upper, std::string_view ext) {
+  std::string entry;
+  if (text::StartsWith(upper, "PRAX")) {
+    entry = std::string(text::FirstChars(DayNameToDate(dirText, upper), 8));
+    entry += text::SliceAt(upper, 5, 3);
+  } else if (text::StartsWith(upper, "20") || text::StartsWith(upper, "19")) {
+    entry = std::string(text::FirstChars(DateNameToDate(upper), 8));
+    entry += text::FirstChars(upper, 2);
+    entry += '*';
+  } else {
+    return {};
+  }
+  if (!text::EqualsIgnoreCase(EntryFileName(entry, ext), upper)) return {};
+  return entry;
+}
+
+// The listing behind both file lists; onLink hears of each log file that is
+// a symbolic link (never followed), when given.
+FileList ListLogs(std::string_view dirText, std::string_view ext,
+                  const std::function<void(const std::string&)>& onLink) {
+  FileList list(1);
+  const std::string pattern = "*." + std::string(ext);
+  for (const fs::DirEntry& e : fs::List(dirText, pattern)) {
+    if (e.isSymlink) {
+      if (onLink && !e.isDirectory) onLink(std::string(dirText) + "\\" + e.name);
+      continue;
+    }
+    if (e.isDirectory) continue;
+    const std::string upper = text::ToUpperAscii(e.name);
+    std::string entry;
+    // A name that does not give a valid date (or whose file vanished since the
+    // listing) is passed over; the run goes on with the next file.
+    if (!TryStep([&] { entry = EntryFor(dirText, upper, ext); })) continue;
+    if (!entry.empty()) list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+}  // namespace
+
+FileList BuildFileList(std::string_view dirText, std::string_view ext) { return ListLogs(dirText, ext, nullptr); }
+
+FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
+                           std::string_view ext) {
+  auto skip = [&](const std::string& why) {
+    status.SetStatus(why);
+    status.PassedOver("    Skipped: " + why);
+  };
+  // Each folder below the network directory on the way to the user directory.
+  std::string folder(networkDir);
+  std::string_view rest = userDir.substr(std::min(networkDir.size(), userDir.size()));
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of("\\/"), rest.size());
+    folder += rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (fs::IsSymlink(folder)) {
+      skip("User directory '" + fs::ForDisplay(userDir) + "' not read: '" + fs::ForDisplay(folder) +
+           "' is a symbolic link, and links are not followed out of the network directory. Put the folder "
+           "itself in place of the link.");
+      return FileList(1);
+    }
+    folder += '\\';
+  }
+  // A user directory that is there but cannot be listed (no permission for
+  // the account that runs the load) is named, not taken for an empty one.
+  std::error_code ec;
+  std::filesystem::directory_iterator probe(fs::RealPath(userDir), ec);
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+    skip("User directory '" + std::string(userDir) + "' not read: " + ec.message() +
+         ". Let the account that runs the load read it; its logs are loaded by the next run.");
+    return FileList(1);
+  }
+  return ListLogs(userDir, ext, [&](const std::string& path) {
+    skip("Log file '" + fs::ForDisplay(path) +
+         "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
+         "file itself in place of the link.");
+  });
+}
+
+std::string DayNameToDate(std::string_view dirText, std::string_view name) {
+  const std::string_view digits = text::SliceAt(name, 5, 3);
+  if (digits.size() != 3 || !AllDigits(digits)) {
+    throw BadName(name, "has no three-digit day number after PRAX");
+  }
+  const int day = Digits(digits);
+  if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
+  const std::string path = std::string(dirText) + "\\" + std::string(name);
+  const auto modified = fs::LastModified(path);
+  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.");
+  return DateText(dt::FromYearDay(modified->year, day - 1));
+}
+
+std::string DateNameToDate(std::string_view name) {
+  const std::string_view digits = text::FirstChars(name, 8);
+  if (digits.size() != 8 || !AllDigits(digits)) throw BadName(name, "does not begin with a date yyyymmdd");
+  const int year = Digits(digits.substr(0, 4));
+  const int month = Digits(digits.substr(4, 2));
+  const int day = Digits(digits.substr(6, 2));
+  if (!dt::IsValid(year, month, day)) throw BadName(name, "does not name a valid date");
+  return DateText(dt::Date{year, month, day});
+}
+
+std::string AddCentury(std::string_view yymmdd) {
+  std::string out = num::LeadingNumber(text::FirstChars(yymmdd, 2)) > 90 ? "19" : "20";
+  out += yymmdd;
+  return out;
+}
+
+int32_t EntryDateKey(std::string_view entry) {
+  std::string yymmdd;
+  yymmdd.reserve(6);
+  yymmdd += text::SliceAt(entry, 1, 2);
+  yymmdd += text::SliceAt(entry, 4, 2);
+  yymmdd += text::SliceAt(entry, 7, 2);
+  return num::RoundToInt32(num::LeadingNumber(AddCentury(yymmdd)));
+}
+
+std::string EntryFileName(std::string_view entry, std::string_view ext) {
+  std::string name;
+  if (!entry.empty() && entry.back() == '*') {
+    name += text::SliceAt(entry, 9, 2);
+    name += text::SliceAt(entry, 1, 2);
+    name += text::SliceAt(entry, 4, 2);
+    name += text::SliceAt(entry, 7, 2);
+  } else {
+    name = "PRAX";
+    name += text::SliceAt(entry, 9, 3);
+  }
+  name += '.';
+  name += ext;
+  return name;
+}
+
+}  // namespace prax

@@ -1,0 +1,43 @@
+#pragma once
+// The configuration one command runs with: the program folder, what start-up
+// read from INIPATH.TXT, PXNET.INI, Networks.Lst and KEYS.MAX, and the clock.
+// The program (window or praxload) fills it; everything below reads it only.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace prax {
+
+struct RunContext {
+  // The program folder (the folder of the executable, or any folder a test
+  // chooses), as path text without a trailing separator. Files of the program
+  // folder are joined to it with a backslash.
+  std::string ProgramDir;
+
+  std::string IniDir;      // first line of INIPATH.TXT, may be empty
+  std::string NetworkDir;  // ends with a backslash (or slash); names are appended directly
+  int16_t NetworkCount = 0;
+  // The lines of Networks.Lst; index 0 is the first network.
+  std::vector<std::string> NetworkPaths, NetworkPrefixes, NetworkNames;
+  bool AppsNoPresent = false;
+  int16_t KeysMax = 260;
+  // The highest numbered user slot of the roster (the universe of users).
+  int32_t UserSlotCount = 0;
+
+  // The date of the machine that runs the load, as yyyymmdd. A log dated
+  // that day (or later) may still be written by its client: it is left for
+  // a later run unless IncludeToday (a run after close of business). Tests
+  // set their own clock.
+  std::function<int32_t()> Today = dt::TodayKey;
+  bool IncludeToday = false;
+
+  // Path text of a program-folder file: ProgramDir & "\" & name.
+  std::string ProgramFile(std::string_view name) const { return ProgramDir + "\\" + std::string(name); }
+};
+
+}  // namespace prax

@@ -1,0 +1,73 @@
+#include "platform/status.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "platform/datetime.h"
+#include "platform/fs.h"
+#include "platform/numbers.h"
+
+namespace prax {
+
+namespace {
+int ClampBar(long long p) { return static_cast<int>(std::clamp<long long>(p, 0, 100)); }
+}  // namespace
+
+void Status::PassedOver(std::string_view line) {
+  ++passedOver_;
+  OnLog(line);
+  OnPassedOver(line);
+  Record(line);
+}
+
+void Status::Record(std::string_view line) {
+  if (!runLogFile_.empty()) AppendRotatedLog(runLogFile_, line);
+}
+
+void AppendRotatedLog(const std::string& pathText, std::string_view line, std::uintmax_t maxBytes) {
+  const std::filesystem::path file = fs::RealPath(pathText);
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!ec && size > maxBytes) {
+    std::filesystem::path old = file;
+    old += ".1";
+    std::filesystem::rename(file, old, ec);
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out << dt::NowGeneralDate() << ' ' << line << "\r\n";
+}
+
+void Status::SetStatus(std::string_view text) {
+  message_ = "Status: ";
+  message_ += text;
+  busy_ = true;
+  OnChanged();
+  OnYield();
+}
+
+void Status::EndBusy() {
+  if (running_) return;
+  busy_ = false;
+  OnChanged();
+  OnYield();
+}
+
+void Status::SetFilePercent(long long percent) {
+  fileCaption_ = num::PercentCaption(percent);
+  fileBar_ = ClampBar(percent);
+  OnChanged();
+}
+
+void Status::SetUserPercent(long long percent) {
+  userCaption_ = num::PercentCaption(percent);
+  userBar_ = ClampBar(percent);
+  OnChanged();
+}
+
+void Status::SetLoading(std::string_view text) {
+  loading_ = text;
+  OnChanged();
+}
+
+}  // namespace prax

@@ -1,0 +1,84 @@
+#include <string>
+#include <vector>
+
+#include "platform/run_context.h"
+#include "roster/master_database.h"
+#include "roster/merge_paths.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/run_lock.h"
+#include "platform/text.h"
+
+namespace prax {
+
+namespace {
+
+bool IsUserDirName(std::string_view name) { return text::EndsWith(text::ToUpperAscii(name), ".DIR"); }
+
+// A thousand sub-folder of an earlier merge: six digits.
+bool IsThousandName(std::string_view name) {
+  if (name.size() != 6) return false;
+  for (char c : name)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Deletes the files of a folder (its own sub-folders are not looked into, and
+// a link is deleted, not followed), then the folder itself.
+void RemoveFolderWithFiles(const std::string& folder) {
+  for (const fs::DirEntry& e : fs::List(folder)) {
+    const std::string entry = folder + "\\" + e.name;
+    if (merge::IsSymlink(entry))
+      merge::RemoveLink(entry);
+    else if (!e.isDirectory)
+      fs::DeleteFile(entry);
+  }
+  fs::RemoveDirectory(folder);
+}
+
+// A thousand sub-folder is removed only when it holds nothing but user directories.
+bool HoldsOnlyUserDirs(const std::string& folder) {
+  for (const fs::DirEntry& e : fs::List(folder)) {
+    if (!e.isDirectory || !IsUserDirName(e.name) || merge::IsSymlink(folder + "\\" + e.name)) return false;
+  }
+  return true;
+}
+
+// One pass over the listing: every entry is removed (or the clearing ends
+// with an Error), kept, or left in place and reported, so no entry is met
+// twice and the clearing always ends.
+void ClearEntries(RunContext& ctx, const std::string& dir) {
+  for (const fs::DirEntry& e : fs::List(dir)) {
+    // Networks.Lst drives the merge; the lock file is held by this very command.
+    if (e.name == "." || e.name == ".." || e.name == "Networks.Lst" ||
+        text::ToUpperAscii(e.name) == kRunLockFileName)
+      continue;
+    const std::string entry = dir + e.name;
+    if (merge::IsSymlink(entry)) {
+      merge::RemoveLink(entry);
+    } else if (!e.isDirectory) {
+      fs::DeleteFile(entry);
+    } else if (IsUserDirName(e.name) || e.name == "Samples") {
+      RemoveFolderWithFiles(entry);
+    } else if (IsThousandName(e.name) && HoldsOnlyUserDirs(entry)) {
+      for (const fs::DirEntry& u : fs::List(entry)) RemoveFolderWithFiles(entry + "\\" + u.name);
+      fs::RemoveDirectory(entry);
+    } else {
+      merge::Say(ctx.status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
+    }
+  }
+}
+
+}  // namespace
+
+void ClearNetworkDirectory(RunContext& ctx, std::string_view path) {
+  const std::string dir(path);
+  try {
+    ClearEntries(ctx, dir);
+  } catch (const Error& e) {
+    throw e.WithContext("Clearing the network directory '" + fs::ForDisplay(dir) +
+                        "' (remove the entry named by hand and run the merge again)");
+  }
+}
+
+}  // namespace prax

@@ -1,0 +1,46 @@
+#include "roster/merge_paths.h"
+
+#include <system_error>
+
+#include "platform/status.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+
+namespace prax::merge {
+
+bool IsPlainName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("\\/:") == std::string_view::npos;
+}
+
+bool HasParentComponent(std::string_view pathText) {
+  std::size_t start = 0;
+  while (start <= pathText.size()) {
+    std::size_t end = pathText.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = pathText.size();
+    if (pathText.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool IsSymlink(std::string_view pathText) {
+  std::error_code ec;
+  return std::filesystem::is_symlink(std::filesystem::symlink_status(fs::RealPath(pathText), ec));
+}
+
+void RemoveLink(std::string_view pathText) {
+  std::error_code ec;
+  if (!std::filesystem::remove(fs::RealPath(pathText), ec) || ec)
+    throw Error(err::kPathFileAccess, "Cannot delete the link '" + fs::ForDisplay(pathText) + "'");
+}
+
+void Say(Status* status, std::string_view text) {
+  if (status) status->SetStatus(text);
+}
+
+void Yield(Status* status) {
+  if (status) status->Yield();
+}
+
+}  // namespace prax::merge

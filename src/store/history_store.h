@@ -1,0 +1,148 @@
+#pragma once
+// The History database PRAXDATA.MDB as the load sees it: typed rows in, and
+// the few reads the load makes. SQLite (sqlite_history_store) is the engine
+// shipped; a server engine implements the same interface.
+//
+// Every append checks its row against the columns first (schema.h,
+// CheckValue): a refused row throws a data Error and stores nothing, and
+// never undoes rows stored before it. Failures of the machine (a busy or
+// locked file, I/O, a full disk) throw environment Errors.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/list_ids.h"
+#include "store/schema.h"
+
+namespace prax::store {
+
+// A stored row, for the few rows the load rewrites.
+using RowId = int64_t;
+
+enum class HistoryList : int { kApplications, kWindows, kProjects, kTasks, kNotes, kBodyParts, kDiscomforts, kTools };
+inline constexpr int kHistoryListCount = 8;
+
+// The tables a day's load adds to, for "is this day loaded".
+enum class DayTable { kAlerts, kActivity };
+
+// The counted columns of an AlertSystem row, in column order: Key_L1_Given
+// .. Key_L5_Given, Key_L1_Taken .. Key_L5_Taken, Key_L1_Skipped ..
+// Key_L5_Skipped, Key_Work_Mins, Keystrokes, the same thirteen for Mouse
+// (Mouse_Seconds for Keystrokes), StretchTimers_Given, Restarts,
+// Settings_Cycled.
+inline constexpr int kAlertCountColumns = 37;
+
+struct AlertHourRow {
+  int32_t user = 0;
+  int32_t date = 0;   // yyyymmdd
+  std::string hour;   // "00" (the day) to "24"
+  std::array<int64_t, kAlertCountColumns> counts{};
+  int64_t errorKeys = 0;
+};
+
+struct SystemUsageRow {  // EMSSystemUsage
+  int32_t user = 0;
+  std::optional<int64_t> date;
+  std::optional<std::string> hour;
+  int64_t toolId = 0;
+};
+
+struct UserNoteRow {  // UserNotes; Note_Id stays Null until SetUserNoteNote
+  int32_t user = 0;
+  int32_t date = 0;
+  std::optional<std::string> hour, minute;
+  int64_t bodyPartId = 0, discomfortId = 0;
+};
+
+struct ProjectNoteRow {  // ProjectNotes
+  int32_t user = 0;
+  int32_t date = 0;
+  std::optional<std::string> hour, minute;
+  int64_t projectId = 0, taskId = 0, noteId = 0;
+};
+
+struct ActivityRow {  // ActivitySystem
+  int32_t user = 0;
+  int32_t date = 0;
+  std::string hour;
+  int64_t appId = 0, windowId = 0, projectId = 0, taskId = 0;
+  int64_t keyNum = 0, keyCount = 0;
+};
+
+// A whole-application (App_Id -1) ActivitySystem row of a user, as stored.
+struct StoredKeyCount {
+  std::optional<int64_t> date;
+  std::optional<std::string> hour;
+  std::optional<int64_t> keyNum, keyCount;
+};
+
+// An AlertSystem row of a user, as stored.
+struct StoredAlertHour {
+  RowId row = 0;
+  std::optional<int64_t> date;
+  std::optional<std::string> hour;
+  std::optional<int64_t> errorKeys;
+};
+
+class HistoryStore {
+ public:
+  virtual ~HistoryStore() = default;
+
+  // Whether the table holds any row of the user for the day.
+  virtual bool DayLoaded(DayTable table, int32_t user, int32_t date) = 0;
+  virtual ListTable& List(HistoryList list) = 0;
+
+  virtual void AppendAlertHour(const AlertHourRow& row) = 0;
+  virtual void AppendSystemUsage(const SystemUsageRow& row) = 0;
+  virtual RowId AppendUserNote(const UserNoteRow& row) = 0;
+  virtual void SetUserNoteNote(RowId row, int64_t noteId) = 0;
+  virtual void AppendProjectNote(const ProjectNoteRow& row) = 0;
+  virtual void AppendActivity(const ActivityRow& row) = 0;
+
+  // The error-keys step: the user's whole-application activity rows, the
+  // user's alert rows in stored order, and the rewrite of one Error_Keys
+  // (refused beyond 16 bits).
+  virtual std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user) = 0;
+  virtual std::vector<StoredAlertHour> AlertHours(int32_t user) = 0;
+  virtual void SetErrorKeys(RowId row, int64_t errorKeys) = 0;
+
+  // A day is stored whole or not at all: Commit after each, Rollback when
+  // the machine failed under it.
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // Commits and releases the database; see Database::Close and LeftInUse.
+  virtual void Close() = 0;
+  virtual const std::string& LeftInUse() const = 0;
+  // Rows added by the committed transactions, by table as the schema names
+  // it (every History table present, 0 for none).
+  virtual std::map<std::string, int64_t> RowsAdded() const = 0;
+};
+
+// The History tables in creation order, with their fields in column order
+// and their one index each.
+const std::vector<db::TableDef>& HistorySchema();
+
+// Opens PRAXDATA.MDB (an SQLite file) for a load: read-write, the
+// write-ahead log where the file is local. Tables are found whatever the
+// letter case of their stored names; a missing table fails the first
+// operation on it (3078).
+std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file);
+
+// Builds a new, empty History file at `file`: the tables are created in
+// `file`.building, which then replaces any earlier file in one step, so that
+// a run killed meanwhile leaves the earlier file (or none), never a
+// part-built one.
+// `fileText` is path text (see fs::RealPath).
+void CreateSqliteHistory(std::string_view fileText);
+// Removes what a creation that was killed left beside `fileText` (the
+// .building file and its journals).
+void RemoveUnfinishedHistory(std::string_view fileText);
+
+}  // namespace prax::store

@@ -1,0 +1,52 @@
+#pragma once
+// Table definitions of the files the system writes, and the rule every
+// stored value is held to: whole numbers within their field's range, text
+// neither empty nor longer than its field. Every store checks a row with
+// CheckValue before it writes anything of it, so a refused row stores
+// nothing whatever the engine.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/value.h"
+
+namespace prax::db {
+
+// Field types by their engine codes.
+enum class FieldType : int { Integer = 3, Long = 4, Text = 10 };
+
+struct FieldDef {
+  std::string name;
+  FieldType type = FieldType::Long;
+  int size = 4;  // Integer 2, Long 4, Text: maximum characters
+};
+struct IndexDef {
+  std::string name;   // as the schema names it (User_Num_Ix), whatever is stored
+  std::string field;  // one field
+  bool primary = false;
+  bool unique = false;
+};
+struct TableDef {
+  std::string name;
+  std::vector<FieldDef> fields;  // in column order
+  std::vector<IndexDef> indexes;
+
+  // The field by name (letter case ignored); nullptr when absent.
+  const FieldDef* Field(std::string_view field) const;
+};
+
+inline FieldDef IntegerField(std::string name) { return FieldDef{std::move(name), FieldType::Integer, 2}; }
+inline FieldDef LongField(std::string name) { return FieldDef{std::move(name), FieldType::Long, 4}; }
+inline FieldDef TextField(std::string name, int size) { return FieldDef{std::move(name), FieldType::Text, size}; }
+
+// The locale the system creates databases with (general sort order, code page 1252).
+inline constexpr std::string_view kGeneralLocale = ";LANGID=0x0809;CP=1252;COUNTRY=0";
+
+// Throws the refusal of a value for a field of `table` (a data Error):
+// Overflow (6) for a number outside an Integer's or Long's range, 3315 for
+// zero-length text, 3163 for text longer than the field, 13 for text in a
+// number field. Null passes.
+void CheckValue(std::string_view table, const FieldDef& field, const Value& value);
+
+}  // namespace prax::db
