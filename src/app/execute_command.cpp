@@ -93,8 +93,7 @@ std::optional<std::string> RangeMessage(const WindowChoices& choices) {
   return std::nullopt;
 }
 
-ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
-  Status& status = *ctx.status;
+ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices) {
   ExecuteResult result;
   const bool fresh = choices.creationRule == 0;
   const bool multiple = choices.universe == 2;
@@ -107,14 +106,14 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
   if (multiple) {
     if (fresh) {
       status.MarkPhase("Creating from multiple networks, Start");
-      Step("Merging the networks of Networks.Lst", [&] { MergeNetworks(ctx); });
+      Step("Merging the networks of Networks.Lst", [&] { ctx.UserSlotCount = MergeNetworks(ctx, &status); });
     } else {
       status.MarkPhase("Updating from multiple networks, Start");
     }
   }
   if (fresh) {
     status.MarkPhase("Creating, Start");
-    Step("Creating the history database", [&] { CreateHistoryDatabase(ctx); });
+    Step("Creating the history database", [&] { CreateHistoryDatabase(ctx, status); });
   }
   DatabaseStep("Reading the roster", kMasterAdvice,
                [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
@@ -132,7 +131,7 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
   DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx); });
   if (choices.masterState == 1) {
     status.SetStatus("Updating Master database.");
-    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx); });
+    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx, &status); });
   }
 
   DatabaseStep("Loading", kHistoryAdvice, [&] {
@@ -143,7 +142,7 @@ ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices) {
     } else {
       last = num::RoundToInt16(ctx.UserSlotCount);
     }
-    result.summary = RunLoadJob(ctx, first, last);
+    result.summary = RunLoadJob(ctx, status, first, last);
   });
 
   result.summary.filesSkipped = status.PassedOverCount() - passedOverBefore;
@@ -164,8 +163,7 @@ std::string SkippedText(int files) {
   return text;
 }
 
-void FailCommand(RunContext& ctx, const Error& e) {
-  Status& status = *ctx.status;
+void FailCommand(Status& status, const Error& e) {
   status.Record(DescribeError(e));
   status.SetStatus(DescribeError(e));
   status.SetRunning(false);

@@ -13,6 +13,7 @@
 #include "load/run_load_job.h"
 #include "platform/error.h"
 #include "platform/run_lock.h"
+#include "platform/status.h"
 
 namespace prax {
 
@@ -51,7 +52,7 @@ struct ExecuteResult {
 // propagates as Error with the operation named in front of its message
 // ("Creating the history database: ..."); nothing written is undone and
 // Running stays set (see FailCommand).
-ExecuteResult RunExecute(RunContext& ctx, const WindowChoices& choices);
+ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices);
 
 // Why a command cannot run on ctx.NetworkDir: it does not exist or is not a
 // folder (the message names it and the PXNET.INI it came from); nullopt when
@@ -66,7 +67,7 @@ std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx);
 
 // Shows a failure that ended a command: the status line reads "Status: " and
 // DescribeError(e); Running is cleared and the busy state ended.
-void FailCommand(RunContext& ctx, const Error& e);
+void FailCommand(Status& status, const Error& e);
 
 // " 3 files skipped" for the items a run passed over (" 1 file skipped";
 // empty for none).

@@ -10,8 +10,8 @@ const StartupInfo& MainController::Startup() {
   if (!info_.warnings.empty()) {
     std::string text;
     for (const std::string& w : info_.warnings) text += (text.empty() ? "" : "  ") + w;
-    ctx_.status->SetStatus(text);
-    ctx_.status->EndBusy();
+    status_.SetStatus(text);
+    status_.EndBusy();
   }
   return info_;
 }
@@ -56,15 +56,15 @@ CommandOutcome MainController::RunCommand() {
   CommandOutcome outcome;
   try {
     const auto lock = TakeRunLock(ctx_);
-    outcome.result = RunExecute(ctx_, commandChoices_);
+    outcome.result = RunExecute(ctx_, status_, commandChoices_);
     outcome.ok = true;
   } catch (const Error& e) {
     outcome.errorText = DescribeError(e);
-    FailCommand(ctx_, e);
+    FailCommand(status_, e);
   } catch (const std::exception& e) {
     const Error wrapped(err::kOtherEngineError, e.what());
     outcome.errorText = DescribeError(wrapped);
-    FailCommand(ctx_, wrapped);
+    FailCommand(status_, wrapped);
   }
   return outcome;
 }

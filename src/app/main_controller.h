@@ -41,8 +41,8 @@ struct CommandOutcome {
 
 class MainController {
  public:
-  // ctx.ProgramDir and ctx.status must be set.
-  explicit MainController(RunContext& ctx) : ctx_(ctx) {}
+  // ctx.ProgramDir must be set; every operation reports to `status`.
+  MainController(RunContext& ctx, Status& status) : ctx_(ctx), status_(status) {}
 
   // Start-up: RunStartup, then the saved settings; warnings go to the status
   // line (without leaving the window busy). Returns what the window shows.
@@ -67,7 +67,7 @@ class MainController {
   bool ConfirmAnswered(bool yes);
 
   // Runs the command with the choices fixed at the press. Called on the
-  // worker thread; touches only the RunContext (and its Status), never the
+  // worker thread; touches only the RunContext and the Status, never the
   // button. A failure is shown by FailCommand and returned.
   CommandOutcome RunCommand();
   // After RunCommand, on the window's thread: the button reads "Close".
@@ -80,6 +80,7 @@ class MainController {
 
  private:
   RunContext& ctx_;
+  Status& status_;
   StartupInfo info_;
   WindowChoices choices_;
   WindowChoices commandChoices_;

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "store/engine.h"
+#include "store/roster_store.h"
 #include "gen/day_logs.h"
 #include "gen/gen_random.h"
 #include "gen/malformed_lines.h"
@@ -166,37 +166,25 @@ void WriteDays(const stdfs::path& networkDir, const NetworkState& s, int firstDa
 }
 
 void WriteRoster(const stdfs::path& networkDir, const NetworkState& s) {
-  using db::FieldType;
-  auto master = db::Database::Create(networkDir / "MASTER.MDB");
-  db::TableDef users;
-  users.name = "Users";
-  users.fields = {{"User_Id", FieldType::Text, 20},
-                  {"Last_Name", FieldType::Text, 30},
-                  {"First_Name", FieldType::Text, 30},
-                  {"Middle_Init", FieldType::Text, 1},
-                  {"Sub_Dir", FieldType::Text, 12}};
-  users.indexes = {{"Sub_Dir_Ix", "Sub_Dir", false, false}};
-  master->AppendTable(users);
-  auto rs = master->OpenRecordset("SELECT * FROM Users");
+  auto roster = store::Roster::Create(networkDir / "MASTER.MDB");
   const int32_t slots = s.users + s.unassigned;
   for (int32_t slot = 1; slot <= slots; ++slot) {
-    rs->AddNew();
+    store::RosterRow row;
     if (IsUnassignedSlot(slot, s.users, s.unassigned)) {
-      rs->Set("Last_Name", db::Value(std::string(kUnassignedLastName)));
+      row.lastName = std::string(kUnassignedLastName);
     } else {
       const PersonName name = MakePersonName(s.seed, slot);
       char id[16];
       std::snprintf(id, sizeof id, "U%06d", slot);
-      rs->Set("User_Id", db::Value(std::string(id)));
-      rs->Set("Last_Name", db::Value(name.last));
-      rs->Set("First_Name", db::Value(name.first));
-      if (!name.middle.empty()) rs->Set("Middle_Init", db::Value(name.middle));
+      row.userId = std::string(id);
+      row.lastName = name.last;
+      row.firstName = name.first;
+      if (!name.middle.empty()) row.middleInit = name.middle;
     }
-    rs->Set("Sub_Dir", db::Value(UserDirName(slot)));
-    rs->Update();
+    row.subDir = UserDirName(slot);
+    roster->AppendUser(row);
   }
-  rs->Close();
-  master->Close();
+  roster->Close();
 }
 
 // UserDefs.Prn: one record per assigned user, "id","location","department","position".

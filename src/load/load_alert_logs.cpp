@@ -1,25 +1,95 @@
 #include "load/load_alert_logs.h"
 
 #include <new>
+#include <optional>
 #include <string>
+#include <variant>
 
-#include "logs/alert_day.h"
-#include "load/write_alert_hours.h"
-#include "platform/run_context.h"
-#include "platform/status.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/lines.h"
 #include "platform/numbers.h"
 
 namespace prax {
 
-int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view userDir, const FileList& fileList,
-                  db::Recordset& alertRs) {
-  Status& status = *ctx.status;
+namespace {
+
+using store::HistoryList;
+using R = AlertCounts::Row;
+
+// The counted columns in column order: row and level of the counters.
+struct CountCell {
+  int row, level;
+};
+constexpr std::array<CountCell, store::kAlertCountColumns> kCountCells{{
+    {R::kKeyGiven, 1},     {R::kKeyGiven, 2},     {R::kKeyGiven, 3},     {R::kKeyGiven, 4},     {R::kKeyGiven, 5},
+    {R::kKeyTaken, 1},     {R::kKeyTaken, 2},     {R::kKeyTaken, 3},     {R::kKeyTaken, 4},     {R::kKeyTaken, 5},
+    {R::kKeySkipped, 1},   {R::kKeySkipped, 2},   {R::kKeySkipped, 3},   {R::kKeySkipped, 4},   {R::kKeySkipped, 5},
+    {R::kKeyWorkMins, 0},  {R::kKeystrokes, 0},   {R::kMouseGiven, 1},   {R::kMouseGiven, 2},   {R::kMouseGiven, 3},
+    {R::kMouseGiven, 4},   {R::kMouseGiven, 5},   {R::kMouseTaken, 1},   {R::kMouseTaken, 2},   {R::kMouseTaken, 3},
+    {R::kMouseTaken, 4},   {R::kMouseTaken, 5},   {R::kMouseSkipped, 1}, {R::kMouseSkipped, 2}, {R::kMouseSkipped, 3},
+    {R::kMouseSkipped, 4}, {R::kMouseSkipped, 5}, {R::kMouseWorkMins, 0}, {R::kMouseSeconds, 0}, {R::kStretch, 0},
+    {R::kRestarts, 0},     {R::kCycled, 0},
+}};
+
+std::optional<std::string> OptionalText(const std::optional<std::string>& cp1252) {
+  if (!cp1252 || cp1252->empty()) return std::nullopt;
+  return StoredText(*cp1252);
+}
+
+// The events of a day, in line order, with the ids current at each.
+class AlertDayWriter {
+ public:
+  AlertDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
+
+  void operator()(const ToolUsed& e) {
+    TryStep([&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
+    TryStep([&] { load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool}); });
+  }
+
+  void operator()(const DiscomfortEntered& e) {
+    TryStep([&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
+    TryStep([&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
+    TryStep([&] {
+      lastEntry_ = load_.store.AppendUserNote(
+          {load_.user, date_, OptionalText(e.hour), OptionalText(e.minute), ids().bodyPart, ids().discomfort});
+      entryStored_ = true;
+    });
+  }
+
+  void operator()(const EntryNoted& e) {
+    TryStep([&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
+    if (entryStored_) TryStep([&] { load_.store.SetUserNoteNote(lastEntry_, ids().note); });
+  }
+
+ private:
+  CurrentIds& ids() { return load_.ids; }
+
+  LoadContext& load_;
+  int32_t date_;
+  bool entryStored_ = false;
+  store::RowId lastEntry_ = 0;  // the day's last stored UserNotes row
+};
+
+}  // namespace
+
+void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
+  AlertDayWriter writer(load, date);
+  for (const AlertEvent& event : day.events) std::visit(writer, event);
+
+  for (int h = 0; h < AlertCounts::kSlots; ++h) {
+    if (!day.counts.SlotHasCount(h)) continue;
+    store::AlertHourRow row{load.user, date, num::ZeroPadded(h, "00"), {}, 0};
+    for (std::size_t c = 0; c < kCountCells.size(); ++c) row.counts[c] = day.counts.At(h, kCountCells[c].row, kCountCells[c].level);
+    load.store.AppendAlertHour(row);
+  }
+}
+
+int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
+  Status& status = load.status;
   status.SetStatus("Updating history database from AlertSystem...");
 
   const int n = static_cast<int>(fileList.size()) - 1;
-  AlertCounts counts;
   bool strict = false;  // from the first write on, a failure ends the loader
   int loaded = 0;
 
@@ -29,25 +99,36 @@ int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view use
     const std::string path = std::string(userDir) + "\\" + EntryFileName(entry, "PXL");
     try {
       // Already loaded when AlertSystem holds any row of this user for the day.
-      ctx.SqlText = "Data_Date =" + std::to_string(EntryDateKey(entry));
-      alertRs.FindFirst(ctx.SqlText);
-      if (alertRs.NoMatch() && LeftForLater(ctx, entry, path)) {
-        // Still being written, perhaps; a later run loads it whole.
-      } else if (alertRs.NoMatch()) {
-        counts.Clear();
+      const int32_t date = EntryDateKey(entry);
+      if (load.store.DayLoaded(store::DayTable::kAlerts, load.user, date) || LeftForLater(load, entry, path)) {
+        // Loaded before; or still being written, perhaps, and a later run loads it whole.
+      } else {
         status.UpdateLog((byDate ? "    Loading-1: " : "    Loading-2: ") + entry);
-        const AlertLogOutcome outcome = ParseAlertLog(ctx, state, counts, path, entry);
-        if (outcome.read == AlertLogRead::kUnreadable) {
+        std::optional<AlertDay> day;
+        std::string unreadable;
+        const bool present = fs::Exists(path, true);
+        if (!present) {
+          day.emplace();  // no log: nothing counted, no row
+        } else {
+          try {
+            const std::string bytes = ReadLogBytes(path);
+            day = ParseAlertDay(bytes, load.alertCarry);
+          } catch (const Error& e) {
+            RethrowEnvironment(e);
+            unreadable = e.what();
+          }
+        }
+        if (!day) {
           // Nothing of the day is written, so the next run tries it again.
-          status.PassedOver("    Skipped: " + fs::ForDisplay(path) + ": " + outcome.reason);
-          status.SetStatus("Alert log skipped: " + outcome.reason);
+          status.PassedOver("    Skipped: " + fs::ForDisplay(path) + ": " + unreadable);
+          status.SetStatus("Alert log skipped: " + unreadable);
         } else {
           strict = true;
-          WriteAlertHours(ctx, counts, entry, alertRs);
+          StoreAlertDay(load, date, *day);
           // A day is stored whole or not at all: a run cut short leaves no
           // half-written day behind, and readers never see one.
-          ctx.Db->Commit();
-          if (outcome.read == AlertLogRead::kParsed) ++loaded;
+          load.store.Commit();
+          if (present) ++loaded;
         }
       }
     } catch (const Error& e) {

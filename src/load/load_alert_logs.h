@@ -1,29 +1,26 @@
 #pragma once
 // Alert logs (.PXL) of one user into AlertSystem, EMSSystemUsage and UserNotes.
 
-#include <array>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
-#include "store/engine.h"
+#include "load/load_context.h"
+#include "logs/alert_day.h"
 #include "logs/file_list.h"
 
 namespace prax {
 
-struct RunContext;
+// Loads every listed day of load.user not yet in AlertSystem. Returns the
+// number of days parsed and written. A failure from the first write on ends
+// the loader and reaches the caller with the file named.
+int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList);
 
-// Alert-parser state that lives for the whole job and carries over across
-// lines, days and users.
-struct AlertParserState {
-  std::array<std::string, 12> AlertFields;  // words of the last sample lines
-  std::string ToolName, DiscomfortName, BodyPartName, NoteText;
-};
-
-// Loads every listed day not yet in alertRs (the user's AlertSystem rows).
-// Returns the number of days parsed and written. A failure from the first
-// write on ends the loader and reaches the caller with the file named.
-int LoadAlertLogs(RunContext& ctx, AlertParserState& state, std::string_view userDir,
-                  const FileList& fileList, db::Recordset& alertRs);
+// Writes one parsed day of load.user. The events come first, in line order:
+// each name is looked up (a failed lookup keeps the id before) and each row
+// appended; a refused row is passed over and never undoes the rows before it.
+// A "User Notes:" line gives its note to the last UserNotes row the day
+// stored, if it stored one. Then every hour slot holding a count becomes one
+// AlertSystem row ("00" the day's totals); a refused hour row throws.
+void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day);
 
 }  // namespace prax

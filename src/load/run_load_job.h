@@ -6,24 +6,24 @@
 #include <map>
 #include <string>
 
+#include "platform/run_context.h"
+#include "platform/status.h"
+
 namespace prax {
 
-struct RunContext;
-
 struct LoadSummary {
-  int32_t usersProcessed = 0;   // users of the universe walked
-  int32_t alertDaysLoaded = 0;  // days parsed and written in pass 1
+  int32_t usersProcessed = 0;      // users of the universe walked
+  int32_t alertDaysLoaded = 0;     // days parsed and written in pass 1
   int32_t activityDaysLoaded = 0;  // days parsed and written in pass 2
   std::map<std::string, int64_t> rowsAdded;  // table name -> rows appended
   int32_t filesSkipped = 0;  // logs, directories and roster rows passed over (run-log lines)
 };
 
-// Runs the job over userStart..userEnd on ctx.NetworkDir & "PRAXDATA.MDB".
+// Runs the job over userStart..userEnd on run.NetworkDir & "PRAXDATA.MDB".
 // A failure passed up by a loader ends the job with an Error naming the
-// user number, the log file and the engine's message.
-LoadSummary RunLoadJob(RunContext& ctx, int16_t userStart, int16_t userEnd);
-
-// The error-keys step for one user (pass 3).
-void WriteUserErrorKeys(RunContext& ctx, int32_t user);
+// user number, the log file and the engine's message. When the machine
+// failed (an environment Error) the day being loaded is undone; a failure of
+// the data keeps what was written before it.
+LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd);
 
 }  // namespace prax

@@ -111,7 +111,6 @@ int main(int argc, char** argv) {
   const bool terminal = PRAX_ISATTY(0) && PRAX_ISATTY(1);
   prax::ConsoleStatus status(stdout, PRAX_ISATTY(1) != 0, quiet);
   prax::RunContext ctx;
-  ctx.status = &status;
   ctx.IncludeToday = includeToday;
 
   try {
@@ -154,11 +153,11 @@ int main(int argc, char** argv) {
 
     prax::ExecuteResult result;
     try {
-      result = prax::RunExecute(ctx, choices);
+      result = prax::RunExecute(ctx, status, choices);
     } catch (const prax::Error& e) {
       status.ClearProgress();
       status.Mute();
-      prax::FailCommand(ctx, e);
+      prax::FailCommand(status, e);
       std::cerr << prax::DescribeError(e) << "\n";
       return kFailed;
     }

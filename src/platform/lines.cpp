@@ -124,3 +124,42 @@ void LineReader::CheckUnchanged() const {
 }
 
 }  // namespace prax
+
+namespace prax {
+
+std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes) {
+  const std::string path(pathText);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fs::OpenRead(pathText), &std::fclose);
+  const FileStamp before = Stamp(file.get());
+  if (!before.ok) {
+    throw Error(err::kPathFileAccess, "Path/File access error: '" + path + "'. The file's size cannot be read.");
+  }
+  if (before.size > maxBytes) {
+    throw Error(err::kPathFileAccess, "File too large to be a log: '" + path + "' holds " +
+                                          std::to_string(before.size) + " bytes, more than the " +
+                                          std::to_string(maxBytes / (1024 * 1024)) +
+                                          " MiB a log may have. Move it out of the user directory.");
+  }
+  // One byte more than the size, so that a file that grew meanwhile shows.
+  std::string bytes(static_cast<std::size_t>(before.size) + 1, '\0');
+  const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  if (got < bytes.size() && std::ferror(file.get()) != 0) {
+    throw Error(err::kPathFileAccess,
+                "Could not read the log '" + path +
+                    "' (an I/O error of the disk or the network). Check the connection to it, then run the "
+                    "command again; the day is loaded then.",
+                Cause::kEnvironment);
+  }
+  const FileStamp after = Stamp(file.get());
+  if (!after.ok || got != before.size || after.size != before.size || after.modified != before.modified) {
+    throw Error(err::kPathFileAccess,
+                "The log '" + path +
+                    "' changed while it was read (another program is still writing it). Its day is not stored; "
+                    "run the command again when the program has finished with it.",
+                Cause::kEnvironment);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+}  // namespace prax

@@ -15,6 +15,13 @@ namespace prax {
 // unreadable rather than read.
 inline constexpr std::uint64_t kMaxLogBytes = 64ull * 1024 * 1024;
 
+// The bytes of a log file, read whole. A file that cannot be opened, or is
+// larger than maxBytes, throws a (data) Error naming it: the caller skips it
+// as unreadable. A read error, or a file that changed while it was read (it
+// grew, shrank or was rewritten: another program is still writing it), is an
+// environment Error, so that no half-read day is stored.
+std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes = kMaxLogBytes);
+
 class LineReader {
  public:
   // Lines of bytes held in memory.

@@ -1,7 +1,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/run_context.h"
 #include "roster/master_database.h"
 #include "roster/merge_paths.h"
 #include "platform/error.h"
@@ -28,7 +27,7 @@ bool IsThousandName(std::string_view name) {
 void RemoveFolderWithFiles(const std::string& folder) {
   for (const fs::DirEntry& e : fs::List(folder)) {
     const std::string entry = folder + "\\" + e.name;
-    if (merge::IsSymlink(entry))
+    if (fs::IsSymlink(entry))
       merge::RemoveLink(entry);
     else if (!e.isDirectory)
       fs::DeleteFile(entry);
@@ -39,7 +38,7 @@ void RemoveFolderWithFiles(const std::string& folder) {
 // A thousand sub-folder is removed only when it holds nothing but user directories.
 bool HoldsOnlyUserDirs(const std::string& folder) {
   for (const fs::DirEntry& e : fs::List(folder)) {
-    if (!e.isDirectory || !IsUserDirName(e.name) || merge::IsSymlink(folder + "\\" + e.name)) return false;
+    if (!e.isDirectory || !IsUserDirName(e.name) || fs::IsSymlink(folder + "\\" + e.name)) return false;
   }
   return true;
 }
@@ -47,14 +46,14 @@ bool HoldsOnlyUserDirs(const std::string& folder) {
 // One pass over the listing: every entry is removed (or the clearing ends
 // with an Error), kept, or left in place and reported, so no entry is met
 // twice and the clearing always ends.
-void ClearEntries(RunContext& ctx, const std::string& dir) {
+void ClearEntries(Status* status, const std::string& dir) {
   for (const fs::DirEntry& e : fs::List(dir)) {
     // Networks.Lst drives the merge; the lock file is held by this very command.
     if (e.name == "." || e.name == ".." || e.name == "Networks.Lst" ||
         text::ToUpperAscii(e.name) == kRunLockFileName)
       continue;
     const std::string entry = dir + e.name;
-    if (merge::IsSymlink(entry)) {
+    if (fs::IsSymlink(entry)) {
       merge::RemoveLink(entry);
     } else if (!e.isDirectory) {
       fs::DeleteFile(entry);
@@ -64,17 +63,17 @@ void ClearEntries(RunContext& ctx, const std::string& dir) {
       for (const fs::DirEntry& u : fs::List(entry)) RemoveFolderWithFiles(entry + "\\" + u.name);
       fs::RemoveDirectory(entry);
     } else {
-      merge::Say(ctx.status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
+      merge::Say(status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
     }
   }
 }
 
 }  // namespace
 
-void ClearNetworkDirectory(RunContext& ctx, std::string_view path) {
+void ClearNetworkDirectory(Status* status, std::string_view path) {
   const std::string dir(path);
   try {
-    ClearEntries(ctx, dir);
+    ClearEntries(status, dir);
   } catch (const Error& e) {
     throw e.WithContext("Clearing the network directory '" + fs::ForDisplay(dir) +
                         "' (remove the entry named by hand and run the merge again)");

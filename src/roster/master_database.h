@@ -3,11 +3,13 @@
 // location, department and position from UserDefs.Prn, and the merge of
 // several networks' rosters and user directories into one.
 
+#include <cstdint>
 #include <string_view>
 
-namespace prax {
+#include "platform/run_context.h"
+#include "platform/status.h"
 
-struct RunContext;
+namespace prax {
 
 // The Last_Name placeholder that marks an unassigned user slot in Users
 // (compared without regard to letter case).
@@ -16,22 +18,23 @@ inline constexpr std::string_view kUnassignedLastName = "Unassigned";
 // Adds the location, department and position columns and lists (each
 // statement that fails is passed over). A Master database that cannot be
 // opened ends the operation with an Error naming the file.
-void ModifyMasterDatabase(RunContext& ctx);
+void ModifyMasterDatabase(const RunContext& run);
 
 // Imports NetworkDir & "UserDefs.Prn" into the roster. Failures from the
 // strict stretch end the import with an Error naming the file, the item and
-// the reason; rows stored before stay.
-void UpdateMasterDatabase(RunContext& ctx);
+// the reason; rows stored before stay. A user id or name holding a single
+// quote is such a failure.
+void UpdateMasterDatabase(const RunContext& run, Status* status);
 
-// Rebuilds ctx.NetworkDir as one network from the networks of Networks.Lst
-// (ctx.NetworkPaths/Prefixes/Names). Refuses, deleting nothing, when the list
+// Rebuilds run.NetworkDir as one network from the networks of Networks.Lst
+// (run.NetworkPaths/Prefixes/Names). Refuses, deleting nothing, when the list
 // is empty, names the network directory itself, or its first network has no
-// MASTER.MDB. Afterwards ctx.UserSlotCount is the number of merged users.
-void MergeNetworks(RunContext& ctx);
-// Replaces fileName (relative to ctx.NetworkDir) with a new, empty group file.
-void CreateGroupFile(RunContext& ctx, std::string_view fileName);
+// MASTER.MDB. Returns the number of merged users.
+int32_t MergeNetworks(const RunContext& run, Status* status);
+// Replaces fileName (relative to run.NetworkDir) with a new, empty group file.
+void CreateGroupFile(const RunContext& run, std::string_view fileName);
 // Empties a network directory (path text ending with a separator), keeping
 // "Networks.Lst".
-void ClearNetworkDirectory(RunContext& ctx, std::string_view path);
+void ClearNetworkDirectory(Status* status, std::string_view path);
 
 }  // namespace prax

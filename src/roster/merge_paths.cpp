@@ -24,11 +24,6 @@ bool HasParentComponent(std::string_view pathText) {
   return false;
 }
 
-bool IsSymlink(std::string_view pathText) {
-  std::error_code ec;
-  return std::filesystem::is_symlink(std::filesystem::symlink_status(fs::RealPath(pathText), ec));
-}
-
 void RemoveLink(std::string_view pathText) {
   std::error_code ec;
   if (!std::filesystem::remove(fs::RealPath(pathText), ec) || ec)

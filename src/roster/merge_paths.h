@@ -17,8 +17,6 @@ namespace merge {
 bool IsPlainName(std::string_view name);
 // A path text with a ".." component (either separator).
 bool HasParentComponent(std::string_view pathText);
-// The entry itself is a symbolic link (never followed by the merge).
-bool IsSymlink(std::string_view pathText);
 // Deletes a symbolic link itself (never what it points to). Error 75 naming
 // it when that fails.
 void RemoveLink(std::string_view pathText);

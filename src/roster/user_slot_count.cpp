@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/status.h"
-#include "store/engine.h"
+#include "store/roster_store.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 
@@ -33,27 +33,21 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
   if (!fs::Exists(file) || fs::IsDirectory(file)) return 0;
   int32_t highest = 0;
   try {
-    auto db = db::Database::Open(fs::RealPath(file), {db::Access::ReadOnly});
-    auto rs = db->OpenRecordset("SELECT Sub_Dir FROM Users");
-    while (!rs->Eof()) {
-      const db::Value v = rs->Get("Sub_Dir");
-      if (v.IsText()) {
-        const int32_t n = SlotNumber(v.AsText());
-        if (n > INT16_MAX) {
-          // User numbers are 16-bit: such a slot cannot be loaded, the others can.
-          if (status != nullptr) {
-            status->PassedOver("    Skipped: roster row Sub_Dir '" + v.AsText() + "' of " + file +
-                               ": user number " + std::to_string(n) +
-                               " is beyond 32767, the highest a user may have. Renumber that user.");
-          }
-        } else if (n > highest) {
-          highest = n;
+    auto roster = store::Roster::Open(fs::RealPath(file), db::Access::ReadOnly);
+    for (const std::optional<std::string>& subDir : roster->SubDirs()) {
+      if (!subDir) continue;
+      const int32_t n = SlotNumber(*subDir);
+      if (n > INT16_MAX) {
+        // User numbers are 16-bit: such a slot cannot be loaded, the others can.
+        if (status != nullptr) {
+          status->PassedOver("    Skipped: roster row Sub_Dir '" + *subDir + "' of " + file + ": user number " +
+                             std::to_string(n) + " is beyond 32767, the highest a user may have. Renumber that user.");
         }
+      } else if (n > highest) {
+        highest = n;
       }
-      rs->MoveNext();
     }
-    rs->Close();
-    db->Close();
+    roster->Close();
   } catch (const Error& e) {
     // A roster without a Users table has no slots; one that cannot be read
     // (locked, damaged, unreadable) is no empty roster.

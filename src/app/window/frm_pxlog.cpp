@@ -48,8 +48,7 @@ W* Named(W* widget, const char* name) {
 }  // namespace
 
 FrmPXlog::FrmPXlog(RunContext& ctx, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), status_(this), controller_(ctx) {
-  ctx_.status = &status_;
+    : QWidget(parent), ctx_(ctx), status_(this), controller_(ctx, status_) {
   BuildWidgets();
   connect(&status_, &WindowStatus::changed, this, &FrmPXlog::ShowStatus);
   // Form_Load: start-up, saved choices, then what they show.
@@ -62,7 +61,6 @@ FrmPXlog::FrmPXlog(RunContext& ctx, QWidget* parent)
 
 FrmPXlog::~FrmPXlog() {
   if (worker_.joinable()) worker_.join();
-  ctx_.status = nullptr;
 }
 
 void FrmPXlog::BuildWidgets() {

@@ -26,7 +26,7 @@ class FrmPXlog : public QWidget {
   Q_OBJECT
 
  public:
-  // ctx.ProgramDir must be set; the window makes itself ctx.status and runs
+  // ctx.ProgramDir must be set; the window is the status display and runs
   // start-up (Form_Load) before it returns.
   explicit FrmPXlog(RunContext& ctx, QWidget* parent = nullptr);
   ~FrmPXlog() override;

@@ -1,0 +1,22 @@
+#pragma once
+// The error-keys step of the load job: the hourly alert rows of a user
+// receive in Error_Keys the number of Backspace and Delete strokes of that
+// hour, taken from the user's whole-application activity rows (App_Id -1).
+
+#include <cstdint>
+
+#include "store/history_store.h"
+
+namespace prax {
+
+class Status;
+
+// For each date and hour (letter case of the hour ignored) of the user's
+// whole-application rows of keys 8 and 46, the first alert row of that date
+// and hour, in stored order, takes the sum; it is rewritten only when its
+// value differs. A user without such rows keeps every value; activity hours
+// without an alert row are passed over, and so is a sum the column refuses.
+// A read that fails (for the data) leaves the user's rows as they are.
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user);
+
+}  // namespace prax

@@ -1,0 +1,33 @@
+#include "load/load_context.h"
+
+#include "logs/file_list.h"
+#include "platform/text.h"
+
+namespace prax {
+
+LoadContext::LoadContext(const RunContext& runContext, Status& statusDisplay, store::HistoryStore& historyStore)
+    : run(runContext), status(statusDisplay), store(historyStore) {
+  for (int i = 0; i < store::kHistoryListCount; ++i) {
+    lists_[static_cast<std::size_t>(i)] = std::make_unique<store::ListIds>(
+        store.List(static_cast<store::HistoryList>(i)), [this] { status.Yield(); });
+  }
+}
+
+int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
+  return List(list).Get(StoredText(cp1252Name));
+}
+
+std::string StoredText(std::string_view cp1252) {
+  for (unsigned char c : cp1252) {
+    if (c >= 0x80) return text::Cp1252ToUtf8(cp1252);
+  }
+  return std::string(cp1252);
+}
+
+bool LeftForLater(const LoadContext& load, std::string_view entry, std::string_view path) {
+  if (load.run.IncludeToday || !load.run.Today || EntryDateKey(entry) < load.run.Today()) return false;
+  load.status.PassedOver("    " + std::string(path) + ": left for a later run: today's log");
+  return true;
+}
+
+}  // namespace prax

@@ -1,0 +1,61 @@
+#pragma once
+// What the loaders of one load job share: the configuration, the status
+// display, the History store, the lists' ids, and the ids the next rows are
+// written with. The job owns it and hands it to each loader explicitly.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "logs/activity_day.h"
+#include "logs/alert_day.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "store/history_store.h"
+#include "store/list_ids.h"
+
+namespace prax {
+
+// The ids the next rows are written with. They start at 0 with the job and
+// carry over from file to file, user to user and pass to pass: a lookup
+// that fails leaves the id of the one before, and the row that follows is
+// written with it. An Activity log starts its window, project and task at
+// -1; the application and the note carry on.
+struct CurrentIds {
+  int16_t tool = 0, bodyPart = 0, discomfort = 0, note = 0;
+  int16_t app = 0, window = 0, project = 0, task = 0;
+};
+
+struct LoadContext {
+  LoadContext(const RunContext& run, Status& status, store::HistoryStore& store);
+
+  const RunContext& run;
+  Status& status;
+  store::HistoryStore& store;
+  CurrentIds ids;
+  // What the parsers carry from one log to the next for the whole job.
+  AlertCarry alertCarry;
+  ActivityCarry activityCarry;
+  int32_t user = 0;  // the user being loaded
+
+  // The ids of a History list (open for the pass that uses it).
+  store::ListIds& List(store::HistoryList list) { return *lists_[static_cast<std::size_t>(list)]; }
+  // Get-or-create of a log's name (Windows-1252) in a list; the name goes to
+  // the list as UTF-8.
+  int16_t Lookup(store::HistoryList list, std::string_view cp1252Name);
+
+ private:
+  std::array<std::unique_ptr<store::ListIds>, store::kHistoryListCount> lists_;
+};
+
+// Log text (Windows-1252) as the database holds it (UTF-8).
+std::string StoredText(std::string_view cp1252);
+
+// Whether the day of an entry is left for a later run: its date is the
+// run's today or later and IncludeToday is not set. The log at `path` is then
+// named in the run log as passed over.
+bool LeftForLater(const LoadContext& load, std::string_view entry, std::string_view path);
+
+}  // namespace prax
