@@ -1,9 +1,10 @@
 // praxbench: the two floors a load is measured against.
 //
 //   praxbench parse NETDIR MAXUSER
-//       Both log parsers over every log of users 1..MAXUSER of the network,
-//       with every database write replaced by counting. Prints
-//       "parse_floor seconds=S rows=N days=D" and the rows per table.
+//       Both log parsers and the loaders' row building over every log of
+//       users 1..MAXUSER of the network, written to a counting History store
+//       instead of a database. Prints "parse_floor seconds=S rows=N days=D"
+//       and the rows per table.
 //   praxbench insert SOURCE.MDB EMPTY.MDB
 //       SQLite alone: the rows of a freshly loaded History database SOURCE
 //       inserted with raw prepared statements into EMPTY (a History database
@@ -12,12 +13,9 @@
 //       inserts and commits are timed. Prints "insert_floor seconds=S rows=N
 //       transactions=T".
 //
-// The seam of the parse floor is the link: this program is built from the
-// parser, writer and lookup-list sources themselves, compiled as the loader
-// compiles them, but linked against the counting engine below instead of
-// src/db. The loader's code is not changed at all and pays nothing for it (no
-// virtual calls, no flag tested per row); the counting engine keeps in memory
-// only what the lookups need to hand out ids.
+// The parse floor runs the loaders' own code (StoreAlertDay,
+// StoreActivityDay, the list ids) over a store that only counts: it keeps in
+// memory only what the lists need to hand out ids.
 
 #include <sqlite3.h>
 
@@ -27,127 +25,75 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "logs/activity_day.h"
-#include "load/write_error_keys.h"
-#include "logs/alert_day.h"
-#include "load/write_alert_hours.h"
-#include "platform/run_context.h"
-#include "platform/status.h"
-#include "store/engine.h"
+#include "load/load_activity_logs.h"
+#include "load/load_alert_logs.h"
+#include "load/load_context.h"
 #include "logs/file_list.h"
 #include "logs/user_dir.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/lines.h"
+#include "platform/run_context.h"
+#include "platform/status.h"
+#include "store/history_store.h"
 
-// ---------------------------------------------------------------------------
-// The counting engine: the parts of the engine interface the parsers use.
+namespace {
 
-namespace prax::db {
-
-class Connection {
+// A list that keeps its names in memory.
+class CountingList : public prax::store::ListTable {
  public:
-  std::map<std::string, int64_t> rows;  // rows stored per table
-  // The lists' names (lower case) and ids, so that a lookup finds what it stored.
-  std::map<std::string, std::unordered_map<std::string, int64_t>> lists;
+  explicit CountingList(std::string name) : name_(std::move(name)) {}
+  const std::string& TableName() const override { return name_; }
+  std::optional<int64_t> MaxId() override {
+    if (entries_.empty()) return std::nullopt;
+    return *entries_.back().id;
+  }
+  std::vector<prax::store::ListEntry> Entries() override { return entries_; }
+  void Insert(int16_t id, std::string_view name) override { entries_.push_back({id, std::string(name)}); }
+  void BeginWrite() override {}
+  int64_t DataVersion() override { return 0; }  // no other writer
+
+ private:
+  std::string name_;
+  std::vector<prax::store::ListEntry> entries_;
 };
 
-struct Recordset::Impl {
-  std::shared_ptr<Connection> conn;
-  std::string table;
-  int64_t* count = nullptr;
-  bool isList = false;
-  std::vector<std::string> names;
-  std::string nameValue;
-  int64_t idValue = 0;
-  bool noMatch = true, adding = false;
+// The History store that counts the rows it is given.
+class CountingStore : public prax::store::HistoryStore {
+ public:
+  CountingStore() {
+    for (int i = 0; i < prax::store::kHistoryListCount; ++i) lists_.emplace_back("list" + std::to_string(i));
+  }
+  bool DayLoaded(prax::store::DayTable, int32_t, int32_t) override { return false; }
+  prax::store::ListTable& List(prax::store::HistoryList list) override { return lists_[static_cast<size_t>(list)]; }
+  void AppendAlertHour(const prax::store::AlertHourRow&) override { ++rows["AlertSystem"]; }
+  void AppendSystemUsage(const prax::store::SystemUsageRow&) override { ++rows["EMSSystemUsage"]; }
+  prax::store::RowId AppendUserNote(const prax::store::UserNoteRow&) override { return ++rows["UserNotes"]; }
+  void SetUserNoteNote(prax::store::RowId, int64_t) override {}
+  void AppendProjectNote(const prax::store::ProjectNoteRow&) override { ++rows["ProjectNotes"]; }
+  void AppendActivity(const prax::store::ActivityRow&) override { ++rows["ActivitySystem"]; }
+  std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t) override { return {}; }
+  std::vector<prax::store::StoredAlertHour> AlertHours(int32_t) override { return {}; }
+  void SetErrorKeys(prax::store::RowId, int64_t) override {}
+  void Commit() override {}
+  void Rollback() override {}
+  void Close() override {}
+  const std::string& LeftInUse() const override { return none_; }
+  std::map<std::string, int64_t> RowsAdded() const override { return rows; }
+
+  std::map<std::string, int64_t> rows;
+
+ private:
+  std::vector<CountingList> lists_;
+  std::string none_;
 };
 
-int64_t Value::AsInt() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
-  if (IsInt()) return std::get<int64_t>(v_);
-  return std::stoll(std::get<std::string>(v_));
-}
-std::string Value::AsText() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
-  return IsInt() ? std::to_string(std::get<int64_t>(v_)) : std::get<std::string>(v_);
-}
-std::string Value::Describe() const { return IsNull() ? "Null" : AsText(); }
-
-Database::Database(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
-Database::~Database() = default;
-std::unique_ptr<Database> Database::Create(const std::filesystem::path&, std::string_view) {
-  return std::unique_ptr<Database>(new Database(std::make_shared<Connection>()));
-}
-void Database::Commit() {}
-void Database::BeginWrite() {}
-int64_t Database::DataVersion() { return 0; }  // no other writer
-void Database::Close() {}
-std::map<std::string, int64_t> Database::RowsAdded() const { return conn_->rows; }
-
-// "SELECT * FROM <table>": the only statement the parsers' record sets are opened on.
-std::unique_ptr<Recordset> Database::OpenRecordset(std::string_view sql) {
-  auto impl = std::make_unique<Recordset::Impl>();
-  impl->conn = conn_;
-  impl->table = std::string(sql.substr(sql.rfind(' ') + 1));
-  impl->count = &conn_->rows[impl->table];
-  impl->isList = impl->table.size() > 4 && impl->table.compare(impl->table.size() - 4, 4, "List") == 0;
-  return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
-}
-
-Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Recordset::~Recordset() = default;
-
-void Recordset::AddNew() { impl_->adding = true; }
-void Recordset::Edit() {
-  if (*impl_->count == 0) throw Error(err::kNoCurrentRecord, "No current record.");
-}
-void Recordset::Update() {
-  Impl& r = *impl_;
-  if (r.adding) {
-    ++*r.count;
-    if (r.isList) r.conn->lists[r.table][r.nameValue] = r.idValue;
-  }
-  r.adding = false;
-}
-void Recordset::CancelUpdate() { impl_->adding = false; }
-void Recordset::Set(std::string_view, Value v) {
-  Impl& r = *impl_;
-  if (!r.isList) return;
-  if (v.IsInt()) {
-    r.idValue = v.IntValue();
-  } else if (v.IsText()) {
-    r.nameValue = v.TextRef();
-    for (char& c : r.nameValue) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  }
-}
-// Criteria "<name column> = '<name>'" on a list.
-void Recordset::FindFirst(std::string_view criteria) {
-  Impl& r = *impl_;
-  const size_t open = criteria.find('\'');
-  std::string name(criteria.substr(open + 1, criteria.size() - open - 2));
-  for (char& c : name) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  const auto& list = r.conn->lists[r.table];
-  const auto it = list.find(name);
-  r.noMatch = it == list.end();
-  if (!r.noMatch) r.idValue = it->second;
-}
-bool Recordset::NoMatch() const { return impl_->noMatch; }
-void Recordset::MoveFirst() {}
-void Recordset::MoveNext() {}
-void Recordset::MoveLast() {
-  if (*impl_->count == 0) throw Error(err::kNoCurrentRecord, "No current record.");
-}
-bool Recordset::Eof() const { return true; }
-bool Recordset::Bof() const { return true; }
-Value Recordset::Get(std::string_view) const { return Value(impl_->idValue); }
-const std::vector<std::string>& Recordset::FieldNames() const { return impl_->names; }
-void Recordset::Close() {}
-
-}  // namespace prax::db
+}  // namespace
 
 namespace {
 
@@ -160,66 +106,46 @@ double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock:
 
 int ParseFloor(const std::string& netDir, int maxUser) {
   prax::Status status;
-  prax::RunContext ctx;
-  ctx.status = &status;
-  ctx.NetworkDir = netDir;
-  if (ctx.NetworkDir.back() != '/' && ctx.NetworkDir.back() != '\\') ctx.NetworkDir += '/';
-  ctx.Db = prax::db::Database::Create("counting");
-  prax::db::Database& db = *ctx.Db;
+  prax::RunContext run;
+  run.NetworkDir = netDir;
+  if (run.NetworkDir.back() != '/' && run.NetworkDir.back() != '\\') run.NetworkDir += '/';
+  CountingStore store;
+  prax::LoadContext load(run, status, store);
+  using prax::store::HistoryList;
+  for (int i = 0; i < prax::store::kHistoryListCount; ++i) load.List(static_cast<HistoryList>(i)).Open();
 
   const auto t0 = Clock::now();
   int64_t days = 0;
-  auto alertState = std::make_unique<prax::AlertParserState>();
-  auto activityState = std::make_unique<prax::ActivityParserState>();
-
-  // Pass 1 as the job runs it: the lists and note tables open for the pass,
-  // one record set per user.
-  for (auto* list : {&ctx.Tools, &ctx.BodyParts, &ctx.Discomforts, &ctx.Notes}) list->Open(db, &status);
-  ctx.SystemUsageRs = db.OpenRecordset("SELECT * FROM EMSSystemUsage");
-  ctx.UserNotesRs = db.OpenRecordset("SELECT * FROM UserNotes");
-  prax::AlertCounts counts;
-  for (int u = 1; u <= maxUser; ++u) {
-    const std::string userDir = prax::UserDirPath(ctx.NetworkDir, u);
-    const prax::FileList files = prax::BuildUserFileList(status, ctx.NetworkDir, userDir, "PXL");
-    if (files.size() < 2) continue;
-    ctx.CurrentUser = u;
-    auto alertRs = db.OpenRecordset("SELECT * FROM AlertSystem");
-    for (size_t i = 1; i < files.size(); ++i) {
-      counts.Clear();
-      const std::string path = userDir + "\\" + prax::EntryFileName(files[i], "PXL");
-      if (prax::ParseAlertLog(ctx, *alertState, counts, path, files[i]).read != prax::AlertLogRead::kParsed) continue;
-      prax::WriteAlertHours(ctx, counts, files[i], *alertRs);
-      ++days;
-    }
-  }
-  for (auto* list : {&ctx.Tools, &ctx.BodyParts, &ctx.Discomforts, &ctx.Notes}) list->Close();
-
-  // Pass 2.
-  for (auto* list : {&ctx.Apps, &ctx.Windows, &ctx.Projects, &ctx.Tasks, &ctx.Notes}) list->Open(db, &status);
-  ctx.ProjectNotesRs = db.OpenRecordset("SELECT * FROM ProjectNotes");
-  for (int u = 1; u <= maxUser; ++u) {
-    const std::string userDir = prax::UserDirPath(ctx.NetworkDir, u);
-    const prax::FileList files = prax::BuildUserFileList(status, ctx.NetworkDir, userDir, "PXT");
-    if (files.size() < 2) continue;
-    ctx.CurrentUser = u;
-    auto activityRs = db.OpenRecordset("SELECT * FROM ActivitySystem");
-    for (size_t i = 1; i < files.size(); ++i) {
-      activityState->ClearHourKeyCounts();
-      const std::string path = userDir + "\\" + prax::EntryFileName(files[i], "PXT");
-      prax::TryStep([&] {
-        prax::ParseActivityLog(ctx, *activityState, path, files, static_cast<int>(i), *activityRs);
-      });
-      prax::TryStep([&] { prax::WriteDayErrorKeys(ctx, *activityState, files, static_cast<int>(i), *activityRs); });
-      ++days;
+  for (const char* ext : {"PXL", "PXT"}) {
+    const bool alerts = ext[2] == 'L';
+    for (int u = 1; u <= maxUser; ++u) {
+      const std::string userDir = prax::UserDirPath(run.NetworkDir, u);
+      const prax::FileList files = prax::BuildUserFileList(status, run.NetworkDir, userDir, ext);
+      load.user = u;
+      for (size_t i = 1; i < files.size(); ++i) {
+        const std::string path = userDir + "\\" + prax::EntryFileName(files[i], ext);
+        const int32_t date = prax::EntryDateKey(files[i]);
+        if (!prax::TryStep([&] {
+              const std::string bytes = prax::ReadLogBytes(path);
+              if (alerts) {
+                prax::StoreAlertDay(load, date, prax::ParseAlertDay(bytes, load.alertCarry));
+              } else {
+                load.ids.window = load.ids.project = load.ids.task = -1;
+                prax::StoreActivityDay(load, date, prax::ParseActivityDay(bytes, {}, load.activityCarry));
+              }
+            }))
+          continue;
+        ++days;
+      }
     }
   }
   const double seconds = Since(t0);
 
   int64_t rows = 0;
-  for (const auto& [table, n] : db.RowsAdded()) rows += n;
+  for (const auto& [table, n] : store.rows) rows += n;
   std::printf("parse_floor seconds=%.3f rows=%lld days=%lld\n", seconds, static_cast<long long>(rows),
               static_cast<long long>(days));
-  for (const auto& [table, n] : db.RowsAdded()) {
+  for (const auto& [table, n] : store.rows) {
     std::printf("parse_rows %s %lld\n", table.c_str(), static_cast<long long>(n));
   }
   return 0;

@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the fuzz targets: a scratch folder made once per process
-// (removed at exit), file writing, and the History and Master databases the
-// readers run against. Every target catches prax::Error (the documented way a
+// (removed at exit), file writing, and the Master database the roster import
+// runs against. Every target catches prax::Error (the documented way a
 // reader refuses input); anything else escaping, a crash, a hang or a
 // sanitizer report is a finding.
 
@@ -15,11 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/run_context.h"
-#include "platform/status.h"
-#include "load/create_history_database.h"
-#include "store/engine.h"
 #include "platform/error.h"
+#include "support/roster.h"
 
 namespace praxfuzz {
 
@@ -58,31 +55,10 @@ inline std::string_view AsText(const uint8_t* data, size_t size) {
 // A Master database as the console leaves it (Users of text fields), with a
 // few users whose ids UserDefs.Prn seeds name.
 inline void MakeMaster(const stdfs::path& file) {
-  using prax::db::FieldType;
-  auto db = prax::db::Database::Create(file);
-  prax::db::TableDef users;
-  users.name = "Users";
-  users.fields = {{"User_Id", FieldType::Text, 20},
-                  {"Last_Name", FieldType::Text, 30},
-                  {"First_Name", FieldType::Text, 30},
-                  {"Middle_Init", FieldType::Text, 1},
-                  {"Sub_Dir", FieldType::Text, 12}};
-  users.indexes = {{"Sub_Dir_Ix", "Sub_Dir", false, false}};
-  db->AppendTable(users);
-  auto rs = db->OpenRecordset("SELECT * FROM Users");
-  const char* ids[] = {"AB001", "AB002", "CD003", "Unassigned"};
-  int n = 1;
-  for (const char* id : ids) {
-    rs->AddNew();
-    rs->Set("User_Id", prax::db::Value(id));
-    rs->Set("Last_Name", prax::db::Value(n == 4 ? "Unassigned" : "Smith"));
-    char dir[16];
-    std::snprintf(dir, sizeof dir, "PX%06d.DIR", n++);
-    rs->Set("Sub_Dir", prax::db::Value(dir));
-    rs->Update();
-  }
-  rs->Close();
-  db->Close();
+  praxtest::MakeRoster(file, {{"AB001", "Smith", "", "", "PX000001.DIR"},
+                              {"AB002", "Smith", "", "", "PX000002.DIR"},
+                              {"CD003", "Smith", "", "", "PX000003.DIR"},
+                              {"Unassigned", "Unassigned", "", "", "PX000004.DIR"}});
 }
 
 // Restores `live` from `pristine` (a copy made once); database handles on

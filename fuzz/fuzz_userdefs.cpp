@@ -14,7 +14,6 @@ struct Env {
 
   Env() {
     ctx.NetworkDir = dir.Text();
-    ctx.status = &status;
     live = dir.Path() / "MASTER.MDB";
     pristine = dir.Path() / "pristine.MDB";
     defs = dir.Path() / "UserDefs.Prn";
@@ -30,7 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Env env;
   praxfuzz::Restore(env.pristine, env.live);
   praxfuzz::WriteBytes(env.defs, praxfuzz::AsText(data, size));
-  prax::TryStep([&] { prax::UpdateMasterDatabase(env.ctx); });
-  env.ctx.Db.reset();
+  prax::TryStep([&] { prax::UpdateMasterDatabase(env.ctx, &env.status); });
   return 0;
 }

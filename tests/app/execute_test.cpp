@@ -63,7 +63,7 @@ TEST(Execute, OnlyCreateModes) {
     prax::WindowChoices w;
     w.creationRule = rule;
     w.onlyCreate = true;
-    EXPECT_TRUE(prax::RunExecute(site.ctx, w).onlyCreated);
+    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, w).onlyCreated);
     EXPECT_EQ(site.HasHistory(), rule == 0);
     EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
@@ -75,7 +75,7 @@ TEST(Execute, OnlyCreateModes) {
 
 TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   RunSite site;
-  const prax::ExecuteResult r = prax::RunExecute(site.ctx, prax::WindowChoices{});  // full universe, create fresh
+  const prax::ExecuteResult r = prax::RunExecute(site.ctx, site.status, prax::WindowChoices{});  // full universe, create fresh
   EXPECT_TRUE(!r.onlyCreated && r.summary.usersProcessed == 2 && site.ctx.UserSlotCount == 2 && site.HasHistory());
   EXPECT_TRUE(site.status.Said("Status: Altering Master database."));
   EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
@@ -93,13 +93,13 @@ TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
   prax::WindowChoices w;
   w.creationRule = 1;
   try {
-    prax::RunExecute(site.ctx, w);
+    prax::RunExecute(site.ctx, site.status, w);
     FAIL() << "the run should fail";
   } catch (const prax::Error& e) {
     const std::string text = prax::DescribeError(e);
     EXPECT_NE(text.find("PRAXDATA.MDB"), std::string::npos) << text;
     EXPECT_NE(text.find("Loading"), std::string::npos) << text;
-    prax::FailCommand(site.ctx, e);
+    prax::FailCommand(site.status, e);
     EXPECT_EQ(site.status.Message(), "Status: " + text);
   }
   EXPECT_FALSE(site.status.Running() || site.status.Busy());
@@ -114,7 +114,7 @@ TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
   w.universe = 2;
   w.creationRule = 1;
   w.onlyCreate = true;
-  prax::RunExecute(site.ctx, w);
+  prax::RunExecute(site.ctx, site.status, w);
   EXPECT_EQ(site.status.phases, std::vector<std::string>{"Updating from multiple networks, Start"});
   EXPECT_TRUE(std::filesystem::exists(site.network.Path() / "MASTER.MDB"));
   EXPECT_EQ(site.ctx.UserSlotCount, 2);
@@ -122,7 +122,7 @@ TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
 
 TEST(Controller, PressDecisionsAndButtonStates) {
   RunSite site;
-  prax::MainController c(site.ctx);
+  prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_EQ(c.ButtonCaption(), "Execute");
   c.Choices().universe = 1;
@@ -167,7 +167,7 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   RunSite site;
   site.SetNetDir("Not Used");
   site.program.Write("KEYS.MAX", "many\r\n");
-  prax::MainController c(site.ctx);
+  prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_TRUE(site.status.Message().find("KEYS.MAX line 1") != std::string::npos && !site.status.Busy());
   c.Choices().creationRule = 1;

@@ -32,7 +32,6 @@ struct Site {
 
   explicit Site(bool writeProfile = true) {
     ctx.ProgramDir = program.Path().generic_string();
-    ctx.status = &status;
     program.Write("INIPATH.TXT", ini.Text() + "\r\n");
     if (writeProfile) SetNetDir(network.Text());
   }

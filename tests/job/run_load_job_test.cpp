@@ -11,7 +11,9 @@
 #include "platform/run_context.h"
 #include "platform/status.h"
 #include "load/create_history_database.h"
+#include "load/error_keys.h"
 #include "load/run_load_job.h"
+#include "store/history_store.h"
 #include "logs/user_dir.h"
 #include "platform/error.h"
 #include "support/temp_dir.h"
@@ -110,13 +112,12 @@ class LoadJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx.NetworkDir = dir.Text();
-    ctx.status = &status;
     ctx.UserSlotCount = 1001;
     WriteNetwork(dir);
     CreateDatabase();
   }
   void CreateDatabase() {
-    prax::CreateHistoryDatabase(ctx);
+    prax::CreateHistoryDatabase(ctx, status);
     status.phases.clear();
     status.log.clear();
   }
@@ -124,13 +125,13 @@ class LoadJobTest : public ::testing::Test {
   std::string Dump(const std::string& table) { return praxtest::Sqlite3(DbFile(), "SELECT * FROM " + table + ";"); }
   std::map<std::string, std::string> DumpAll() {
     std::map<std::string, std::string> all;
-    for (const auto& t : prax::HistorySchema()) all[t.name] = Dump(t.name);
+    for (const auto& t : prax::store::HistorySchema()) all[t.name] = Dump(t.name);
     return all;
   }
   // The job's error text; empty when it ends well.
   std::string Failure(int16_t first = 1, int16_t last = 1001) {
     try {
-      prax::RunLoadJob(ctx, first, last);
+      prax::RunLoadJob(ctx, status, first, last);
     } catch (const prax::Error& e) {
       environment = e.Environment();
       return e.what();
@@ -145,7 +146,7 @@ class LoadJobTest : public ::testing::Test {
 };
 
 TEST_F(LoadJobTest, ThreeUsersIntoAFreshDatabase) {
-  const prax::LoadSummary summary = prax::RunLoadJob(ctx, 1, 1001);
+  const prax::LoadSummary summary = prax::RunLoadJob(ctx, status, 1, 1001);
   const auto rows = DumpAll();
   EXPECT_EQ(rows, NetworkRows());
   EXPECT_EQ(summary.usersProcessed, 1001);
@@ -170,10 +171,9 @@ TEST_F(LoadJobTest, ThreeUsersIntoAFreshDatabase) {
                                                      "Loading error keys, Start", "Done."}));
   EXPECT_EQ(status.UserCaption(), " 100% ");
   EXPECT_FALSE(status.Running());
-  EXPECT_FALSE(ctx.Db);
 
   // A second run finds every day loaded: no row is added and no value changes.
-  const prax::LoadSummary again = prax::RunLoadJob(ctx, 1, 1001);
+  const prax::LoadSummary again = prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(DumpAll(), rows);
   EXPECT_EQ(again.alertDaysLoaded + again.activityDaysLoaded, 0);
   for (const auto& [table, n] : again.rowsAdded) EXPECT_EQ(n, 0) << table;
@@ -191,34 +191,31 @@ TEST_F(LoadJobTest, ErrorKeysAreTheFreshSumOfBothKeysFromTheWholeApplicationRows
                     " (5, 20011231, '10', -1, 46, 2), (5, 20011231, '10', 3, 8, 50), (5, 20011231, '10', -1, 65, 9),"
                     " (5, 20011231, '11', -1, 46, 1), (5, 20011231, '13', -1, 8, 30000),"
                     " (5, 20011231, '13', -1, 46, 30000), (5, 20020101, '10', -1, 8, 4), (6, 20011231, '10', 3, 8, 1);");
-  ctx.Db = prax::db::Database::Open(DbFile());
+  auto store = prax::store::OpenSqliteHistory(DbFile());
   for (int run = 0; run < 2; ++run) {  // a second run changes nothing
-    prax::WriteUserErrorKeys(ctx, 5);
-    prax::WriteUserErrorKeys(ctx, 6);  // no whole-application rows
-    ctx.Db->Commit();
+    prax::WriteUserErrorKeys(*store, 5);
+    prax::WriteUserErrorKeys(*store, 6);  // no whole-application rows
+    store->Commit();
     EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT User_Num, Data_Hour, Error_Keys FROM AlertSystem ORDER BY rowid;"),
               "5|00|8\n5|10|7\n5|11|1\n5|12|4\n5|13|3\n5|10|0\n6|10|0\n");
   }
-  ctx.Db->Close();
-  EXPECT_NO_THROW(prax::WriteUserErrorKeys(ctx, 5));
-  ctx.Db.reset();
-  EXPECT_NO_THROW(prax::WriteUserErrorKeys(ctx, 5));
+  store->Close();
 }
 
 TEST_F(LoadJobTest, UserRangesAndProgress) {
   ctx.UserSlotCount = 200;
   status.SetStatus("Working");
-  EXPECT_EQ(prax::RunLoadJob(ctx, 5, 5).usersProcessed, 1);
+  EXPECT_EQ(prax::RunLoadJob(ctx, status, 5, 5).usersProcessed, 1);
   EXPECT_EQ(status.UserCaption() + std::to_string(status.UserBar()), " 2% 2");  // 5 / 200, not 100
   EXPECT_FALSE(status.Busy());
 
   ctx.UserSlotCount = 2;  // beyond the slots: the caption passes 100, the bar stops there
-  prax::RunLoadJob(ctx, 3, 3);
+  prax::RunLoadJob(ctx, status, 3, 3);
   EXPECT_EQ(status.UserCaption() + std::to_string(status.UserBar()), " 150% 100");
   ctx.UserSlotCount = 0;
-  prax::RunLoadJob(ctx, 3, 3);
+  prax::RunLoadJob(ctx, status, 3, 3);
   EXPECT_EQ(status.UserCaption() + std::to_string(status.UserBar()), " 0% 0");
-  EXPECT_EQ(prax::RunLoadJob(ctx, 1, 0).usersProcessed, 0);
+  EXPECT_EQ(prax::RunLoadJob(ctx, status, 1, 0).usersProcessed, 0);
 
   EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 1000), "N:\\PRAX\\PX001000.DIR");
   EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 1001), "N:\\PRAX\\001000\\PX001001.DIR");
@@ -243,7 +240,6 @@ TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
   EXPECT_NE(failure.find("20020615.PXL"), std::string::npos) << failure;
   EXPECT_TRUE(status.Running());
   EXPECT_EQ(status.phases, std::vector<std::string>{"Loading AlertSystems, Start"});
-  ctx.Db.reset();
   EXPECT_EQ(Dump("ActivitySystem") + praxtest::Sqlite3(DbFile(), "SELECT User_Num, count(*) FROM AlertSystem GROUP BY 1;"),
             "2|2\n");
 }
@@ -290,10 +286,9 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   EXPECT_NE(failure.find("PRAXDATA.MDB"), std::string::npos) << failure;
   EXPECT_NE(failure.find("user 1001"), std::string::npos) << failure;
   holder.Exec("ROLLBACK");
-  ctx.Db.reset();
   EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT COUNT(*) FROM AlertSystem WHERE User_Num = 1001;"), "0\n");
   status.onLoading = nullptr;
-  prax::RunLoadJob(ctx, 1, 1001);
+  prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(DumpAll(), NetworkRows());
 
   // Another program adds to the notes list between two users of pass 2 (and
@@ -304,14 +299,14 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   status.onLoading = [&](const std::string& at) {
     if (at == "Pass 2, User 3:") { ASSERT_EQ(writer.Exec("INSERT INTO NotesList VALUES (2, 'External note')"), 0); }
   };
-  prax::RunLoadJob(ctx, 1, 1001);
+  prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(Dump("NotesList"), "1|Typing a lot\n2|External note\n3|Start\n");
   EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Note_Id FROM ProjectNotes WHERE User_Num = 3;"), "3\n");
 }
 
 TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
   ctx.Today = [] { return 20020616; };  // user 3's day and user 1001's (later) are not over
-  const prax::LoadSummary first = prax::RunLoadJob(ctx, 1, 1001);
+  const prax::LoadSummary first = prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(first.alertDaysLoaded + first.activityDaysLoaded, 2);
   EXPECT_EQ(status.passedOver.size(), 3u);
   EXPECT_NE(std::find(status.passedOver.begin(), status.passedOver.end(),
@@ -319,7 +314,7 @@ TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
             status.passedOver.end());
 
   ctx.IncludeToday = true;  // a run after close of business
-  const prax::LoadSummary later = prax::RunLoadJob(ctx, 1, 1001);
+  const prax::LoadSummary later = prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(later.alertDaysLoaded + later.activityDaysLoaded, 3);
   EXPECT_EQ(status.passedOver.size(), 3u);
 }

@@ -8,7 +8,7 @@
 
 #include "platform/run_context.h"
 #include "platform/status.h"
-#include "store/engine.h"
+#include "support/programs.h"
 #include "support/roster.h"
 #include "support/temp_dir.h"
 
@@ -30,28 +30,16 @@ class RecordingStatus : public prax::Status {
 struct MasterContext {
   RecordingStatus status;
   prax::RunContext ctx;
-  explicit MasterContext(std::string networkDir) {
-    ctx.NetworkDir = std::move(networkDir);
-    ctx.status = &status;
-  }
+  explicit MasterContext(std::string networkDir) { ctx.NetworkDir = std::move(networkDir); }
 };
 
 // Every row of a query: fields joined by '|', Null as "Null".
 inline std::vector<std::string> Rows(const std::filesystem::path& file, const std::string& sql) {
-  auto db = prax::db::Database::Open(file);
-  auto rs = db->OpenRecordset(sql);
-  std::vector<std::string> out;
-  for (; !rs->Eof(); rs->MoveNext()) {
-    std::string line;
-    for (const auto& f : rs->FieldNames()) {
-      const prax::db::Value v = rs->Get(f);
-      line.append(line.empty() ? "" : "|").append(v.IsNull() ? std::string("Null") : v.AsText());
-    }
-    out.push_back(line);
+  std::vector<std::string> rows = praxtest::Query(file, sql);
+  for (std::string& row : rows) {
+    for (std::size_t at = row.find("<null>"); at != std::string::npos; at = row.find("<null>", at)) row.replace(at, 6, "Null");
   }
-  rs->Close();
-  db->Close();
-  return out;
+  return rows;
 }
 
 }  // namespace mastertest

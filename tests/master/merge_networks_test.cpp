@@ -84,9 +84,9 @@ class MergeTest : public ::testing::Test {
 };
 
 TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
-  prax::MergeNetworks(m.ctx);
+  m.ctx.UserSlotCount = prax::MergeNetworks(m.ctx, &m.status);
   const stdfs::path t = root.Path() / "target";
-  EXPECT_TRUE(m.ctx.UserSlotCount == 1001 && m.ctx.Db == nullptr);
+  EXPECT_EQ(m.ctx.UserSlotCount, 1001);
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
   // place, naming it; PX000077.DIR is merged user 77's own, emptied.
@@ -173,7 +173,7 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
     m.ctx.NetworkPrefixes.assign(paths.size(), "A");
     m.ctx.NetworkNames.assign(paths.size(), "G");
     m.ctx.NetworkCount = static_cast<int16_t>(paths.size());
-    const std::string what = ErrorOf([&] { prax::MergeNetworks(m.ctx); });
+    const std::string what = ErrorOf([&] { prax::MergeNetworks(m.ctx, &m.status); });
     EXPECT_NE(what.find(says), std::string::npos) << says << ": " << what;
     EXPECT_NE(what.find("nothing was deleted"), std::string::npos) << what;
     EXPECT_EQ(ReadAll(root.Path() / "target/PRAXDATA.MDB") + ReadAll(root.Path() / "target/PX000077.DIR/old.PXL"),
@@ -193,12 +193,12 @@ TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   stdfs::create_directory_symlink(root.Path() / "outside/PX000001.DIR", root.Path() / "net/PX000009.DIR");
   stdfs::create_directory_symlink(root.Path() / "outside", root.Path() / "net/003000");
   MasterContext m(root.Text() + "net/");
-  prax::ClearNetworkDirectory(m.ctx, m.ctx.NetworkDir);
+  prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir);
   EXPECT_EQ(NamesIn(root.Path() / "net"), Names{"004000"});
   EXPECT_EQ(ReadAll(root.Path() / "outside/PX000001.DIR/keep.PXL"), "outside");
   EXPECT_TRUE(m.status.Said("004000"));
   root.Write("net/PX000002.DIR/sub/x.PXL", "x");
-  EXPECT_NE(ErrorOf([&] { prax::ClearNetworkDirectory(m.ctx, m.ctx.NetworkDir); }).find("PX000002.DIR"),
+  EXPECT_NE(ErrorOf([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }).find("PX000002.DIR"),
             std::string::npos);
 }
 

@@ -26,8 +26,8 @@ struct ImportCase {
   // Locations, departments and positions as the sqlite3 program reads them, one text per list.
   Lines Lists() const {
     Lines out;
-    for (const auto& l : {prax::lists::kLocations, prax::lists::kDepartments, prax::lists::kPositions})
-      out.push_back(praxtest::Sqlite3(master, "SELECT * FROM " + std::string(l.table) + ";"));
+    for (const char* table : {"LocationsList", "DepartmentsList", "PositionsList"})
+      out.push_back(praxtest::Sqlite3(master, std::string("SELECT * FROM ") + table + ";"));
     return out;
   }
 };
@@ -64,8 +64,7 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheLists) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ImportCase t(c.defs);
-    prax::UpdateMasterDatabase(t.m.ctx);
-    EXPECT_EQ(t.m.ctx.Db, nullptr);
+    prax::UpdateMasterDatabase(t.m.ctx, &t.m.status);
     EXPECT_EQ(t.Users(), c.users);
     EXPECT_EQ(t.Lists(), c.lists);
   }
@@ -74,7 +73,7 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheLists) {
 TEST(UpdateMasterDatabase, NewLocationFollowsLargestId) {
   ImportCase t("A1,Head Office,Accounts,Clerk\r\nA2,Old Mill,Accounts,Clerk\r\n");
   praxtest::Sqlite3(t.master, "INSERT INTO LocationsList VALUES (7, 'Old Mill'), (2, 'Quay');");
-  prax::UpdateMasterDatabase(t.m.ctx);
+  prax::UpdateMasterDatabase(t.m.ctx, &t.m.status);
   EXPECT_EQ(t.Lists()[0], "7|Old Mill\n2|Quay\n8|Head Office\n");
   EXPECT_EQ(t.Users(), (Lines{"A1|8|1|1", "A2|7|1|1", "B7|Null|Null|Null", "Null|Null|Null|Null"}));
 }
@@ -83,12 +82,11 @@ TEST(UpdateMasterDatabase, NewLocationFollowsLargestId) {
 TEST(UpdateMasterDatabase, NoDefinitionsOrNoLists) {
   praxtest::TempDir dir;
   MasterContext m(dir.Text());
-  EXPECT_NO_THROW(prax::UpdateMasterDatabase(m.ctx));
+  EXPECT_NO_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status));
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "MASTER.MDB"));
   praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A1", "Smith", "", "", "PX000001.DIR"}});
   dir.Write("UserDefs.Prn", "A1,Head Office,Accounts,Clerk\r\n");
-  EXPECT_THROW(prax::UpdateMasterDatabase(m.ctx), prax::Error);
-  EXPECT_EQ(m.ctx.Db, nullptr);
+  EXPECT_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status), prax::Error);
 }
 
 // A failure ends the import with an Error naming the file, the item and the
@@ -107,7 +105,7 @@ TEST(UpdateMasterDatabase, FailureEndsImportKeepingEarlierRows) {
     SCOPED_TRACE(c.item);
     ImportCase t(c.defs);
     try {
-      prax::UpdateMasterDatabase(t.m.ctx);
+      prax::UpdateMasterDatabase(t.m.ctx, &t.m.status);
       ADD_FAILURE() << "expected an error";
     } catch (const prax::Error& e) {
       const std::string what = e.what();
@@ -115,7 +113,6 @@ TEST(UpdateMasterDatabase, FailureEndsImportKeepingEarlierRows) {
       EXPECT_NE(what.find(t.dir.Text() + "UserDefs.Prn"), std::string::npos) << what;
       EXPECT_NE(what.find(c.item), std::string::npos) << what;
     }
-    EXPECT_EQ(t.m.ctx.Db, nullptr);
     EXPECT_EQ(t.Users(), (Lines{"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"}));
     EXPECT_EQ(t.Lists()[0], "1|Head Office\n");
   }

@@ -1,10 +1,8 @@
-// Rows of the alert parser and writer, and the loader over a user's day list.
+// The rows a parsed alert day becomes, and the loader over a user's day list.
 #include <map>
 
-#include "load/write_alert_hours.h"
-#include "logs/file_list.h"
 #include "loader_fixture.h"
-#include "platform/fs.h"
+#include "logs/file_list.h"
 
 namespace {
 
@@ -32,27 +30,26 @@ class AlertLoadTest : public praxtest::LoaderTest {
   std::string AlertRows() { return Query("SELECT * FROM AlertSystem ORDER BY Data_Date, Data_Hour;"); }
   int Load(const prax::FileList& list) {
     status.captions.clear();
-    return prax::LoadAlertLogs(ctx, alertState, UserDir(), list, *alertRs);
+    return prax::LoadAlertLogs(*load, UserDir(), list);
   }
 };
 
-TEST_F(AlertLoadTest, UserActionRows) {
-  ASSERT_EQ(ParseAlert("User Action: Drill*021203 14\r\n"
-                       "User Action: Saw * 9912 5\r\n"      // no date number, no hour: Null
-                       "User Action: Hammer 021203 14\r\n"  // no "*": no lookup, no row
-                       "User Action: Bob's*021203 10\r\n"   // lookup fails: previous tool id
-                       "User Action: drill *910101 09\r\n"
-                       "User Action: S\xE4ge*021203 15\r\n")
-                .read,
-            prax::AlertLogRead::kParsed);
+// A name holding a single quote fails its lookup; the row that follows is
+// written with the id looked up before.
+TEST_F(AlertLoadTest, UserActionRowsAndAQuotedNameKeepsThePreviousId) {
+  StoreAlert("User Action: Drill*021203 14\r\n"
+             "User Action: Saw * 9912 5\r\n"      // no date number, no hour: Null
+             "User Action: Hammer 021203 14\r\n"  // no "*": no lookup, no row
+             "User Action: Bob's*021203 10\r\n"   // lookup fails: previous tool id
+             "User Action: drill *910101 09\r\n"
+             "User Action: S\xE4ge*021203 15\r\n");
   EXPECT_EQ(UsageRows(), "5|20021203|'14'|1\n5|NULL|NULL|2\n5|20021203|'10'|2\n5|19910101|'09'|1\n5|20021203|'15'|3\n");
   EXPECT_EQ(Rows("EMSToolsList"), "1|Drill\n2|Saw\n3|S\xC3\xA4ge\n");
-  EXPECT_EQ(alertState.ToolName, "S\xE4ge");
-  EXPECT_EQ(AlertRows(), "");  // the parser writes no hours
+  EXPECT_EQ(AlertRows(), "");  // no sample line: no hour row
 }
 
 TEST_F(AlertLoadTest, UserEntryAndNotesRows) {
-  ParseAlert("User Entry:  Ache-- Wrist\r\n"  // before the first sample: hour -1, no minute
+  StoreAlert("User Entry:  Ache-- Wrist\r\n"  // before the first sample: hour -1, no minute
              "User Notes: Sore after lunch\r\n"
              "001 0905 0 0 0 0 0 0 0 0 0 0 x\r\n"
              "User Entry:  Ache-- Neck\r\n"
@@ -63,35 +60,37 @@ TEST_F(AlertLoadTest, UserEntryAndNotesRows) {
              "User Notes:  sore AFTER lunch \r\n");
   EXPECT_EQ(NoteRows(), "5|20020615|'-1'|NULL|1|1|1\n5|20020615|' 9'|'05'|2|1|NULL\n5|20020615|'14'|'30'|3|1|1\n");
   EXPECT_EQ(Rows("BodyPartsList") + Rows("DiscomfortsList"), "1|Wrist\n2|Neck\n3|Back\n1|Ache\n");
-  EXPECT_EQ(alertState.NoteText, "sore AFTER lunch");
 
   // A note in a log that added no entry row looks its note up but edits no older row.
-  ParseAlert("User Notes: Alone\r\n");
+  StoreAlert("User Notes: Alone\r\n");
   EXPECT_EQ(Query("SELECT quote(Note_Id) FROM UserNotes ORDER BY rowid;"), "1\nNULL\n1\n");
   EXPECT_EQ(Rows("NotesList"), "1|Sore after lunch\n2|Alone\n");
 }
 
-TEST_F(AlertLoadTest, WriterStoresSlotsWithCountsAndStopsAtARefusedRow) {
-  prax::AlertCounts c;
-  prax::WriteAlertHours(ctx, c, "02-12-0320*", *alertRs);
+// Every slot with a count becomes a row; a refused row ends the day's rows
+// and never undoes the rows stored before it.
+TEST_F(AlertLoadTest, HourRowsAndARefusedRowNeverUndoesTheRowsBefore) {
+  prax::AlertDay day;
+  prax::StoreAlertDay(*load, 20021203, day);
   EXPECT_EQ(AlertRows(), "");
+  prax::AlertCounts& c = day.counts;
   c.At(0, Row::kKeystrokes, 0) = 40;
   c.At(15, Row::kKeystrokes, 0) = 40;
   c.At(16, Row::kMouseGiven, 3) = 2;
   c.At(16, Row::kMouseSkipped, 5) = 1;
   c.At(20, Row::kKeyGiven, 6) = 1;  // never stored, but gives the slot a row
-  prax::WriteAlertHours(ctx, c, "02-12-0320*", *alertRs);
+  prax::StoreAlertDay(*load, 20021203, day);
   const std::string rows = AlertRow(20021203, "00", {{"Keystrokes", 40}}) +
                            AlertRow(20021203, "15", {{"Keystrokes", 40}}) +
                            AlertRow(20021203, "16", {{"Mouse_L3_Given", 2}, {"Mouse_L5_Skipped", 1}}) +
                            AlertRow(20021203, "20", {});
   EXPECT_EQ(AlertRows(), rows);
 
-  prax::AlertCounts big;
-  big.At(1, Row::kRestarts, 0) = 1;
-  big.At(3, Row::kKeyWorkMins, 0) = 32768;  // a 16-bit column
-  big.At(5, Row::kRestarts, 0) = 1;
-  EXPECT_THROW(prax::WriteAlertHours(ctx, big, "99-12-31365", *alertRs), prax::Error);
+  prax::AlertDay big;
+  big.counts.At(1, Row::kRestarts, 0) = 1;
+  big.counts.At(3, Row::kKeyWorkMins, 0) = 32768;  // a 16-bit column
+  big.counts.At(5, Row::kRestarts, 0) = 1;
+  EXPECT_THROW(prax::StoreAlertDay(*load, 19991231, big), prax::Error);
   EXPECT_EQ(AlertRows(), AlertRow(19991231, "01", {{"Restarts", 1}}) + rows);
 }
 

@@ -1,0 +1,105 @@
+// The rows a parsed activity day becomes, and the loader over a user's day list.
+#include "loader_fixture.h"
+
+namespace {
+
+using praxtest::LoaderTest;
+
+struct LogCase {
+  const char* what;
+  std::string log;
+  bool appsNoPresent;
+  std::string activity, notes;  // rows expected afterwards
+};
+
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.what; }
+
+class ActivityRowsTest : public LoaderTest, public ::testing::WithParamInterface<LogCase> {};
+
+TEST_P(ActivityRowsTest, Rows) {
+  const LogCase& c = GetParam();
+  run.AppsNoPresent = c.appsNoPresent;
+  StoreActivity(c.log);
+  EXPECT_EQ(Query("SELECT * FROM ActivitySystem WHERE Data_Hour <> '00' ORDER BY rowid;"), c.activity);
+  EXPECT_EQ(NoteRows("ProjectNotes"), c.notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, ActivityRowsTest,
+    ::testing::Values(
+        LogCase{"first line of an hour writes no line row", "001 0915 \"Win\",\"App\" 12 8,2 65,10\r\n", false,
+                "5|20020615|10|-1|-1|-1|-1|8|2\n", ""},
+        LogCase{"a line's counts go to the previous line's names, once the hour holds error keys",
+                "001 0900 \"W1\",\"A1\" 1 8,1\r\n001 0901 \"W2\",\"A2\" 1 8,1 46,2\r\n001 0902 \"W3\",\"A3\" 1 46,4\r\n",
+                false,
+                "5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|46|2\n5|20020615|10|2|2|-1|-1|46|4\n"
+                "5|20020615|10|-1|-1|-1|-1|8|2\n5|20020615|10|-1|-1|-1|-1|46|6\n",
+                ""},
+        LogCase{"project and notes lines",
+                "User Project: Alpha (Design)\r\nUser Notes: Back at desk\r\n001 0905 1 65,1\r\n"
+                "User Notes: Coffee \r\nUser Notes:X\r\nUser Notes: \r\n001 1415 1 65,1\r\nUser Notes: Back at desk\r\n",
+                false, "", "5|20020615|'-1'|NULL|1|1|1\n5|20020615|' 9'|'05'|1|1|2\n5|20020615|'14'|'15'|1|1|1\n"},
+        // Hour "30" is slot 31: its line row is written untested; slot 100's
+        // Data_Hour "100" is refused. Blank names find no id: App_Id keeps 0.
+        LogCase{"hour outside the day", "001 3015 1 8,1\r\n001 9915 1 8,4\r\n", false,
+                "5|20020615|31|0|-1|-1|-1|8|1\n", ""},
+        // A name holding a single quote fails its lookup: the rows keep the ids before.
+        LogCase{"a quote in a name keeps the previous ids",
+                "001 0900 \"W1\",\"A1\" 1 8,1\r\n001 0901 \"O'Hara\",\"O'Hara\" 1 8,1\r\n001 0902 \"W1\",\"A1\" 1 8,1\r\n",
+                false, "5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|-1|-1|-1|-1|8|3\n",
+                ""}));
+
+// Windows-1252 names that differ only in the case of accented letters share
+// one list row, also in a later run, and are stored as UTF-8.
+TEST_F(LoaderTest, AccentedNamesShareOneRowWhateverTheirCase) {
+  StoreActivity("User Project: \xDC" "bersicht (Entwurf)\r\n001 0900 \"\xDC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
+  OpenLists();
+  StoreActivity("User Project: \xFC" "BERSICHT (Entwurf)\r\n001 0900 \"\xDC" "BERSICHT\",\"\xE9" "DITEUR\" 1 8,1\r\n"
+                "001 0901 \"\xFC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
+  EXPECT_EQ(Rows("WindowsList") + Rows("ApplicationsList") + Rows("ProjectsList"),
+            "1|\xC3\x9C" "bersicht\n1|\xC3\x89" "diteur\n1|\xC3\x9C" "bersicht\n");
+}
+
+TEST_F(LoaderTest, EachActivityFileStartsItsIdsAfreshWhileTheApplicationAndNoteCarryOver) {
+  StoreActivity("001 0900 \"W1\",\"A1\" 1 8,1\r\nUser Project: Alpha (Design)\r\nUser Notes: n\r\n"
+                "001 0901 \"W2\",\"A2\" 1 8,1\r\n");
+  // A blank name fails its lookup: the application and the note of the file before carry on.
+  StoreActivity("001 0900 1 8,1\r\n001 0901 1 8,1\r\nUser Project: (Design)\r\nUser Notes: 'quoted'\r\n");
+  EXPECT_EQ(Query("SELECT * FROM ActivitySystem WHERE App_Id <> -1 ORDER BY rowid;"),
+            "5|20020615|10|1|1|1|1|8|1\n5|20020615|10|1|-1|-1|-1|8|1\n");
+  EXPECT_EQ(NoteRows("ProjectNotes"), "5|20020615|' 9'|'00'|1|1|1\n5|20020615|' 9'|'01'|-1|1|1\n");
+}
+
+class LoadActivityTest : public LoaderTest {
+ protected:
+  int Load(const prax::FileList& list) {
+    status.captions.clear();
+    return prax::LoadActivityLogs(*load, UserDir(), list);
+  }
+};
+
+TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
+  dir.Write("PX000005.DIR/20020615.PXT", "001 0915 1 8,3\r\n001 1440 1 46,2\r\n");
+  dir.Write("PX000005.DIR/PRAX365.PXT", "001 0000 1 8,1\r\n");
+  // A missing log is parsed as empty and reported; it writes nothing.
+  const prax::FileList list{"", "02-06-1520*", "99-12-31365", "03-01-0220*"};
+  EXPECT_EQ(Load(list), 3);
+  const std::string rows =
+      "20020615|00|8|3\n20020615|00|46|2\n20020615|10|8|3\n20020615|15|46|2\n19991231|00|8|1\n19991231|01|8|1\n";
+  EXPECT_EQ(Query("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM ActivitySystem;"), rows);
+  ASSERT_EQ(status.log.size(), 1u);
+  EXPECT_NE(status.log[0].find("20030102.PXT"), std::string::npos);
+  EXPECT_EQ(status.captions, (std::vector<std::string>{" 33% ", " 66% ", " 100% "}));
+  EXPECT_FALSE(status.Busy());
+
+  // Again: only the day without rows is parsed; nothing is added.
+  EXPECT_EQ(Load(list), 1);
+  EXPECT_EQ(Query("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM ActivitySystem;"), rows);
+
+  // A day without error keys leaves no row, so it is parsed again on every run.
+  dir.Write("PX000005.DIR/20020616.PXT", "001 0915 1 65,3\r\nUser Notes: hello\r\n");
+  EXPECT_EQ(Load({"", "02-06-1620*"}) + Load({"", "02-06-1620*"}), 2);
+  EXPECT_EQ(Query("SELECT count(*) FROM ProjectNotes;"), "2\n");
+}
+
+}  // namespace

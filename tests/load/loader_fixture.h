@@ -1,0 +1,84 @@
+#pragma once
+// A fresh History database, its store and the lists open as a job opens them,
+// loading for user 5; logs are written into user 5's folder. Rows are read
+// back with the sqlite3 program.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "load/create_history_database.h"
+#include "load/load_activity_logs.h"
+#include "load/load_alert_logs.h"
+#include "load/load_context.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "support/temp_dir.h"
+
+namespace praxtest {
+
+// Records the run log and each new file-progress caption.
+struct RecordingStatus : prax::Status {
+  std::vector<std::string> log, captions;
+  std::string shown = "0%";
+  void OnLog(std::string_view line) override { log.emplace_back(line); }
+  void OnChanged() override {
+    if (FileCaption() != shown) captions.push_back(shown = FileCaption());
+  }
+};
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run.NetworkDir = dir.Text();
+    prax::CreateHistoryDatabase(run, status);
+    store = prax::store::OpenSqliteHistory(dir.Path() / "PRAXDATA.MDB");
+    load = std::make_unique<prax::LoadContext>(run, status, *store);
+    load->user = 5;
+    OpenLists();
+  }
+  void OpenLists() {
+    for (int i = 0; i < prax::store::kHistoryListCount; ++i) {
+      auto& list = load->List(static_cast<prax::store::HistoryList>(i));
+      if (list.IsOpen()) list.Close();
+      list.Prime();
+      list.Open();
+    }
+  }
+
+  std::string UserDir() const { return dir.Text() + "PX000005.DIR"; }
+  // Parses one day's log and stores it as 15 June 2002.
+  void StoreAlert(std::string_view bytes) {
+    prax::StoreAlertDay(*load, 20020615, prax::ParseAlertDay(bytes, load->alertCarry));
+  }
+  void StoreActivity(std::string_view bytes) {
+    load->ids.window = load->ids.project = load->ids.task = -1;
+    prax::StoreActivityDay(*load, 20020615,
+                           prax::ParseActivityDay(bytes, {run.AppsNoPresent, run.KeysMax}, load->activityCarry));
+  }
+  // What the sqlite3 reader prints, after a commit.
+  std::string Query(std::string_view sql) {
+    store->Commit();
+    return Sqlite3(dir.Path() / "PRAXDATA.MDB", sql);
+  }
+  std::string Rows(std::string_view table) { return Query("SELECT * FROM " + std::string(table) + " ORDER BY rowid;"); }
+  // The rows with the text columns quoted (Null and blanks show).
+  std::string UsageRows() {
+    return Query("SELECT User_Num, quote(Data_Date), quote(Data_Hour), Tool_Id FROM EMSSystemUsage ORDER BY rowid;");
+  }
+  std::string NoteRows(std::string_view table = "UserNotes") {
+    return Query("SELECT User_Num, Data_Date, quote(Data_Hour), quote(Data_Minute), " +
+                 std::string(table == "UserNotes" ? "BodyPart_Id, Discomfort_Id" : "Project_Id, Task_Id") +
+                 ", quote(Note_Id) FROM " + std::string(table) + " ORDER BY rowid;");
+  }
+
+  TempDir dir;
+  RecordingStatus status;
+  prax::RunContext run;
+  std::unique_ptr<prax::store::HistoryStore> store;
+  std::unique_ptr<prax::LoadContext> load;
+};
+
+}  // namespace praxtest
