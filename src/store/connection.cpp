@@ -542,7 +542,7 @@ void TableWriter::Resolve() {
   }
   stored_ = std::move(stored);
   storedTable_ = info->name;
-  insertSql_ = "INSERT INTO " + info->quoted + " (" + names + ") VALUES (" + marks + ")";
+  insert_ = c.Prepare("INSERT INTO " + info->quoted + " (" + names + ") VALUES (" + marks + ")");
 }
 
 void TableWriter::CheckOne(size_t column, const Value& v) const {
@@ -600,11 +600,10 @@ int64_t TableWriter::Append(const std::vector<Value>& values) {
   Resolve();
   for (size_t i = 0; i < values.size() && i < stored_.size(); ++i) CheckOne(i, values[i]);
   Connection& c = ConnectionOf(db_);
-  sqlite3_stmt* st = c.Prepare(insertSql_);
   for (size_t i = 0; i < stored_.size(); ++i) {
-    BindValue(st, static_cast<int>(i) + 1, i < values.size() ? values[i] : Value());
+    BindValue(insert_, static_cast<int>(i) + 1, i < values.size() ? values[i] : Value());
   }
-  RunWrite(c, st);
+  RunWrite(c, insert_);
   ++c.PendingRows(table_);
   return sqlite3_last_insert_rowid(c.Handle());
 }

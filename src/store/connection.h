@@ -209,7 +209,7 @@ class TableWriter {
   std::vector<std::string> columns_;
   std::vector<ColumnInfo> stored_;  // the columns as the file holds them
   std::string storedTable_;
-  std::string insertSql_;
+  sqlite3_stmt* insert_ = nullptr;  // prepared until the connection closes
 };
 
 // Runs a read statement prepared with the values bound and hands each row to
