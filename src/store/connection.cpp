@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "store/schema.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -68,8 +69,6 @@ void FoldFunction(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
 }
 
 }  // namespace
-
-std::string FoldSql(std::string_view column) { return std::string(kFoldFunction) + "(" + Quote(column) + ")"; }
 
 std::string Quote(std::string_view name) {
   std::string q = "\"";
@@ -155,9 +154,8 @@ void BindValue(sqlite3_stmt* st, int index, const Value& v) {
   } else if (v.IsInt()) {
     sqlite3_bind_int64(st, index, v.IntValue());
   } else {
-    // The caller keeps the value alive until the statement has run.
     const std::string& text = v.TextRef();
-    sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
 }
 
@@ -333,66 +331,18 @@ sqlite3_stmt* Connection::Prepare(const std::string& sqlText) {
   return st;
 }
 
-sqlite3_stmt* Connection::PrepareOwned(const std::string& sqlText) {
-  CheckOpen();
-  if (auto spare = spare_.find(sqlText); spare != spare_.end() && !spare->second.empty()) {
-    sqlite3_stmt* st = spare->second.back();
-    spare->second.pop_back();
-    owned_.push_back(st);
-    return st;
-  }
-  sqlite3_stmt* st = PrepareNew(sqlText);
-  owned_.push_back(st);
-  return st;
-}
-
-void Connection::ReleaseOwned(sqlite3_stmt* st) {
-  if (!db_ || st == nullptr) return;  // Close finalized it
-  RemoveScan(st);
-  for (size_t i = 0; i < owned_.size(); ++i) {
-    if (owned_[i] == st) {
-      owned_[i] = owned_.back();
-      owned_.pop_back();
-      // Kept for the next record set over the same statement (one per user
-      // and pass): compiling it again would cost more than the walk it serves.
-      sqlite3_reset(st);
-      spare_[sqlite3_sql(st)].push_back(st);
-      return;
-    }
-  }
-}
-
 void Connection::DropPending() {
   for (auto& [table, rows] : pending_) rows = 0;
 }
 
-void Connection::RemoveScan(sqlite3_stmt* st) {
-  for (size_t i = 0; i < scans_.size(); ++i) {
-    if (scans_[i] == st) {
-      scans_[i] = scans_.back();
-      scans_.pop_back();
-      return;
-    }
-  }
-}
-
-void Connection::StopScans() {
-  if (scans_.empty()) return;
-  for (sqlite3_stmt* st : scans_) sqlite3_reset(st);
-  scans_.clear();
-  ++scanEpoch_;
-}
-
 void Connection::Exec(const std::string& sqlText) {
   CheckOpen();
-  StopScans();
   const int rc = sqlite3_exec(db_, sqlText.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) FailStorage(sqlite3_extended_errcode(db_));
 }
 
 void Connection::BeginWrite() {
   CheckOpen();
-  StopScans();
   if (inTransaction_ && sqlite3_get_autocommit(db_)) inTransaction_ = false;
   if (!inTransaction_) {
     DropPending();  // of a transaction SQLite gave up
@@ -410,7 +360,6 @@ void Connection::AfterFailedWrite() {
 
 void Connection::Commit() {
   CheckOpen();
-  StopScans();
   if (!readOnly_ && !StillInPlace()) {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     DropPending();
@@ -427,12 +376,9 @@ void Connection::Commit() {
 
 void Connection::Rollback() {
   CheckOpen();
-  StopScans();
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   DropPending();
   inTransaction_ = false;
-  // What record sets keep in memory about the rows undone is stale now.
-  for (auto& [table, generation] : generations_) ++generation;
 }
 
 int64_t Connection::DataVersion() {
@@ -444,7 +390,6 @@ int64_t Connection::DataVersion() {
 
 void Connection::Close() {
   if (!db_) return;
-  StopScans();
   int failure = 0;
   std::string detail;
   const bool replaced = !readOnly_ && !StillInPlace();
@@ -467,12 +412,6 @@ void Connection::Close() {
   inTransaction_ = false;
   for (auto& [text, st] : statements_) sqlite3_finalize(st);
   statements_.clear();
-  for (sqlite3_stmt* st : owned_) sqlite3_finalize(st);
-  owned_.clear();
-  for (auto& [text, spares] : spare_) {
-    for (sqlite3_stmt* st : spares) sqlite3_finalize(st);
-  }
-  spare_.clear();
   tables_.clear();
   if (!readOnly_ && !replaced) ReturnToRollback();
   // SQLite keeps the log of a file moved away or deleted under it; left by
@@ -583,135 +522,128 @@ std::shared_ptr<const TableInfo> Connection::LoadTable(const std::string& name) 
   return info;
 }
 
-}  // namespace prax::db
+Connection& ConnectionOf(Database& db) { return *db.conn_; }
 
-namespace prax::db {
+TableWriter::TableWriter(Database& db, std::string table, std::vector<std::string> columns)
+    : db_(db), table_(std::move(table)), columns_(std::move(columns)) {}
 
-std::optional<int64_t> NumberFromText(std::string_view text, bool allowFraction) {
-  size_t p = 0, end = text.size();
-  while (p < end && (text[p] == ' ' || text[p] == '\t')) ++p;
-  while (end > p && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  bool negative = false;
-  if (p < end && (text[p] == '-' || text[p] == '+')) {
-    negative = text[p] == '-';
-    ++p;
+void TableWriter::Resolve() {
+  Connection& c = ConnectionOf(db_);
+  const auto info = c.Table(table_);
+  if (!stored_.empty() && storedTable_ == info->name) return;
+  std::vector<ColumnInfo> stored;
+  std::string names, marks;
+  for (const auto& column : columns_) {
+    const int i = info->FindColumn(column);
+    if (i < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + table_ + "." + column + "'.");
+    stored.push_back(info->columns[static_cast<size_t>(i)]);
+    names += (names.empty() ? "" : ", ") + Quote(stored.back().name);
+    marks += marks.empty() ? "?" : ", ?";
   }
-  uint64_t magnitude = 0;
-  bool digits = false;
-  while (p < end && text[p] >= '0' && text[p] <= '9') {
-    const uint64_t d = static_cast<uint64_t>(text[p] - '0');
-    if (magnitude > (UINT64_MAX - d) / 10) return std::nullopt;
-    magnitude = magnitude * 10 + d;
-    digits = true;
-    ++p;
-  }
-  if (p < end && text[p] == '.' && allowFraction) {
-    ++p;
-    const size_t fracStart = p;
-    while (p < end && text[p] >= '0' && text[p] <= '9') ++p;
-    if (p == fracStart && !digits) return std::nullopt;
-    if (p > fracStart) {
-      const char first = text[fracStart];
-      bool rest = false;
-      for (size_t i = fracStart + 1; i < p; ++i) rest = rest || text[i] != '0';
-      const bool up = first > '5' || (first == '5' && (rest || (magnitude % 2) == 1));
-      if (up) ++magnitude;
-    }
-    digits = true;
-  }
-  if (!digits || p != end) return std::nullopt;
-  const uint64_t limit = negative ? uint64_t{1} << 63 : uint64_t{INT64_MAX};
-  if (magnitude > limit) return std::nullopt;
-  return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  stored_ = std::move(stored);
+  storedTable_ = info->name;
+  insert_ = c.Prepare("INSERT INTO " + info->quoted + " (" + names + ") VALUES (" + marks + ")");
 }
 
-int ResolveColumn(const Connection& conn, const TableInfo& table, const sql::ColumnRef& ref) {
-  int column = -1;
-  if (ref.table.empty() || EqualNoCase(ref.table, table.name)) column = table.FindColumn(ref.column);
-  if (column < 0) conn.Fail(err::kItemNotFound, "Item not found in this collection: '" + ref.Text() + "'.");
-  return column;
+void TableWriter::CheckOne(size_t column, const Value& v) const {
+  const ColumnInfo& col = stored_[column];
+  const Connection& c = ConnectionOf(db_);
+  if (v.IsNull() && col.notNull) {
+    c.Fail(err::kNullInIndexedField,
+           "Index or primary key cannot contain a Null value: field '" + storedTable_ + "." + col.name + "'.");
+  }
+  try {
+    CheckValue(storedTable_, FieldDef{col.name, col.type, col.size}, v);
+  } catch (const Error& e) {
+    c.Rethrow(e);
+  }
 }
 
-Term TextTerm(int column, sql::Op op, std::string_view literal) {
-  Term t;
-  t.column = column;
-  t.op = op;
-  const auto other = std::find_if(literal.begin(), literal.end(), [](char c) { return (c & 0x80) != 0; });
-  if (other == literal.end()) {
-    t.literal = Value(std::string(literal));
-    return t;
-  }
-  t.folded = true;
-  t.literal = Value(text::FoldCase1252(literal));
-  if (op == sql::Op::Eq) {
-    // Every letter with a case partner beyond ASCII is written with lead
-    // byte C3 or C5 in either case; any other character is matched as it is.
-    const std::string_view head = literal.substr(0, static_cast<size_t>(other - literal.begin()));
-    const auto lead = static_cast<unsigned char>(*other);
-    t.low = std::string(head) + static_cast<char>(std::min<unsigned char>(lead, 0xC3));
-    t.high = std::string(head) + static_cast<char>(std::max<unsigned char>(lead, 0xC5)) + '\xFF';
-  }
-  return t;
+void TableWriter::Check(const std::vector<std::pair<size_t, Value>>& values) {
+  Resolve();
+  for (const auto& [column, v] : values) CheckOne(column, v);
 }
 
-std::vector<Term> ResolveTerms(const Connection& conn, const TableInfo& table, const sql::Expr& expr) {
-  std::vector<Term> terms;
-  terms.reserve(expr.terms.size());
-  for (const auto& c : expr.terms) {
-    const int column = ResolveColumn(conn, table, c.column);
-    const ColumnInfo& col = table.columns[static_cast<size_t>(column)];
-    if (col.type == FieldType::Text) {
-      terms.push_back(TextTerm(column, c.op, c.literal.IsInt() ? std::to_string(c.literal.AsInt()) : c.literal.TextRef()));
-      continue;
-    }
-    Term t;
-    t.column = column;
-    t.op = c.op;
-    if (c.literal.IsText()) {
-      const auto n = NumberFromText(c.literal.TextRef(), true);
-      if (!n) {
-        conn.Fail(dberr::kCriteriaTypeMismatch, "Data type mismatch in criteria expression '" + expr.text + "'.");
+void FailDuplicate(const Connection& c, const std::string& index) {
+  c.Fail(err::kDuplicateValue,
+         "The changes you requested to the table were not successful because they would create duplicate values "
+         "in the index '" + index + "'.");
+}
+
+void TableWriter::RunWrite(Connection& c, sqlite3_stmt* st) {
+  c.BeginWrite();
+  StmtUse use(st);
+  if (sqlite3_step(st) == SQLITE_DONE) return;
+  const int rc = sqlite3_extended_errcode(c.Handle());
+  const std::string detail = sqlite3_errmsg(c.Handle());
+  c.AfterFailedWrite();
+  if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY) {
+    // "UNIQUE constraint failed: Table.Column": the index is named as the schema names it.
+    const size_t colon = detail.rfind(": "), dot = detail.rfind('.');
+    std::string index = dot == std::string::npos ? detail : detail.substr(dot + 1);
+    if (colon != std::string::npos && dot != std::string::npos && dot > colon) {
+      if (const auto info = c.FindTable(detail.substr(colon + 2, dot - colon - 2))) {
+        for (const auto& ix : info->indexes) {
+          if (ix.unique && EqualNoCase(ix.column, index)) {
+            index = ix.name;
+            break;
+          }
+        }
       }
-      t.literal = Value(*n);
-    } else {
-      t.literal = c.literal;
     }
-    terms.push_back(std::move(t));
+    FailDuplicate(c, index);
   }
-  return terms;
+  c.FailStorage(rc);
 }
 
-std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms) {
-  std::string s;
-  for (const auto& t : terms) {
-    if (!s.empty()) s += " AND ";
-    const ColumnInfo& col = table.columns[static_cast<size_t>(t.column)];
-    const std::string q = Quote(col.name);
-    if (t.folded && t.op == sql::Op::Eq) s += "(" + q + " >= ? COLLATE NOCASE AND " + q + " < ? COLLATE NOCASE AND ";
-    s += t.folded ? FoldSql(col.name) : q;
-    switch (t.op) {
-      case sql::Op::Eq: s += " = ?"; break;
-      case sql::Op::Ne: s += " <> ?"; break;
-      case sql::Op::Gt: s += " > ?"; break;
-    }
-    if (t.folded) {
-      if (t.op == sql::Op::Eq) s += ")";
-    } else if (col.type == FieldType::Text) {
-      s += " COLLATE NOCASE";
-    }
+int64_t TableWriter::Append(const std::vector<Value>& values) {
+  Resolve();
+  for (size_t i = 0; i < values.size() && i < stored_.size(); ++i) CheckOne(i, values[i]);
+  Connection& c = ConnectionOf(db_);
+  for (size_t i = 0; i < stored_.size(); ++i) {
+    BindValue(insert_, static_cast<int>(i) + 1, i < values.size() ? values[i] : Value());
   }
-  return s;
+  RunWrite(c, insert_);
+  ++c.PendingRows(table_);
+  return sqlite3_last_insert_rowid(c.Handle());
 }
 
-int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms) {
-  for (const auto& t : terms) {
-    if (t.folded && t.op == sql::Op::Eq) {
-      sqlite3_bind_text(st, index++, t.low.data(), static_cast<int>(t.low.size()), SQLITE_STATIC);
-      sqlite3_bind_text(st, index++, t.high.data(), static_cast<int>(t.high.size()), SQLITE_STATIC);
-    }
-    BindValue(st, index++, t.literal);
-  }
-  return index;
+SqliteListTable::SqliteListTable(Database& db, std::string table, std::string idColumn, std::string nameColumn)
+    : db_(db), id_(idColumn), name_(nameColumn), writer_(db, std::move(table), {idColumn, nameColumn}) {}
+
+std::optional<int64_t> SqliteListTable::MaxId() {
+  Connection& c = ConnectionOf(db_);
+  const auto info = c.Table(TableName());
+  std::optional<int64_t> max;
+  ForEachRow(c, c.Prepare("SELECT MAX(" + Quote(id_) + ") FROM " + info->quoted), [&](sqlite3_stmt* st) {
+    const Value v = ReadValue(st, 0);
+    if (!v.IsNull()) max = v.AsInt();
+  });
+  return max;
 }
+
+std::vector<store::ListEntry> SqliteListTable::Entries() {
+  Connection& c = ConnectionOf(db_);
+  const auto info = c.Table(TableName());
+  std::vector<store::ListEntry> entries;
+  const std::string sqlText =
+      "SELECT " + Quote(id_) + ", " + Quote(name_) + " FROM " + info->quoted + " ORDER BY rowid";
+  ForEachRow(c, c.Prepare(sqlText), [&](sqlite3_stmt* st) {
+    store::ListEntry e;
+    const Value id = ReadValue(st, 0), name = ReadValue(st, 1);
+    if (!id.IsNull()) e.id = id.AsInt();
+    if (!name.IsNull()) e.name = name.AsText();
+    entries.push_back(std::move(e));
+  });
+  return entries;
+}
+
+void SqliteListTable::Insert(int16_t id, std::string_view name) {
+  writer_.Append({Value(int{id}), Value(std::string(name))});
+}
+
+void SqliteListTable::BeginWrite() { db_.BeginWrite(); }
+
+int64_t SqliteListTable::DataVersion() { return db_.DataVersion(); }
 
 }  // namespace prax::db

@@ -1,8 +1,8 @@
 #pragma once
 // The engine's side of one open database file: the SQLite handle, its cache
 // of prepared statements, the lazily opened write transaction, the schema as
-// the engine sees it, and the mapping of storage failures to engine errors.
-// Shared by a Database and its record sets; after Close every use throws.
+// the engine sees it, and the mapping of storage failures to numbered
+// errors. Private to the stores; after Close every use throws.
 
 #include <sqlite3.h>
 
@@ -15,10 +15,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "store/engine.h"
-#include "store/sql.h"
+#include "store/database.h"
+#include "store/list_ids.h"
 
 namespace prax::db {
+
+// Error numbers only the engine's own checks raise.
+namespace dberr {
+inline constexpr int kInvalidPath = 3044;
+inline constexpr int kFieldDefinedTwice = 3191;
+}  // namespace dberr
 
 // PRAGMA application_id of the files this program creates ("PRAX").
 inline constexpr int32_t kApplicationId = 0x50524158;
@@ -63,52 +69,6 @@ std::string StoredIndexName(std::string_view table, std::string_view name);
 // NOT NULL for primary-index columns, CHECK constraints holding the values
 // to the field's type, range and size).
 std::string ColumnSql(const FieldDef& f, bool notNull);
-
-// A number written as text: blanks around it, a sign, digits and (when
-// allowed) a decimal fraction rounded to the even neighbour at a half.
-// nullopt when the text is no such number or does not fit.
-std::optional<int64_t> NumberFromText(std::string_view text, bool allowFraction);
-
-// The SQL function every connection of ours offers for text comparisons
-// that ignore case: text::FoldCase1252 of its argument (Null stays Null). It
-// lives in the connection only, never in a file's schema, so that any SQLite
-// reader opens the files as they are.
-inline constexpr const char* kFoldFunction = "prax_fold";
-// "prax_fold("column")".
-std::string FoldSql(std::string_view column);
-
-// One comparison of a WHERE expression, resolved against a table: the
-// column's position and the literal converted to the column's kind.
-//
-// SQLite's NOCASE, the collation of our text columns and their indexes,
-// ignores the case of A-Z only. A text literal of ASCII alone compares
-// exactly under it (no other character can fold to an ASCII one), so such a
-// term stays index-friendly. A literal with any other character is `folded`:
-// the term compares the folded column with the folded literal, and an
-// equality also holds the column to [low, high), the stretch of the index
-// where every text that folds to the literal lies (the literal's ASCII head,
-// then the lead byte of its first other character or of that character's
-// case partner).
-struct Term {
-  int column = -1;
-  sql::Op op = sql::Op::Eq;
-  Value literal;  // folded when `folded`
-  bool folded = false;
-  std::string low, high;
-};
-// A term comparing a text column with a text literal.
-Term TextTerm(int column, sql::Op op, std::string_view literal);
-// Column position of a reference (its qualifier must name the table), or
-// Error 3265.
-int ResolveColumn(const Connection& conn, const TableInfo& table, const sql::ColumnRef& ref);
-// Error 3265 for unknown columns, 3464 for a text literal that is no number
-// compared with a number column.
-std::vector<Term> ResolveTerms(const Connection& conn, const TableInfo& table, const sql::Expr& expr);
-// The terms as SQL text joined by AND, text compared without regard to
-// letter case; BindTerms binds their placeholders.
-std::string TermsSql(const TableInfo& table, const std::vector<Term>& terms);
-// Binds the terms' literals from placeholder `index` on; returns the next index.
-int BindTerms(sqlite3_stmt* st, int index, const std::vector<Term>& terms);
 
 // The journal mode of a connection's file after setting it to `set` (when
 // given): "delete", "wal", ...; empty when SQLite refused.
@@ -165,11 +125,6 @@ class Connection {
 
   // A prepared statement for the SQL text, kept until Close.
   sqlite3_stmt* Prepare(const std::string& sqlText);
-  // A statement of the caller's own, not shared through the cache (one that
-  // is left stepping between calls). ReleaseOwned hands it back for reuse;
-  // Close finalizes them all.
-  sqlite3_stmt* PrepareOwned(const std::string& sqlText);
-  void ReleaseOwned(sqlite3_stmt* st);
   // Runs SQL text without parameters (schema statements, pragmas).
   void Exec(const std::string& sqlText);
 
@@ -190,15 +145,6 @@ class Connection {
   int64_t DataVersion();
   void Close();
 
-  // Forward scans of record sets (statements left stepping between moves).
-  // Every write, commit, schema statement and close resets them all first, so
-  // that no read is pending while the file changes; a record set whose scan
-  // was stopped sees ScanEpoch() change and starts afresh.
-  void AddScan(sqlite3_stmt* st) { scans_.push_back(st); }
-  void RemoveScan(sqlite3_stmt* st);
-  uint64_t ScanEpoch() const { return scanEpoch_; }
-  void StopScans();
-
   // Table by name (letter case ignored), nullptr when absent.
   std::shared_ptr<const TableInfo> FindTable(std::string_view name);
   // Table by name or Error 3078.
@@ -206,9 +152,6 @@ class Connection {
   std::vector<std::string> TableNames();
   void SchemaChanged() { tables_.clear(); }
 
-  // Counts writes per table, so that record sets notice rows changed by
-  // others and drop what they keep in memory about them.
-  uint64_t& Generation(const std::string& table) { return generations_[LowerAscii(table)]; }
 
  private:
   // A new persistent statement; Error when SQLite refuses the text.
@@ -219,13 +162,8 @@ class Connection {
   std::filesystem::path file_;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;
-  std::unordered_map<std::string, uint64_t> generations_;
   void DropPending();
 
-  std::vector<sqlite3_stmt*> owned_;
-  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> spare_;  // released owned statements by text
-  std::vector<sqlite3_stmt*> scans_;
-  uint64_t scanEpoch_ = 0;
   bool inTransaction_ = false;
   std::unordered_map<std::string, int64_t> pending_, committed_;
 
@@ -237,6 +175,69 @@ class Connection {
   bool tracked_ = false;
   uint64_t device_ = 0, inode_ = 0;
   std::string leftInUse_;
+};
+
+// The connection under a Database, for the stores built on it.
+Connection& ConnectionOf(Database& db);
+
+// Error 3022: a row would repeat a value of the unique index `index`.
+[[noreturn]] void FailDuplicate(const Connection& conn, const std::string& index);
+
+// Appends rows to one table through one prepared INSERT naming the columns
+// given. The table and its columns are looked up by name (letter case
+// ignored) at the first row: a missing table is Error 3078, a missing column
+// 3265. Every value is checked against the column as stored before anything
+// is written; a refused row stores nothing. Added rows count under `table`
+// as given.
+class TableWriter {
+ public:
+  TableWriter(Database& db, std::string table, std::vector<std::string> columns);
+  // Returns the new row's rowid.
+  int64_t Append(const std::vector<Value>& values);
+  // Checks values for some of the columns (by position) without writing.
+  void Check(const std::vector<std::pair<size_t, Value>>& values);
+  // Runs a write statement with bound values, mapping its failures.
+  static void RunWrite(Connection& conn, sqlite3_stmt* st);
+  const std::string& Table() const { return table_; }
+
+ private:
+  void Resolve();
+  void CheckOne(size_t column, const Value& v) const;
+
+  Database& db_;
+  std::string table_;
+  std::vector<std::string> columns_;
+  std::vector<ColumnInfo> stored_;  // the columns as the file holds them
+  std::string storedTable_;
+  sqlite3_stmt* insert_ = nullptr;  // prepared until the connection closes
+};
+
+// Runs a read statement prepared with the values bound and hands each row to
+// `row`; the statement is reset at the end, whatever happens.
+template <class F>
+void ForEachRow(Connection& conn, sqlite3_stmt* st, F&& row) {
+  StmtUse use(st);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) row(st);
+  if (rc != SQLITE_DONE) conn.FailStorage(sqlite3_extended_errcode(conn.Handle()));
+}
+
+// A list table (an id and a name column) of an SQLite file.
+class SqliteListTable : public store::ListTable {
+ public:
+  SqliteListTable(Database& db, std::string table, std::string idColumn, std::string nameColumn);
+  const std::string& TableName() const override { return writer_.Table(); }
+  std::string NameColumn() const override { return name_; }
+  std::optional<int64_t> MaxId() override;
+  std::vector<store::ListEntry> Entries() override;
+  void Insert(int16_t id, std::string_view name) override;
+  void BeginWrite() override;
+  int64_t DataVersion() override;
+
+ private:
+  Database& db_;
+  std::string id_, name_;
+  TableWriter writer_;
 };
 
 }  // namespace prax::db

@@ -21,6 +21,8 @@
 #include "store/schema.h"
 #include "store/value.h"
 
+struct sqlite3_stmt;
+
 namespace prax::db {
 
 // Error numbers of the engine that platform/error.h does not list.
@@ -50,6 +52,8 @@ struct OpenOptions {
 };
 
 class Connection;
+class Database;
+Connection& ConnectionOf(Database& db);
 
 // A prepared statement of constant SQL text; values only ever travel as
 // bound parameters. Reset when the next Bind starts or the statement is
@@ -70,9 +74,9 @@ class Statement {
 
  private:
   friend class Database;
-  Statement(Connection* conn, void* stmt) : conn_(conn), stmt_(stmt) {}
+  Statement(Connection* conn, sqlite3_stmt* stmt) : conn_(conn), stmt_(stmt) {}
   Connection* conn_;
-  void* stmt_;
+  sqlite3_stmt* stmt_;
 };
 
 class Database {
@@ -150,6 +154,7 @@ class Database {
   const std::string& LeftInUse() const;
 
  private:
+  friend Connection& ConnectionOf(Database& db);
   explicit Database(std::shared_ptr<Connection> conn);
   std::shared_ptr<Connection> conn_;
 };

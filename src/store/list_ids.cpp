@@ -2,121 +2,97 @@
 
 #include <string>
 
-#include "platform/status.h"
 #include "platform/error.h"
-#include "platform/text.h"
 #include "platform/numbers.h"
+#include "platform/text.h"
 
-namespace prax {
+namespace prax::store {
 
 namespace {
 
-int16_t ToId(const db::Value& v, const LookupSpec& columns) {
-  const int64_t id = v.AsInt();
-  if (id < INT16_MIN || id > INT16_MAX) {
-    throw Error(err::kOverflow, "Overflow: " + std::string(columns.table) + " holds the id " + std::to_string(id) +
+int16_t ToId(const std::optional<int64_t>& id, const ListTable& table) {
+  if (!id) throw Error(err::kInvalidUseOfNull, "Invalid use of Null: the list " + table.TableName() + " holds a row without an id");
+  if (*id < INT16_MIN || *id > INT16_MAX) {
+    throw Error(err::kOverflow, "Overflow: " + table.TableName() + " holds the id " + std::to_string(*id) +
                                     ", outside the range -32768 to 32767");
   }
-  return static_cast<int16_t>(id);
+  return static_cast<int16_t>(*id);
+}
+
+std::string NameField(const ListTable& table) {
+  const std::string column = table.NameColumn();
+  return "'" + table.TableName() + (column.empty() ? "" : "." + column) + "'";
 }
 
 }  // namespace
 
-void LookupList::Prime(db::Database& db) {
+ListIds::ListIds(ListTable& table, std::function<void()> onLookup) : table_(table), onLookup_(std::move(onLookup)) {}
+
+void ListIds::Prime() {
   max_ = 0;
-  version_ = db.DataVersion();
-  std::string sql = "SELECT MAX(";
-  sql += columns_.idColumn;
-  sql += ") AS ";
-  sql += columns_.maxAlias;
-  sql += " FROM ";
-  sql += columns_.table;
-  auto rs = db.OpenRecordset(sql);
-  const db::Value v = rs->Get(columns_.maxAlias);
-  if (!v.IsNull()) max_ = num::RoundToInt16(static_cast<double>(v.AsInt()));
-  rs->Close();
+  version_ = table_.DataVersion();
+  const auto max = table_.MaxId();
+  if (max) max_ = num::RoundToInt16(static_cast<double>(*max));
 }
 
-void LookupList::Open(db::Database& db, Status* status) {
-  std::string sql = "SELECT * FROM ";
-  sql += columns_.table;
-  known_.clear();
-  rs_ = db.OpenRecordset(sql);
-  db_ = &db;
-  status_ = status;
+void ListIds::Load() {
+  ids_.clear();
+  for (auto& entry : table_.Entries()) {
+    if (entry.name) ids_.emplace(text::FoldCase1252(*entry.name), entry.id);  // the first row of a name wins
+  }
 }
 
-void LookupList::Reload() {
-  Prime(*db_);
-  auto old = std::move(rs_);
-  old->Close();
-  Open(*db_, status_);
+void ListIds::Open() {
+  open_ = false;
+  Load();
+  open_ = true;
 }
 
-int16_t LookupList::Get(std::string_view name) {
-  if (!rs_) {
+int16_t ListIds::Get(std::string_view name) {
+  if (!open_) {
     throw Error(err::kOtherEngineError,
-                "The list " + std::string(columns_.table) + " is not open; it is opened at the start of each pass");
+                "The list " + table_.TableName() + " is not open; it is opened at the start of each pass");
   }
   const std::string_view trimmed = text::Trim(name);
   if (trimmed.empty()) {
-    // No list row can hold an empty name; refuse before an id is spent on it.
-    throw Error(err::kZeroLengthString, "Field '" + std::string(columns_.table) + "." + std::string(columns_.nameColumn) +
-                                            "' cannot be a zero-length string");
+    // No list row can hold an empty name; refused before an id is spent on it.
+    throw Error(err::kZeroLengthString, "Field " + NameField(table_) + " cannot be a zero-length string");
   }
-
-  key_ = text::FoldCase1252(trimmed);
-  if (const auto known = known_.find(key_); known != known_.end()) {
-    if (status_ != nullptr) status_->Yield();
-    return known->second;
+  if (trimmed.find('\'') != std::string_view::npos) {
+    // No list has ever stored such a name, and reports over the lists rely on that.
+    throw Error(err::kSyntaxInExpression, "The name '" + std::string(trimmed) + "' was not looked up in the list " +
+                                              table_.TableName() + ": a name may not hold a single quote (')");
   }
-
-  std::string criteria;
-  criteria.reserve(columns_.nameColumn.size() + trimmed.size() + 5);
-  criteria += columns_.nameColumn;
-  criteria += " = '";
-  criteria += trimmed;
-  criteria += '\'';
-  rs_->FindFirst(criteria);
-  if (rs_->NoMatch() && db_ != nullptr) {
+  const std::string key = text::FoldCase1252(trimmed);
+  auto found = ids_.find(key);
+  if (found == ids_.end()) {
     // With the write lock held nobody else can commit; a changed data version
     // says somebody did since the list was read.
-    db_->BeginWrite();
-    if (db_->DataVersion() != version_) {
-      Reload();
-      rs_->FindFirst(criteria);
+    table_.BeginWrite();
+    if (table_.DataVersion() != version_) {
+      Prime();
+      Load();
+      found = ids_.find(key);
     }
   }
-
   int16_t id;
-  if (rs_->NoMatch()) {
-    if (max_ == INT16_MAX) {
-      throw Error(err::kOverflow, "Overflow: the list " + std::string(columns_.table) + " already holds id 32767");
-    }
-    id = ++max_;  // spent even when the row below is refused
-    try {
-      rs_->AddNew();
-      rs_->Set(columns_.idColumn, db::Value(int{id}));
-      rs_->Set(columns_.nameColumn, db::Value(std::string(trimmed)));
-      rs_->Update();
-    } catch (const Error&) {
-      TryStep([&] { rs_->CancelUpdate(); });
-      throw;
-    }
+  if (found != ids_.end()) {
+    id = ToId(found->second, table_);
   } else {
-    id = ToId(rs_->Get(columns_.idColumn), columns_);
+    if (max_ == INT16_MAX) {
+      throw Error(err::kOverflow, "Overflow: the list " + table_.TableName() + " already holds id 32767");
+    }
+    id = ++max_;  // spent even when the table refuses the row
+    table_.Insert(id, trimmed);
+    ids_.emplace(key, id);
   }
-  known_.emplace(key_, id);
-  if (status_ != nullptr) status_->Yield();
+  if (onLookup_) onLookup_();
   return id;
 }
 
-void LookupList::Close() {
-  auto rs = std::move(rs_);
-  status_ = nullptr;
-  db_ = nullptr;
-  known_.clear();
-  if (rs) rs->Close();
+void ListIds::Close() {
+  open_ = false;
+  ids_.clear();
 }
 
-}  // namespace prax
+}  // namespace prax::store

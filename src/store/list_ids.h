@@ -28,6 +28,8 @@ class ListTable {
   virtual ~ListTable() = default;
   // The table's name as the schema names it, for messages.
   virtual const std::string& TableName() const = 0;
+  // The name column as the schema names it, for messages; empty when unknown.
+  virtual std::string NameColumn() const { return {}; }
   // The largest id; nullopt when the table is empty. Errors pass (a missing
   // table, an unreadable file).
   virtual std::optional<int64_t> MaxId() = 0;

@@ -1,4 +1,4 @@
-#include "store/engine.h"
+#include "store/database.h"
 
 #include <array>
 #include <cctype>
@@ -20,33 +20,9 @@
 #endif
 
 #include "store/connection.h"
-#include "store/sql.h"
 #include "platform/fs.h"
 
 namespace prax::db {
-
-// ---------------------------------------------------------------------------
-// Value
-
-int64_t Value::AsInt() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
-  if (IsInt()) return std::get<int64_t>(v_);
-  const auto n = NumberFromText(std::get<std::string>(v_), false);
-  if (!n) throw Error(err::kTypeMismatch, "Type mismatch: '" + std::get<std::string>(v_) + "' is not a whole number");
-  return *n;
-}
-
-std::string Value::AsText() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
-  if (IsInt()) return std::to_string(std::get<int64_t>(v_));
-  return std::get<std::string>(v_);
-}
-
-std::string Value::Describe() const {
-  if (IsNull()) return "Null";
-  if (IsInt()) return std::to_string(std::get<int64_t>(v_));
-  return "\"" + std::get<std::string>(v_) + "\"";
-}
 
 // ---------------------------------------------------------------------------
 // Opening and creating
@@ -292,9 +268,9 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
 
-std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, std::string_view /*locale*/) {
+std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
   // Text always compares without regard to letter case (the general sort
-  // order); the locale adds nothing the file has to record.
+  // order); the file records no locale.
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
   fs::RequirePlainFile(shown);  // a link in its place would create the file elsewhere
@@ -328,12 +304,6 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file, st
 
 namespace {
 
-[[noreturn]] void DuplicateIndex(const Connection& conn, const std::string& index) {
-  conn.Fail(err::kDuplicateValue,
-            "The changes you requested to the table were not successful because they would create duplicate values "
-            "in the index '" + index + "'.");
-}
-
 std::string CreateTableSql(const std::string& table, const std::vector<FieldDef>& fields,
                            const std::vector<bool>& notNull) {
   std::string s = "CREATE TABLE " + Quote(table) + " (";
@@ -365,103 +335,108 @@ void CheckFields(const Connection& conn, const std::string& table, const std::ve
 
 }  // namespace
 
-void Database::Execute(std::string_view text) {
+// ---------------------------------------------------------------------------
+// Statements
+
+Statement& Statement::Bind(std::initializer_list<Value> values) {
+  return Bind(std::vector<Value>(values));
+}
+
+Statement& Statement::Bind(const std::vector<Value>& values) {
   conn_->CheckOpen();
-  sql::Statement stmt;
-  try {
-    stmt = sql::Parse(text);
-  } catch (const Error& e) {
-    conn_->Rethrow(e);
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  for (size_t i = 0; i < values.size(); ++i) BindValue(stmt_, static_cast<int>(i) + 1, values[i]);
+  return *this;
+}
+
+bool Statement::Step() {
+  conn_->CheckOpen();
+  if (!sqlite3_stmt_readonly(stmt_)) {
+    TableWriter::RunWrite(*conn_, stmt_);
+    return false;
   }
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  sqlite3_reset(stmt_);
+  if (rc != SQLITE_DONE) conn_->FailStorage(rc);
+  return false;
+}
+
+Value Statement::Column(int index) const { return ReadValue(stmt_, index); }
+
+int64_t Statement::ColumnInt(int index) const { return sqlite3_column_int64(stmt_, index); }
+
+bool Statement::ColumnNull(int index) const { return sqlite3_column_type(stmt_, index) == SQLITE_NULL; }
+
+Statement Database::Prepare(const std::string& sqlText) { return Statement(conn_.get(), conn_->Prepare(sqlText)); }
+
+std::string Database::Quote(std::string_view identifier) { return db::Quote(identifier); }
+
+void Database::CountRows(const std::string& table, int64_t rows) {
+  conn_->BeginWrite();
+  conn_->PendingRows(table) += rows;
+}
+
+// ---------------------------------------------------------------------------
+// Schema
+
+void Database::AddField(std::string_view tableName, const FieldDef& field) {
   Connection& c = *conn_;
-
-  if (std::holds_alternative<sql::Select>(stmt)) {
-    c.Fail(dberr::kCannotExecuteSelect, "Cannot execute a select query; open a record set on it instead.");
+  const auto table = c.Table(tableName);
+  if (table->FindColumn(field.name) >= 0) {
+    c.Fail(err::kFieldExists, "Field '" + field.name + "' already exists in table '" + table->name + "'.");
   }
-
-  if (auto* d = std::get_if<sql::Delete>(&stmt)) {
-    auto table = c.Table(d->table);
-    const auto terms = ResolveTerms(c, *table, d->where);
-    sqlite3_stmt* st = c.Prepare("DELETE FROM " + table->quoted + " WHERE " + TermsSql(*table, terms));
-    StmtUse use(st);
-    BindTerms(st, 1, terms);
-    c.BeginWrite();
-    if (sqlite3_step(st) != SQLITE_DONE) {
-      const int rc = sqlite3_extended_errcode(c.Handle());
-      c.AfterFailedWrite();
-      c.FailStorage(rc);
-    }
-    c.PendingRows(table->name) -= sqlite3_changes64(c.Handle());
-    ++c.Generation(table->name);
-    return;
-  }
-
-  if (auto* a = std::get_if<sql::AddColumn>(&stmt)) {
-    auto table = c.Table(a->table);
-    if (table->FindColumn(a->field.name) >= 0) {
-      c.Fail(err::kFieldExists, "Field '" + a->field.name + "' already exists in table '" + table->name + "'.");
-    }
-    c.BeginWrite();
-    try {
-      c.Exec("ALTER TABLE " + table->quoted + " ADD COLUMN " + ColumnSql(a->field, false));
-    } catch (const Error&) {
-      c.AfterFailedWrite();
-      throw;
-    }
+  CheckFields(c, table->name, {field});
+  c.BeginWrite();
+  try {
+    c.Exec("ALTER TABLE " + table->quoted + " ADD COLUMN " + ColumnSql(field, false));
+  } catch (const Error&) {
+    c.AfterFailedWrite();
     c.SchemaChanged();
-    return;
+    throw;
   }
+  c.SchemaChanged();
+}
 
-  if (auto* t = std::get_if<sql::CreateTable>(&stmt)) {
-    if (c.FindTable(t->table)) c.Fail(err::kTableExists, "Table '" + t->table + "' already exists.");
-    CheckFields(c, t->table, t->fields);
-    c.BeginWrite();
-    try {
-      c.Exec(CreateTableSql(t->table, t->fields, std::vector<bool>(t->fields.size(), false)));
-    } catch (const Error&) {
-      c.AfterFailedWrite();
-      throw;
-    }
-    c.SchemaChanged();
-    return;
-  }
-
-  const auto& ci = std::get<sql::CreateIndex>(stmt);
-  auto table = c.Table(ci.table);
+void Database::AddIndex(std::string_view tableName, const IndexDef& index) {
+  Connection& c = *conn_;
+  const auto table = c.Table(tableName);
   for (const auto& ix : table->indexes) {
-    if (EqualNoCase(ix.name, ci.name)) {
-      c.Fail(err::kIndexExists, "Table '" + table->name + "' already has an index named '" + ci.name + "'.");
+    if (EqualNoCase(ix.name, index.name)) {
+      c.Fail(err::kIndexExists, "Table '" + table->name + "' already has an index named '" + index.name + "'.");
     }
   }
-  const int column = ResolveColumn(c, *table, sql::ColumnRef{"", ci.column});
+  const int column = table->FindColumn(index.field);
+  if (column < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + index.field + "'.");
   const ColumnInfo& col = table->columns[static_cast<size_t>(column)];
-  if (col.type == FieldType::Text) {
+  const bool unique = index.unique || index.primary;
+  if (unique && col.type == FieldType::Text) {
     // The index itself ignores the case of A-Z only: rows whose texts differ
     // in the case of other letters are duplicates as well.
-    sqlite3_stmt* st = c.Prepare("SELECT 1 FROM " + table->quoted + " WHERE " + Quote(col.name) +
-                                 " IS NOT NULL GROUP BY " + FoldSql(col.name) + " HAVING count(*) > 1 LIMIT 1");
-    StmtUse use(st);
-    const int found = sqlite3_step(st);
-    if (found == SQLITE_ROW) DuplicateIndex(c, ci.name);
-    if (found != SQLITE_DONE) c.FailStorage(sqlite3_extended_errcode(c.Handle()));
+    bool found = false;
+    ForEachRow(c,
+               c.Prepare("SELECT 1 FROM " + table->quoted + " WHERE " + db::Quote(col.name) + " IS NOT NULL GROUP BY " +
+                         kFoldFunction + "(" + db::Quote(col.name) + ") HAVING count(*) > 1 LIMIT 1"),
+               [&](sqlite3_stmt*) { found = true; });
+    if (found) FailDuplicate(c, index.name);
   }
   c.BeginWrite();
-  const int rc = sqlite3_exec(c.Handle(),
-                              ("CREATE UNIQUE INDEX " + Quote(StoredIndexName(table->name, ci.name)) + " ON " +
-                               table->quoted + " (" + Quote(table->columns[static_cast<size_t>(column)].name) + ")")
-                                  .c_str(),
-                              nullptr, nullptr, nullptr);
+  const std::string sqlText = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                              db::Quote(StoredIndexName(table->name, index.name)) + " ON " + table->quoted + " (" +
+                              db::Quote(col.name) + ")";
+  const int rc = sqlite3_exec(c.Handle(), sqlText.c_str(), nullptr, nullptr, nullptr);
+  c.SchemaChanged();
   if (rc != SQLITE_OK) {
     const int code = sqlite3_extended_errcode(c.Handle());
     const std::string detail = sqlite3_errmsg(c.Handle());
     c.AfterFailedWrite();
-    if (code == SQLITE_CONSTRAINT_UNIQUE) DuplicateIndex(c, ci.name);
+    if (code == SQLITE_CONSTRAINT_UNIQUE) FailDuplicate(c, index.name);
     if (detail.find("already exists") != std::string::npos) {
-      c.Fail(err::kIndexExists, "An index named '" + ci.name + "' already exists.");
+      c.Fail(err::kIndexExists, "An index named '" + index.name + "' already exists.");
     }
     c.FailStorage(code);
   }
-  c.SchemaChanged();
 }
 
 void Database::AppendTable(const TableDef& def) {
@@ -506,11 +481,16 @@ void Database::AppendTable(const TableDef& def) {
   c.SchemaChanged();
 }
 
-std::vector<TableDef> Database::TableDefs() const {
+std::vector<TableDef> Database::TableDefs() {
   conn_->CheckOpen();
   std::vector<TableDef> defs;
   for (const auto& name : conn_->TableNames()) defs.push_back(conn_->Table(name)->Def());
   return defs;
+}
+
+std::unique_ptr<TableDef> Database::FindTable(std::string_view name) {
+  const auto info = conn_->FindTable(name);
+  return info ? std::make_unique<TableDef>(info->Def()) : nullptr;
 }
 
 void Database::Commit() { conn_->Commit(); }

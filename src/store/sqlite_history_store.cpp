@@ -1,0 +1,182 @@
+#include <sqlite3.h>
+
+#include "store/connection.h"
+#include "store/history_store.h"
+
+namespace prax::store {
+
+namespace {
+
+using db::Value;
+
+std::vector<std::string> FieldNames(const db::TableDef& def) {
+  std::vector<std::string> names;
+  for (const auto& f : def.fields) names.push_back(f.name);
+  return names;
+}
+
+const db::TableDef& SchemaTable(std::string_view name) {
+  for (const auto& t : HistorySchema()) {
+    if (t.name == name) return t;
+  }
+  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.");
+}
+
+// The columns of a row a writer appends, by schema name.
+db::TableWriter Writer(db::Database& db, std::string_view table, std::vector<std::string> columns = {}) {
+  if (columns.empty()) columns = FieldNames(SchemaTable(table));
+  return db::TableWriter(db, std::string(table), std::move(columns));
+}
+
+Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
+Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
+template <class T>
+std::optional<T> Read(sqlite3_stmt* st, int col);
+template <>
+std::optional<int64_t> Read(sqlite3_stmt* st, int col) {
+  const Value v = db::ReadValue(st, col);
+  return v.IsNull() ? std::nullopt : std::optional<int64_t>(v.AsInt());
+}
+template <>
+std::optional<std::string> Read(sqlite3_stmt* st, int col) {
+  const Value v = db::ReadValue(st, col);
+  return v.IsNull() ? std::nullopt : std::optional<std::string>(v.AsText());
+}
+
+constexpr int kErrorKeysColumn = 3 + kAlertCountColumns;
+
+class SqliteHistoryStore : public HistoryStore {
+ public:
+  explicit SqliteHistoryStore(std::unique_ptr<db::Database> db)
+      : db_(std::move(db)),
+        conn_(db::ConnectionOf(*db_)),
+        alerts_(Writer(*db_, "AlertSystem")),
+        activity_(Writer(*db_, "ActivitySystem")),
+        userNotes_(Writer(*db_, "UserNotes",
+                          {"User_Num", "Data_Date", "Data_Hour", "Data_Minute", "BodyPart_Id", "Discomfort_Id",
+                           "Note_Id"})),
+        projectNotes_(Writer(*db_, "ProjectNotes")),
+        usage_(Writer(*db_, "EMSSystemUsage")) {
+    static constexpr const char* kLists[kHistoryListCount][3] = {
+        {"ApplicationsList", "App_Id", "App_Name"},       {"WindowsList", "Window_Id", "Window_Name"},
+        {"ProjectsList", "Proj_Id", "Proj_Name"},         {"ProjectTasksList", "Task_Id", "Task_Name"},
+        {"NotesList", "Note_Id", "Note_Name"},            {"BodyPartsList", "BodyPart_Id", "BodyPart_Name"},
+        {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name"}, {"EMSToolsList", "Tool_Id", "Tool_Name"}};
+    for (const auto& l : kLists) lists_.push_back(std::make_unique<db::SqliteListTable>(*db_, l[0], l[1], l[2]));
+  }
+
+  bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
+    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    sqlite3_stmt* st =
+        conn_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
+    sqlite3_bind_int64(st, 1, user);
+    sqlite3_bind_int64(st, 2, date);
+    bool found = false;
+    db::ForEachRow(conn_, st, [&](sqlite3_stmt*) { found = true; });
+    return found;
+  }
+
+  ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
+
+  void AppendAlertHour(const AlertHourRow& row) override {
+    std::vector<Value> values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour)};
+    for (const int64_t n : row.counts) values.emplace_back(n);
+    values.emplace_back(row.errorKeys);
+    alerts_.Append(values);
+  }
+
+  void AppendSystemUsage(const SystemUsageRow& row) override {
+    usage_.Append({Value(int64_t{row.user}), Opt(row.date), Opt(row.hour), Value(row.toolId)});
+  }
+
+  RowId AppendUserNote(const UserNoteRow& row) override {
+    return userNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
+                              Value(row.bodyPartId), Value(row.discomfortId), Value()});
+  }
+
+  void SetUserNoteNote(RowId row, int64_t noteId) override {
+    userNotes_.Check({{6, Value(noteId)}});
+    UpdateRow("UPDATE UserNotes SET Note_Id = ?1 WHERE rowid = ?2", noteId, row);
+  }
+
+  void AppendProjectNote(const ProjectNoteRow& row) override {
+    projectNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
+                          Value(row.projectId), Value(row.taskId), Value(row.noteId)});
+  }
+
+  void AppendActivity(const ActivityRow& row) override {
+    activity_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId),
+                      Value(row.windowId), Value(row.projectId), Value(row.taskId), Value(row.keyNum),
+                      Value(row.keyCount)});
+  }
+
+  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user) override {
+    const auto info = conn_.Table("ActivitySystem");
+    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
+                                     " WHERE User_Num = ?1 AND App_Id = -1 ORDER BY rowid");
+    sqlite3_bind_int64(st, 1, user);
+    std::vector<StoredKeyCount> rows;
+    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+      rows.push_back(StoredKeyCount{Read<int64_t>(r, 0), Read<std::string>(r, 1), Read<int64_t>(r, 2),
+                                    Read<int64_t>(r, 3)});
+    });
+    return rows;
+  }
+
+  std::vector<StoredAlertHour> AlertHours(int32_t user) override {
+    const auto info = conn_.Table("AlertSystem");
+    sqlite3_stmt* st = conn_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
+                                     " WHERE User_Num = ?1 ORDER BY rowid");
+    sqlite3_bind_int64(st, 1, user);
+    std::vector<StoredAlertHour> rows;
+    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+      rows.push_back(StoredAlertHour{sqlite3_column_int64(r, 0), Read<int64_t>(r, 1), Read<std::string>(r, 2),
+                                     Read<int64_t>(r, 3)});
+    });
+    return rows;
+  }
+
+  void SetErrorKeys(RowId row, int64_t errorKeys) override {
+    alerts_.Check({{kErrorKeysColumn, Value(errorKeys)}});
+    UpdateRow("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2", errorKeys, row);
+  }
+
+  void Commit() override { db_->Commit(); }
+  void Rollback() override { db_->Rollback(); }
+  void Close() override { db_->Close(); }
+  const std::string& LeftInUse() const override { return db_->LeftInUse(); }
+
+  std::map<std::string, int64_t> RowsAdded() const override {
+    const auto added = db_->RowsAdded();
+    std::map<std::string, int64_t> rows;
+    for (const auto& t : HistorySchema()) {
+      const auto it = added.find(t.name);
+      rows[t.name] = it == added.end() ? 0 : it->second;
+    }
+    return rows;
+  }
+
+ private:
+  // The table was found by the check before; SQL names are matched whatever
+  // their letter case.
+  void UpdateRow(const char* sqlText, int64_t value, RowId row) {
+    sqlite3_stmt* st = conn_.Prepare(sqlText);
+    sqlite3_bind_int64(st, 1, value);
+    sqlite3_bind_int64(st, 2, row);
+    db::TableWriter::RunWrite(conn_, st);
+  }
+
+  std::unique_ptr<db::Database> db_;
+  db::Connection& conn_;
+  db::TableWriter alerts_, activity_, userNotes_, projectNotes_, usage_;
+  std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
+};
+
+}  // namespace
+
+std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file) {
+  return std::make_unique<SqliteHistoryStore>(
+      db::Database::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
+}
+
+}  // namespace prax::store
