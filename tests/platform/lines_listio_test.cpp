@@ -27,7 +27,7 @@ Lines AllItems(std::string bytes) {
   return items;
 }
 
-// The same lines come from bytes in memory and from a file streamed in chunks.
+// The same lines come from bytes in memory (owned or not) and from a file streamed in chunks.
 TEST(LineReader, LineEnds) {
   const std::string a(65535, 'a'), b(200000, 'b');  // across the 64 KiB chunks, and longer than one
   const std::pair<std::string, Lines> cases[] = {
@@ -40,6 +40,8 @@ TEST(LineReader, LineEnds) {
     EXPECT_EQ(ReadAll(streamed), lines);
     LineReader reader{std::string(bytes)};
     EXPECT_EQ(ReadAll(reader), lines);
+    LineReader over = LineReader::Over(bytes);
+    EXPECT_EQ(ReadAll(over), lines);
   }
   LineReader reader("x");
   EXPECT_EQ(reader.Next(), "x");
