@@ -3,13 +3,10 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/run_context.h"
-#include "logs/file_list.h"
 #include "platform/error.h"
-#include "platform/fs.h"
 #include "platform/lines.h"
-#include "platform/text.h"
 #include "platform/numbers.h"
+#include "platform/text.h"
 
 namespace prax {
 
@@ -38,35 +35,28 @@ std::string_view Sub(std::string_view s, std::size_t start, std::size_t length =
 
 bool Begins(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
-// Text for a text column: Null for zero-length text, which the columns refuse.
-db::Value TextValue(std::string_view cp1252) {
-  if (cp1252.empty()) return {};
-  return db::Value(text::Cp1252ToUtf8(cp1252));
-}
-
-// Data_Date of a "User Action:" line: the century put before yymmdd, Null when
-// the six characters are not a date number.
-db::Value ActionDate(std::string_view yymmdd) {
-  if (yymmdd.size() != 6) return {};
+// The date of a "User Action:" line: the century put before yymmdd; none
+// when the six characters are not a date number.
+std::optional<int64_t> ActionDate(std::string_view yymmdd) {
+  if (yymmdd.size() != 6) return std::nullopt;
   int64_t v = 0;
   for (char ch : yymmdd) {
-    if (ch < '0' || ch > '9') return {};
+    if (ch < '0' || ch > '9') return std::nullopt;
     v = v * 10 + (ch - '0');
   }
   const int64_t century = (yymmdd[0] - '0') * 10 + (yymmdd[1] - '0') > 90 ? 19 : 20;
-  return db::Value(century * 1000000 + v);
+  return century * 1000000 + v;
 }
 
-// Runs one step; an Error it raises abandons that step only.
-template <class F>
-bool Step(F&& f) {
-  return TryStep(std::forward<F>(f));
+// Text that is absent when empty.
+std::optional<std::string> NonEmpty(std::string_view s) {
+  if (s.empty()) return std::nullopt;
+  return std::string(s);
 }
 
 class AlertLineParser {
  public:
-  AlertLineParser(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string_view entry)
-      : ctx_(ctx), st_(state), c_(counts), entry_(entry) {}
+  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events) {}
 
   void Run(LineReader& reader) {
     buf_ = " ";
@@ -131,62 +121,33 @@ class AlertLineParser {
     }
   }
 
-  // "User Action: <tool>*<yymmdd> <hh>..." adds one EMSSystemUsage row.
+  // "User Action: <tool>*<yymmdd> <hh>...": the tool used and when.
   void UserAction() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t star = buf_.find('*');
     if (star != std::string_view::npos) st_.ToolName.assign(text::Trim(buf_.substr(0, star)));
     buf_ = text::Trim(star == std::string_view::npos ? buf_ : buf_.substr(star + 1));
     if (star == std::string_view::npos || st_.ToolName.empty()) return;
-
-    Step([&] { ctx_.CurToolId = ctx_.Tools.Get(text::Cp1252ToUtf8(st_.ToolName)); });
-    AppendRow(ctx_.SystemUsageRs.get(), [&](db::Recordset& rs) {
-      Step([&] { rs.Set("User_Num", db::Value(int64_t{ctx_.CurrentUser})); });
-      Step([&] { rs.Set("Data_Date", ActionDate(buf_.substr(0, 6))); });
-      Step([&] { rs.Set("Data_Hour", TextValue(Sub(buf_, 8, 2))); });
-      Step([&] { rs.Set("Tool_Id", db::Value(int{ctx_.CurToolId})); });
-    });
+    events_.emplace_back(ToolUsed{st_.ToolName, ActionDate(buf_.substr(0, 6)), NonEmpty(Sub(buf_, 8, 2))});
   }
 
-  // "User Entry: <discomfort>-- <body part>" adds one UserNotes row.
+  // "User Entry: <discomfort>-- <body part>": at the hour and minute of the
+  // last sample line.
   void UserEntry() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t dash = buf_.find("--");
     if (dash != std::string_view::npos) st_.DiscomfortName.assign(text::Trim(buf_.substr(0, dash)));
     st_.BodyPartName.assign(text::Trim(Sub(buf_, dash == std::string_view::npos ? 3 : dash + 4)));
     if (dash == std::string_view::npos || st_.BodyPartName.empty()) return;
-
-    Step([&] { ctx_.CurBodyPartId = ctx_.BodyParts.Get(text::Cp1252ToUtf8(st_.BodyPartName)); });
-    Step([&] { ctx_.CurDiscomfortId = ctx_.Discomforts.Get(text::Cp1252ToUtf8(st_.DiscomfortName)); });
-    const bool stored = AppendRow(ctx_.UserNotesRs.get(), [&](db::Recordset& rs) {
-      Step([&] { rs.Set("User_Num", db::Value(int64_t{ctx_.CurrentUser})); });
-      Step([&] { rs.Set("Data_Date", db::Value(int64_t{EntryDateKey(entry_)})); });
-      Step([&] { rs.Set("Data_Hour", TextValue(text::LastChars(num::SpacedNumberText(h_ - 1), 2))); });
-      Step([&] { rs.Set("Data_Minute", TextValue(mm_)); });
-      Step([&] { rs.Set("BodyPart_Id", db::Value(int{ctx_.CurBodyPartId})); });
-      Step([&] { rs.Set("Discomfort_Id", db::Value(int{ctx_.CurDiscomfortId})); });
-    });
-    if (stored) entryRowAdded_ = true;
+    events_.emplace_back(DiscomfortEntered{st_.BodyPartName, st_.DiscomfortName,
+                                           std::string(text::LastChars(num::SpacedNumberText(h_ - 1), 2)),
+                                           NonEmpty(mm_)});
   }
 
-  // "User Notes: <note>" gives the note to the row of the last "User Entry:".
+  // "User Notes: <note>": for the entry before it.
   void UserNotes() {
     st_.NoteText.assign(text::Trim(Sub(buf_, 13)));
-    if (st_.NoteText.empty()) return;
-    Step([&] { ctx_.CurNoteId = ctx_.Notes.Get(text::Cp1252ToUtf8(st_.NoteText)); });
-    db::Recordset* rs = ctx_.UserNotesRs.get();
-    if (!entryRowAdded_ || rs == nullptr) return;
-    Step([&] {
-      rs->MoveLast();
-      rs->Edit();
-      try {
-        rs->Set("Note_Id", db::Value(int{ctx_.CurNoteId}));
-        rs->Update();
-      } catch (const Error&) {
-        TryStep([&] { rs->CancelUpdate(); });
-        throw;
-      }
-    });
+    if (!st_.NoteText.empty()) events_.emplace_back(EntryNoted{st_.NoteText});
   }
 
   // A warning at level 5 while the samples stand at level 5 is one more
@@ -201,20 +162,9 @@ class AlertLineParser {
     }
   }
 
-  // AddNew, the fields, Update; a row whose AddNew or Update fails is not
-  // stored. Returns whether it was.
-  template <class F>
-  static bool AppendRow(db::Recordset* rs, F&& fill) {
-    if (rs == nullptr) return false;
-    if (!Step([&] { rs->AddNew(); })) return false;
-    fill(*rs);
-    return Step([&] { rs->Update(); });
-  }
-
-  RunContext& ctx_;
-  AlertParserState& st_;
+  AlertCarry& st_;
   AlertCounts& c_;
-  std::string_view entry_;
+  std::vector<AlertEvent>& events_;
 
   std::string_view buf_;
   int16_t h_ = 0;
@@ -222,7 +172,6 @@ class AlertLineParser {
   int16_t prevKeyLevel_ = 0, prevMouseLevel_ = 0, prevKeyWork_ = 0, prevMouseWork_ = 0;
   bool keyFell_ = false, mouseFell_ = false;
   int16_t warnLevel_ = 0;
-  bool entryRowAdded_ = false;
 };
 
 }  // namespace
@@ -296,27 +245,12 @@ void FoldAlertCounts(AlertCounts& c) {
   }
 }
 
-void ParseAlertBytes(RunContext& ctx, AlertParserState& state, AlertCounts& counts, std::string bytes,
-                     std::string_view entry) {
-  LineReader reader(std::move(bytes));
-  AlertLineParser(ctx, state, counts, entry).Run(reader);
-  FoldAlertCounts(counts);
-}
-
-AlertLogOutcome ParseAlertLog(RunContext& ctx, AlertParserState& state, AlertCounts& counts,
-                              std::string_view pathText, std::string_view entry) {
-  if (!fs::Exists(pathText, true)) return {AlertLogRead::kMissing, {}};
-  std::optional<LineReader> reader;
-  try {
-    reader.emplace(LineReader::OpenLog(pathText));
-  } catch (const Error& e) {
-    RethrowEnvironment(e);
-    return {AlertLogRead::kUnreadable, e.what()};
-  }
-  AlertLineParser(ctx, state, counts, entry).Run(*reader);
-  reader->CheckUnchanged();
-  FoldAlertCounts(counts);
-  return {};
+AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry) {
+  AlertDay day;
+  LineReader reader = LineReader::Over(bytes);
+  AlertLineParser(carry, day).Run(reader);
+  FoldAlertCounts(day.counts);
+  return day;
 }
 
 }  // namespace prax

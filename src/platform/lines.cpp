@@ -85,26 +85,27 @@ void LineReader::Fill() {
 }
 
 bool LineReader::AtEnd() {
-  if (pos_ < buf_.size()) return false;
+  if (pos_ < Data().size()) return false;
   if (!eof_) Fill();
-  return pos_ >= buf_.size();
+  return pos_ >= Data().size();
 }
 
 std::string_view LineReader::Next() {
   for (;;) {
-    const char* begin = buf_.data() + pos_;
-    const std::size_t rest = buf_.size() - pos_;
+    const std::string_view data = Data();
+    const char* begin = data.data() + pos_;
+    const std::size_t rest = data.size() - pos_;
     const void* cr = rest == 0 ? nullptr : std::memchr(begin, '\r', rest);
     if (cr != nullptr) {
       const auto length = static_cast<std::size_t>(static_cast<const char*>(cr) - begin);
       // A CR as the last byte read may yet be followed by its LF.
       if (length + 1 < rest || eof_) {
         pos_ += length + 1;
-        if (pos_ < buf_.size() && buf_[pos_] == '\n') ++pos_;
+        if (pos_ < data.size() && data[pos_] == '\n') ++pos_;
         return std::string_view(begin, length);
       }
     } else if (eof_) {
-      pos_ = buf_.size();
+      pos_ = data.size();
       return std::string_view(begin, rest);
     }
     Fill();

@@ -26,6 +26,13 @@ class LineReader {
  public:
   // Lines of bytes held in memory.
   explicit LineReader(std::string bytes) : buf_(std::move(bytes)), eof_(true) {}
+  // Lines of bytes the caller keeps alive while they are read; nothing is copied.
+  static LineReader Over(std::string_view bytes) {
+    LineReader r;
+    r.view_ = bytes;
+    r.borrowed_ = r.eof_ = true;
+    return r;
+  }
   // Lines of a log file, streamed: memory holds a chunk and the current
   // line, never the file. A file that cannot be opened, or is larger than
   // maxBytes, throws a (data) Error naming it: the caller skips it as
@@ -47,10 +54,12 @@ class LineReader {
   };
   LineReader() = default;
   void Fill();
+  std::string_view Data() const { return borrowed_ ? view_ : std::string_view(buf_); }
 
   std::string buf_, spare_;
+  std::string_view view_;  // the bytes of Over
   std::size_t pos_ = 0;
-  bool eof_ = false;
+  bool eof_ = false, borrowed_ = false;
   std::unique_ptr<std::FILE, Closer> file_;
   std::string path_;
   std::uint64_t size_ = 0, read_ = 0;

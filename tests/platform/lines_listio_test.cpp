@@ -27,6 +27,7 @@ Lines AllItems(std::string bytes) {
   return items;
 }
 
+// The same lines come from bytes in memory, owned or not.
 TEST(LineReader, LineEnds) {
   const std::pair<std::string, Lines> cases[] = {
       {"a\r\nb\r\n", {"a", "b"}},   {"a\rb", {"a", "b"}},      {"a\nb\r\nc", {"a\nb", "c"}},
@@ -34,6 +35,8 @@ TEST(LineReader, LineEnds) {
   for (const auto& [bytes, lines] : cases) {
     LineReader reader{std::string(bytes)};
     EXPECT_EQ(ReadAll(reader), lines);
+    LineReader over = LineReader::Over(bytes);
+    EXPECT_EQ(ReadAll(over), lines);
   }
   LineReader reader("x");
   EXPECT_EQ(reader.Next(), "x");

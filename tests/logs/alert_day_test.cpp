@@ -1,11 +1,11 @@
-// The alert parser's counting rules, without a database.
-#include <random>
+// Alert log bytes into the day's counts and events.
+#include <gtest/gtest.h>
 
-#include "loader_fixture.h"
+#include "logs/alert_day.h"
+#include "platform/error.h"
 
 namespace {
 
-using praxtest::CountsOf;
 using Row = prax::AlertCounts::Row;
 
 // A sample line at hhmm: keystrokes, keyboard level and work counter, mouse
@@ -14,6 +14,27 @@ std::string S(const char* hhmm, const std::string& keys, int keyLevel, int keyWo
               int mouseWork = 0) {
   return std::string("001 ") + hhmm + " " + keys + " " + std::to_string(keyLevel) + " " + std::to_string(keyWork) +
          " 0 0 " + std::to_string(mouseLevel) + " " + std::to_string(mouseWork) + " 0 0 0 end\r\n";
+}
+
+prax::AlertDay Parse(std::string_view log, prax::AlertCarry* carry = nullptr) {
+  prax::AlertCarry local;
+  return prax::ParseAlertDay(log, carry ? *carry : local);
+}
+
+// The events, one per line: T tool|date|hour, E discomfort|body part|hour|minute, N note; "-" for none.
+std::string Events(const prax::AlertDay& day) {
+  std::string out;
+  for (const prax::AlertEvent& e : day.events) {
+    if (const auto* t = std::get_if<prax::ToolUsed>(&e)) {
+      out += "T " + t->tool + "|" + (t->date ? std::to_string(*t->date) : "-") + "|" + t->hour.value_or("-");
+    }
+    if (const auto* d = std::get_if<prax::DiscomfortEntered>(&e)) {
+      out += "E " + d->discomfort + "|" + d->bodyPart + "|" + d->hour + "|" + d->minute.value_or("-");
+    }
+    if (const auto* n = std::get_if<prax::EntryNoted>(&e)) out += "N " + n->note;
+    out += "\n";
+  }
+  return out;
 }
 
 TEST(AlertCounts, BoundsAndFold) {
@@ -41,14 +62,14 @@ TEST(AlertCounts, BoundsAndFold) {
 }
 
 // Logs and the counts {slot, row, level, count} they give.
-struct ParserCase {
+struct CountsCase {
   const char* what;
   std::string log;
   std::vector<std::array<int, 4>> want;
 };
 
-TEST(AlertParser, CountsOfLogs) {
-  const ParserCase cases[] = {
+TEST(AlertDay, CountsOfLogs) {
+  const CountsCase cases[] = {
       {"hour slots; 10 + 2.5 rounds to 12", S("0905", "10", 0, 0) + S("0959", "2.5", 0, 0) + S("2359", "4", 0, 0),
        {{10, Row::kKeystrokes, 0, 12}, {24, Row::kKeystrokes, 0, 4}, {0, Row::kKeystrokes, 0, 16}}},
       {"levels 0, 1, 2, 0, 1 and work counters 5, 5, 6, 8; RECOV lines pass",
@@ -67,6 +88,8 @@ TEST(AlertParser, CountsOfLogs) {
        {{0, Row::kStretch, 0, 2}, {15, Row::kStretch, 0, 1}, {0, Row::kCycled, 0, 1}, {0, Row::kRestarts, 0, 1},
         {15, Row::kKeyGiven, 5, 2}, {15, Row::kKeySkipped, 5, 1}, {15, Row::kMouseGiven, 5, 2},
         {15, Row::kMouseSkipped, 5, 1}}},
+      {"the rest of a User Action: line is read as a line of its own", "User Action: STARTED\r\n",
+       {{0, Row::kRestarts, 0, 1}}},
       {"an empty line ends the reading", S("0900", "1", 0, 0) + "\r\n" + S("1000", "7", 0, 0),
        {{10, Row::kKeystrokes, 0, 1}, {11, Row::kKeystrokes, 0, 0}}},
       {"so does a sample line consumed to its end",
@@ -84,44 +107,41 @@ TEST(AlertParser, CountsOfLogs) {
        {{10, Row::kKeySkipped, 6, 2}, {10, Row::kKeyGiven, 6, 1}, {10, Row::kKeyGiven, 0, 0},
         {10, Row::kKeyWorkMins, 0, 0}, {0, Row::kKeystrokes, 0, 6}, {0, Row::kKeySkipped, 6, 2}}},
   };
-  for (const ParserCase& c : cases) {
-    const prax::AlertCounts counts = CountsOf(c.log);
+  for (const CountsCase& c : cases) {
+    const prax::AlertCounts counts = Parse(c.log).counts;
     for (const auto& [slot, row, level, n] : c.want) {
       EXPECT_EQ(counts.At(slot, row, level), n) << c.what << ": " << slot << "," << row << "," << level;
     }
   }
 }
 
-TEST(AlertParser, WordsOfEarlierLinesCarryOver) {
-  // Seven spaces: word 7 becomes "0", word 8 keeps 9 from the line before,
-  // and the fields carry into the next log.
-  prax::AlertParserState state;
-  CountsOf("001 0900 1 2 3 4 5 6 9 0 0 0 x\r\n001 0901 1 1 1 1 1 1\r\n", &state);
-  EXPECT_EQ(state.AlertFields[7], "0");
-  EXPECT_EQ(state.AlertFields[8], "9");
-  EXPECT_EQ(CountsOf("001 0900 5 0\r\n", &state).At(10, Row::kMouseWorkMins, 0), 1);
+TEST(AlertDay, EventsOfLines) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"User Action: Drill*021203 14\r\nUser Action: drill *910101 09\r\nUser Action: S\xE4ge*021203 15",
+       "T Drill|20021203|14\nT drill|19910101|09\nT S\xE4ge|20021203|15\n"},
+      {"User Action: Saw * 9912 5\r\nUser Action: Saw*02120x 1", "T Saw|-|-\nT Saw|-|1\n"},
+      // No star, or an empty tool: no event.
+      {"User Action: Hammer 021203 14\r\nUser Action:  *021203 14\r\nUser Action: User Notes: hi", "N hi\n"},
+      // Before the first sample line the hour is -1 and there is no minute.
+      {"User Entry:  Ache-- Wrist\r\nUser Notes: Sore after lunch\r\n" + S("0905", "0", 0, 0) +
+           "User Entry:  Ache-- Neck\r\nUser Entry:  Numb--\r\nUser Entry:  Tingling Wrist\r\n" + S("1430", "0", 0, 0) +
+           "User Entry:  -- Back\r\nUser Notes:  sore AFTER lunch \r\nUser Notes: \r\n",
+       "E Ache|Wrist|-1|-\nN Sore after lunch\nE Ache|Neck| 9|05\nE |Back|14|30\nN sore AFTER lunch\n"},
+  };
+  for (const auto& [log, events] : cases) EXPECT_EQ(Events(Parse(log)), events) << log;
 }
 
-// Random and malformed logs, fixed seed: nothing escapes the parser, with or
-// without a database, and it ends.
-using AlertFuzz = praxtest::LoaderTest;
-TEST_F(AlertFuzz, RandomLogs) {
-  std::mt19937 rng(20021203);
-  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  const char* odd[] = {"24", "-5", "6", "-1", "99999999999", "1e308", "32768", "2.5", "", "x", "\xff", "\n", "\r"};
-  const char* heads[] = {"001 ", "User Action: ", "User Entry:  ", "User Notes: ", "Keyboard Warning at level ",
-                         "Mouse Warning level ", "Stretch Alert", "CYCLED", "STARTED", "", "RECOV "};
-  for (int i = 0; i < 200; ++i) {
-    std::string log;
-    for (int n = pick(0, 60); n > 0; --n) {
-      log += heads[pick(0, 10)];
-      for (int w = pick(0, 14); w > 0; --w) {
-        log += (pick(0, 2) ? std::to_string(pick(-3, 70)) : odd[pick(0, 12)]) + (pick(0, 3) ? " " : "*");
-      }
-      log += pick(0, 20) ? "\r\n" : std::string(static_cast<std::size_t>(pick(0, 10000)), 'w');
-    }
-    EXPECT_NO_THROW(i % 2 ? (void)CountsOf(log, &alertState) : (void)ParseAlert(log)) << i;
-  }
+TEST(AlertDay, WordsAndNamesCarryOver) {
+  // Seven spaces: word 7 becomes "0", word 8 keeps 9 from the line before,
+  // and the fields carry into the next log.
+  prax::AlertCarry carry;
+  Parse("001 0900 1 2 3 4 5 6 9 0 0 0 x\r\n001 0901 1 1 1 1 1 1\r\n"
+        "User Action: Saw*021203 14\r\nUser Entry:  Numb--\r\nUser Notes: n\r\n", &carry);
+  EXPECT_EQ(carry.AlertFields[7], "0");
+  EXPECT_EQ(carry.AlertFields[8], "9");
+  EXPECT_EQ(Parse("001 0900 5 0\r\n", &carry).counts.At(10, Row::kMouseWorkMins, 0), 1);
+  EXPECT_EQ(carry.ToolName + "|" + carry.DiscomfortName + "|" + carry.BodyPartName + "|" + carry.NoteText,
+            "Saw|Numb||n");
 }
 
 }  // namespace
