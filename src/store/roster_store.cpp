@@ -40,22 +40,28 @@ db::TableDef MembersTable() {
 
 std::vector<UpgradeStep> BuildUpgrade() {
   std::vector<UpgradeStep> steps;
+  const auto step = [&steps](std::string table, UpgradeStep::Kind kind) -> UpgradeStep& {
+    UpgradeStep& s = steps.emplace_back();
+    s.table = std::move(table);
+    s.kind = kind;
+    return s;
+  };
   for (const char* id : {"Location_Id", "Department_Id", "Position_Id"}) {
-    steps.push_back(UpgradeStep{"Users", UpgradeStep::Kind::kAddField, db::LongField(id), {}, {}});
+    step("Users", UpgradeStep::Kind::kAddField).field = db::LongField(id);
   }
   for (const auto& [name, size] : {std::pair{"LastRunDate", 20}, {"SystemVer", 10}, {"NetLoggingOff", 1}}) {
-    steps.push_back(UpgradeStep{"Users", UpgradeStep::Kind::kAddField, db::TextField(name, size), {}, {}});
+    step("Users", UpgradeStep::Kind::kAddField).field = db::TextField(name, size);
   }
   static constexpr const char* kLists[] = {"Location", "Position", "Department"};
   for (const char* list : kLists) {
     const std::string table = std::string(list) + "sList";
-    db::TableDef def{table, {db::LongField(std::string(list) + "_Id"), db::TextField(std::string(list) + "_Name", 255)}, {}};
-    steps.push_back(UpgradeStep{table, UpgradeStep::Kind::kCreateTable, {}, def, {}});
+    db::TableDef& def = step(table, UpgradeStep::Kind::kCreateTable).created;
+    def.name = table;
+    def.fields = {db::LongField(std::string(list) + "_Id"), db::TextField(std::string(list) + "_Name", 255)};
   }
   for (const char* list : kLists) {
     const std::string id = std::string(list) + "_Id";
-    steps.push_back(UpgradeStep{std::string(list) + "sList", UpgradeStep::Kind::kCreateIndex, {}, {},
-                                db::IndexDef{id + "_Ix", id, false, true}});
+    step(std::string(list) + "sList", UpgradeStep::Kind::kCreateIndex).index = db::IndexDef{id + "_Ix", id, false, true};
   }
   return steps;
 }
