@@ -9,21 +9,12 @@
 #include "platform/run_context.h"
 #include "platform/status.h"
 #include "platform/fs.h"
+#include "support/recording_status.h"
 #include "support/temp_dir.h"
 
 namespace apptest {
 
-class RecordingStatus : public prax::Status {
- public:
-  std::vector<std::string> messages, phases;
-  bool Said(std::string_view s) const { return std::find(messages.begin(), messages.end(), s) != messages.end(); }
-
- protected:
-  void OnChanged() override {
-    if (messages.empty() || messages.back() != Message()) messages.push_back(Message());
-  }
-  void OnPhase(std::string_view label) override { phases.emplace_back(label); }
-};
+using praxtest::RecordingStatus;
 
 struct Site {
   praxtest::TempDir program, ini, network;

@@ -16,30 +16,14 @@
 #include "store/history_store.h"
 #include "logs/user_dir.h"
 #include "platform/error.h"
+#include "support/recording_status.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingStatus : public prax::Status {
- public:
-  std::vector<std::string> phases, log, loading, passedOver;
-  // What another program does meanwhile: when the job reaches a pass and
-  // user ("Pass 2, User 3:").
-  std::function<void(const std::string&)> onLoading;
-
- protected:
-  void OnLog(std::string_view line) override { log.emplace_back(line); }
-  void OnPassedOver(std::string_view line) override { passedOver.emplace_back(line); }
-  void OnPhase(std::string_view label) override { phases.emplace_back(label); }
-  void OnChanged() override {
-    if (loading.empty() || loading.back() != Loading()) {
-      loading.push_back(Loading());
-      if (onLoading) onLoading(Loading());
-    }
-  }
-};
+using praxtest::RecordingStatus;
 
 // Another program's connection to a database file.
 struct OtherProgram {

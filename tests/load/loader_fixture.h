@@ -15,19 +15,11 @@
 #include "load/load_context.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "support/recording_status.h"
 #include "support/temp_dir.h"
 
 namespace praxtest {
 
-// Records the run log and each new file-progress caption.
-struct RecordingStatus : prax::Status {
-  std::vector<std::string> log, captions;
-  std::string shown = "0%";
-  void OnLog(std::string_view line) override { log.emplace_back(line); }
-  void OnChanged() override {
-    if (FileCaption() != shown) captions.push_back(shown = FileCaption());
-  }
-};
 
 class LoaderTest : public ::testing::Test {
  protected:

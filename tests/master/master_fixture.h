@@ -9,23 +9,13 @@
 #include "platform/run_context.h"
 #include "platform/status.h"
 #include "support/programs.h"
+#include "support/recording_status.h"
 #include "support/roster.h"
 #include "support/temp_dir.h"
 
 namespace mastertest {
 
-class RecordingStatus : public prax::Status {
- public:
-  std::vector<std::string> lines;
-  bool Said(std::string_view part) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.find(part) != std::string::npos; });
-  }
-
- protected:
-  void OnChanged() override {
-    if (lines.empty() || lines.back() != Message()) lines.push_back(Message());
-  }
-};
+using praxtest::RecordingStatus;
 
 struct MasterContext {
   RecordingStatus status;

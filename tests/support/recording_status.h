@@ -1,0 +1,46 @@
+#pragma once
+// The status display of the tests: it records what an operation shows and
+// logs, and can act when the load reaches a pass and user.
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace praxtest {
+
+class RecordingStatus : public prax::Status {
+ public:
+  // Each new status line, phase, run-log line, passed-over line, "Pass n,
+  // User m:" text and file-progress caption, in order.
+  std::vector<std::string> messages, phases, log, passedOver, loading, captions;
+  // What another program does meanwhile: when the job reaches a pass and
+  // user ("Pass 2, User 3:").
+  std::function<void(const std::string&)> onLoading;
+
+  // Whether some status line held `part`.
+  bool Said(std::string_view part) const {
+    return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.find(part) != std::string::npos; });
+  }
+
+ protected:
+  void OnLog(std::string_view line) override { log.emplace_back(line); }
+  void OnPassedOver(std::string_view line) override { passedOver.emplace_back(line); }
+  void OnPhase(std::string_view label) override { phases.emplace_back(label); }
+  void OnChanged() override {
+    if (messages.empty() || messages.back() != Message()) messages.push_back(Message());
+    if (FileCaption() != caption_) captions.push_back(caption_ = FileCaption());
+    if (loading.empty() || loading.back() != Loading()) {
+      loading.push_back(Loading());
+      if (onLoading) onLoading(Loading());
+    }
+  }
+
+ private:
+  std::string caption_ = "0%";
+};
+
+}  // namespace praxtest
