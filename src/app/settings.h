@@ -10,25 +10,25 @@ namespace prax {
 
 // The choices of the window that drive a command.
 struct WindowChoices {
-  int universe = 0;          // optUniverse: 0 full, 1 range, 2 multiple networks
-  std::string startText, endText;  // txtStart, txtEnd as typed
+  int universe = 0;          // universe of users: 0 full, 1 range, 2 multiple networks
+  std::string startText, endText;  // the range's first and last user, as typed
   int creationRule = 0;      // optFresh: 0 create fresh, 1 update existing
-  int masterState = 0;       // chkMaster: 0 not ticked, 1 ticked, 2 greyed
-  bool onlyCreate = false;   // chkMultCreateOnly (never saved)
+  int masterState = 0;       // Master import: 0 not ticked, 1 ticked, 2 greyed
+  bool onlyCreate = false;   // only create the History database (never saved)
 };
 
 // Reads the program folder's PXSERVER.SET into choices. A missing or
 // unreadable file, or one whose format number is not 2, changes nothing.
 // A damaged item falls back to its design value: a universe index outside
 // 0..2 (or not a number) selects the full universe (0), a creation-rule index
-// outside 0..2 selects create fresh (0) and a chkMaster state outside 0..2
+// outside 0..2 selects create fresh (0) and a Master import state outside 0..2
 // leaves the box unticked (0); the other items of the file are still taken.
 // A file that ends early keeps what was read up to there.
 void LoadSettings(const RunContext& ctx, WindowChoices& choices);
 
 // The five lines of PXSERVER.SET for the choices: 2, the universe index,
 // "start","end", 1 (update existing is always what the next start selects)
-// and the chkMaster state, each ended by CR LF.
+// and the Master import state, each ended by CR LF.
 std::string SettingsBytes(const WindowChoices& choices);
 
 // Creates or overwrites the program folder's PXSERVER.SET. Throws Error when

@@ -16,13 +16,13 @@ struct StartupInfo {
   // Window caption: "PraxServer", followed by the text of UPDATED.DAT when the
   // program folder holds one ("PraxServer        DB Updated Last: ...").
   std::string caption = "PraxServer";
-  // Entries of comboNetworks, in order; the first is selected. The paths of
+  // Entries of the network list, in order; the first is selected. The paths of
   // Networks.Lst, or NetworkDir alone when that file is absent.
   std::vector<std::string> networks;
-  // Networks.Lst exists: optUniverse(2), comboNetworks and chkMultCreateOnly
-  // are enabled.
+  // Networks.Lst exists: the multiple-networks universe, the network list and
+  // its create-only choice are enabled.
   bool multipleNetworks = false;
-  // UPDATED.DAT exists in the program folder: optFresh(1) is enabled.
+  // UPDATED.DAT exists in the program folder: updating the current database is enabled.
   bool updateExistingEnabled = false;
   // Real path of SrvLogo.BMP when the program folder holds one (not hidden).
   std::optional<std::string> logoFile;

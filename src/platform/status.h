@@ -34,12 +34,12 @@ class Status {
   // passed over (the run itself is not at stake).
   void Record(std::string_view line);
 
-  // Progress through the current user's log files (lblExecute, progExecute)
-  // and through the universe of users (lblData, progDatabase). The caption is
+  // Progress through the current user's log files and through the universe
+  // of users, each a caption and a bar. The caption is
   // the number with a leading blank and "% "; the bar is held within 0..100.
   void SetFilePercent(long long percent);
   void SetUserPercent(long long percent);
-  // The pass and user being processed (lblLoading).
+  // The pass and user being processed.
   void SetLoading(std::string_view text);
 
   void SetRunning(bool running) { running_ = running; }
