@@ -24,6 +24,26 @@ std::string NameField(const ListTable& table) {
   return "'" + table.TableName() + (column.empty() ? "" : "." + column) + "'";
 }
 
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// The key under which the name column's index (letters A-Z in either case
+// alike, comparing up to a NUL byte) finds a name: a name holding a NUL byte,
+// junk of a damaged log, equals a name of the same length with the same text
+// up to that byte.
+std::string IndexKey(std::string_view name) {
+  const std::size_t nul = name.find('\0');
+  if (nul == std::string_view::npos) return text::FoldCase1252(name);
+  std::string key = text::FoldCase1252(name.substr(0, nul));
+  key += '\0';
+  key += std::to_string(name.size());
+  return key;
+}
+
 }  // namespace
 
 ListIds::ListIds(ListTable& table, std::function<void()> onLookup) : table_(table), onLookup_(std::move(onLookup)) {}
@@ -35,10 +55,17 @@ void ListIds::Prime() {
   if (max) max_ = num::RoundToInt16(static_cast<double>(*max));
 }
 
+void ListIds::Remember(const std::string& name, std::optional<int64_t> id) {
+  // The first row of a name wins.
+  ids_.emplace(text::FoldCase1252(name), id);
+  indexIds_.emplace(IndexKey(name), id);
+}
+
 void ListIds::Load() {
   ids_.clear();
+  indexIds_.clear();
   for (auto& entry : table_.Entries()) {
-    if (entry.name) ids_.emplace(text::FoldCase1252(*entry.name), entry.id);  // the first row of a name wins
+    if (entry.name) Remember(*entry.name, entry.id);
   }
 }
 
@@ -63,20 +90,24 @@ int16_t ListIds::Get(std::string_view name) {
     throw Error(err::kSyntaxInExpression, "The name '" + std::string(trimmed) + "' was not looked up in the list " +
                                               table_.TableName() + ": a name may not hold a single quote (')");
   }
-  const std::string key = text::FoldCase1252(trimmed);
-  auto found = ids_.find(key);
-  if (found == ids_.end()) {
+  // A name of plain ASCII is found as the name column's index finds it; any
+  // other by its whole text, letter case folded.
+  const bool ascii = IsAscii(trimmed);
+  const std::string key = ascii ? IndexKey(trimmed) : text::FoldCase1252(trimmed);
+  auto& ids = ascii ? indexIds_ : ids_;
+  auto found = ids.find(key);
+  if (found == ids.end()) {
     // With the write lock held nobody else can commit; a changed data version
     // says somebody did since the list was read.
     table_.BeginWrite();
     if (table_.DataVersion() != version_) {
       Prime();
       Load();
-      found = ids_.find(key);
+      found = ids.find(key);
     }
   }
   int16_t id;
-  if (found != ids_.end()) {
+  if (found != ids.end()) {
     id = ToId(found->second, table_);
   } else {
     if (max_ == INT16_MAX) {
@@ -84,7 +115,7 @@ int16_t ListIds::Get(std::string_view name) {
     }
     id = ++max_;  // spent even when the table refuses the row
     table_.Insert(id, trimmed);
-    ids_.emplace(key, id);
+    Remember(std::string(trimmed), id);
   }
   if (onLookup_) onLookup_();
   return id;
@@ -93,6 +124,7 @@ int16_t ListIds::Get(std::string_view name) {
 void ListIds::Close() {
   open_ = false;
   ids_.clear();
+  indexIds_.clear();
 }
 
 }  // namespace prax::store

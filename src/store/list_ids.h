@@ -59,8 +59,9 @@ class ListIds {
   void Open();
   // Get-or-create by name (UTF-8). The name is trimmed of spaces and matched
   // without regard to letter case (text::FoldCase1252) with the first stored
-  // row of that name; a new name is stored under the running maximum plus
-  // one. Before a new id is given out the write lock is taken and, when
+  // row of that name (a name of plain ASCII holding a NUL byte matches as the
+  // name column's index compares it: the same length, the same text up to
+  // that byte); a new name is stored under the running maximum plus one. Before a new id is given out the write lock is taken and, when
   // another program committed to the file since the list was read, its
   // maximum and names are read again: other writers never make it store an
   // id twice.
@@ -80,15 +81,17 @@ class ListIds {
 
  private:
   void Load();
+  void Remember(const std::string& name, std::optional<int64_t> id);
 
   ListTable& table_;
   std::function<void()> onLookup_;
   bool open_ = false;
   int16_t max_ = 0;
   int64_t version_ = -1;  // the file's data version when the list was read
-  // The first stored id of every name, by its letter case folded; a name
-  // whose first row has a Null id maps to nullopt.
-  std::unordered_map<std::string, std::optional<int64_t>> ids_;
+  // The first stored id of every name, by its letter case folded, and by the
+  // key the name column's index compares; a name whose first row has a Null
+  // id maps to nullopt.
+  std::unordered_map<std::string, std::optional<int64_t>> ids_, indexIds_;
 };
 
 }  // namespace prax::store

@@ -45,6 +45,11 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
        "1|Editor\n3|Mail\n"},
       {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}},
        "32767|Full\n3|Early\n"},
+      // A NUL byte (junk of a damaged log): as the name index compares, the same length and text up to it.
+      {"NUL byte", {{4, std::string("ab\0c", 4)}},
+       {{std::string("AB\0d", 4), 4}, {std::string("ab\0cd", 5), 5}, {std::string("\xC3\xA9\0x", 4), 6},
+        {std::string("\xC3\x89\0x", 4), 6}},
+       "4|ab\n5|ab\n6|\xC3\xA9\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
