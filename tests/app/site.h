@@ -1,14 +1,10 @@
 #pragma once
-// A program folder whose INIPATH.TXT names a profile folder whose PXNET.INI
-// names a network directory, and a status that records what a command reports.
+// A program folder whose INIPATH.TXT names a profile folder whose PXNET.INI names a network directory.
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
-#include "platform/run_context.h"
-#include "platform/status.h"
 #include "platform/fs.h"
+#include "platform/run_context.h"
 #include "support/recording_status.h"
 #include "support/temp_dir.h"
 

@@ -1,40 +1,26 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <filesystem>
 #include <set>
 
-#include "platform/status.h"
-#include "roster/master_database.h"
-#include "roster/user_slot_count.h"
 #include "master_fixture.h"
-#include "platform/error.h"
 #include "platform/fs.h"
+#include "roster/user_slot_count.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
 using mastertest::MasterContext;
 using mastertest::Rows;
+using praxtest::Slurp;
 using praxtest::SlotDir;
 using Names = std::set<std::string>;
 
-std::string ReadAll(const stdfs::path& p) { return prax::fs::ReadFile(p.string()); }
 Names NamesIn(const stdfs::path& dir) {
   Names out;
   for (const auto& e : stdfs::directory_iterator(dir)) out.insert(e.path().filename().string());
   return out;
 }
-// The text of the error f throws, "" if none.
-template <class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const prax::Error& e) {
-    return e.what();
-  }
-  return "";
-}
+std::string ErrorOf(const std::function<void()>& step) { return praxtest::Raised(step).what(); }
 
 // Three good networks, an unreadable one and one climbing out with "..",
 // merged into a folder holding what an earlier merge and the console left.
@@ -46,7 +32,7 @@ class MergeTest : public ::testing::Test {
   MasterContext m{target};
 
   void SetUp() override {
-    // North: three users and an unassigned slot, stored out of Sub_Dir order.
+    // North: three users and an unassigned slot, out of Sub_Dir order.
     praxtest::MakeRoster(root.Path() / "net1/MASTER.MDB",
                          {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", "unassigned", "", "", "PX000002.DIR"},
                           {"N1", "Smith", "Ann", "B", "PX000001.DIR"}, {"N2", "Jones", "Bob", "", "PX000003.DIR"}});
@@ -90,7 +76,7 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
   // place, naming it; PX000077.DIR is merged user 77's own, emptied.
-  EXPECT_EQ(ReadAll(t / "Networks.Lst") + ReadAll(t / "Keep/notes.txt"), "listadmin's");
+  EXPECT_EQ(Slurp(t / "Networks.Lst") + Slurp(t / "Keep/notes.txt"), "listadmin's");
   EXPECT_TRUE(m.status.Said("Keep"));
   Names expected = {"Networks.Lst", "MASTER.MDB", "Everyone.grp", "North.Grp", "South.Grp", "Broken.Grp",
                     "East.Grp", "Keep", "001000"};
@@ -129,18 +115,18 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 
   // User directories: plain files copied with their dates, no links or folders.
   EXPECT_EQ(NamesIn(t / "PX000001.DIR"), (Names{"20240105.PXL", "PRAX001.PXL", ".hidden"}));
-  EXPECT_EQ(ReadAll(t / "PX000001.DIR/20240105.PXL"), "alert log");
+  EXPECT_EQ(Slurp(t / "PX000001.DIR/20240105.PXL"), "alert log");
   for (const auto& [file, date] : {std::pair{"20240105.PXL", 20240105}, {"PRAX001.PXL", 20190701}}) {
     const auto t = prax::fs::LastModified((root.Path() / "target/PX000001.DIR" / file).string());
     EXPECT_EQ(t ? t->year * 10000 + t->month * 100 + t->day : 0, date) << file;
   }
   EXPECT_TRUE(NamesIn(t / "PX000002.DIR").empty() && NamesIn(t / "PX000004.DIR").empty());
   EXPECT_EQ(NamesIn(t / "PX000003.DIR"), Names{"20240106.PXT"});
-  EXPECT_EQ(ReadAll(t / "PX000005.DIR/20240201.PXL") + ReadAll(t / "PX001000.DIR/20240301.PXL"), "parkthousandth");
-  EXPECT_EQ(ReadAll(t / "001000/PX001001.DIR/20240302.PXL"), "one thousand and first");
+  EXPECT_EQ(Slurp(t / "PX000005.DIR/20240201.PXL") + Slurp(t / "PX001000.DIR/20240301.PXL"), "parkthousandth");
+  EXPECT_EQ(Slurp(t / "001000/PX001001.DIR/20240302.PXL"), "one thousand and first");
 
   // The sources are untouched; what was left out is named on the status line.
-  EXPECT_EQ(ReadAll(root.Path() / "outside/secret.PXL") + ReadAll(root.Path() / "net1/PX000001.DIR/20240105.PXL"),
+  EXPECT_EQ(Slurp(root.Path() / "outside/secret.PXL") + Slurp(root.Path() / "net1/PX000001.DIR/20240105.PXL"),
             "never copiedalert log");
   for (const std::string& said : {"Merging: " + net1, "Merging: " + net3, "network '" + broken + "' left out",
                                  "network '" + climbing + "' skipped", std::string("..\\PX1.DIR"),
@@ -174,9 +160,8 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
     m.ctx.NetworkNames.assign(paths.size(), "G");
     m.ctx.NetworkCount = static_cast<int16_t>(paths.size());
     const std::string what = ErrorOf([&] { prax::MergeNetworks(m.ctx, &m.status); });
-    EXPECT_NE(what.find(says), std::string::npos) << says << ": " << what;
-    EXPECT_NE(what.find("nothing was deleted"), std::string::npos) << what;
-    EXPECT_EQ(ReadAll(root.Path() / "target/PRAXDATA.MDB") + ReadAll(root.Path() / "target/PX000077.DIR/old.PXL"),
+    EXPECT_TRUE(praxtest::Has(what, says) && praxtest::Has(what, "nothing was deleted")) << says << ": " << what;
+    EXPECT_EQ(Slurp(root.Path() / "target/PRAXDATA.MDB") + Slurp(root.Path() / "target/PX000077.DIR/old.PXL"),
               "old historyold");
     EXPECT_TRUE(stdfs::exists(root.Path() / "target/NETWORKS.LST") &&
                 stdfs::exists(root.Path() / "target/Samples/sample.PXL"));
@@ -195,11 +180,10 @@ TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   MasterContext m(root.Text() + "net/");
   prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir);
   EXPECT_EQ(NamesIn(root.Path() / "net"), Names{"004000"});
-  EXPECT_EQ(ReadAll(root.Path() / "outside/PX000001.DIR/keep.PXL"), "outside");
+  EXPECT_EQ(Slurp(root.Path() / "outside/PX000001.DIR/keep.PXL"), "outside");
   EXPECT_TRUE(m.status.Said("004000"));
   root.Write("net/PX000002.DIR/sub/x.PXL", "x");
-  EXPECT_NE(ErrorOf([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }).find("PX000002.DIR"),
-            std::string::npos);
+  EXPECT_TRUE(praxtest::Has(ErrorOf([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }), "PX000002.DIR"));
 }
 
 // Any file of the name, in any case, gives way to an empty Members table whose User_Id is unique.
@@ -212,7 +196,7 @@ TEST(CreateGroupFile, ReplacesAnyFileWithAnEmptyMembersTable) {
   const stdfs::path west = dir.Path() / "West.Grp";
   EXPECT_EQ(praxtest::Sqlite3(west, "INSERT INTO Members (User_Id, Sub_Dir) VALUES ('A', 'B'); SELECT count(*) FROM Members;"),
             "1\n");
-  EXPECT_NE(praxtest::Sqlite3(west, "INSERT INTO Members (User_Id) VALUES ('A');").find("UNIQUE"), std::string::npos);
+  EXPECT_TRUE(praxtest::Has(praxtest::Sqlite3(west, "INSERT INTO Members (User_Id) VALUES ('A');"), "UNIQUE"));
   EXPECT_THROW(prax::CreateGroupFile(m.ctx, "..\\West.Grp"), prax::Error);
 }
 
@@ -228,26 +212,16 @@ TEST(UserSlotCount, HighestNumberedSubDir) {
                        {{"A", "x", "", "", "PX000005.DIR"}, {"", "Unassigned", "", "", "px000012.dir"},
                         {"B", "y", "", "", "PX99.DIR"}, {"C", "z", "", "", ""}, {"D", "w", "", "", "PX00001X.DIR"},
                         {"E", "v", "", "", "PX040000.DIR"}});
-  struct : prax::Status {
-    std::string lines;
-    void OnPassedOver(std::string_view line) override { lines.append(line) += '\n'; }
-  } status;
+  praxtest::RecordingStatus status;
   EXPECT_EQ(prax::UserSlotCount(dir.Text(), &status), 12);
-  EXPECT_EQ(std::count(status.lines.begin(), status.lines.end(), '\n'), 1);
-  EXPECT_NE(status.lines.find("'PX040000.DIR'"), std::string::npos) << status.lines;
+  ASSERT_EQ(status.passedOver.size(), 1u);
+  EXPECT_TRUE(praxtest::Has(status.passedOver[0], "'PX040000.DIR'")) << status.passedOver[0];
 
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open((dir.Path() / "MASTER.MDB").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  try {
-    prax::UserSlotCount(dir.Text());
-    ADD_FAILURE() << "no error";
-  } catch (const prax::Error& e) {
-    EXPECT_TRUE(e.Environment());
-    EXPECT_NE(std::string(e.what()).find("MASTER.MDB"), std::string::npos) << e.what();
-  }
-  sqlite3_close(other);
+  praxtest::Db other(dir.Path() / "MASTER.MDB", true);
+  other.Query("PRAGMA locking_mode = EXCLUSIVE");
+  other.Query("BEGIN EXCLUSIVE");
+  const prax::Error e = praxtest::Raised([&] { prax::UserSlotCount(dir.Text()); });
+  EXPECT_TRUE(e.Environment() && praxtest::Has(e.what(), "MASTER.MDB")) << e.what();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace praxtest {
@@ -22,15 +22,13 @@ const std::vector<std::string> kHistoryTables = {
 
 std::string Slurp(const stdfs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 pid_t Start(const std::vector<std::string>& argv, const stdfs::path& scratch, const Limits& limits,
             const std::string& tag) {
   const stdfs::path out = scratch / (tag + "stdout.txt"), err = scratch / (tag + "stderr.txt");
-  std::ofstream{out};  // empty before the child starts, for those who watch it
+  std::ofstream{out};  // empty before the child starts
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   ::dup2(::open("/dev/null", O_RDONLY), 0);

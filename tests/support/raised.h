@@ -1,12 +1,11 @@
 #pragma once
-// The error a test step raised: number 0 and no message when it raised none.
 
 #include <functional>
 
 #include "platform/error.h"
 
 namespace praxtest {
-
+// The error a step raised: number 0 and no message when none.
 inline prax::Error Raised(const std::function<void()>& step) {
   try {
     step();

@@ -1,6 +1,4 @@
 #pragma once
-// The status display of the tests: it records what an operation shows and
-// logs, and can act when the load reaches a pass and user.
 
 #include <algorithm>
 #include <functional>
@@ -14,14 +12,11 @@ namespace praxtest {
 
 class RecordingStatus : public prax::Status {
  public:
-  // Each new status line, phase, run-log line, passed-over line, "Pass n,
-  // User m:" text and file-progress caption, in order.
+  // Each new status line, phase, run-log line, passed-over line, "Pass n, User m:" and file caption.
   std::vector<std::string> messages, phases, log, passedOver, loading, captions;
-  // What another program does meanwhile: when the job reaches a pass and
-  // user ("Pass 2, User 3:").
+  // Called at each new "Pass n, User m:".
   std::function<void(const std::string&)> onLoading;
 
-  // Whether some status line held `part`.
   bool Said(std::string_view part) const {
     return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.find(part) != std::string::npos; });
   }

@@ -1,7 +1,4 @@
 #pragma once
-// Test helpers: a temporary folder removed at the end of the test, file
-// writing with a chosen modification time, and reading a database through the
-// sqlite3 command-line program.
 
 #include <filesystem>
 #include <string>
@@ -17,20 +14,17 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
-  // The folder as path text ending with a separator, as NetworkDir holds it.
-  std::string Text() const { return path_.generic_string() + "/"; }
-  // Writes a file (bytes as given) below the folder, creating folders.
+  std::string Text() const { return path_.generic_string() + "/"; }  // as NetworkDir holds it
   std::filesystem::path Write(std::string_view relative, std::string_view bytes) const;
 
  private:
   std::filesystem::path path_;
 };
 
-// Sets a file's modification time to local noon of the given date.
+// Local noon of the date.
 void SetMTime(const std::filesystem::path& file, int year, int month, int day);
 
-// Runs the sqlite3 command-line program on a database with one SQL text and
-// returns what it printed (list mode, '|' separators, one line per row).
+// What the sqlite3 program prints for the SQL text (and its errors).
 std::string Sqlite3(const std::filesystem::path& db, std::string_view sql);
 
 }  // namespace praxtest

@@ -13,7 +13,7 @@
 
 namespace {
 
-// The application outlives every test: Qt must not be torn down by exit handlers.
+// Qt must not be torn down by exit handlers.
 struct QtEnvironment : ::testing::Environment {
   int argc = 1;
   char name[12] = "test_window";
@@ -63,53 +63,41 @@ void WaitForCommand(prax::FrmPXlog& window) {
 }
 
 using WindowSite = apptest::Site;
-TEST(Window, CaptionsAndStatesWithoutOptionalFiles) {
-  WindowSite site;
-  prax::FrmPXlog w(site.ctx);
-  w.show();
-  QApplication::processEvents();
-  EXPECT_EQ(w.windowTitle(), "PraxServer");
-  for (const char* name : {"lblExecute", "lblData"}) EXPECT_EQ(Get<QLabel>(w, name)->text(), "0%") << name;
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse0")->isChecked() && Get<QRadioButton>(w, "optFresh0")->isChecked());
-  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
-    EXPECT_FALSE(Get<QWidget>(w, name)->isEnabled()) << name;
-  auto* combo = Get<QComboBox>(w, "comboNetworks");
-  ASSERT_EQ(combo->count(), 1);
-  EXPECT_EQ(combo->itemText(0).toStdString(), site.network.Text());
-  EXPECT_TRUE(Get<QLabel>(w, "imgLogo")->isHidden());
-  EXPECT_TRUE(Get<QLineEdit>(w, "txtStart")->text().isEmpty());
-}
 
-TEST(Window, StartupWithNetworksLogoUpdatedAndSettings) {
-  WindowSite site;
-  site.network.Write("Networks.Lst", "\"F:\\N1\\\",\"A\",\"One\"\r\n\"F:\\N2\\\",\"B\",\"Two\"\r\n\"F:\\N3\\\",\"C\",\"3\"\r\n");
-  site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
-  site.program.Write("PXSERVER.SET", "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
-  QImage logo(40, 30, QImage::Format_RGB32);
-  logo.fill(Qt::red);
-  ASSERT_TRUE(logo.save(QString::fromStdString((site.program.Path() / "SrvLogo.BMP").string()), "BMP"));
-
-  prax::FrmPXlog w(site.ctx);
-  w.show();
-  QApplication::processEvents();
-  EXPECT_EQ(w.windowTitle(), "PraxServer        DB Updated Last: 05/12/2026 19:04:45");
-  auto* combo = Get<QComboBox>(w, "comboNetworks");
-  ASSERT_EQ(combo->count(), 3);
-  EXPECT_EQ(combo->currentIndex(), 0);
-  EXPECT_EQ(combo->itemText(2), "F:\\N3\\");
-  for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
-    EXPECT_TRUE(Get<QWidget>(w, name)->isEnabled()) << name;
-  EXPECT_TRUE(Get<QRadioButton>(w, "optUniverse1")->isChecked() && Get<QRadioButton>(w, "optFresh1")->isChecked());
-  EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text() + ".." + Get<QLineEdit>(w, "txtEnd")->text(), "1..250");
-  EXPECT_EQ(Get<QCheckBox>(w, "chkMaster")->checkState(), Qt::Checked);
-
-  auto* img = Get<QLabel>(w, "imgLogo");
-  auto* frame = Get<QGroupBox>(w, "SSFrame1");
-  EXPECT_TRUE(img->isVisible());
-  EXPECT_EQ(img->parentWidget(), frame);
-  EXPECT_EQ(img->size(), QSize(40, 30));
-  EXPECT_EQ(img->x() + img->width(), frame->width() - 7);
-  EXPECT_EQ(img->y(), 7);
+// Without the optional files, then with Networks.Lst, UPDATED.DAT, saved settings and a logo.
+TEST(Window, StartupStatesCaptionsLogoAndSettings) {
+  for (const bool with : {false, true}) {
+    WindowSite site;
+    QImage logo(40, 30, QImage::Format_RGB32);
+    if (with) {
+      site.network.Write("Networks.Lst", "\"F:\\N1\\\",\"A\",\"One\"\r\n\"F:\\N2\\\",\"B\",\"Two\"\r\n\"F:\\N3\\\",\"C\",\"3\"\r\n");
+      site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
+      site.program.Write("PXSERVER.SET", "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
+      logo.fill(Qt::red);
+      ASSERT_TRUE(logo.save(QString::fromStdString((site.program.Path() / "SrvLogo.BMP").string()), "BMP"));
+    }
+    prax::FrmPXlog w(site.ctx);
+    w.show();
+    QApplication::processEvents();
+    EXPECT_EQ(w.windowTitle(), with ? "PraxServer        DB Updated Last: 05/12/2026 19:04:45" : "PraxServer");
+    for (const char* name : {"lblExecute", "lblData"}) EXPECT_EQ(Get<QLabel>(w, name)->text(), "0%") << name;
+    for (const char* name : {"optUniverse2", "comboNetworks", "chkMultCreateOnly", "optFresh1"})
+      EXPECT_EQ(Get<QWidget>(w, name)->isEnabled(), with) << name;
+    auto* combo = Get<QComboBox>(w, "comboNetworks");
+    ASSERT_EQ(combo->count(), with ? 3 : 1);
+    EXPECT_EQ(combo->currentIndex(), 0);
+    EXPECT_EQ(combo->itemText(combo->count() - 1).toStdString(), with ? "F:\\N3\\" : site.network.Text());
+    EXPECT_TRUE(Get<QRadioButton>(w, with ? "optUniverse1" : "optUniverse0")->isChecked());
+    EXPECT_TRUE(Get<QRadioButton>(w, with ? "optFresh1" : "optFresh0")->isChecked());
+    EXPECT_EQ(Get<QLineEdit>(w, "txtStart")->text() + ".." + Get<QLineEdit>(w, "txtEnd")->text(), with ? "1..250" : "..");
+    EXPECT_EQ(Get<QCheckBox>(w, "chkMaster")->checkState(), with ? Qt::Checked : Qt::Unchecked);
+    auto* img = Get<QLabel>(w, "imgLogo");
+    auto* frame = Get<QGroupBox>(w, "SSFrame1");
+    EXPECT_EQ(img->isVisible(), with);
+    if (!with) continue;
+    EXPECT_EQ(img->parentWidget(), frame);
+    EXPECT_EQ(img->geometry(), QRect(frame->width() - 7 - 40, 7, 40, 30));
+  }
 }
 
 TEST(Window, BadRangeShowsMessageAndKeepsButton) {
@@ -123,8 +111,7 @@ TEST(Window, BadRangeShowsMessageAndKeepsButton) {
   AnswerNextBox(QMessageBox::Ok, &box);
   Get<QPushButton>(w, "cmdExecute")->click();
   ASSERT_TRUE(box.seen);
-  EXPECT_EQ(box.title, "PraxServer");
-  EXPECT_EQ(box.buttons, 1);
+  EXPECT_TRUE(box.title == "PraxServer" && box.buttons == 1);
   EXPECT_TRUE(box.text.contains("starting record number greater than the ending")) << box.text.toStdString();
   EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Execute" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
 }

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "app/execute_command.h"
+#include "app/main_controller.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "site.h"
+#include "support/raised.h"
+#include "support/roster.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using apptest::Site;
+using prax::PressAction;
+
+TEST(Execute, RangeMessages) {
+  const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
+                    order = "a starting record number greater than the ending";
+  const struct {
+    int universe;
+    const char *start, *end;
+    std::string message;  // empty: none
+  } cases[] = {
+      {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
+      {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
+      {1, "1", "32767", ""},
+  };
+  for (const auto& c : cases) {
+    prax::WindowChoices w;
+    w.universe = c.universe;
+    w.startText = c.start;
+    w.endText = c.end;
+    const std::optional<std::string> said = prax::RangeMessage(w);
+    EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
+    EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
+    w.endText = "40000";
+    if (c.universe == 1 && c.message.empty()) {
+      EXPECT_NE(prax::RangeMessage(w).value_or("").find("greater than 32767"), std::string::npos);
+    }
+  }
+}
+
+// A network with a roster of two users and no logs.
+struct RunSite : Site {
+  RunSite() {
+    praxtest::MakeRoster(network.Path() / "MASTER.MDB", {{"U1", "Smith", "Ann", "", praxtest::SlotDir(1)},
+                                                         {"U2", "Jones", "Bob", "", praxtest::SlotDir(2)}});
+    program.Write("UPDATED.DAT", "\"old\"\r\n");
+    prax::RunStartup(ctx);
+  }
+  bool HasHistory() const { return stdfs::exists(network.Path() / "PRAXDATA.MDB"); }
+  bool UpdatedUntouched() const {
+    return ProgramFileText("UPDATED.DAT") == "\"old\"\r\n" && !stdfs::exists(network.Path() / "UPDATED.DAT");
+  }
+};
+
+// Only Create: with "update existing" nothing is made, with "create fresh"
+// only PRAXDATA.MDB; UPDATED.DAT is left alone either way.
+TEST(Execute, OnlyCreateModes) {
+  for (const int rule : {1, 0}) {
+    RunSite site;
+    prax::WindowChoices w;
+    w.creationRule = rule;
+    w.onlyCreate = true;
+    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, w).onlyCreated);
+    EXPECT_EQ(site.HasHistory(), rule == 0);
+    EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
+    EXPECT_EQ(site.status.Message(), "Status: Database Created.");
+    EXPECT_EQ(site.status.UserCaption() + std::to_string(site.status.FileBar()), " 100% 100");
+    EXPECT_FALSE(site.status.Running() || site.status.Busy() || site.status.Said("Status: Altering Master database."));
+    EXPECT_TRUE(site.UpdatedUntouched());
+  }
+}
+
+TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
+  RunSite site;
+  const prax::ExecuteResult r = prax::RunExecute(site.ctx, site.status, prax::WindowChoices{});  // full universe, create fresh
+  EXPECT_TRUE(!r.onlyCreated && r.summary.usersProcessed == 2 && site.ctx.UserSlotCount == 2 && site.HasHistory());
+  EXPECT_TRUE(site.status.Said("Status: Altering Master database."));
+  EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
+  EXPECT_EQ(site.status.Message(), "Status: Database Updated.");
+  EXPECT_EQ(prax::UpdatedDatBytes("05/12/2026 19:04:45"), "\"        DB Updated Last: 05/12/2026 19:04:45\"\r\n");
+  for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")}) {
+    const std::string bytes = prax::fs::ReadFile(file);
+    EXPECT_EQ(bytes.rfind("\"        DB Updated Last: ", 0), 0u) << bytes;
+    EXPECT_EQ(bytes.find('\n'), bytes.size() - 1) << bytes;
+  }
+}
+
+TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
+  RunSite site;
+  prax::WindowChoices w;
+  w.creationRule = 1;
+  const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, w); });
+  const std::string text = prax::DescribeError(e);
+  EXPECT_TRUE(e.Number() && text.find("PRAXDATA.MDB") != std::string::npos) << text;
+  prax::FailCommand(site.status, e);
+  EXPECT_EQ(site.status.Message(), "Status: " + text);
+  EXPECT_FALSE(site.status.Running() || site.status.Busy());
+  EXPECT_TRUE(site.UpdatedUntouched());
+}
+
+TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
+  RunSite site;
+  site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
+  prax::RunStartup(site.ctx);
+  prax::WindowChoices w;
+  w.universe = 2;
+  w.creationRule = 1;
+  w.onlyCreate = true;
+  prax::RunExecute(site.ctx, site.status, w);
+  EXPECT_EQ(site.status.phases, std::vector<std::string>{"Updating from multiple networks, Start"});
+  EXPECT_TRUE(stdfs::exists(site.network.Path() / "MASTER.MDB"));
+  EXPECT_EQ(site.ctx.UserSlotCount, 2);
+}
+
+TEST(Controller, PressDecisionsAndButtonStates) {
+  RunSite site;
+  prax::MainController c(site.ctx, site.status);
+  c.Startup();
+  EXPECT_EQ(c.ButtonCaption(), "Execute");
+  c.Choices().universe = 1;
+  c.Choices().startText = "7";
+  c.Choices().endText = "5";
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
+  EXPECT_TRUE(c.ButtonEnabled());
+
+  c.Choices().endText = "9";
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kConfirm);  // create fresh: ask first
+  EXPECT_FALSE(c.ButtonEnabled());
+  EXPECT_FALSE(c.ConfirmAnswered(false));
+  EXPECT_TRUE(c.ButtonEnabled());
+  EXPECT_FALSE(site.HasHistory());
+
+  c.Choices().creationRule = 1;
+  c.Choices().onlyCreate = true;
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kRun);
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kIgnore);
+  EXPECT_FALSE(c.CanClose());  // refused while the command runs: nothing written
+  EXPECT_FALSE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
+  const prax::CommandOutcome outcome = c.RunCommand();
+  EXPECT_TRUE(outcome.ok);
+  c.CommandFinished(outcome);
+  EXPECT_TRUE(c.ButtonCaption() == "Close" && c.ButtonEnabled());
+
+  c.Choices().endText = "0";
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
+  c.Choices().endText = "9";
+  EXPECT_EQ(c.ExecutePressed().action, PressAction::kClose);
+  const auto cwd = stdfs::current_path();
+  EXPECT_TRUE(c.CanClose());
+  stdfs::current_path(cwd);
+  prax::WindowChoices saved;
+  prax::LoadSettings(site.ctx, saved);
+  EXPECT_EQ(saved.startText + ".." + saved.endText, "7..9");
+}
+
+// A network directory that does not exist is refused at the press, naming it
+// and PXNET.INI; startup warnings go to the status line without busy.
+TEST(Controller, RefusedNetworkAndStartupWarnings) {
+  RunSite site;
+  site.SetNetDir("Not Used");
+  site.program.Write("KEYS.MAX", "many\r\n");
+  prax::MainController c(site.ctx, site.status);
+  c.Startup();
+  EXPECT_TRUE(site.status.Message().find("KEYS.MAX line 1") != std::string::npos && !site.status.Busy());
+  c.Choices().creationRule = 1;
+  const prax::PressResult refused = c.ExecutePressed();
+  EXPECT_EQ(refused.action, PressAction::kShowMessage);
+  EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
+  EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
+  EXPECT_TRUE(c.ButtonEnabled());
+}
+
+TEST(Startup, NetworkDirectoryFromProfile) {
+  for (const auto& [value, expected] : {std::pair{"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"},
+                                        {"   G:\\DATA\\   ", "G:\\DATA\\"}}) {
+    Site site(false);
+    site.SetNetDir(value);
+    prax::RunStartup(site.ctx);
+    EXPECT_EQ(site.ctx.NetworkDir, expected) << value;
+  }
+  Site noKey(false);
+  noKey.ini.Write("PXNET.INI", "[OTHER]\r\nNETDIR=X:\\\r\n");
+  const prax::StartupInfo info = prax::RunStartup(noKey.ctx);
+  EXPECT_EQ(noKey.ctx.NetworkDir, "Not Used");
+  EXPECT_EQ(info.networks, std::vector<std::string>{"Not Used"});
+  EXPECT_FALSE(info.multipleNetworks);
+}
+
+TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
+  Site site;
+  site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
+  prax::RunStartup(site.ctx);
+  EXPECT_EQ(site.ctx.IniDir, site.ini.Text());
+  EXPECT_EQ(site.ctx.NetworkDir, site.network.Text());
+
+  stdfs::remove(site.program.Path() / "INIPATH.TXT");
+  prax::RunStartup(site.ctx);
+  EXPECT_EQ(site.ctx.IniDir, "");
+  if (!prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI")) {
+    EXPECT_EQ(site.ctx.NetworkDir, "Not Used");
+  }
+}
+
+// Quoted or plain fields; a short line is left out and named; without the
+// list start-up run again falls back to the one network directory.
+TEST(Startup, NetworksList) {
+  Site site;
+  site.network.Write("Networks.Lst",
+                     "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\N3\\\",\"C\"\r\n\"I:\\N4\\\",\"D\",\"Office\"\r\n");
+  prax::StartupInfo info = prax::RunStartup(site.ctx);
+  EXPECT_TRUE(info.multipleNetworks);
+  EXPECT_EQ(site.ctx.NetworkCount, 3);
+  EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "I:\\N4\\"}));
+  EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "D"}));
+  EXPECT_EQ(site.ctx.NetworkNames, (std::vector<std::string>{"Sales", "Works", "Office"}));
+  EXPECT_EQ(info.warnings, std::vector<std::string>{"Networks.Lst line 3 has fewer than three fields; that network is left out."});
+
+  stdfs::remove(site.network.Path() / "Networks.Lst");
+  info = prax::RunStartup(site.ctx);
+  EXPECT_FALSE(info.multipleNetworks || site.ctx.NetworkCount);
+  EXPECT_EQ(info.networks, std::vector<std::string>{site.network.Text()});
+}
+
+// Without the optional files: the plain caption, no logo, 260 keys; with them
+// the caption carries UPDATED.DAT. A bad KEYS.MAX keeps 260 and is named.
+TEST(Startup, TuningFilesCaptionAndLogo) {
+  Site site;
+  prax::StartupInfo info = prax::RunStartup(site.ctx);
+  EXPECT_EQ(info.caption, "PraxServer");
+  EXPECT_FALSE(info.updateExistingEnabled || site.ctx.AppsNoPresent || info.logoFile || site.ctx.KeysMax != 260);
+  for (const auto& [file, bytes] : {std::pair{"UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45")},
+                                    {"APPS.NO", ""}, {"KEYS.MAX", "300\r\n"}, {"SrvLogo.BMP", "BM"}})
+    site.program.Write(file, bytes);
+  info = prax::RunStartup(site.ctx);
+  EXPECT_EQ(info.caption, "PraxServer        DB Updated Last: 05/12/2026 19:04:45");
+  EXPECT_TRUE(info.updateExistingEnabled && site.ctx.AppsNoPresent && site.ctx.KeysMax == 300);
+  EXPECT_TRUE(info.logoFile && stdfs::exists(*info.logoFile));
+  for (const char* bad : {"abc\r\n", "99999\r\n", ""}) {
+    site.program.Write("KEYS.MAX", bad);
+    info = prax::RunStartup(site.ctx);
+    EXPECT_EQ(site.ctx.KeysMax, 260) << bad;
+    EXPECT_TRUE(info.warnings.size() == 1 && info.warnings[0].find("KEYS.MAX") != std::string::npos) << bad;
+  }
+}
+
+// Five CR LF lines; the creation rule is always saved as "update existing".
+TEST(Settings, SaveWritesFiveLines) {
+  Site site;
+  prax::WindowChoices saved;
+  saved.universe = 1;
+  saved.startText = "1";
+  saved.endText = "250";
+  saved.masterState = 1;
+  saved.onlyCreate = true;
+  prax::SaveSettings(site.ctx, saved);
+  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
+  prax::WindowChoices empty;
+  empty.masterState = 2;
+  prax::SaveSettings(site.ctx, empty);
+  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n");
+}
+
+TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
+  const struct {
+    const char* bytes;
+    int universe, rule, master;
+    const char *start, *end;
+  } cases[] = {
+      {"2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n", 1, 1, 1, "1", "250"},  // as saved above
+      {"2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n", 0, 1, 2, "", ""},
+      {"1\r\n1\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 0, 0, "x", "y"},  // another format: nothing taken
+      {"2\r\n7\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 1, 1, "5", "6"},  // damaged universe: full universe
+      {"2\r\n2\r\n\"5\",\"6\"\r\n-1\r\n9\r\n", 2, 0, 0, "5", "6"},  // damaged rule and check box
+      {"2\r\n1\r\n", 1, 0, 0, "x", "y"},                         // ends early: what was read stays
+  };
+  for (const auto& c : cases) {
+    Site site;
+    site.program.Write("PXSERVER.SET", c.bytes);
+    prax::WindowChoices w;
+    w.startText.push_back('x');
+    w.endText.push_back('y');
+    prax::LoadSettings(site.ctx, w);
+    EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText, w.endText),
+              std::make_tuple(c.universe, c.rule, c.master, std::string(c.start), std::string(c.end)))
+        << c.bytes;
+  }
+}
+
+TEST(Settings, CloseWorkWritesBoth) {
+  const auto cwd = stdfs::current_path();
+  Site site;
+  prax::WindowChoices choices;
+  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/false));
+  EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
+  EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");
+  EXPECT_EQ(stdfs::current_path(), stdfs::canonical(site.program.Path()));
+  stdfs::current_path(cwd);
+
+  // A program folder that cannot be written still closes.
+  site.ctx.ProgramDir = site.program.Text() + "missing/folder";
+  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, false));
+}
+
+}  // namespace

@@ -1,0 +1,277 @@
+// The demo network generator: same seed same bytes, appended days equal generated ones, roster and
+// directories, the dating of PRAXnnn files, and logs of the shapes the loaders read.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "gen/day_logs.h"
+#include "gen/generate_network.h"
+#include "gen/malformed_lines.h"
+#include "logs/file_list.h"
+#include "platform/fs.h"
+#include "support/programs.h"
+#include "support/raised.h"
+#include "support/roster.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using prax::gen::GenOptions;
+
+// Every file below a folder (relative generic path -> bytes), the roster excluded.
+std::map<std::string, std::string> Files(const stdfs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : stdfs::recursive_directory_iterator(root))
+    if (e.is_regular_file() && e.path().filename() != "MASTER.MDB" && e.path().filename() != "praxgen.ini")
+      files[stdfs::relative(e.path(), root).generic_string()] = praxtest::Slurp(e.path());
+  return files;
+}
+
+GenOptions Options(const stdfs::path& dir, int users, int days, uint64_t seed = 7, int32_t unassigned = -1) {
+  return {dir, users, days, seed, {2026, 1, 5}, {}, unassigned, 2, 0};
+}
+
+TEST(GenerateNetwork, SameSeedSameBytesAndAppendedDayEqualsGeneratedDay) {
+  praxtest::TempDir tmp;
+  const auto a = prax::gen::GenerateNetwork(Options(tmp.Path() / "a", 12, 3));
+  for (const auto& [dir, days, seed] : {std::tuple{"b", 3, 7}, {"c", 2, 7}, {"d", 3, 8}})
+    prax::gen::GenerateNetwork(Options(tmp.Path() / dir, 12, days, seed));
+  const auto appended = prax::gen::AppendDay(tmp.Path() / "c");
+
+  EXPECT_TRUE(a.files == 12 * 3 * 2 && appended.files == 12 * 2 && appended.firstDay == 2);
+  const auto filesA = Files(tmp.Path() / "a");
+  EXPECT_EQ(filesA, Files(tmp.Path() / "b"));
+  EXPECT_EQ(filesA, Files(tmp.Path() / "c"));
+  EXPECT_NE(filesA, Files(tmp.Path() / "d"));
+  EXPECT_EQ(praxtest::Sqlite3(tmp.Path() / "a" / "MASTER.MDB", "SELECT * FROM Users;"),
+            praxtest::Sqlite3(tmp.Path() / "b" / "MASTER.MDB", "SELECT * FROM Users;"));
+}
+
+// praxgen --nasty: seeded damage at about the rate asked, line ends kept.
+TEST(MalformedLines, SeededDamageAtTheRate) {
+  const std::string log = prax::gen::GenerateDayLogs(7, 1, 0, {2026, 1, 5}).activity;
+  EXPECT_EQ(prax::gen::InjectMalformedLines(log, 0, 1), log);
+  const std::string damaged = prax::gen::InjectMalformedLines(log, 0.2, 1);
+  EXPECT_EQ(damaged, prax::gen::InjectMalformedLines(log, 0.2, 1));
+  EXPECT_NE(damaged, prax::gen::InjectMalformedLines(log, 0.2, 2));
+  std::istringstream a(log), b(damaged);
+  int lines = 0, changed = 0;
+  for (std::string x, y; std::getline(a, x, '\r') && std::getline(b, y, '\r'); ++lines) changed += x != y;
+  EXPECT_EQ(std::count(damaged.begin(), damaged.end(), '\r'), std::count(log.begin(), log.end(), '\r'));
+  EXPECT_TRUE(changed > lines / 10 && changed < lines * 3 / 10) << changed << " of " << lines;
+}
+
+// Free slots 4 and 8 of 12 get no directory; users above a thousand live in thousand folders.
+TEST(GenerateNetwork, RosterSlotsAndUserDirectories) {
+  praxtest::TempDir tmp;
+  const stdfs::path net = tmp.Path() / "net", big = tmp.Path() / "big";
+  EXPECT_EQ(prax::gen::GenerateNetwork(Options(net, 10, 1, 7, 2)).slots, 12);
+  EXPECT_EQ(praxtest::Sqlite3(net / "MASTER.MDB", "SELECT Sub_Dir FROM Users WHERE Last_Name = 'Unassigned' AND "
+                                                  "User_Id IS NULL; SELECT count(*), min(Sub_Dir), max(Sub_Dir) FROM "
+                                                  "Users; SELECT User_Id FROM Users WHERE Sub_Dir = 'PX000005.DIR';"),
+            "PX000004.DIR\nPX000008.DIR\n12|PX000001.DIR|PX000012.DIR\nU000005\n");
+  EXPECT_FALSE(stdfs::exists(net / "PX000004.DIR"));
+  EXPECT_EQ(std::distance(stdfs::directory_iterator(net / "PX000005.DIR"), stdfs::directory_iterator()), 2);
+  // UserDefs.Prn: one quoted record of four items per user, CR LF, Windows-1252, some ids in small letters.
+  const std::string defs = praxtest::Slurp(net / "UserDefs.Prn");
+  for (const auto& [c, n] : {std::pair{'\n', 10}, {'"', 80}, {',', 30}}) EXPECT_EQ(std::count(defs.begin(), defs.end(), c), n) << c;
+  EXPECT_NE(defs.find("\r\n\"u"), std::string::npos);
+  EXPECT_EQ(defs.find("\xC3"), std::string::npos);
+
+  prax::gen::GenerateNetwork(Options(big, 2001, 0, 7, 0));
+  for (const char* dir : {"PX001000.DIR", "001000/PX001001.DIR", "001000/PX001999.DIR", "002000/PX002000.DIR"})
+    EXPECT_TRUE(stdfs::is_directory(big / dir)) << dir;
+  EXPECT_FALSE(stdfs::exists(big / "PX001001.DIR"));
+}
+
+// A folder not empty is refused, and one praxgen did not make gets no day appended.
+TEST(GenerateNetwork, Refusals) {
+  praxtest::TempDir tmp;
+  tmp.Write("other/keep.txt", "x");
+  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::gen::GenerateNetwork(Options(tmp.Path() / "other", 2, 1)); }).what(),
+                            "not empty"));
+  EXPECT_FALSE(stdfs::exists(tmp.Path() / "other" / "MASTER.MDB"));
+  EXPECT_THROW(prax::gen::AppendDay(tmp.Path() / "other"), prax::Error);
+}
+
+// A PRAXnnn name carries no year: the file's modification time must give the
+// right one, also across a year's end; every file lists as its own day.
+TEST(GenerateNetwork, LogFilesListAsTheirDaysAcrossTheYearEnd) {
+  praxtest::TempDir tmp;
+  GenOptions o = Options(tmp.Path() / "net", 40, 3, 7, 0);
+  o.start = {2025, 12, 30};  // Tue 30 Dec, Wed 31 Dec, Thu 1 Jan
+  prax::gen::GenerateNetwork(o);
+  int dayOfYearUsers = 0, lowerCaseUsers = 0;
+  for (int32_t user = 1; user <= 40; ++user) {
+    const auto profile = prax::gen::MakeProfile(o.seed, user);
+    dayOfYearUsers += profile.nameForm != prax::gen::NameForm::Dated;
+    lowerCaseUsers += profile.lowerCaseNames;
+    const std::string dir = prax::fs::ToText(tmp.Path() / "net" / praxtest::SlotDir(user));
+    for (const char* ext : {"PXL", "PXT"}) {
+      const prax::FileList list = prax::BuildFileList(dir, ext);
+      ASSERT_EQ(list.size(), 4u) << dir;
+      std::set<int32_t> keys;
+      for (std::size_t i = 1; i < list.size(); ++i) keys.insert(prax::EntryDateKey(list[i]));
+      EXPECT_EQ(keys, (std::set<int32_t>{20251230, 20251231, 20260101})) << dir << " " << ext;
+    }
+  }
+  EXPECT_TRUE(dayOfYearUsers > 0 && lowerCaseUsers > 0);
+}
+
+TEST(Calendar, WeekdaysAndDaysOfTheYear) {
+  using prax::dt::Date;
+  const std::tuple<Date, int, Date> cases[] = {
+      {{2026, 1, 5}, 0, {2026, 1, 5}},    // a Monday
+      {{2026, 1, 5}, 4, {2026, 1, 9}},    // Friday
+      {{2026, 1, 5}, 5, {2026, 1, 12}},   // the next Monday
+      {{2026, 1, 10}, 0, {2026, 1, 12}},  // a Saturday start moves to Monday
+      {{2026, 1, 8}, 3, {2026, 1, 13}},   // Thursday + 3 weekdays
+      {{2024, 2, 28}, 1, {2024, 2, 29}},
+  };
+  for (const auto& [start, n, expected] : cases) {
+    const Date d = prax::gen::NthWeekday(start, n);
+    EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(expected.year, expected.month, expected.day))
+        << start.year << "-" << start.month << "-" << start.day << " + " << n;
+  }
+  EXPECT_EQ(prax::gen::DayOfYear({2024, 12, 31}), 366);
+  EXPECT_EQ(prax::gen::DayOfYear({2026, 2, 1}), 32);
+  EXPECT_EQ(prax::gen::Weekday({2026, 1, 5}), 0);
+}
+
+// The lines of a log: every one ends in CR LF and none is empty (that would end the reading).
+std::vector<std::string> Lines(const std::string& bytes) {
+  EXPECT_TRUE(bytes.ends_with("\r\n"));
+  std::vector<std::string> lines;
+  std::istringstream in(bytes);
+  for (std::string l; std::getline(in, l);) {
+    EXPECT_TRUE(l.size() > 1 && l.back() == '\r') << l;
+    lines.push_back(l.substr(0, l.size() - 1));
+  }
+  return lines;
+}
+
+struct Totals {
+  int days = 0, rises = 0, falls = 0, switches = 0;
+  std::map<std::string, int> kinds;  // event lines by their first four letters
+  std::set<int> keys;
+};
+
+// One alert log; keysAt gets the keystrokes by hhmm of its samples.
+void CheckAlertLog(const std::string& bytes, const prax::dt::Date& date, Totals& t, std::map<int, int>& keysAt) {
+  // Samples: number, hhmm, then thirteen or more space-ended words; levels 0 to 5.
+  static const std::regex sample(R"(\d{3} (([01]\d|2[0-3])[0-5]\d) (\S+ ){11,})"),
+      levels(R"(\d{3} \d{4} (\d+) ([0-5]) \d+ \S+ \d+ [0-5] \d+ .*)"),
+      action(R"(User Action: [^ ][^*]*\*(\d{6} \d\d))"), entry("User Entry:  [^ ].*-- .+"),
+      other("User Notes: [^ ].*|Stretch Alert|CYCLED|STArted .*|(Keyboard|Mouse) Warning at level 5 .*");
+  int samples = 0, actions = 0, entries = 0, prevTime = -1, prevLevel = 0;
+  const int restarts = t.kinds["STAr"];
+  std::string hour;
+  char day[32];
+  std::snprintf(day, sizeof day, "%02d%02d%02d ", date.year % 100, date.month, date.day);
+  std::smatch m;
+  for (const std::string& line : Lines(bytes)) {
+    SCOPED_TRACE(line);
+    if (std::regex_match(line, m, sample)) {
+      const int hhmm = std::stoi(m[1]);
+      EXPECT_GE(hhmm, prevTime);
+      prevTime = hhmm, hour = m[2];
+      if (line.find("RECOV") != std::string::npos) continue;
+      ASSERT_TRUE(std::regex_match(line, m, levels));
+      const int level = std::stoi(m[2]);
+      t.rises += level > prevLevel, t.falls += level < prevLevel, prevLevel = level;
+      keysAt[hhmm] = std::stoi(m[1]);
+      ++samples;
+    } else if (std::regex_match(line, m, action)) {
+      EXPECT_EQ(m[1], day + hour);  // the day and the hour of the last sample
+      ++actions;
+    } else if (std::regex_match(line, entry)) {
+      ++entries;
+    } else {
+      EXPECT_TRUE(std::regex_match(line, other)) << "unrecognised alert line";
+      ++t.kinds[line.substr(0, 4)];
+    }
+  }
+  EXPECT_TRUE(samples >= 420 && samples <= 560) << samples;  // about one per working minute of eight hours
+  EXPECT_EQ(t.kinds["STAr"] - restarts, 2);                  // morning and after lunch
+  EXPECT_TRUE(actions >= 1 && entries >= 1);
+}
+
+// "window","application" count key,count pairs; the count is the alert sample's keystrokes of that minute.
+void CheckActivityLog(const std::string& bytes, const std::map<int, int>& keysAt, Totals& t) {
+  static const std::regex data(R"re(\d{3} (\d{4}) "([^"]*)","[^"]+" (\d+) ((\d+,\d+ )+))re"),
+      other(R"(User Project: .+ \(.+\)|User Notes: [^ ].*)");
+  int dataLines = 0;
+  std::string lastWindow;
+  std::smatch m;
+  for (const std::string& line : Lines(bytes)) {
+    SCOPED_TRACE(line);
+    if (std::regex_match(line, m, data)) {
+      t.switches += !lastWindow.empty() && m[2] != lastWindow, lastWindow = m[2];
+      std::istringstream pairs(m[4]);
+      int sum = 0;
+      for (int key, count; pairs >> key && pairs.ignore() >> count; sum += count) {
+        EXPECT_TRUE(key <= 256 && count > 0) << key << "," << count;
+        t.keys.insert(key);
+      }
+      EXPECT_EQ(std::stoi(m[3]), sum);
+      const auto keys = keysAt.find(std::stoi(m[1]));
+      ASSERT_NE(keys, keysAt.end());
+      EXPECT_EQ(keys->second, sum) << "keystrokes of the alert sample";
+      ++dataLines;
+    } else {
+      EXPECT_TRUE(std::regex_match(line, other)) << "unrecognised activity line";
+      ++t.kinds[line.substr(0, 4) + line.substr(5, 1)];
+    }
+  }
+  EXPECT_EQ(dataLines, std::count_if(keysAt.begin(), keysAt.end(), [](const auto& k) { return k.second > 0; }));
+}
+
+TEST(DayLogs, LinesHaveTheShapesTheLoadersRead) {
+  Totals t;
+  std::string all;
+  for (int32_t user = 1; user <= 12; ++user) {
+    for (int day = 0; day < 5; ++day, ++t.days) {
+      const prax::dt::Date date = prax::gen::NthWeekday({2026, 1, 5}, day);
+      const prax::gen::DayLogs logs = prax::gen::GenerateDayLogs(99, user, day, date);
+      SCOPED_TRACE("user " + std::to_string(user) + " day " + std::to_string(day));
+      std::map<int, int> keysAt;
+      const int projects = t.kinds["UserP"];
+      CheckAlertLog(logs.alert, date, t, keysAt);
+      CheckActivityLog(logs.activity, keysAt, t);
+      EXPECT_GT(t.kinds["UserP"], projects);
+      all += logs.alert + logs.activity;
+      EXPECT_GE(logs.endHour * 60 + logs.endMinute, 16 * 60);
+    }
+  }
+  // Over sixty days every kind of event shows up; levels rise and fall.
+  EXPECT_TRUE(t.rises > t.days && t.falls > t.days / 2 && t.switches > t.days * 10);
+  EXPECT_TRUE(t.kinds["Stre"] && t.kinds["Keyb"] + t.kinds["Mous"] && t.kinds["CYCL"]);
+  EXPECT_GT(t.kinds["User"] + t.kinds["UserN"], t.days);
+  EXPECT_TRUE(t.keys.count(8) && t.keys.count(46) && t.keys.count(65));
+  EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](char c) { return c & 0x80; }));
+  EXPECT_EQ(all.find('\xC3'), std::string::npos);  // Windows-1252, not UTF-8
+}
+
+TEST(DayLogs, FileNamesFollowTheUsersNamingForm) {
+  using prax::gen::NameForm;
+  const std::tuple<NameForm, bool, int, const char*> cases[] = {
+      {NameForm::Dated, false, 0, "20260203.PXL"},    {NameForm::DayOfYear, false, 0, "PRAX034.PXL"},
+      {NameForm::DayOfYear, true, 0, "prax034.pxl"},  {NameForm::Mixed, false, 1, "PRAX034.PXL"},  // before the switch
+      {NameForm::Mixed, false, 2, "20260203.PXL"}};
+  for (const auto& [form, lower, dayIndex, expected] : cases) {
+    prax::gen::UserProfile p;
+    p.nameForm = form;
+    p.lowerCaseNames = lower;
+    p.dayOfYearUntil = 2;
+    EXPECT_EQ(prax::gen::LogFileName(p, dayIndex, {2026, 2, 3}, "PXL"), expected);
+  }
+}
+
+}  // namespace
