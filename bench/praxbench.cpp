@@ -77,8 +77,14 @@ class CountingStore : public prax::store::HistoryStore {
   void SetUserNoteNote(prax::store::RowId, int64_t) override {}
   void AppendProjectNote(const prax::store::ProjectNoteRow&) override { ++rows["ProjectNotes"]; }
   void AppendActivity(const prax::store::ActivityRow&) override { ++rows["ActivitySystem"]; }
-  std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t) override { return {}; }
-  std::vector<prax::store::StoredAlertHour> AlertHours(int32_t) override { return {}; }
+  std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t, std::optional<int32_t>) override {
+    return {};
+  }
+  std::vector<prax::store::StoredAlertHour> AlertHours(int32_t, std::optional<int32_t>) override { return {}; }
+  void MarkErrorKeysPending(int32_t, int32_t) override {}
+  std::vector<int32_t> ErrorKeysPending(int32_t) override { return {}; }
+  void ClearErrorKeysPending(int32_t, std::optional<int32_t>) override {}
+  bool ErrorKeysUntracked() const override { return false; }
   void SetErrorKeys(prax::store::RowId, int64_t) override {}
   void Commit() override {}
   void Rollback() override {}

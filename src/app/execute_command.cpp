@@ -142,7 +142,10 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
     } else {
       last = num::RoundToInt16(ctx.UserSlotCount);
     }
-    result.summary = RunLoadJob(ctx, status, first, last);
+    // A fresh database has every user-day to work out.
+    RunContext run = ctx;
+    run.RecomputeErrorKeys = run.RecomputeErrorKeys || fresh;
+    result.summary = RunLoadJob(run, status, first, last);
   });
 
   result.summary.filesSkipped = status.PassedOverCount() - passedOverBefore;

@@ -11,11 +11,11 @@
 
 namespace prax {
 
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user) {
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date) {
   using HourKey = std::pair<int64_t, std::string>;  // Data_Date, Data_Hour (upper case)
 
   std::vector<store::StoredKeyCount> counts;
-  if (!TryStep([&] { counts = store.WholeApplicationKeyCounts(user); })) return;
+  if (!TryStep([&] { counts = store.WholeApplicationKeyCounts(user, date); })) return;
   std::map<HourKey, int64_t> sums;
   for (const store::StoredKeyCount& c : counts) {
     if (!c.keyNum || (*c.keyNum != kBackspaceKey && *c.keyNum != kDeleteKey)) continue;
@@ -25,7 +25,7 @@ void WriteUserErrorKeys(store::HistoryStore& store, int32_t user) {
   if (sums.empty()) return;
 
   std::vector<store::StoredAlertHour> hours;
-  if (!TryStep([&] { hours = store.AlertHours(user); })) return;
+  if (!TryStep([&] { hours = store.AlertHours(user, date); })) return;
   for (const store::StoredAlertHour& h : hours) {
     if (sums.empty()) break;
     if (!h.date || !h.hour) continue;
@@ -35,6 +35,20 @@ void WriteUserErrorKeys(store::HistoryStore& store, int32_t user) {
     sums.erase(it);
     if (h.errorKeys == sum) continue;
     TryStep([&] { store.SetErrorKeys(h.row, sum); });
+  }
+}
+
+void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything) {
+  if (everything) {
+    TryStep([&] { WriteUserErrorKeys(store, user); });
+    TryStep([&] { store.ClearErrorKeysPending(user, std::nullopt); });
+    return;
+  }
+  std::vector<int32_t> dates;
+  TryStep([&] { dates = store.ErrorKeysPending(user); });
+  for (const int32_t date : dates) {
+    TryStep([&] { WriteUserErrorKeys(store, user, date); });
+    TryStep([&] { store.ClearErrorKeysPending(user, date); });
   }
 }
 

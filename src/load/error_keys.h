@@ -4,6 +4,7 @@
 // hour, taken from the user's whole-application activity rows (App_Id -1).
 
 #include <cstdint>
+#include <optional>
 
 #include "store/history_store.h"
 
@@ -17,6 +18,13 @@ class Status;
 // value differs. A user without such rows keeps every value; activity hours
 // without an alert row are passed over, and so is a sum the column refuses.
 // A read that fails (for the data) leaves the user's rows as they are.
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user);
+// With a date, only that date's rows are read and written: the same values
+// as for every date, since a sum never crosses dates.
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date = std::nullopt);
+
+// The error-keys step of a job for one user: the pending user-days (every
+// date of the user when `everything`), each cleared from the pending ones in
+// the transaction that writes its sums.
+void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything);
 
 }  // namespace prax

@@ -139,6 +139,7 @@ int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList
           if (e.Number() != err::kFileNotFound) status.SetStatus("Activity log skipped: " + std::string(e.what()));
         }
         StoreActivityDay(load, date, day);
+        load.store.MarkErrorKeysPending(load.user, date);
       } catch (const Error& e) {
         throw e.WithContext("Activity log " + path);
       } catch (const std::bad_alloc&) {

@@ -125,6 +125,7 @@ int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& f
         } else {
           strict = true;
           StoreAlertDay(load, date, *day);
+          load.store.MarkErrorKeysPending(load.user, date);
           // A day is stored whole or not at all: a run cut short leaves no
           // half-written day behind, and readers never see one.
           load.store.Commit();

@@ -108,13 +108,16 @@ void ActivityPass(LoadContext& load, LoadSummary& summary, int32_t userStart, in
   CloseLists(load, lists);
 }
 
-// Pass 3, tolerant throughout (as far as the data goes).
+// Pass 3, tolerant throughout (as far as the data goes): the user-days the
+// loaders marked, or every user-day of the range for a fresh database, on
+// request, or once for a file that kept no record of pending work.
 void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
+  const bool everything = load.run.RecomputeErrorKeys || load.store.ErrorKeysUntracked();
   for (int32_t u = userStart; u <= userEnd; ++u) {
     load.status.SetLoading("Pass 3, User" + num::SpacedNumberText(u) + ":");
     load.user = u;
     try {
-      TryStep([&] { WriteUserErrorKeys(load.store, u); });
+      WorkOutErrorKeys(load.store, u, everything);
       TryStep([&] { load.store.Commit(); });
     } catch (const Error& e) {
       throw e.WithContext("Loading error keys of user" + num::SpacedNumberText(u));

@@ -3,6 +3,7 @@
 //
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
 //            [--master | --no-master] [--only-create] [--quiet] [--include-today]
+//            [--recompute-error-keys]
 //
 // Lines of files passed over, skipped or unreadable go to standard error
 // (with --quiet too) and to PRAXLOAD.LOG in the program folder.
@@ -92,6 +93,10 @@ int main(int argc, char** argv) {
   bool includeToday = false;
   app.add_flag("--include-today", includeToday,
                "load today's logs too (for a run after close of business; by default they are left for a later run)");
+  bool recompute = false;
+  app.add_flag("--recompute-error-keys", recompute,
+               "work out the error keys of every user-day again, not only of the days loaded since the last run "
+               "(after other tools edited the History database)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -112,6 +117,7 @@ int main(int argc, char** argv) {
   prax::ConsoleStatus status(stdout, PRAX_ISATTY(1) != 0, quiet);
   prax::RunContext ctx;
   ctx.IncludeToday = includeToday;
+  ctx.RecomputeErrorKeys = recompute;
 
   try {
     ctx.ProgramDir = ProgramDirText(programDir);

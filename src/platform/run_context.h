@@ -35,6 +35,10 @@ struct RunContext {
   // set their own clock.
   std::function<int32_t()> Today = dt::TodayKey;
   bool IncludeToday = false;
+  // The error-keys step works out every user-day of the range, not only the
+  // days loaded since: for a fresh database, and on request for a database
+  // other tools edited (praxload --recompute-error-keys).
+  bool RecomputeErrorKeys = false;
 
   // Path text of a program-folder file: ProgramDir & "\" & name.
   std::string ProgramFile(std::string_view name) const { return ProgramDir + "\\" + std::string(name); }

@@ -222,6 +222,19 @@ void ForEachRow(Connection& conn, sqlite3_stmt* st, F&& row) {
   if (rc != SQLITE_DONE) conn.FailStorage(sqlite3_extended_errcode(conn.Handle()));
 }
 
+}  // namespace prax::db
+
+namespace prax::store {
+// Adds what the load keeps beside the History tables where it is missing
+// (an index per user and date on AlertSystem and ActivitySystem, the table
+// of user-days whose error keys are pending) and commits; returns whether
+// the pending table was there already. A file without the day tables gets
+// nothing.
+bool AddLoadAids(db::Connection& conn);
+}  // namespace prax::store
+
+namespace prax::db {
+
 // A list table (an id and a name column) of an SQLite file.
 class SqliteListTable : public store::ListTable {
  public:

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "store/database.h"
+#include "store/connection.h"
 #include "store/history_store.h"
 
 namespace prax::store {
@@ -98,6 +99,7 @@ void CreateSqliteHistory(std::string_view fileText) {
   auto db = db::Database::Create(fs::RealPath(building));
   try {
     for (const auto& table : HistorySchema()) db->AppendTable(table);
+    AddLoadAids(db::ConnectionOf(*db));
     db->Close();
   } catch (const Error&) {
     db.reset();

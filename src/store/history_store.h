@@ -107,11 +107,22 @@ class HistoryStore {
   virtual void AppendActivity(const ActivityRow& row) = 0;
 
   // The error-keys step: the user's whole-application activity rows, the
-  // user's alert rows in stored order, and the rewrite of one Error_Keys
-  // (refused beyond 16 bits).
-  virtual std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user) = 0;
-  virtual std::vector<StoredAlertHour> AlertHours(int32_t user) = 0;
+  // user's alert rows in stored order (of one date, or of every date), and
+  // the rewrite of one Error_Keys (refused beyond 16 bits).
+  virtual std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) = 0;
+  virtual std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) = 0;
   virtual void SetErrorKeys(RowId row, int64_t errorKeys) = 0;
+
+  // The user-days whose error keys are still to be worked out: a loader marks
+  // a day in the transaction that stores its rows, the error-keys step clears
+  // it in the transaction that writes its sums, so a run cut short at any
+  // moment leaves the work for the next.
+  virtual void MarkErrorKeysPending(int32_t user, int32_t date) = 0;
+  virtual std::vector<int32_t> ErrorKeysPending(int32_t user) = 0;
+  virtual void ClearErrorKeysPending(int32_t user, std::optional<int32_t> date) = 0;
+  // True when the file kept no record of pending work before this open (a
+  // file an earlier version wrote): every user-day is to be worked out once.
+  virtual bool ErrorKeysUntracked() const = 0;
 
   // A day is stored whole or not at all: Commit after each, Rollback when
   // the machine failed under it.

@@ -45,6 +45,31 @@ std::optional<std::string> Read(sqlite3_stmt* st, int col) {
 
 constexpr int kErrorKeysColumn = 3 + kAlertCountColumns;
 
+// What the load adds to a History file beside its tables (report tools may
+// ignore both): an index per user and date on the two tables a day's load
+// is known by, so that "is this day loaded" is one probe, and the table of
+// user-days whose error keys are still to be worked out.
+constexpr const char* kPendingTable = "ErrorKeysPending";
+
+}  // namespace
+
+bool AddLoadAids(db::Connection& conn) {
+  const auto alerts = conn.FindTable("AlertSystem"), activity = conn.FindTable("ActivitySystem");
+  if (!alerts || !activity) return true;
+  const bool tracked = conn.FindTable(kPendingTable) != nullptr;
+  conn.BeginWrite();
+  conn.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
+  conn.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
+            " (User_Num, Data_Date)");
+  conn.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
+            " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
+  conn.Commit();
+  conn.SchemaChanged();
+  return tracked;
+}
+
+namespace {
+
 class SqliteHistoryStore : public HistoryStore {
  public:
   explicit SqliteHistoryStore(std::unique_ptr<db::Database> db)
@@ -63,6 +88,7 @@ class SqliteHistoryStore : public HistoryStore {
         {"NotesList", "Note_Id", "Note_Name"},            {"BodyPartsList", "BodyPart_Id", "BodyPart_Name"},
         {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name"}, {"EMSToolsList", "Tool_Id", "Tool_Name"}};
     for (const auto& l : kLists) lists_.push_back(std::make_unique<db::SqliteListTable>(*db_, l[0], l[1], l[2]));
+    untracked_ = !AddLoadAids(conn_);
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
@@ -110,11 +136,13 @@ class SqliteHistoryStore : public HistoryStore {
                       Value(row.keyCount)});
   }
 
-  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user) override {
+  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
     const auto info = conn_.Table("ActivitySystem");
     sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
-                                     " WHERE User_Num = ?1 AND App_Id = -1 ORDER BY rowid");
+                                     " WHERE User_Num = ?1 AND App_Id = -1" +
+                                     (date ? " AND Data_Date = ?2" : "") + " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
+    if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredKeyCount> rows;
     db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredKeyCount{Read<int64_t>(r, 0), Read<std::string>(r, 1), Read<int64_t>(r, 2),
@@ -123,11 +151,13 @@ class SqliteHistoryStore : public HistoryStore {
     return rows;
   }
 
-  std::vector<StoredAlertHour> AlertHours(int32_t user) override {
+  std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
     const auto info = conn_.Table("AlertSystem");
     sqlite3_stmt* st = conn_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
-                                     " WHERE User_Num = ?1 ORDER BY rowid");
+                                     " WHERE User_Num = ?1" + (date ? " AND Data_Date = ?2" : "") +
+                                     " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
+    if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredAlertHour> rows;
     db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredAlertHour{sqlite3_column_int64(r, 0), Read<int64_t>(r, 1), Read<std::string>(r, 2),
@@ -135,6 +165,34 @@ class SqliteHistoryStore : public HistoryStore {
     });
     return rows;
   }
+
+  void MarkErrorKeysPending(int32_t user, int32_t date) override {
+    sqlite3_stmt* st = conn_.Prepare("INSERT OR IGNORE INTO " + std::string(kPendingTable) + " VALUES (?1, ?2)");
+    sqlite3_bind_int64(st, 1, user);
+    sqlite3_bind_int64(st, 2, date);
+    conn_.BeginWrite();
+    db::TableWriter::RunWrite(conn_, st);
+  }
+
+  std::vector<int32_t> ErrorKeysPending(int32_t user) override {
+    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date FROM " + std::string(kPendingTable) +
+                                     " WHERE User_Num = ?1 ORDER BY Data_Date");
+    sqlite3_bind_int64(st, 1, user);
+    std::vector<int32_t> dates;
+    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
+    return dates;
+  }
+
+  void ClearErrorKeysPending(int32_t user, std::optional<int32_t> date) override {
+    sqlite3_stmt* st = conn_.Prepare("DELETE FROM " + std::string(kPendingTable) + " WHERE User_Num = ?1" +
+                                     (date ? " AND Data_Date = ?2" : ""));
+    sqlite3_bind_int64(st, 1, user);
+    if (date) sqlite3_bind_int64(st, 2, *date);
+    conn_.BeginWrite();
+    db::TableWriter::RunWrite(conn_, st);
+  }
+
+  bool ErrorKeysUntracked() const override { return untracked_; }
 
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
     alerts_.Check({{kErrorKeysColumn, Value(errorKeys)}});
@@ -168,6 +226,7 @@ class SqliteHistoryStore : public HistoryStore {
 
   std::unique_ptr<db::Database> db_;
   db::Connection& conn_;
+  bool untracked_ = false;
   db::TableWriter alerts_, activity_, userNotes_, projectNotes_, usage_;
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
 };

@@ -107,7 +107,7 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   EXPECT_TRUE(store->DayLoaded(DayTable::kActivity, 1, 20260105));
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_FALSE(store->DayLoaded(DayTable::kAlerts, 1, 20260105));
-  const auto counts = store->WholeApplicationKeyCounts(1);
+  const auto counts = store->WholeApplicationKeyCounts(1, std::nullopt);
   ASSERT_EQ(counts.size(), 1u);
   EXPECT_EQ(counts[0].keyCount, 12);
   store->Close();
@@ -127,7 +127,7 @@ TEST_F(StoreTest, OthersFilesAreReadWhateverTheLetterCase) {
   AlertHourRow row{3, 20260106, "00", {}, 0};
   row.counts[0] = 2;
   store->AppendAlertHour(row);
-  const auto hours = store->AlertHours(3);
+  const auto hours = store->AlertHours(3, std::nullopt);
   ASSERT_EQ(hours.size(), 1u);
   store->SetErrorKeys(hours[0].row, 9);
   EXPECT_EQ(Raised([&] { store->SetErrorKeys(hours[0].row, 40000); }).Number(), 6);
