@@ -126,7 +126,8 @@ int ParseFloor(const std::string& netDir, int maxUser) {
     const bool alerts = ext[2] == 'L';
     for (int u = 1; u <= maxUser; ++u) {
       const std::string userDir = prax::UserDirPath(run.NetworkDir, u);
-      const prax::FileList files = prax::BuildUserFileList(status, run.NetworkDir, userDir, ext);
+      std::vector<std::string> skipped;
+      const prax::FileList files = prax::BuildUserFileList(run.NetworkDir, userDir, ext, skipped);
       load.user = u;
       for (size_t i = 1; i < files.size(); ++i) {
         const std::string path = userDir + "\\" + prax::EntryFileName(files[i], ext);

@@ -1,5 +1,7 @@
 #include "app/execute_command.h"
 
+#include <cstdlib>
+
 #include "app/startup.h"
 #include "platform/status.h"
 #include "load/create_history_database.h"
@@ -145,6 +147,9 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
     // A fresh database has every user-day to work out.
     RunContext run = ctx;
     run.RecomputeErrorKeys = run.RecomputeErrorKeys || fresh;
+    if (const char* ahead = std::getenv("PRAX_PARSE_AHEAD"); ahead != nullptr && std::string_view(ahead) == "0") {
+      run.ParseAhead = false;
+    }
     result.summary = RunLoadJob(run, status, first, last);
   });
 

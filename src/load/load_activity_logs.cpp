@@ -3,6 +3,8 @@
 #include <new>
 #include <variant>
 
+#include "load/day_source.h"
+
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/lines.h"
@@ -14,24 +16,6 @@ namespace prax {
 namespace {
 
 using store::HistoryList;
-
-// The log of an entry: a dated entry ("yy-mm-dd" & century & "*") gives
-// UserDir\yyyymmdd.PXT, a day-number entry ("yy-mm-dd" & nnn) UserDir\PRAXnnn.PXT.
-std::string ActivityLogPath(std::string_view userDir, std::string_view entry) {
-  std::string path(userDir);
-  if (text::EndsWith(entry, "*")) {
-    path += '\\';
-    path += text::SliceAt(entry, 9, 2);
-    path += text::SliceAt(entry, 1, 2);
-    path += text::SliceAt(entry, 4, 2);
-    path += text::SliceAt(entry, 7, 2);
-  } else {
-    path += "\\PRAX";
-    path += text::SliceAt(entry, 9, 3);
-  }
-  path += ".PXT";
-  return path;
-}
 
 class ActivityDayWriter {
  public:
@@ -103,59 +87,54 @@ void StoreActivityDay(LoadContext& load, int32_t date, const ActivityDay& day) {
   writer.DayRows(day);
 }
 
-int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
+int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
+                      std::mutex* storeLock) {
   Status& status = load.status;
   status.SetStatus("Updating history database from Activity System...");
 
-  int16_t n = 0;
-  TryStep([&] { n = num::RoundToInt16(static_cast<double>(fileList.empty() ? 0 : fileList.size() - 1)); });
-
   int parsed = 0;
-  for (int i = 1; i <= n; ++i) {
-    const std::string& entry = fileList[static_cast<std::size_t>(i)];
-
-    // A day counts as loaded once the user's rows hold its date. A day whose
-    // date cannot be formed is left for a later run.
-    int32_t date = 0;
-    bool due = false;
-    TryStep([&] {
-      date = EntryDateKey(entry);
-      due = !load.store.DayLoaded(store::DayTable::kActivity, load.user, date);
-    });
-    std::string path;
-    if (due) TryStep([&] { path = ActivityLogPath(userDir, entry); });
-    if (due && !LeftForLater(load, entry, path)) {
+  for (std::size_t i = 1; i <= days; ++i) {
+    PreparedDay d = next();
+    if (d.kind == PreparedDay::Kind::kLater) {
+      status.PassedOver("    " + d.path + ": left for a later run: today's log");
+    } else if (d.kind != PreparedDay::Kind::kLoaded) {
       ++parsed;
       try {
+        if (d.kind == PreparedDay::Kind::kFailed) std::rethrow_exception(d.failure);
         load.ids.window = load.ids.project = load.ids.task = -1;
-        ActivityDay day;
-        try {
-          const std::string bytes = ReadLogBytes(path);
-          day = ParseActivityDay(bytes, {load.run.AppsNoPresent, load.run.KeysMax}, load.activityCarry);
-        } catch (const Error& e) {
-          RethrowEnvironment(e);
-          status.PassedOver("    Activity log not read: " + fs::ForDisplay(path) + " (" + e.what() + ")");
+        if (d.kind == PreparedDay::Kind::kUnreadable) {
+          status.PassedOver("    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
           // A day without an activity log is usual; anything else is shown.
-          if (e.Number() != err::kFileNotFound) status.SetStatus("Activity log skipped: " + std::string(e.what()));
+          if (d.number != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
-        StoreActivityDay(load, date, day);
-        load.store.MarkErrorKeysPending(load.user, date);
+        std::unique_lock<std::mutex> lock;
+        if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+        StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day));
+        load.store.MarkErrorKeysPending(load.user, d.date);
+        // A day is stored whole or not at all. A commit that fails (a full
+        // disk, say) ends the job rather than being passed over.
+        load.store.Commit();
       } catch (const Error& e) {
-        throw e.WithContext("Activity log " + path);
+        if (d.path.empty()) throw;
+        throw e.WithContext("Activity log " + d.path);
       } catch (const std::bad_alloc&) {
-        throw OutOfMemory("Activity log " + path);
+        throw OutOfMemory("Activity log " + d.path);
       }
-      // A day is stored whole or not at all. A commit that fails (a full
-      // disk, say) ends the job rather than being passed over.
-      load.store.Commit();
     }
-
-    status.SetFilePercent(num::ProgressPercent(i, n));
+    status.SetFilePercent(num::ProgressPercent(static_cast<long long>(i), static_cast<long long>(days)));
     status.Yield();
   }
 
   status.EndBusy();
   return parsed;
+}
+
+int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
+  DayReader reader(load, LogKind::kActivity);
+  const PreparedUser user{load.user, std::string(userDir), fileList, {}, nullptr};
+  std::size_t i = 0;
+  return StoreActivityDays(load, DaysToLoad(LogKind::kActivity, fileList), [&] { return reader.Day(user, ++i); },
+                           nullptr);
 }
 
 }  // namespace prax

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include <functional>
+#include <mutex>
+
+#include "load/day_source.h"
 #include "load/load_context.h"
 #include "logs/activity_day.h"
 #include "logs/file_list.h"
@@ -15,6 +19,12 @@ namespace prax {
 // throughout, but for failures of the machine. Returns the number of days
 // parsed (a day whose log cannot be read included).
 int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList);
+
+// The writing side of LoadActivityLogs: the `days` days of a user's list as
+// `next` hands them over prepared, in list order; `storeLock` (may be null)
+// is held while a day is written.
+int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
+                      std::mutex* storeLock);
 
 // Writes one parsed day of load.user: the events in line order (lookups,
 // the per-line error-key rows, the ProjectNotes rows), then the day's

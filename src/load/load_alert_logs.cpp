@@ -5,6 +5,8 @@
 #include <string>
 #include <variant>
 
+#include "load/day_source.h"
+
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/lines.h"
@@ -85,66 +87,66 @@ void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
   }
 }
 
-int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
+int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
+                   std::mutex* storeLock) {
   Status& status = load.status;
   status.SetStatus("Updating history database from AlertSystem...");
-
-  const int n = static_cast<int>(fileList.size()) - 1;
   bool strict = false;  // from the first write on, a failure ends the loader
   int loaded = 0;
 
-  for (int i = 1; i <= n; ++i) {
-    const std::string& entry = fileList[static_cast<std::size_t>(i)];
-    const bool byDate = !entry.empty() && entry.back() == '*';
-    const std::string path = std::string(userDir) + "\\" + EntryFileName(entry, "PXL");
+  for (std::size_t i = 1; i <= days; ++i) {
+    const PreparedDay d = next();
+    const auto named = [&](const Error& e) { return e.WithContext("Alert log " + fs::ForDisplay(d.path)); };
     try {
-      // Already loaded when AlertSystem holds any row of this user for the day.
-      const int32_t date = EntryDateKey(entry);
-      if (load.store.DayLoaded(store::DayTable::kAlerts, load.user, date) || LeftForLater(load, entry, path)) {
-        // Loaded before; or still being written, perhaps, and a later run loads it whole.
-      } else {
-        status.UpdateLog((byDate ? "    Loading-1: " : "    Loading-2: ") + entry);
-        std::optional<AlertDay> day;
-        std::string unreadable;
-        const bool present = fs::Exists(path, true);
-        if (!present) {
-          day.emplace();  // no log: nothing counted, no row
-        } else {
-          try {
-            const std::string bytes = ReadLogBytes(path);
-            day = ParseAlertDay(bytes, load.alertCarry);
-          } catch (const Error& e) {
-            RethrowEnvironment(e);
-            unreadable = e.what();
-          }
-        }
-        if (!day) {
+      switch (d.kind) {
+        case PreparedDay::Kind::kFailed:
+          std::rethrow_exception(d.failure);
+        case PreparedDay::Kind::kLoaded:
+          break;
+        case PreparedDay::Kind::kLater:
+          // Still being written, perhaps; a later run loads it whole.
+          status.PassedOver("    " + d.path + ": left for a later run: today's log");
+          break;
+        case PreparedDay::Kind::kUnreadable:
           // Nothing of the day is written, so the next run tries it again.
-          status.PassedOver("    Skipped: " + fs::ForDisplay(path) + ": " + unreadable);
-          status.SetStatus("Alert log skipped: " + unreadable);
-        } else {
+          status.UpdateLog((d.entry.ends_with('*') ? "    Loading-1: " : "    Loading-2: ") + d.entry);
+          status.PassedOver("    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason);
+          status.SetStatus("Alert log skipped: " + d.reason);
+          break;
+        case PreparedDay::Kind::kParsed: {
+          status.UpdateLog((d.entry.ends_with('*') ? "    Loading-1: " : "    Loading-2: ") + d.entry);
           strict = true;
-          StoreAlertDay(load, date, *day);
-          load.store.MarkErrorKeysPending(load.user, date);
+          std::unique_lock<std::mutex> lock;
+          if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+          StoreAlertDay(load, d.date, std::get<AlertDay>(d.day));
+          load.store.MarkErrorKeysPending(load.user, d.date);
           // A day is stored whole or not at all: a run cut short leaves no
           // half-written day behind, and readers never see one.
           load.store.Commit();
-          if (present) ++loaded;
+          if (d.present) ++loaded;
+          break;
         }
       }
     } catch (const Error& e) {
       // Before the first write a failing search passes the day over; a
       // failure of the machine never does.
-      if (strict || e.Environment()) throw e.WithContext("Alert log " + fs::ForDisplay(path));
+      if (strict || e.Environment()) throw named(e);
     } catch (const std::bad_alloc&) {
-      throw OutOfMemory("Alert log " + fs::ForDisplay(path));
+      throw OutOfMemory("Alert log " + fs::ForDisplay(d.path));
     }
-    status.SetFilePercent(num::ProgressPercent(i, n));
+    status.SetFilePercent(num::ProgressPercent(static_cast<long long>(i), static_cast<long long>(days)));
     status.Yield();
   }
 
   status.EndBusy();
   return loaded;
+}
+
+int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
+  DayReader reader(load, LogKind::kAlert);
+  const PreparedUser user{load.user, std::string(userDir), fileList, {}, nullptr};
+  std::size_t i = 0;
+  return StoreAlertDays(load, DaysToLoad(LogKind::kAlert, fileList), [&] { return reader.Day(user, ++i); }, nullptr);
 }
 
 }  // namespace prax

@@ -1,8 +1,11 @@
 #include "load/run_load_job.h"
 
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <string>
 
+#include "load/day_source.h"
 #include "load/error_keys.h"
 #include "load/load_activity_logs.h"
 #include "load/load_alert_logs.h"
@@ -42,70 +45,65 @@ void Prime(LoadContext& load, HistoryList list, bool strict) {
   }
 }
 
-void CloseLists(LoadContext& load, std::initializer_list<HistoryList> lists) {
-  for (HistoryList list : lists) load.List(list).Close();
-}
+// The lists a pass opens, and whether each is primed strictly.
+struct PassList {
+  HistoryList list;
+  bool strict;
+};
 
-// Pass 1: every user's alert logs.
-void AlertPass(LoadContext& load, LoadSummary& summary, int32_t userStart, int32_t userEnd) {
+// Passes 1 and 2: every user's alert (activity) logs. The logs are read and
+// parsed on a thread of their own ahead of the writing when ParseAhead.
+void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t userStart, int32_t userEnd) {
   Status& status = load.status;
-  // Priming: tools and body parts tolerant, discomforts and notes strict.
-  Prime(load, HistoryList::kTools, false);
-  Prime(load, HistoryList::kBodyParts, false);
-  Prime(load, HistoryList::kDiscomforts, true);
-  Prime(load, HistoryList::kNotes, true);
-  for (HistoryList list : {HistoryList::kTools, HistoryList::kBodyParts, HistoryList::kDiscomforts, HistoryList::kNotes})
-    load.List(list).Open();
+  const bool alerts = kind == LogKind::kAlert;
+  // Priming: for alerts tools and body parts tolerant, discomforts and notes
+  // strict; for activity tolerant throughout.
+  const std::vector<PassList> lists =
+      alerts ? std::vector<PassList>{{HistoryList::kTools, false},
+                                     {HistoryList::kBodyParts, false},
+                                     {HistoryList::kDiscomforts, true},
+                                     {HistoryList::kNotes, true}}
+             : std::vector<PassList>{{HistoryList::kNotes, false},
+                                     {HistoryList::kApplications, false},
+                                     {HistoryList::kWindows, false},
+                                     {HistoryList::kProjects, false},
+                                     {HistoryList::kTasks, false}};
+  for (const PassList& l : lists) Prime(load, l.list, l.strict);
+  for (const PassList& l : lists) load.List(l.list).Open();
 
+  PassSource source(load, kind, userStart, userEnd, load.run.ParseAhead);
+  const auto next = [&] { return source.NextDay(); };
   for (int32_t u = userStart; u <= userEnd; ++u) {
     const std::string userText = num::SpacedNumberText(u);
-    status.SetLoading("Pass 1, User" + userText + ":");
-    status.UpdateLog("  Pass 1, User" + userText + ":");
+    status.SetLoading(std::string(alerts ? "Pass 1, User" : "Pass 2, User") + userText + ":");
+    if (alerts) status.UpdateLog(std::string("  Pass 1, User") + userText + ":");
     try {
-      const std::string userDir = UserDirPath(load.run.NetworkDir, u);
+      const PreparedUser user = source.NextUser();
       load.user = u;
-      const FileList fileList = BuildUserFileList(status, load.run.NetworkDir, userDir, "PXL");
-      if (fileList.size() > 1) {
-        status.Yield();
-        summary.alertDaysLoaded += LoadAlertLogs(load, userDir, fileList);
+      if (user.failure) std::rethrow_exception(user.failure);
+      for (const std::string& why : user.skipped) {
+        status.SetStatus(why);
+        status.PassedOver("    Skipped: " + why);
       }
+      if (user.files.size() > 1) {
+        status.Yield();
+        const std::size_t days = DaysToLoad(kind, user.files);
+        if (alerts) {
+          summary.alertDaysLoaded += StoreAlertDays(load, days, next, &source.StoreLock());
+        } else {
+          summary.activityDaysLoaded += StoreActivityDays(load, days, next, &source.StoreLock());
+        }
+      }
+      const std::lock_guard<std::mutex> lock(source.StoreLock());
       load.store.Commit();
     } catch (const Error& e) {
-      throw e.WithContext("Loading alert logs of user" + userText);
+      throw e.WithContext(std::string(alerts ? "Loading alert logs of user" : "Loading activity logs of user") +
+                          userText);
     }
     ShowUserProgress(load, u);
+    if (!alerts) status.Yield();
   }
-  CloseLists(load, {HistoryList::kTools, HistoryList::kBodyParts, HistoryList::kDiscomforts, HistoryList::kNotes});
-}
-
-// Pass 2: every user's activity logs.
-void ActivityPass(LoadContext& load, LoadSummary& summary, int32_t userStart, int32_t userEnd) {
-  Status& status = load.status;
-  // Priming, tolerant throughout.
-  const auto lists = {HistoryList::kNotes, HistoryList::kApplications, HistoryList::kWindows, HistoryList::kProjects,
-                      HistoryList::kTasks};
-  for (HistoryList list : lists) Prime(load, list, false);
-  for (HistoryList list : lists) load.List(list).Open();
-
-  for (int32_t u = userStart; u <= userEnd; ++u) {
-    const std::string userText = num::SpacedNumberText(u);
-    status.SetLoading("Pass 2, User" + userText + ":");
-    try {
-      const std::string userDir = UserDirPath(load.run.NetworkDir, u);
-      load.user = u;
-      const FileList fileList = BuildUserFileList(status, load.run.NetworkDir, userDir, "PXT");
-      if (fileList.size() > 1) {
-        status.Yield();
-        summary.activityDaysLoaded += LoadActivityLogs(load, userDir, fileList);
-      }
-      load.store.Commit();
-    } catch (const Error& e) {
-      throw e.WithContext("Loading activity logs of user" + userText);
-    }
-    ShowUserProgress(load, u);
-    status.Yield();
-  }
-  CloseLists(load, lists);
+  for (const PassList& l : lists) load.List(l.list).Close();
 }
 
 // Pass 3, tolerant throughout (as far as the data goes): the user-days the
@@ -144,9 +142,9 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
   status.UpdateLog("Starting Job - " + dt::NowLongDate());
 
   try {
-    AlertPass(*load, summary, userStart, userEnd);
+    LogPass(*load, summary, LogKind::kAlert, userStart, userEnd);
     status.MarkPhase("Loading PXTs, Start");
-    ActivityPass(*load, summary, userStart, userEnd);
+    LogPass(*load, summary, LogKind::kActivity, userStart, userEnd);
     status.MarkPhase("Loading error keys, Start");
     ErrorKeysPass(*load, userStart, userEnd);
   } catch (const Error& e) {

@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 
-#include "platform/status.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -85,12 +84,9 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
 
 FileList BuildFileList(std::string_view dirText, std::string_view ext) { return ListLogs(dirText, ext, nullptr); }
 
-FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
-                           std::string_view ext) {
-  auto skip = [&](const std::string& why) {
-    status.SetStatus(why);
-    status.PassedOver("    Skipped: " + why);
-  };
+FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir, std::string_view ext,
+                           std::vector<std::string>& skipped) {
+  auto skip = [&](std::string why) { skipped.push_back(std::move(why)); };
   // Each folder below the network directory on the way to the user directory.
   std::string folder(networkDir);
   std::string_view rest = userDir.substr(std::min(networkDir.size(), userDir.size()));

@@ -10,7 +10,6 @@
 
 namespace prax {
 
-class Status;
 
 // Entries at positions 1..n in directory-listing order; position 0 exists
 // and is never filled (an empty list has size 1).
@@ -28,10 +27,10 @@ FileList BuildFileList(std::string_view dirText, std::string_view ext);
 // BuildFileList for the user directory userDir of networkDir (userDir begins
 // with networkDir), reading nothing outside it: when the user directory or
 // its thousand folder is a symbolic link the list is empty, and log files
-// that are links are left out; each is named on the status line and in the
-// run log ("    Skipped: ...") with what the administrator can do.
-FileList BuildUserFileList(Status& status, std::string_view networkDir, std::string_view userDir,
-                           std::string_view ext);
+// that are links are left out; each is added to `skipped`, saying what the
+// administrator can do.
+FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir, std::string_view ext,
+                           std::vector<std::string>& skipped);
 
 // Date texts ("yy-mm-dd  -  <serial>"; callers use the first 8 characters).
 // DayNameToDate reads the year from the file's last-modification time in dir.

@@ -39,6 +39,10 @@ struct RunContext {
   // days loaded since: for a fresh database, and on request for a database
   // other tools edited (praxload --recompute-error-keys).
   bool RecomputeErrorKeys = false;
+  // The logs are read and parsed on a thread of their own while the load
+  // writes (the rows are the same either way). PRAX_PARSE_AHEAD=0 in the
+  // environment turns it off (a test and tuning knob).
+  bool ParseAhead = true;
 
   // Path text of a program-folder file: ProgramDir & "\" & name.
   std::string ProgramFile(std::string_view name) const { return ProgramDir + "\\" + std::string(name); }

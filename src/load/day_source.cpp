@@ -1,0 +1,184 @@
+#include "load/day_source.h"
+
+#include "logs/user_dir.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/lines.h"
+#include "platform/numbers.h"
+#include "platform/text.h"
+
+namespace prax {
+
+namespace {
+
+// The log of an activity entry: a dated entry ("yy-mm-dd" & century & "*")
+// gives UserDir\yyyymmdd.PXT, a day-number entry ("yy-mm-dd" & nnn)
+// UserDir\PRAXnnn.PXT.
+std::string ActivityLogPath(std::string_view userDir, std::string_view entry) {
+  std::string path(userDir);
+  if (text::EndsWith(entry, "*")) {
+    path += '\\';
+    path += text::SliceAt(entry, 9, 2);
+    path += text::SliceAt(entry, 1, 2);
+    path += text::SliceAt(entry, 4, 2);
+    path += text::SliceAt(entry, 7, 2);
+  } else {
+    path += "\\PRAX";
+    path += text::SliceAt(entry, 9, 3);
+  }
+  path += ".PXT";
+  return path;
+}
+
+}  // namespace
+
+std::size_t DaysToLoad(LogKind kind, const FileList& files) {
+  if (files.size() < 2) return 0;
+  if (kind == LogKind::kAlert) return files.size() - 1;
+  // The activity loader counts its days in 16 bits: a longer list loads none.
+  int16_t n = 0;
+  TryStep([&] { n = num::RoundToInt16(static_cast<double>(files.size() - 1)); });
+  return static_cast<std::size_t>(n);
+}
+
+bool DueToday(const RunContext& run, int32_t date) {
+  return !run.IncludeToday && run.Today && date >= run.Today();
+}
+
+PreparedUser DayReader::User(int32_t user) {
+  PreparedUser u;
+  u.user = user;
+  handedOver_.clear();
+  try {
+    u.userDir = UserDirPath(load_.run.NetworkDir, user);
+    u.files = BuildUserFileList(load_.run.NetworkDir, u.userDir, kind_ == LogKind::kAlert ? "PXL" : "PXT", u.skipped);
+  } catch (...) {
+    u.failure = std::current_exception();
+  }
+  return u;
+}
+
+bool DayReader::Loaded(int32_t user, int32_t date) {
+  if (!handedOver_.insert(date).second && catchUp) catchUp();
+  std::unique_lock<std::mutex> lock;
+  if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+  return load_.store.DayLoaded(kind_ == LogKind::kAlert ? store::DayTable::kAlerts : store::DayTable::kActivity,
+                               user, date);
+}
+
+PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
+  PreparedDay d;
+  try {
+    d.entry = user.files.at(index);
+    if (kind_ == LogKind::kAlert) {
+      d.path = user.userDir + "\\" + EntryFileName(d.entry, "PXL");
+      d.date = EntryDateKey(d.entry);
+      if (Loaded(user.user, d.date)) return d;
+    } else {
+      // A day whose date cannot be formed or probed is left for a later run.
+      bool due = false;
+      TryStep([&] {
+        d.date = EntryDateKey(d.entry);
+        due = !Loaded(user.user, d.date);
+      });
+      if (!due) return d;
+      TryStep([&] { d.path = ActivityLogPath(user.userDir, d.entry); });
+    }
+    if (DueToday(load_.run, d.date)) {
+      d.kind = PreparedDay::Kind::kLater;
+      return d;
+    }
+    d.kind = PreparedDay::Kind::kParsed;
+    if (kind_ == LogKind::kAlert && !(d.present = fs::Exists(d.path, true))) {
+      d.day = AlertDay{};  // no log: nothing counted, no row
+      return d;
+    }
+    try {
+      const std::string bytes = ReadLogBytes(d.path);
+      if (kind_ == LogKind::kAlert) {
+        d.day = ParseAlertDay(bytes, load_.alertCarry);
+      } else {
+        d.day = ParseActivityDay(bytes, {load_.run.AppsNoPresent, load_.run.KeysMax}, load_.activityCarry);
+      }
+    } catch (const Error& e) {
+      RethrowEnvironment(e);
+      d.kind = PreparedDay::Kind::kUnreadable;
+      d.number = e.Number();
+      d.reason = e.what();
+      if (kind_ == LogKind::kActivity) d.day = ActivityDay{};
+    }
+  } catch (...) {
+    d.kind = PreparedDay::Kind::kFailed;
+    d.failure = std::current_exception();
+  }
+  return d;
+}
+
+PassSource::PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead)
+    : reader_(load, kind), userStart_(userStart), userEnd_(userEnd), ahead_(parseAhead), nextUser_(userStart) {
+  if (!ahead_) return;
+  reader_.storeLock = &storeLock_;
+  reader_.catchUp = [this] {
+    // Every day handed over is written once the writing side asks for more
+    // and nothing is left.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stop_ || (queue_.empty() && writerWaiting_); });
+  };
+  thread_ = std::thread([this] { Produce(); });
+}
+
+PassSource::~PassSource() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void PassSource::Produce() {
+  constexpr std::size_t kAhead = 16;  // days read ahead at most: memory stays flat
+  const auto push = [this](Item item) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stop_ || queue_.size() < kAhead; });
+    if (stop_) return false;
+    queue_.push_back(std::move(item));
+    changed_.notify_all();
+    return true;
+  };
+  for (int32_t u = userStart_; u <= userEnd_; ++u) {
+    PreparedUser user = reader_.User(u);
+    const std::size_t n = user.failure ? 0 : DaysToLoad(reader_.Kind(), user.files);
+    const PreparedUser listed = user;
+    if (!push(std::move(user))) return;
+    for (std::size_t i = 1; i <= n; ++i) {
+      if (!push(reader_.Day(listed, i))) return;
+    }
+  }
+}
+
+PassSource::Item PassSource::Pop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  writerWaiting_ = true;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return !queue_.empty(); });
+  writerWaiting_ = false;
+  Item item = std::move(queue_.front());
+  queue_.pop_front();
+  changed_.notify_all();
+  return item;
+}
+
+PreparedUser PassSource::NextUser() {
+  if (ahead_) return std::get<PreparedUser>(Pop());
+  current_ = reader_.User(nextUser_++);
+  nextIndex_ = 1;
+  return *current_;
+}
+
+PreparedDay PassSource::NextDay() {
+  if (ahead_) return std::get<PreparedDay>(Pop());
+  return reader_.Day(*current_, nextIndex_++);
+}
+
+}  // namespace prax

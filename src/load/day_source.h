@@ -1,0 +1,124 @@
+#pragma once
+// The reading side of a load pass: for each user the list of logs, and for
+// each listed day whether it is due and, when it is, its bytes parsed. It
+// touches the store only to ask whether a day is loaded, and the status
+// display not at all, so that it may run on a thread of its own ahead of the
+// writing side (ParseAhead); the writing side gets the days in list order
+// and the parsers' carry goes from day to day as it would on one thread.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "load/load_context.h"
+#include "logs/file_list.h"
+
+namespace prax {
+
+enum class LogKind { kAlert, kActivity };
+
+// One listed day as the reading side left it.
+struct PreparedDay {
+  enum class Kind {
+    kFailed,      // a failure: `failure` holds it
+    kLoaded,      // loaded before (or, for an activity log, its date cannot be formed)
+    kLater,       // today's log, left for a later run
+    kUnreadable,  // the log exists but cannot be read
+    kParsed,      // read and parsed (an alert log that does not exist: an empty day)
+  };
+  Kind kind = Kind::kLoaded;
+  std::string entry, path;
+  int32_t date = 0;
+  bool present = true;          // an alert log exists
+  int number = 0;               // why a log is unreadable
+  std::string reason;
+  std::exception_ptr failure;
+  std::variant<std::monostate, AlertDay, ActivityDay> day;
+};
+
+// How many days of a list a loader goes through.
+std::size_t DaysToLoad(LogKind kind, const FileList& files);
+// Whether a log of this date may still be written by its client (today's or
+// later): left for a later run unless IncludeToday.
+bool DueToday(const RunContext& run, int32_t date);
+
+// One user of a pass as the reading side listed it.
+struct PreparedUser {
+  int32_t user = 0;
+  std::string userDir;
+  FileList files;
+  std::vector<std::string> skipped;  // why folders and files were not read
+  std::exception_ptr failure;
+};
+
+// Prepares the users and days of a pass in order.
+class DayReader {
+ public:
+  DayReader(LoadContext& load, LogKind kind) : load_(load), kind_(kind) {}
+
+  PreparedUser User(int32_t user);
+  PreparedDay Day(const PreparedUser& user, std::size_t index);
+  LogKind Kind() const { return kind_; }
+
+  // Called before a day of a date already handed over for the same user is
+  // probed: the writing side may not have stored it yet. Set by the pipeline
+  // to wait until the writing side caught up.
+  std::function<void()> catchUp;
+  // Taken around every use of the store.
+  std::mutex* storeLock = nullptr;
+
+ private:
+  bool Loaded(int32_t user, int32_t date);
+
+  LoadContext& load_;
+  LogKind kind_;
+  std::set<int32_t> handedOver_;  // dates of the current user
+};
+
+// Hands the writing side the users and days of a pass, either prepared on
+// the spot or by a reading thread running ahead (at most `ahead` days).
+class PassSource {
+ public:
+  PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead);
+  ~PassSource();
+  PassSource(const PassSource&) = delete;
+  PassSource& operator=(const PassSource&) = delete;
+
+  PreparedUser NextUser();
+  PreparedDay NextDay();
+  // The writing side holds it while it writes, so that the reading side's
+  // probes never meet its statements.
+  std::mutex& StoreLock() { return storeLock_; }
+
+ private:
+  using Item = std::variant<PreparedUser, PreparedDay>;
+  void Produce();
+  Item Pop();
+
+  DayReader reader_;
+  int32_t userStart_, userEnd_;
+  bool ahead_;
+  std::mutex storeLock_;
+  // The queue between the threads.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Item> queue_;
+  bool writerWaiting_ = false;  // the writing side asks for the next item
+  bool stop_ = false;
+  std::thread thread_;
+  // Without a reading thread: the user whose days are prepared on the spot.
+  std::optional<PreparedUser> current_;
+  std::size_t nextIndex_ = 1;
+  int32_t nextUser_ = 0;
+};
+
+}  // namespace prax
