@@ -4,7 +4,6 @@
 #include <functional>
 #include <limits>
 #include <set>
-#include <vector>
 
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -78,11 +77,10 @@ TEST(Text, TrimCaseAndSubstrings) {
       {text::SliceAt("abc", 2, 9), "bc"},          {text::LastChars("abc", 2), "bc"}};
   for (const auto& [got, want] : texts) EXPECT_EQ(got, want);
   EXPECT_EQ(text::ToUpperAscii("prax\xE9z.pxl"), "PRAX\xE9Z.PXL");
-  EXPECT_TRUE(text::EqualsIgnoreCase("Px000001.dir", "PX000001.DIR"));
-  EXPECT_FALSE(text::EqualsIgnoreCase("\xE9", "\xC9"));
-  EXPECT_EQ(ErrorNumber([] { text::SliceAt("abc", 0); }), err::kInvalidCall);
-  EXPECT_EQ(ErrorNumber([] { text::SliceAt("abc", 1, -1); }), err::kInvalidCall);
-  EXPECT_EQ(ErrorNumber([] { text::FirstChars("abc", -1); }), err::kInvalidCall);
+  EXPECT_TRUE(text::EqualsIgnoreCase("Px000001.dir", "PX000001.DIR") && !text::EqualsIgnoreCase("\xE9", "\xC9"));
+  for (const std::function<void()>& bad : std::vector<std::function<void()>>{
+           [] { text::SliceAt("abc", 0); }, [] { text::SliceAt("abc", 1, -1); }, [] { text::FirstChars("abc", -1); }})
+    EXPECT_EQ(ErrorNumber(bad), err::kInvalidCall);
   EXPECT_EQ((std::vector<size_t>{text::PositionOf("a,b,c", ","), text::PositionOf("a,b,c", ",", 3), text::PositionOf("abc", "c", 4)}),
             (std::vector<size_t>{2, 4, 0}));
 }
@@ -92,9 +90,8 @@ TEST(Text, TrimCaseAndSubstrings) {
 TEST(Text, FoldCase1252PairsLettersOfTheCodePage) {
   std::vector<std::pair<int, int>> pairs = {{0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
   for (int c = 'A'; c <= 'Z'; ++c) pairs.emplace_back(c, c + 32);
-  for (int c = 0xC0; c <= 0xDE; ++c) {
+  for (int c = 0xC0; c <= 0xDE; ++c)
     if (c != 0xD7) pairs.emplace_back(c, c + 32);
-  }
   auto utf8 = [](int b) { return text::Cp1252ToUtf8(std::string(1, static_cast<char>(b))); };
   for (const auto& [upper, lower] : pairs) {
     EXPECT_EQ(text::FoldCase1252(utf8(upper)), utf8(lower)) << std::hex << upper;
@@ -115,8 +112,7 @@ TEST(Dates, YearDaysSerialsAndValidity) {
   }
   EXPECT_EQ((std::vector<int64_t>{dt::SerialDay({1899, 12, 30}), dt::SerialDay({1900, 1, 1}), dt::SerialDay({2002, 2, 1})}),
             (std::vector<int64_t>{0, 2, 37288}));
-  EXPECT_EQ(dt::FormatYyMmDd({2002, 2, 1}), "02-02-01");
-  EXPECT_EQ(dt::FormatYyMmDd({1999, 12, 31}), "99-12-31");
+  EXPECT_EQ(dt::FormatYyMmDd({2002, 2, 1}) + dt::FormatYyMmDd({1999, 12, 31}), "02-02-0199-12-31");
   for (const auto& [y, m, d] : {std::tuple{2000, 2, 29}, {2004, 2, 29}}) EXPECT_TRUE(dt::IsValid(y, m, d)) << y;
   for (const auto& [y, m, d] : {std::tuple{1900, 2, 29}, {2001, 2, 29}, {2001, 4, 31}, {2001, 13, 1}})
     EXPECT_FALSE(dt::IsValid(y, m, d)) << y << m << d;

@@ -1,10 +1,9 @@
-// Damaged, foreign, read-only and full databases, databases left at rest, and
+// Damaged, foreign, read-only and full databases, databases left at rest,
 // names carrying SQL.
 
 #include <gtest/gtest.h>
 #include <strings.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 
@@ -21,7 +20,6 @@ using praxtest::Slurp;
 void WriteBytes(const stdfs::path& p, const std::string& bytes, bool append = false) {
   std::ofstream(p, std::ios::binary | (append ? std::ios::app : std::ios::trunc)) << bytes;
 }
-
 void ExpectSays(const std::string& text, const std::vector<std::string>& parts) {
   for (const std::string& s : parts) EXPECT_TRUE(Has(text, s)) << s << "\n" << text;
 }
@@ -61,8 +59,7 @@ TEST(BrokenDatabases, AreRefusedBeforeAnythingWritesToThem) {
   }
 }
 
-// Run as the unprivileged account, so that permissions count even when the
-// tests run as root.
+// Run as the unprivileged account: permissions count even for root.
 TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
@@ -99,9 +96,8 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
   }
 }
 
-// A full disk, as a file-size limit on praxload (a size-limited file system
-// would need mount rights): the days committed before the failure stay, and
-// a run after the limit is lifted ends as an uninterrupted load does.
+// A full disk, as a file-size limit: the days committed before the failure
+// stay, and a run after the limit is lifted ends as an uninterrupted load.
 TEST(BrokenDatabases, FullDiskKeepsTheCommittedDaysAndARerunCompletesTheLoad) {
   auto loadWithTwoNewDays = [](const Network& n) {
     ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
@@ -145,9 +141,8 @@ std::vector<std::string> NotAtRest(const stdfs::path& dir) {
 }
 
 // Whatever a command does (finishes, is refused, merges), the databases it
-// leaves use the rollback journal with no journal file beside them, so that
-// readers on other machines may open them; files it only reads keep their
-// bytes and modification time.
+// leaves use the rollback journal with no journal file beside them; files it
+// only reads keep their bytes and modification time.
 TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
@@ -163,13 +158,10 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
     console.Query(sql);
   ASSERT_GT(stdfs::file_size(a / "MASTER.MDB-wal"), 0u);
 
-  const struct {
-    const char* journal;  // forced for the load
-    std::vector<std::string> args;
-    int exitCode;
-    std::vector<stdfs::path> onlyRead;
-    bool rosterInWal = false;  // as an older version left it: read as it is, set back by the next writer
-  } cases[] = {
+  // The journal forced for the load; rosterInWal: as an older version left
+  // it, read as it is and set back by the next writer.
+  const struct { const char* journal; std::vector<std::string> args; int exitCode; std::vector<stdfs::path> onlyRead;
+                 bool rosterInWal = false; } cases[] = {
       {"wal", {"--full"}, 0, {master}},
       {"wal", {"--range", "0", "5"}, 2, {master, n.History()}, true},
       {"delete", {"--range", "1", "3"}, 0, {}, true},
@@ -196,10 +188,6 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
   EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Name FROM Annex;"), "1\n");
 }
 
-std::string Schema(const stdfs::path& db) {
-  return praxtest::Sqlite3(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name;");
-}
-
 // Names from logs and UserDefs.Prn that carry SQL: only their own lookup
 // fails, nothing of them is stored, and no table is changed otherwise.
 TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
@@ -220,14 +208,10 @@ TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
   }
   WriteBytes(named.Net() / "PX000002.DIR" / "20260106.PXL", alert, true);
   WriteBytes(named.Net() / "PX000002.DIR" / "20260106.PXT", activity, true);
-  for (const Network* n : {&plain, &named}) {  // the roster upgraded, its import left for below
-    const Result r = n->Praxload({"--fresh", "--yes", "--quiet", "--no-master"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Has(r.out, "days loaded: 15 alert, 15 activity")) << r.out;
-  }
-  EXPECT_EQ(Schema(named.History()), Schema(plain.History()));
-  // No list holds any of the names and none lost a row; the rest of the day
-  // and every other day are loaded as without the names.
+  for (const Network* n : {&plain, &named})  // the roster upgraded, its import left for below
+    EXPECT_TRUE(Has(n->Praxload({"--fresh", "--yes", "--quiet", "--no-master"}).out, "days loaded: 15 alert, 15 activity"));
+  // No list holds any of the names or lost a row; the rest of the day and
+  // every other day are loaded as without the names.
   std::vector<std::string> same = {"SELECT * FROM AlertSystem;", "SELECT * FROM ActivitySystem WHERE User_Num <> 2;",
                                    "SELECT COUNT(*) FROM ActivitySystem WHERE User_Num = 2 AND Data_Date = 20260105;"};
   for (std::size_t i = 4; i < 12; ++i) same.push_back("SELECT * FROM " + praxtest::kHistoryTables[i] + ";");
@@ -235,25 +219,19 @@ TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
     EXPECT_EQ(praxtest::Sqlite3(named.History(), sql), praxtest::Sqlite3(plain.History(), sql)) << sql;
   EXPECT_GT(named.Count("SELECT COUNT(*) FROM ActivitySystem WHERE User_Num = 2 AND Data_Date = 20260106;"), 0);
 
+  // The roster import ends at a name carrying SQL; the record before it
+  // is stored and the roster is otherwise untouched.
   const Network& n = plain;
-  const stdfs::path master = n.Net() / "MASTER.MDB", userDefs = n.Net() / "UserDefs.Prn";
-  const std::string schema = Schema(master), usersSql = "SELECT User_Id, Last_Name, Sub_Dir FROM Users;";
-  const std::string users = praxtest::Sqlite3(master, usersSql), bad = "Leeds'; DROP TABLE Users; --";
-  WriteBytes(userDefs, "\"U000001\",\"Head Office\",\"Engineering\",\"Analyst\"\r\n\"U000002\",\"" + bad +
-                           "\",\"Accounts\",\"Clerk\"\r\n\"U000004\",\"Leeds\",\"Accounts\",\"Analyst\"\r\n");
+  const stdfs::path master = n.Net() / "MASTER.MDB";
+  const std::string usersSql = "SELECT User_Id, Last_Name, Sub_Dir FROM Users;", bad = "Leeds'; DROP TABLE Users; --";
+  const std::string users = praxtest::Sqlite3(master, usersSql);
+  WriteBytes(n.Net() / "UserDefs.Prn", "\"U000001\",\"Head Office\",\"Engineering\",\"Analyst\"\r\n\"U000002\",\"" +
+                                          bad + "\",\"Accounts\",\"Clerk\"\r\n\"U000004\",\"Leeds\",\"Accounts\",\"Analyst\"\r\n");
   const Result r = n.Praxload({"--master"});
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
   ExpectSays(r.err, {n.NetText() + "UserDefs.Prn", "at item \"" + bad + "\"", "Correct UserDefs.Prn at that item"});
-  // The roster and its lists are whole: the record before is stored, the
-  // rest untouched, and no name with a quote went in.
-  EXPECT_EQ(Schema(master), schema);
   EXPECT_EQ(praxtest::Sqlite3(master, usersSql), users);
   EXPECT_EQ(praxtest::Sqlite3(master, "SELECT User_Id, Location_Id FROM Users WHERE Location_Id > 0;"), "U000001|1\n");
-  EXPECT_EQ(praxtest::Sqlite3(master, "SELECT * FROM LocationsList;"), "1|Head Office\n");
-
-  WriteBytes(userDefs, "\"U000002\",\"Leeds\",\"Accounts\",\"Clerk\"\r\n");
-  EXPECT_EQ(n.Praxload({"--master", "--quiet"}).exitCode, 0);
-  EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Location_Id FROM Users WHERE User_Id = 'U000002';"), "2\n");
 }
 
 }  // namespace
