@@ -29,9 +29,11 @@ std::string AlertRow(int user, int date, const char* hour, const std::map<int, i
   return row + "\n";
 }
 
-// User 2: alert and activity logs of 15 June 2002. User 3: an activity log
-// only. User 1001 (in the thousand sub-folder): a day-number alert log and a
-// lower-case activity log of 1 February 2003.
+// User 2: alert and activity logs of 15 June 2002, and day-number logs of the
+// same day listed after them (the day is loaded by then: they are passed
+// over, also while the logs are read ahead of the writing). User 3: an
+// activity log only. User 1001 (in the thousand sub-folder): a day-number
+// alert log and a lower-case activity log of 1 February 2003.
 void WriteNetwork(const praxtest::TempDir& dir) {
   dir.Write("PX000002.DIR/20020615.PXL",
             "001 0905 10 0 1 x 4 0 1 x x x end\r\n"
@@ -45,6 +47,8 @@ void WriteNetwork(const praxtest::TempDir& dir) {
             "001 0920 \"Mail\",\"MAILER\" 7 8,2 46,2\r\n"
             "User Notes: Typing a lot\r\n"
             "001 2300 \"Mail\",\"MAILER\" 7 8,1\r\n");
+  for (const char* log : {"PX000002.DIR/PRAX166.PXL", "PX000002.DIR/PRAX166.PXT"})
+    praxtest::SetMTime(dir.Write(log, "STARTED\r\n001 0915 1 8,5\r\n"), 2002, 6, 20);
   dir.Write("PX000003.DIR/20020616.PXT",
             "User Notes: Start\r\n"
             "001 1400 \"Mail\",\"MAILER\" 3 46,1\r\n"
