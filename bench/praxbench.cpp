@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,6 +71,7 @@ class CountingStore : public prax::store::HistoryStore {
     for (int i = 0; i < prax::store::kHistoryListCount; ++i) lists_.emplace_back("list" + std::to_string(i));
   }
   bool DayLoaded(prax::store::DayTable, int32_t, int32_t) override { return false; }
+  std::set<int32_t> LoadedDays(prax::store::DayTable, int32_t, const std::vector<int32_t>&) override { return {}; }
   prax::store::ListTable& List(prax::store::HistoryList list) override { return lists_[static_cast<size_t>(list)]; }
   void AppendAlertHour(const prax::store::AlertHourRow&) override { ++rows["AlertSystem"]; }
   void AppendSystemUsage(const prax::store::SystemUsageRow&) override { ++rows["EMSSystemUsage"]; }

@@ -48,7 +48,6 @@ bool DueToday(const RunContext& run, int32_t date) {
 PreparedUser DayReader::User(int32_t user) {
   PreparedUser u;
   u.user = user;
-  handedOver_.clear();
   try {
     u.userDir = UserDirPath(load_.run.NetworkDir, user);
     u.files = BuildUserFileList(load_.run.NetworkDir, u.userDir, kind_ == LogKind::kAlert ? "PXL" : "PXT", u.skipped);
@@ -58,12 +57,28 @@ PreparedUser DayReader::User(int32_t user) {
   return u;
 }
 
-bool DayReader::Loaded(int32_t user, int32_t date) {
-  if (!handedOver_.insert(date).second && catchUp) catchUp();
+bool DayReader::Loaded(const PreparedUser& user, int32_t date) {
+  const auto table = kind_ == LogKind::kAlert ? store::DayTable::kAlerts : store::DayTable::kActivity;
   std::unique_lock<std::mutex> lock;
-  if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
-  return load_.store.DayLoaded(kind_ == LogKind::kAlert ? store::DayTable::kAlerts : store::DayTable::kActivity,
-                               user, date);
+  const auto lockStore = [&] {
+    if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+  };
+  if (probed_ != user.user) {
+    // The whole list at once, before any of its days is written.
+    probed_ = user.user;
+    loaded_.clear();
+    handedOver_.clear();
+    std::vector<int32_t> dates;
+    for (std::size_t i = 1; i < user.files.size(); ++i) TryStep([&] { dates.push_back(EntryDateKey(user.files[i])); });
+    lockStore();
+    loaded_ = load_.store.LoadedDays(table, user.user, dates);
+    lock = {};
+  }
+  if (handedOver_.insert(date).second) return loaded_.count(date) > 0;
+  // A date listed twice: the writing side may not have stored the first yet.
+  if (catchUp) catchUp();
+  lockStore();
+  return load_.store.DayLoaded(table, user.user, date);
 }
 
 PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
@@ -73,13 +88,13 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
     if (kind_ == LogKind::kAlert) {
       d.path = user.userDir + "\\" + EntryFileName(d.entry, "PXL");
       d.date = EntryDateKey(d.entry);
-      if (Loaded(user.user, d.date)) return d;
+      if (Loaded(user, d.date)) return d;
     } else {
       // A day whose date cannot be formed or probed is left for a later run.
       bool due = false;
       TryStep([&] {
         d.date = EntryDateKey(d.entry);
-        due = !Loaded(user.user, d.date);
+        due = !Loaded(user, d.date);
       });
       if (!due) return d;
       TryStep([&] { d.path = ActivityLogPath(user.userDir, d.entry); });

@@ -77,11 +77,14 @@ class DayReader {
   std::mutex* storeLock = nullptr;
 
  private:
-  bool Loaded(int32_t user, int32_t date);
+  bool Loaded(const PreparedUser& user, int32_t date);
 
   LoadContext& load_;
   LogKind kind_;
-  std::set<int32_t> handedOver_;  // dates of the current user
+  // The user whose list was probed, the dates found loaded then, and the
+  // dates handed over since.
+  std::optional<int32_t> probed_;
+  std::set<int32_t> loaded_, handedOver_;
 };
 
 // Hands the writing side the users and days of a pass, either prepared on

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/datetime.h"
 #include "platform/error.h"
@@ -13,6 +15,8 @@
 #include "platform/numbers.h"
 
 namespace prax {
+
+std::string DayNameDate(std::string_view name, const std::optional<fs::CivilTime>& modified, std::string_view path);
 
 namespace {
 
@@ -42,10 +46,14 @@ Error BadName(std::string_view name, std::string_view why) {
 // One entry for a listed (upper-cased) name, or nothing when the name is not a
 // log name this system writes. An entry must lead back to the same file name,
 // so that a day is never loaded from another file than the one it was dated by.
-std::string EntryFor(std::string_view dirText, std::string_view upper, std::string_view ext) {
+// `name` is the file's name as the path text resolves it in the folder whose
+// real path is realDir (its date comes from that file's modification time).
+std::string EntryFor(std::string_view dirText, const std::filesystem::path& realDir, std::string_view name,
+                     std::string_view upper, std::string_view ext) {
   std::string entry;
   if (text::StartsWith(upper, "PRAX")) {
-    entry = std::string(text::FirstChars(DayNameToDate(dirText, upper), 8));
+    const std::string path = std::string(dirText) + "\\" + std::string(name);
+    entry = std::string(text::FirstChars(DayNameDate(name, fs::LastModifiedReal(realDir / std::string(name)), path), 8));
     entry += text::SliceAt(upper, 5, 3);
   } else if (text::StartsWith(upper, "20") || text::StartsWith(upper, "19")) {
     entry = std::string(text::FirstChars(DateNameToDate(upper), 8));
@@ -64,7 +72,18 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
                   const std::function<void(const std::string&)>& onLink) {
   FileList list(1);
   const std::string pattern = "*." + std::string(ext);
-  for (const fs::DirEntry& e : fs::List(dirText, pattern)) {
+  const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern);
+  const std::filesystem::path realDir = fs::RealPath(dirText);
+  // The name a path text resolves to among names that differ only in letter
+  // case: the one written in capitals, else the first in byte order (as
+  // fs::RealPath resolves it), found here without listing the folder again.
+  std::unordered_map<std::string, std::string> resolved;
+  for (const fs::DirEntry& e : entries) {
+    const std::string upper = text::ToUpperAscii(e.name);
+    auto [it, added] = resolved.emplace(upper, e.name);
+    if (!added && it->second != upper && (e.name == upper || e.name < it->second)) it->second = e.name;
+  }
+  for (const fs::DirEntry& e : entries) {
     if (e.isSymlink) {
       if (onLink && !e.isDirectory) onLink(std::string(dirText) + "\\" + e.name);
       continue;
@@ -74,7 +93,7 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
     std::string entry;
     // A name that does not give a valid date (or whose file vanished since the
     // listing) is passed over; the run goes on with the next file.
-    if (!TryStep([&] { entry = EntryFor(dirText, upper, ext); })) continue;
+    if (!TryStep([&] { entry = EntryFor(dirText, realDir, resolved.at(upper), upper, ext); })) continue;
     if (!entry.empty()) list.push_back(std::move(entry));
   }
   return list;
@@ -118,17 +137,22 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
   });
 }
 
-std::string DayNameToDate(std::string_view dirText, std::string_view name) {
+// The date of a PRAX name whose file was last modified at `modified`
+// (nullopt: the file is gone; `path` names it).
+std::string DayNameDate(std::string_view name, const std::optional<fs::CivilTime>& modified, std::string_view path) {
   const std::string_view digits = text::SliceAt(name, 5, 3);
   if (digits.size() != 3 || !AllDigits(digits)) {
     throw BadName(name, "has no three-digit day number after PRAX");
   }
   const int day = Digits(digits);
   if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
-  const std::string path = std::string(dirText) + "\\" + std::string(name);
-  const auto modified = fs::LastModified(path);
   if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.");
   return DateText(dt::FromYearDay(modified->year, day - 1));
+}
+
+std::string DayNameToDate(std::string_view dirText, std::string_view name) {
+  const std::string path = std::string(dirText) + "\\" + std::string(name);
+  return DayNameDate(name, fs::LastModified(path), path);
 }
 
 std::string DateNameToDate(std::string_view name) {

@@ -257,8 +257,9 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern) {
   return entries;
 }
 
-std::optional<CivilTime> LastModified(std::string_view pathText) {
-  const stdfs::path p = RealPath(pathText);
+std::optional<CivilTime> LastModified(std::string_view pathText) { return LastModifiedReal(RealPath(pathText)); }
+
+std::optional<CivilTime> LastModifiedReal(const stdfs::path& p) {
   std::time_t t = 0;
 #ifdef _WIN32
   struct _stat64 st {};

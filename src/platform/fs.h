@@ -46,6 +46,8 @@ struct CivilTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 std::optional<CivilTime> LastModified(std::string_view pathText);
+// The same for a real path (as RealPath gives it), without resolving it again.
+std::optional<CivilTime> LastModifiedReal(const std::filesystem::path& real);
 // Sets a file's last-modification time from local civil time.
 void SetLastModified(std::string_view pathText, const CivilTime& t);
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,6 +98,9 @@ class HistoryStore {
 
   // Whether the table holds any row of the user for the day.
   virtual bool DayLoaded(DayTable table, int32_t user, int32_t date) = 0;
+  // The dates among `dates` for which the table holds a row of the user:
+  // DayLoaded of many days at once.
+  virtual std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) = 0;
   virtual ListTable& List(HistoryList list) = 0;
 
   virtual void AppendAlertHour(const AlertHourRow& row) = 0;

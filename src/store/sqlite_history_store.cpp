@@ -102,6 +102,23 @@ class SqliteHistoryStore : public HistoryStore {
     return found;
   }
 
+  std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
+    std::set<int32_t> loaded;
+    if (dates.empty()) return loaded;
+    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    // One statement probes every date through the index: the dates travel as
+    // one bound JSON array.
+    sqlite3_stmt* st = conn_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
+                                     " WHERE User_Num = ?1 AND Data_Date = value)");
+    std::string list = "[";
+    for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
+    list += "]";
+    sqlite3_bind_int64(st, 1, user);
+    sqlite3_bind_text(st, 2, list.data(), static_cast<int>(list.size()), SQLITE_TRANSIENT);
+    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
+    return loaded;
+  }
+
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
   void AppendAlertHour(const AlertHourRow& row) override {
