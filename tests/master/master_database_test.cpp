@@ -149,7 +149,8 @@ TEST(UpdateMasterDatabase, FailureEndsImportKeepingEarlierRows) {
     const prax::Error e = praxtest::Raised([&] { prax::UpdateMasterDatabase(t.m.ctx, &t.m.status); });
     const std::string what = e.what();
     EXPECT_EQ(e.Number(), c.number) << what;
-    EXPECT_TRUE(praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item)) << what;
+    EXPECT_TRUE(praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
+                praxtest::Has(what, "Correct UserDefs.Prn at that item")) << what;
     EXPECT_EQ(t.Users(), (Lines{"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"}));
     EXPECT_EQ(t.Lists()[0], "1|Head Office\n");
   }

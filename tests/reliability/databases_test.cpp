@@ -165,8 +165,6 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
       {"wal", {"--full"}, 0, {master}},
       {"wal", {"--range", "0", "5"}, 2, {master, n.History()}, true},
       {"delete", {"--range", "1", "3"}, 0, {}, true},
-      {"wal", {"--fresh", "--yes", "--only-create"}, 0, {master}},
-      {"delete", {"--fresh", "--yes", "--master"}, 0, {}},
       {"wal", {"--networks", "--fresh", "--yes"}, 0, {a / "MASTER.MDB", b / "MASTER.MDB"}},
   };
   auto state = [](const stdfs::path& p) { return std::pair{Slurp(p), stdfs::last_write_time(p)}; };
@@ -188,9 +186,9 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
   EXPECT_EQ(praxtest::Sqlite3(master, "SELECT Name FROM Annex;"), "1\n");
 }
 
-// Names from logs and UserDefs.Prn that carry SQL: only their own lookup
+// Names from logs that carry SQL: only their own lookup
 // fails, nothing of them is stored, and no table is changed otherwise.
-TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
+TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookup) {
   const Network plain, named;
   // Every kind of looked-up name in user 2's logs of 2026-01-06: tools,
   // discomforts and body parts, notes, windows and applications, projects
@@ -219,19 +217,6 @@ TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookupOrEndsTheImport) {
     EXPECT_EQ(praxtest::Sqlite3(named.History(), sql), praxtest::Sqlite3(plain.History(), sql)) << sql;
   EXPECT_GT(named.Count("SELECT COUNT(*) FROM ActivitySystem WHERE User_Num = 2 AND Data_Date = 20260106;"), 0);
 
-  // The roster import ends at a name carrying SQL; the record before it
-  // is stored and the roster is otherwise untouched.
-  const Network& n = plain;
-  const stdfs::path master = n.Net() / "MASTER.MDB";
-  const std::string usersSql = "SELECT User_Id, Last_Name, Sub_Dir FROM Users;", bad = "Leeds'; DROP TABLE Users; --";
-  const std::string users = praxtest::Sqlite3(master, usersSql);
-  WriteBytes(n.Net() / "UserDefs.Prn", "\"U000001\",\"Head Office\",\"Engineering\",\"Analyst\"\r\n\"U000002\",\"" +
-                                          bad + "\",\"Accounts\",\"Clerk\"\r\n\"U000004\",\"Leeds\",\"Accounts\",\"Analyst\"\r\n");
-  const Result r = n.Praxload({"--master"});
-  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-  ExpectSays(r.err, {n.NetText() + "UserDefs.Prn", "at item \"" + bad + "\"", "Correct UserDefs.Prn at that item"});
-  EXPECT_EQ(praxtest::Sqlite3(master, usersSql), users);
-  EXPECT_EQ(praxtest::Sqlite3(master, "SELECT User_Id, Location_Id FROM Users WHERE Location_Id > 0;"), "U000001|1\n");
 }
 
 }  // namespace

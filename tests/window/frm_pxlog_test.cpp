@@ -100,22 +100,6 @@ TEST(Window, StartupStatesCaptionsLogoAndSettings) {
   }
 }
 
-TEST(Window, BadRangeShowsMessageAndKeepsButton) {
-  WindowSite site;
-  prax::FrmPXlog w(site.ctx);
-  w.show();
-  Get<QRadioButton>(w, "optUniverse1")->setChecked(true);
-  Get<QLineEdit>(w, "txtStart")->setText("7");
-  Get<QLineEdit>(w, "txtEnd")->setText("5");
-  Box box;
-  AnswerNextBox(QMessageBox::Ok, &box);
-  Get<QPushButton>(w, "cmdExecute")->click();
-  ASSERT_TRUE(box.seen);
-  EXPECT_TRUE(box.title == "PraxServer" && box.buttons == 1);
-  EXPECT_TRUE(box.text.contains("starting record number greater than the ending")) << box.text.toStdString();
-  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Execute" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
-}
-
 struct RunWindowSite : WindowSite {
   RunWindowSite() {
     praxtest::MakeRoster(network.Path() / "MASTER.MDB", {{"U1", "Smith", "Ann", "", praxtest::SlotDir(1)}});
@@ -152,19 +136,30 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
 }
 
-TEST(Window, FailedRunShowsErrorBox) {
+// The controller's message for a bad range shows in a box and leaves Execute; a failed run's error shows in a box
+// and in the status line.
+TEST(Window, MessagesAndFailuresShowInBoxes) {
   RunWindowSite site;
   site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("01/01/2026 00:00:00"));
   prax::FrmPXlog w(site.ctx);
   w.show();
+  Get<QRadioButton>(w, "optUniverse1")->setChecked(true);
+  Get<QLineEdit>(w, "txtStart")->setText("7");
+  Get<QLineEdit>(w, "txtEnd")->setText("5");
+  Box range, failed;
+  AnswerNextBox(QMessageBox::Ok, &range);
+  Get<QPushButton>(w, "cmdExecute")->click();
+  EXPECT_TRUE(range.seen && range.title == "PraxServer" && range.buttons == 1);
+  EXPECT_TRUE(range.text.contains("starting record number greater")) << range.text.toStdString();
+  EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Execute" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
+  Get<QRadioButton>(w, "optUniverse0")->setChecked(true);
   Get<QRadioButton>(w, "optFresh1")->setChecked(true);  // no PRAXDATA.MDB to update
-  Box box;
-  AnswerNextBox(QMessageBox::Ok, &box);
+  AnswerNextBox(QMessageBox::Ok, &failed);
   Get<QPushButton>(w, "cmdExecute")->click();
   WaitForCommand(w);
-  ASSERT_TRUE(box.seen);
-  EXPECT_TRUE(box.text.startsWith("Error ") && box.text.contains("PRAXDATA.MDB")) << box.text.toStdString();
-  EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + box.text);
+  ASSERT_TRUE(failed.seen);
+  EXPECT_TRUE(failed.text.startsWith("Error ") && failed.text.contains("PRAXDATA.MDB")) << failed.text.toStdString();
+  EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + failed.text);
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
 }
 
