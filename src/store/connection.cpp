@@ -545,8 +545,28 @@ void TableWriter::Resolve() {
   insert_ = c.Prepare("INSERT INTO " + info->quoted + " (" + names + ") VALUES (" + marks + ")");
 }
 
+namespace {
+
+// Whether a value fits its column, the common case checked without building
+// anything; CheckValue says why one does not.
+bool Fits(const ColumnInfo& col, const Value& v) {
+  if (v.IsNull()) return !col.notNull;
+  switch (col.type) {
+    case FieldType::Integer:
+      return v.IsInt() && v.IntValue() >= -32768 && v.IntValue() <= 32767;
+    case FieldType::Long:
+      return v.IsInt() && v.IntValue() >= -2147483648LL && v.IntValue() <= 2147483647LL;
+    case FieldType::Text:
+      return v.IsText() && !v.TextRef().empty() && v.TextRef().size() <= static_cast<size_t>(col.size);
+  }
+  return false;
+}
+
+}  // namespace
+
 void TableWriter::CheckOne(size_t column, const Value& v) const {
   const ColumnInfo& col = stored_[column];
+  if (Fits(col, v)) return;
   const Connection& c = ConnectionOf(db_);
   if (v.IsNull() && col.notNull) {
     c.Fail(err::kNullInIndexedField,

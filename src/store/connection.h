@@ -226,11 +226,11 @@ void ForEachRow(Connection& conn, sqlite3_stmt* st, F&& row) {
 
 namespace prax::store {
 // Adds what the load keeps beside the History tables where it is missing
-// (an index per user and date on AlertSystem and ActivitySystem, the table
-// of user-days whose error keys are pending) and commits; returns whether
-// the pending table was there already. A file without the day tables gets
-// nothing.
-bool AddLoadAids(db::Connection& conn);
+// (the table of user-days whose error keys are pending and, with `indexes`,
+// an index per user and date on AlertSystem and ActivitySystem) and commits;
+// returns whether the pending table was there already. A file without the
+// day tables gets nothing.
+bool AddLoadAids(db::Connection& conn, bool indexes);
 }  // namespace prax::store
 
 namespace prax::db {

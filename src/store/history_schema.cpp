@@ -99,7 +99,7 @@ void CreateSqliteHistory(std::string_view fileText) {
   auto db = db::Database::Create(fs::RealPath(building));
   try {
     for (const auto& table : HistorySchema()) db->AppendTable(table);
-    AddLoadAids(db::ConnectionOf(*db));
+    AddLoadAids(db::ConnectionOf(*db), false);
     db->Close();
   } catch (const Error&) {
     db.reset();

@@ -53,14 +53,16 @@ constexpr const char* kPendingTable = "ErrorKeysPending";
 
 }  // namespace
 
-bool AddLoadAids(db::Connection& conn) {
+bool AddLoadAids(db::Connection& conn, bool indexes) {
   const auto alerts = conn.FindTable("AlertSystem"), activity = conn.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
   const bool tracked = conn.FindTable(kPendingTable) != nullptr;
   conn.BeginWrite();
-  conn.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
-  conn.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
-            " (User_Num, Data_Date)");
+  if (indexes) {
+    conn.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
+    conn.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
+              " (User_Num, Data_Date)");
+  }
   conn.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
             " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
   conn.Commit();
@@ -88,7 +90,10 @@ class SqliteHistoryStore : public HistoryStore {
         {"NotesList", "Note_Id", "Note_Name"},            {"BodyPartsList", "BodyPart_Id", "BodyPart_Name"},
         {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name"}, {"EMSToolsList", "Tool_Id", "Tool_Name"}};
     for (const auto& l : kLists) lists_.push_back(std::make_unique<db::SqliteListTable>(*db_, l[0], l[1], l[2]));
-    untracked_ = !AddLoadAids(conn_);
+    // A file with no day loaded yet (a fresh database) gets the day indexes
+    // when the load closes it: built once over its rows, they cost less than
+    // kept up row by row, and its own days need no probe.
+    untracked_ = !AddLoadAids(conn_, !Empty());
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
@@ -211,6 +216,19 @@ class SqliteHistoryStore : public HistoryStore {
 
   bool ErrorKeysUntracked() const override { return untracked_; }
 
+  // Whether neither day table holds a row.
+  bool Empty() {
+    for (const char* table : {"AlertSystem", "ActivitySystem"}) {
+      const auto info = conn_.FindTable(table);
+      if (!info) continue;
+      bool any = false;
+      db::ForEachRow(conn_, conn_.Prepare("SELECT 1 FROM " + info->quoted + " LIMIT 1"),
+                     [&](sqlite3_stmt*) { any = true; });
+      if (any) return false;
+    }
+    return true;
+  }
+
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
     alerts_.Check({{kErrorKeysColumn, Value(errorKeys)}});
     UpdateRow("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2", errorKeys, row);
@@ -218,7 +236,10 @@ class SqliteHistoryStore : public HistoryStore {
 
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
-  void Close() override { db_->Close(); }
+  void Close() override {
+    if (conn_.IsOpen()) AddLoadAids(conn_, true);
+    db_->Close();
+  }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
 
   std::map<std::string, int64_t> RowsAdded() const override {
