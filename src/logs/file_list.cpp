@@ -69,10 +69,10 @@ std::string EntryFor(std::string_view dirText, const std::filesystem::path& real
 // The listing behind both file lists; onLink hears of each log file that is
 // a symbolic link (never followed), when given.
 FileList ListLogs(std::string_view dirText, std::string_view ext,
-                  const std::function<void(const std::string&)>& onLink) {
+                  const std::function<void(const std::string&)>& onLink, std::error_code* openError = nullptr) {
   FileList list(1);
   const std::string pattern = "*." + std::string(ext);
-  const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern);
+  const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern, openError);
   const std::filesystem::path realDir = fs::RealPath(dirText);
   // The name a path text resolves to among names that differ only in letter
   // case: the one written in capitals, else the first in byte order (as
@@ -121,20 +121,23 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
     }
     folder += '\\';
   }
+  std::error_code openError;
+  FileList list = ListLogs(
+      userDir, ext,
+      [&](const std::string& path) {
+        skip("Log file '" + fs::ForDisplay(path) +
+             "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
+             "file itself in place of the link.");
+      },
+      &openError);
   // A user directory that is there but cannot be listed (no permission for
   // the account that runs the load) is named, not taken for an empty one.
-  std::error_code ec;
-  std::filesystem::directory_iterator probe(fs::RealPath(userDir), ec);
-  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
-    skip("User directory '" + std::string(userDir) + "' not read: " + ec.message() +
+  if (openError && openError != std::errc::no_such_file_or_directory && openError != std::errc::not_a_directory) {
+    skip("User directory '" + std::string(userDir) + "' not read: " + openError.message() +
          ". Let the account that runs the load read it; its logs are loaded by the next run.");
     return FileList(1);
   }
-  return ListLogs(userDir, ext, [&](const std::string& path) {
-    skip("Log file '" + fs::ForDisplay(path) +
-         "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
-         "file itself in place of the link.");
-  });
+  return list;
 }
 
 // The date of a PRAX name whose file was last modified at `modified`

@@ -22,6 +22,7 @@
 #undef DeleteFile
 #undef RemoveDirectory
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -229,22 +230,49 @@ bool Exists(std::string_view pathText, bool includeHidden) {
 
 bool IsDirectory(std::string_view pathText) { return IsDirectoryReal(RealPath(pathText)); }
 
-std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern) {
+std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, std::error_code* openError) {
   std::vector<std::pair<std::string, DirEntry>> keyed;  // upper-cased name, entry
+  const bool all = pattern == "*" || pattern == "*.*";
+  const auto add = [&](std::string name, bool isDir, bool isLink) {
+    std::string key = text::ToUpperAscii(name);
+    keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink}});
+  };
   try {
     const stdfs::path dir = RealPath(dirText);
-    const bool all = pattern == "*" || pattern == "*.*";
+#ifdef _WIN32
     std::error_code ec;
     stdfs::directory_iterator it(dir, stdfs::directory_options::skip_permission_denied, ec);
+    if (ec && openError != nullptr) *openError = ec;
     for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
       std::string name = it->path().filename().string();
       if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
       std::error_code typeEc;
       const bool isDir = it->is_directory(typeEc);
-      const bool isLink = it->is_symlink(typeEc);
-      std::string key = text::ToUpperAscii(name);
-      keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink}});
+      add(std::move(name), isDir, it->is_symlink(typeEc));
     }
+#else
+    // The entries' types come with the listing; a link (or a file system that
+    // gives no type) costs one stat.
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+      if (openError != nullptr) *openError = std::error_code(errno, std::generic_category());
+      return {};
+    }
+    const int fd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+      const std::string_view name = e->d_name;
+      if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
+      bool isDir = e->d_type == DT_DIR, isLink = e->d_type == DT_LNK;
+      struct stat st {};
+      if (e->d_type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        isLink = S_ISLNK(st.st_mode);
+        isDir = S_ISDIR(st.st_mode);
+      }
+      if (isLink) isDir = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+      add(std::string(name), isDir, isLink);
+    }
+    ::closedir(d);
+#endif
   } catch (...) {
     // An unreadable directory lists what could be read.
   }

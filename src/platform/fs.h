@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -37,8 +38,10 @@ struct DirEntry {
 // Entries of a directory whose names match a pattern of '*' and '?' (letter
 // case ignored; "*" alone matches everything), hidden ones included, "." and
 // ".." never, sorted by upper-cased name. A directory that does not exist or
-// cannot be read gives an empty list.
-std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern = "*");
+// cannot be read gives an empty list; why it could not be opened goes to
+// `openError` when given.
+std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern = "*",
+                           std::error_code* openError = nullptr);
 
 // Local civil date and time of a file's last modification; nullopt when the
 // file does not exist.
