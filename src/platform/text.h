@@ -24,7 +24,7 @@ std::string ToUpperAscii(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);  // ASCII letters
 
 // The one letter-case rule of every text comparison that ignores case (list
-// names, search criteria, the uniqueness of list names): in UTF-8 text, each
+// names, roster user ids and their order, group members): in UTF-8 text, each
 // letter of Windows-1252 that has a capital and a small form there (A-Z,
 // U+00C0-U+00DE but the sign U+00D7, U+0152, U+0160, U+017D, U+0178) becomes
 // its small form. Everything else stays: accents count, U+00DF (sharp s) has
