@@ -14,7 +14,10 @@ LoadContext::LoadContext(const RunContext& runContext, Status& statusDisplay, st
 }
 
 int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
-  return List(list).Get(StoredText(cp1252Name));
+  for (unsigned char c : cp1252Name) {
+    if (c >= 0x80) return List(list).Get(text::Cp1252ToUtf8(cp1252Name));
+  }
+  return List(list).Get(cp1252Name);  // plain ASCII is the same in UTF-8
 }
 
 std::string StoredText(std::string_view cp1252) {

@@ -616,7 +616,7 @@ void TableWriter::RunWrite(Connection& c, sqlite3_stmt* st) {
   c.FailStorage(rc);
 }
 
-int64_t TableWriter::Append(const std::vector<Value>& values) {
+int64_t TableWriter::Append(std::span<const Value> values) {
   Resolve();
   for (size_t i = 0; i < values.size() && i < stored_.size(); ++i) CheckOne(i, values[i]);
   Connection& c = ConnectionOf(db_);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -193,7 +194,8 @@ class TableWriter {
  public:
   TableWriter(Database& db, std::string table, std::vector<std::string> columns);
   // Returns the new row's rowid.
-  int64_t Append(const std::vector<Value>& values);
+  int64_t Append(std::span<const Value> values);
+  int64_t Append(const std::vector<Value>& values) { return Append(std::span<const Value>(values)); }
   // Checks values for some of the columns (by position) without writing.
   void Check(const std::vector<std::pair<size_t, Value>>& values);
   // Runs a write statement with bound values, mapping its failures.

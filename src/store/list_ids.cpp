@@ -62,6 +62,7 @@ void ListIds::Remember(const std::string& name, std::optional<int64_t> id) {
 }
 
 void ListIds::Load() {
+  last_.reset();
   ids_.clear();
   indexIds_.clear();
   for (auto& entry : table_.Entries()) {
@@ -79,6 +80,11 @@ int16_t ListIds::Get(std::string_view name) {
   if (!open_) {
     throw Error(err::kOtherEngineError,
                 "The list " + table_.TableName() + " is not open; it is opened at the start of each pass");
+  }
+  // A loader asks for the same name line after line.
+  if (last_ && name == lastName_) {
+    if (onLookup_) onLookup_();
+    return *last_;
   }
   const std::string_view trimmed = text::Trim(name);
   if (trimmed.empty()) {
@@ -117,12 +123,15 @@ int16_t ListIds::Get(std::string_view name) {
     table_.Insert(id, trimmed);
     Remember(std::string(trimmed), id);
   }
+  lastName_.assign(name);
+  last_ = id;
   if (onLookup_) onLookup_();
   return id;
 }
 
 void ListIds::Close() {
   open_ = false;
+  last_.reset();
   ids_.clear();
   indexIds_.clear();
 }

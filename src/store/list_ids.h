@@ -92,6 +92,9 @@ class ListIds {
   // key the name column's index compares; a name whose first row has a Null
   // id maps to nullopt.
   std::unordered_map<std::string, std::optional<int64_t>> ids_, indexIds_;
+  // The name asked for last, as given, and its id.
+  std::string lastName_;
+  std::optional<int16_t> last_;
 };
 
 }  // namespace prax::store

@@ -1,5 +1,7 @@
 #include <sqlite3.h>
 
+#include <array>
+
 #include "store/connection.h"
 #include "store/history_store.h"
 
@@ -127,9 +129,12 @@ class SqliteHistoryStore : public HistoryStore {
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
   void AppendAlertHour(const AlertHourRow& row) override {
-    std::vector<Value> values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour)};
-    for (const int64_t n : row.counts) values.emplace_back(n);
-    values.emplace_back(row.errorKeys);
+    std::array<Value, 4 + kAlertCountColumns> values;
+    values[0] = Value(int64_t{row.user});
+    values[1] = Value(int64_t{row.date});
+    values[2] = Value(row.hour);
+    for (std::size_t i = 0; i < row.counts.size(); ++i) values[3 + i] = Value(row.counts[i]);
+    values.back() = Value(row.errorKeys);
     alerts_.Append(values);
   }
 
@@ -153,9 +158,10 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void AppendActivity(const ActivityRow& row) override {
-    activity_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId),
-                      Value(row.windowId), Value(row.projectId), Value(row.taskId), Value(row.keyNum),
-                      Value(row.keyCount)});
+    const std::array<Value, 9> values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour),
+                                      Value(row.appId),           Value(row.windowId),      Value(row.projectId),
+                                      Value(row.taskId),          Value(row.keyNum),        Value(row.keyCount)};
+    activity_.Append(values);
   }
 
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
