@@ -95,7 +95,11 @@ class SqliteHistoryStore : public HistoryStore {
     // A file with no day loaded yet (a fresh database) gets the day indexes
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
-    untracked_ = !AddLoadAids(conn_, !Empty());
+    const bool empty = Empty();
+    untracked_ = !AddLoadAids(conn_, !empty);
+    // A run on a loaded file writes a few days and probes many: a small page
+    // cache keeps its memory the same however long the history grows.
+    if (!empty) conn_.Exec("PRAGMA cache_size = -2048");
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
