@@ -119,8 +119,7 @@ int ParseFloor(const std::string& netDir, int maxUser) {
   if (run.NetworkDir.back() != '/' && run.NetworkDir.back() != '\\') run.NetworkDir += '/';
   CountingStore store;
   prax::LoadContext load(run, status, store);
-  using prax::store::HistoryList;
-  for (int i = 0; i < prax::store::kHistoryListCount; ++i) load.List(static_cast<HistoryList>(i)).Open();
+  load.OpenAllLists();
 
   const auto t0 = Clock::now();
   int64_t days = 0;

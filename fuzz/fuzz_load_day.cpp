@@ -35,11 +35,7 @@ struct Env {
     store = prax::store::OpenSqliteHistory(live);
     load = std::make_unique<prax::LoadContext>(run, status, *store);
     load->user = 7;
-    for (int i = 0; i < prax::store::kHistoryListCount; ++i) {
-      auto& list = load->List(static_cast<prax::store::HistoryList>(i));
-      list.Prime();
-      list.Open();
-    }
+    load->OpenAllLists();
   }
   void Reset() {
     load.reset();

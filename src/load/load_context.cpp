@@ -13,6 +13,14 @@ LoadContext::LoadContext(const RunContext& runContext, Status& statusDisplay, st
   }
 }
 
+void LoadContext::OpenAllLists() {
+  for (auto& list : lists_) {
+    if (list->IsOpen()) list->Close();
+    list->Prime();
+    list->Open();
+  }
+}
+
 int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
   for (unsigned char c : cp1252Name) {
     if (c >= 0x80) return List(list).Get(text::Cp1252ToUtf8(cp1252Name));

@@ -42,6 +42,9 @@ struct LoadContext {
 
   // The ids of a History list (open for the pass that uses it).
   store::ListIds& List(store::HistoryList list) { return *lists_[static_cast<std::size_t>(list)]; }
+  // Primes and opens every list at once, for loading days outside a job (a
+  // job opens the lists of each pass with the pass's own priming rules).
+  void OpenAllLists();
   // Get-or-create of a log's name (Windows-1252) in a list; the name goes to
   // the list as UTF-8.
   int16_t Lookup(store::HistoryList list, std::string_view cp1252Name);

@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
 // one list row, also in a later run, and are stored as UTF-8.
 TEST_F(LoaderTest, AccentedNamesShareOneRowWhateverTheirCase) {
   StoreActivity("User Project: \xDC" "bersicht (Entwurf)\r\n001 0900 \"\xDC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
-  OpenLists();
+  load->OpenAllLists();
   StoreActivity("User Project: \xFC" "BERSICHT (Entwurf)\r\n001 0900 \"\xDC" "BERSICHT\",\"\xE9" "DITEUR\" 1 8,1\r\n"
                 "001 0901 \"\xFC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
   EXPECT_EQ(Rows("WindowsList") + Rows("ApplicationsList") + Rows("ProjectsList"),

@@ -29,15 +29,7 @@ class LoaderTest : public ::testing::Test {
     store = prax::store::OpenSqliteHistory(dir.Path() / "PRAXDATA.MDB");
     load = std::make_unique<prax::LoadContext>(run, status, *store);
     load->user = 5;
-    OpenLists();
-  }
-  void OpenLists() {
-    for (int i = 0; i < prax::store::kHistoryListCount; ++i) {
-      auto& list = load->List(static_cast<prax::store::HistoryList>(i));
-      if (list.IsOpen()) list.Close();
-      list.Prime();
-      list.Open();
-    }
+    load->OpenAllLists();
   }
 
   std::string UserDir() const { return dir.Text() + "PX000005.DIR"; }
