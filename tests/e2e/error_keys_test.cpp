@@ -74,6 +74,18 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   EXPECT_EQ(n.Count(errorKeys), before);
   ASSERT_EQ(n.Praxload({"--recompute-error-keys"}).exitCode, 0);
   EXPECT_EQ(n.Count(errorKeys), before + 5);
+
+  // A file of a version that kept no pending marks, with a stale value: the
+  // next run adds what the load keeps beside the tables and works out every
+  // user-day once.
+  praxtest::Sqlite3(n.History(), "DROP TABLE ErrorKeysPending; DROP INDEX AlertSystem_Day_Ix; DROP INDEX "
+                                 "ActivitySystem_Day_Ix; UPDATE AlertSystem SET Error_Keys = 0 WHERE rowid = " +
+                                     std::to_string(alertRow) + ";");
+  ASSERT_EQ(n.Praxload({}).exitCode, 0);
+  EXPECT_EQ(n.Count(errorKeys), before + 5);
+  EXPECT_EQ(n.Count("SELECT count(*) FROM sqlite_master WHERE name IN ('ErrorKeysPending', 'AlertSystem_Day_Ix', "
+                    "'ActivitySystem_Day_Ix');"),
+            3);
 }
 
 }  // namespace
