@@ -15,7 +15,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -50,6 +52,20 @@ std::size_t DaysToLoad(LogKind kind, const FileList& files);
 // Whether a log of this date may still be written by its client (today's or
 // later): left for a later run unless IncludeToday.
 bool DueToday(const RunContext& run, int32_t date);
+
+// Writes one prepared day of load.user on the writing side: `write` stores
+// its rows with `storeLock` (may be null) held, then the day is marked for
+// the error-keys step and committed, so a day is stored whole or not at all
+// and a run cut short leaves no half-written day. A commit that fails (a full
+// disk, say) ends the job rather than being passed over.
+template <class F>
+void WriteDay(LoadContext& load, std::mutex* storeLock, int32_t date, F&& write) {
+  std::unique_lock<std::mutex> lock;
+  if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+  std::forward<F>(write)();
+  load.store.MarkErrorKeysPending(load.user, date);
+  load.store.Commit();
+}
 
 // One user of a pass as the reading side listed it.
 struct PreparedUser {
@@ -86,6 +102,17 @@ class DayReader {
   std::optional<int32_t> probed_;
   std::set<int32_t> loaded_, handedOver_;
 };
+
+// Runs a loader's writing side (StoreAlertDays, StoreActivityDays) over one
+// user's list, its days prepared on the spot (outside a job's passes).
+template <class StoreDays>
+int LoadListedDays(LoadContext& load, LogKind kind, std::string_view userDir, const FileList& files,
+                   StoreDays storeDays) {
+  DayReader reader(load, kind);
+  const PreparedUser user{load.user, std::string(userDir), files, {}, nullptr};
+  std::size_t i = 0;
+  return storeDays(load, DaysToLoad(kind, files), [&] { return reader.Day(user, ++i); }, nullptr);
+}
 
 // Hands the writing side the users and days of a pass, either prepared on
 // the spot or by a reading thread running ahead (at most `ahead` days).

@@ -107,13 +107,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
           // A day without an activity log is usual; anything else is shown.
           if (d.number != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
-        std::unique_lock<std::mutex> lock;
-        if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
-        StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day));
-        load.store.MarkErrorKeysPending(load.user, d.date);
-        // A day is stored whole or not at all. A commit that fails (a full
-        // disk, say) ends the job rather than being passed over.
-        load.store.Commit();
+        WriteDay(load, storeLock, d.date, [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day)); });
       } catch (const Error& e) {
         if (d.path.empty()) throw;
         throw e.WithContext("Activity log " + d.path);
@@ -130,11 +124,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
 }
 
 int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
-  DayReader reader(load, LogKind::kActivity);
-  const PreparedUser user{load.user, std::string(userDir), fileList, {}, nullptr};
-  std::size_t i = 0;
-  return StoreActivityDays(load, DaysToLoad(LogKind::kActivity, fileList), [&] { return reader.Day(user, ++i); },
-                           nullptr);
+  return LoadListedDays(load, LogKind::kActivity, userDir, fileList, StoreActivityDays);
 }
 
 }  // namespace prax

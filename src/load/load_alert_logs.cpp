@@ -116,13 +116,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
         case PreparedDay::Kind::kParsed: {
           status.UpdateLog((d.entry.ends_with('*') ? "    Loading-1: " : "    Loading-2: ") + d.entry);
           strict = true;
-          std::unique_lock<std::mutex> lock;
-          if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
-          StoreAlertDay(load, d.date, std::get<AlertDay>(d.day));
-          load.store.MarkErrorKeysPending(load.user, d.date);
-          // A day is stored whole or not at all: a run cut short leaves no
-          // half-written day behind, and readers never see one.
-          load.store.Commit();
+          WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day)); });
           if (d.present) ++loaded;
           break;
         }
@@ -143,10 +137,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
 }
 
 int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
-  DayReader reader(load, LogKind::kAlert);
-  const PreparedUser user{load.user, std::string(userDir), fileList, {}, nullptr};
-  std::size_t i = 0;
-  return StoreAlertDays(load, DaysToLoad(LogKind::kAlert, fileList), [&] { return reader.Day(user, ++i); }, nullptr);
+  return LoadListedDays(load, LogKind::kAlert, userDir, fileList, StoreAlertDays);
 }
 
 }  // namespace prax

@@ -1,6 +1,5 @@
 #include "load/load_context.h"
 
-#include "logs/file_list.h"
 #include "platform/text.h"
 
 namespace prax {
@@ -33,12 +32,6 @@ std::string StoredText(std::string_view cp1252) {
     if (c >= 0x80) return text::Cp1252ToUtf8(cp1252);
   }
   return std::string(cp1252);
-}
-
-bool LeftForLater(const LoadContext& load, std::string_view entry, std::string_view path) {
-  if (load.run.IncludeToday || !load.run.Today || EntryDateKey(entry) < load.run.Today()) return false;
-  load.status.PassedOver("    " + std::string(path) + ": left for a later run: today's log");
-  return true;
 }
 
 }  // namespace prax

@@ -56,9 +56,4 @@ struct LoadContext {
 // Log text (Windows-1252) as the database holds it (UTF-8).
 std::string StoredText(std::string_view cp1252);
 
-// Whether the day of an entry is left for a later run: its date is the
-// run's today or later and IncludeToday is not set. The log at `path` is then
-// named in the run log as passed over.
-bool LeftForLater(const LoadContext& load, std::string_view entry, std::string_view path);
-
 }  // namespace prax
