@@ -388,7 +388,7 @@ class PgHistoryStore : public HistoryStore {
     for (const auto& r : Read("AlertSystem", "SELECT (ctid::text::point)[0]::bigint, (ctid::text::point)[1]::bigint, "
                               "\"Data_Date\", \"Data_Hour\", \"Error_Keys\" FROM \"AlertSystem\" WHERE "
                               "\"User_Num\" = $1" +
-                                  std::string(date ? " AND \"Data_Date\" = $2" : "") + " ORDER BY ctid",
+                                  std::string(date ? " AND \"Data_Date\" = $2" : "") + " ORDER BY \"AlertSystem\".ctid",
                               Params(user, date))) {
       rows.push_back(StoredAlertHour{(*Int(r[0]) << 16) | *Int(r[1]), Int(r[2]), r[3], Int(r[4])});
     }
