@@ -4,7 +4,7 @@
 
 #include "app/startup.h"
 #include "platform/status.h"
-#include "load/create_history_database.h"
+#include "load/history_database.h"
 #include "roster/master_database.h"
 #include "roster/user_slot_count.h"
 #include "platform/datetime.h"
@@ -102,6 +102,7 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
+  ctx.HistoryServer = ReadHistoryServer(ctx);
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
@@ -204,12 +205,20 @@ std::optional<std::string> MissingNetworkDir(const RunContext& ctx, const std::s
 
 }  // namespace
 
-std::optional<std::string> NetworkDirMessage(const RunContext& ctx) { return MissingNetworkDir(ctx, ctx.NetworkDir); }
+std::optional<std::string> NetworkDirMessage(const RunContext& ctx) {
+  if (auto message = MissingNetworkDir(ctx, ctx.NetworkDir)) return message;
+  return ReadHistoryConfig(ctx).problem;
+}
 
-std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx) {
+std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx) {
   const std::string networkDir = ReadNetworkDir(ctx);
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
-  return std::make_unique<RunLock>(networkDir);
+  auto lock = std::make_unique<CommandLock>();
+  lock->networkDir = std::make_unique<RunLock>(networkDir);
+  if (const std::string server = ReadHistoryServer(ctx); !server.empty()) {
+    lock->server = std::make_unique<store::PgLoaderLock>(server, "PraxServer " + CommandHolder());
+  }
+  return lock;
 }
 
 }  // namespace prax

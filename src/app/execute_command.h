@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/run_lock.h"
 #include "platform/status.h"
+#include "store/pg_history_store.h"
 
 namespace prax {
 
@@ -55,15 +56,24 @@ struct ExecuteResult {
 ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices);
 
 // Why a command cannot run on ctx.NetworkDir: it does not exist or is not a
-// folder (the message names it and the PXNET.INI it came from); nullopt when
-// it is a folder. Checked before anything is written.
+// folder (the message names it and the PXNET.INI it came from), or the
+// section HISTORY of that PXNET.INI cannot be used (ReadHistoryConfig);
+// nullopt when the command may run. Checked before anything is written.
 std::optional<std::string> NetworkDirMessage(const RunContext& ctx);
 
-// Takes the one-command-at-a-time lock of the network directory for a
-// command; the merge that empties the network directory leaves the lock file
-// in place. Throws Error naming the holder when another command holds the
-// lock, and NetworkDirMessage when the network directory is missing.
-std::unique_ptr<RunLock> TakeRunLock(const RunContext& ctx);
+// What a command holds while it runs: the lock of the network directory,
+// and with a History server, the loaders' lock on that server too (two
+// network directories may load into one server).
+struct CommandLock {
+  std::unique_ptr<RunLock> networkDir;
+  std::unique_ptr<store::PgLoaderLock> server;
+};
+
+// Takes the one-command-at-a-time locks for a command; the merge that
+// empties the network directory leaves the lock file in place. Throws Error
+// naming the holder when another command holds a lock, and
+// NetworkDirMessage when the command cannot run.
+std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx);
 
 // Shows a failure that ended a command: the status line reads "Status: " and
 // DescribeError(e); Running is cleared and the busy state ended.

@@ -6,7 +6,9 @@
 #include "platform/fs.h"
 #include "platform/listio.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "platform/numbers.h"
+#include "store/pg_connection.h"
 
 namespace prax {
 
@@ -118,6 +120,44 @@ std::string ReadNetworkDir(const RunContext& ctx) {
   const std::string buffer =
       profile::ReadProfileBuffer("MAIN", "NETDIR", "Not Used", dir + "PXNET.INI", 255);
   return profile::TrimIniValue(buffer);
+}
+
+namespace {
+
+std::string ProfileValue(std::string_view section, std::string_view key, const std::string& file) {
+  const std::string buffer = profile::ReadProfileBuffer(section, key, "", file, 4096);
+  return buffer.substr(0, buffer.find('\0'));
+}
+
+}  // namespace
+
+HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
+  const std::string file = (ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir) + "PXNET.INI";
+  const std::string engine = ProfileValue("HISTORY", "ENGINE", file);
+  const std::string connect = ProfileValue("HISTORY", "CONNECT", file);
+  const std::string where = "section [HISTORY] of '" + fs::ForDisplay(file) + "'";
+  HistoryConfig config;
+  if (engine.empty() && connect.empty()) return config;
+  if (text::FoldCase1252(engine) != "postgresql") {
+    config.problem = where + (engine.empty() ? " has CONNECT but no ENGINE" : " names the engine '" + engine + "'") +
+                     ". Write ENGINE=postgresql there to keep the History database on a PostgreSQL server, or "
+                     "remove the section to keep it in PRAXDATA.MDB, then run the command again. Nothing was changed.";
+  } else if (connect.empty()) {
+    config.problem = where + " has ENGINE=postgresql but no CONNECT. Write the server's libpq connection string "
+                     "there (for example CONNECT=host=dbserver dbname=praxdata user=praxload), then run the command "
+                     "again. Nothing was changed.";
+  } else if (auto problem = store::pg::ConnectProblem(connect, where)) {
+    config.problem = std::move(problem);
+  } else {
+    config.server = connect;
+  }
+  return config;
+}
+
+std::string ReadHistoryServer(const RunContext& ctx) {
+  HistoryConfig config = ReadHistoryConfig(ctx);
+  if (config.problem) throw Error(err::kCannotOpenFile, *config.problem);
+  return config.server;
 }
 
 StartupInfo RunStartup(RunContext& ctx) {

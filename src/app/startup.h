@@ -41,6 +41,20 @@ std::string ReadIniDir(const RunContext& ctx);
 // fs::DefaultProfileDir().
 std::string ReadNetworkDir(const RunContext& ctx);
 
+// Where the History database lives, from section HISTORY of the same
+// PXNET.INI: with ENGINE=postgresql (any letter case), the libpq connection
+// string of CONNECT; empty (the file PRAXDATA.MDB) without the section or
+// an ENGINE. `problem` names PXNET.INI and says what to correct when the
+// section cannot be used: another engine, no CONNECT, a CONNECT without
+// ENGINE, a connection string libpq cannot read or one that holds a password.
+struct HistoryConfig {
+  std::string server;
+  std::optional<std::string> problem;
+};
+HistoryConfig ReadHistoryConfig(const RunContext& ctx);
+// ReadHistoryConfig's server; throws its problem as an Error.
+std::string ReadHistoryServer(const RunContext& ctx);
+
 // The start-up sequence except the logo placement and the saved settings
 // (which the window does): sets ctx.IniDir, NetworkDir, NetworkCount and the
 // network lists, AppsNoPresent and KeysMax, and returns what the window

@@ -16,6 +16,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/numbers.h"
+#include "load/history_database.h"
 #include "store/history_store.h"
 
 namespace prax {
@@ -127,19 +128,10 @@ void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
 }  // namespace
 
 LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd) {
-  const std::string file = run.NetworkDir + "PRAXDATA.MDB";
-  return RunLoadJob(run, status, userStart, userEnd, [&] {
-    store::RemoveUnfinishedHistory(file);
-    return store::OpenSqliteHistory(fs::RealPath(file));
-  });
-}
-
-LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd,
-                       const HistoryOpener& open) {
   LoadSummary summary;
   status.SetRunning(true);
 
-  const std::unique_ptr<store::HistoryStore> history = open();
+  const std::unique_ptr<store::HistoryStore> history = OpenHistory(run);
   // The parsers' carry and the current ids live for the whole job: what they
   // carry goes from one user to the next.
   auto load = std::make_unique<LoadContext>(run, status, *history);

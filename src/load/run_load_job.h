@@ -3,14 +3,11 @@
 // numbers (alert logs, activity logs, error keys) into PRAXDATA.MDB.
 
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 
 #include "platform/run_context.h"
 #include "platform/status.h"
-#include "store/history_store.h"
 
 namespace prax {
 
@@ -28,9 +25,5 @@ struct LoadSummary {
 // failed (an environment Error) the day being loaded is undone; a failure of
 // the data keeps what was written before it.
 LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd);
-// The same job into the History database `open` gives (a server's, say).
-using HistoryOpener = std::function<std::unique_ptr<store::HistoryStore>()>;
-LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd,
-                       const HistoryOpener& open);
 
 }  // namespace prax

@@ -149,12 +149,14 @@ int main(int argc, char** argv) {
     }
 
     // One command at a time per network directory, as in the window.
-    std::unique_ptr<prax::RunLock> lock;
+    std::unique_ptr<prax::CommandLock> lock;
     try {
       lock = prax::TakeRunLock(ctx);
     } catch (const prax::Error& e) {
+      // Another command holding a lock is a refusal; a History server out of
+      // reach is a failure of its own.
       std::cerr << prax::DescribeError(e) << "\n";
-      return kRefused;
+      return e.Environment() ? kFailed : kRefused;
     }
 
     prax::ExecuteResult result;
@@ -169,9 +171,12 @@ int main(int argc, char** argv) {
     }
     status.ClearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!quiet)
-      std::cout << "History database: " << prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+    if (!quiet) {
+      std::cout << "History database: "
+                << (ctx.HistoryServer.empty() ? prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+                                              : "PostgreSQL server (" + ctx.HistoryServer + ")")
                 << "\n";
+    }
     std::cout << prax::SummaryText(result, seconds) << std::endl;
     return kFinished;
   } catch (const prax::Error& e) {

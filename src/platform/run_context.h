@@ -21,6 +21,10 @@ struct RunContext {
 
   std::string IniDir;      // first line of INIPATH.TXT, may be empty
   std::string NetworkDir;  // ends with a backslash (or slash); names are appended directly
+  // Where the History database lives: empty for the file PRAXDATA.MDB in
+  // NetworkDir, else the libpq connection string of a PostgreSQL server
+  // (CONNECT of section HISTORY of PXNET.INI, with ENGINE=postgresql).
+  std::string HistoryServer;
   int16_t NetworkCount = 0;
   // The lines of Networks.Lst; index 0 is the first network.
   std::vector<std::string> NetworkPaths, NetworkPrefixes, NetworkNames;

@@ -17,9 +17,7 @@
 
 namespace prax {
 
-namespace {
-
-std::string HolderText() {
+std::string CommandHolder() {
   char host[256] = "unknown";
 #ifdef _WIN32
   DWORD size = sizeof(host);
@@ -30,6 +28,12 @@ std::string HolderText() {
   host[sizeof(host) - 1] = '\0';
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
+  return "host " + std::string(host) + ", process " + std::to_string(pid);
+}
+
+namespace {
+
+std::string HolderText() {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
 #ifdef _WIN32
@@ -39,7 +43,7 @@ std::string HolderText() {
 #endif
   char started[64];
   std::strftime(started, sizeof(started), "%Y-%m-%d %H:%M:%S", &tm);
-  return "host " + std::string(host) + ", process " + std::to_string(pid) + ", started " + started;
+  return CommandHolder() + ", started " + started;
 }
 
 Error HeldError(const std::string& file, const std::string& holder) {

@@ -13,6 +13,9 @@ namespace prax {
 // Name of the lock file in the network directory.
 inline constexpr std::string_view kRunLockFileName = "PRAXSERVER.LCK";
 
+// Who runs this command: "host <name>, process <id>".
+std::string CommandHolder();
+
 class RunLock {
  public:
   // Takes the lock on networkDirText & kRunLockFileName. Throws Error when

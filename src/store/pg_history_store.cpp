@@ -1,11 +1,10 @@
 #include "store/pg_history_store.h"
 
-#include <libpq-fe.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "platform/error.h"
+#include "store/pg_connection.h"
 
 namespace prax::store {
 
@@ -15,12 +14,13 @@ using db::FieldDef;
 using db::FieldType;
 using db::TableDef;
 using db::Value;
+using pg::Quote;
+using pg::ResultRow;
 
 constexpr const char* kPendingTable = "ErrorKeysPending";
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
 
-std::string Quote(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
 std::string ColumnSql(const FieldDef& f, bool notNull) {
   const std::string q = Quote(f.name);
@@ -82,162 +82,17 @@ std::vector<std::string> LoadAidsSql() {
   return sql;
 }
 
-// A value checked as its column holds it; the server refuses the NUL
-// character in text, so that is refused here, row by row, as well.
-void CheckColumn(const TableDef& t, const FieldDef& f, const Value& v) {
-  db::CheckValue(t.name, f, v);
-  if (v.IsText() && v.TextRef().find('\0') != std::string::npos) {
-    throw Error(err::kOtherEngineError, "The value for field '" + t.name + "." + f.name +
-                                            "' holds a NUL character, which the History server cannot store.");
-  }
-}
-
-void AppendCopyText(std::string& out, const Value& v) {
-  if (v.IsNull()) {
-    out += "\\N";
-  } else if (v.IsInt()) {
-    out += std::to_string(v.IntValue());
-  } else {
-    for (const char c : v.TextRef()) {
-      switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
-      }
-    }
-  }
-}
-
 using Row = std::vector<Value>;
-using ResultRow = std::vector<std::optional<std::string>>;
+
+std::vector<std::string> ColumnNames(const TableDef& t) {
+  std::vector<std::string> names;
+  for (const auto& f : t.fields) names.push_back(f.name);
+  return names;
+}
 
 std::optional<int64_t> Int(const std::optional<std::string>& s) {
   return s ? std::optional<int64_t>(std::stoll(*s)) : std::nullopt;
 }
-
-// One connection to the server, and the failures of its statements.
-class PgConnection {
- public:
-  explicit PgConnection(const std::string& connect) : conn_(PQconnectdb(connect.c_str())) {
-    if (!conn_) throw OutOfMemory("connecting to the History server");
-    server_ = std::string("server ") + (PQhost(conn_) ? PQhost(conn_) : "?") + " port " +
-              (PQport(conn_) ? PQport(conn_) : "?") + ", database " + (PQdb(conn_) ? PQdb(conn_) : "?");
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      const std::string why = Message();
-      PQfinish(conn_);
-      throw Error(err::kCannotOpenFile,
-                  "Cannot connect to the History " + server_ + ": " + why +
-                      ". Check that the server runs, can be reached and accepts this account (the password comes "
-                      "from the password file or the environment), then run the command again.",
-                  Cause::kEnvironment);
-    }
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-    if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
-  }
-  ~PgConnection() { PQfinish(conn_); }
-  PgConnection(const PgConnection&) = delete;
-  PgConnection& operator=(const PgConnection&) = delete;
-
-  const std::string& Server() const { return server_; }
-  bool InTransaction() const { return inTransaction_; }
-
-  void Begin() {
-    if (inTransaction_) return;
-    Run("BEGIN", {});
-    inTransaction_ = true;
-  }
-  void Commit() {
-    if (!inTransaction_) return;
-    inTransaction_ = false;
-    Run("COMMIT", {});
-  }
-  void Rollback() {
-    if (!inTransaction_) return;
-    inTransaction_ = false;
-    Run("ROLLBACK", {});
-  }
-
-  // Runs one statement with its values bound, in text form; returns its rows.
-  std::vector<ResultRow> Run(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
-    std::vector<const char*> values;
-    for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    PGresult* r = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                               nullptr, 0);
-    const ExecStatusType status = PQresultStatus(r);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail(r);
-    std::vector<ResultRow> rows;
-    for (int i = 0; i < PQntuples(r); ++i) {
-      ResultRow row;
-      for (int c = 0; c < PQnfields(r); ++c) {
-        row.push_back(PQgetisnull(r, i, c) ? std::nullopt : std::optional<std::string>(PQgetvalue(r, i, c)));
-      }
-      rows.push_back(std::move(row));
-    }
-    PQclear(r);
-    return rows;
-  }
-
-  // Sends rows of tab-separated COPY text to the table's columns in one go.
-  void Copy(const TableDef& t, const std::string& data) {
-    std::string sql = "COPY " + Quote(t.name) + " (";
-    for (size_t i = 0; i < t.fields.size(); ++i) sql += (i ? ", " : "") + Quote(t.fields[i].name);
-    sql += ") FROM STDIN";
-    PGresult* r = PQexec(conn_, sql.c_str());
-    if (PQresultStatus(r) != PGRES_COPY_IN) Fail(r);
-    PQclear(r);
-    constexpr size_t kChunk = 1 << 20;
-    for (size_t at = 0; at < data.size(); at += kChunk) {
-      const size_t n = std::min(kChunk, data.size() - at);
-      if (PQputCopyData(conn_, data.data() + at, static_cast<int>(n)) != 1) Fail(nullptr);
-    }
-    if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
-    bool failed = false;
-    while ((r = PQgetResult(conn_)) != nullptr) {
-      if (!failed && PQresultStatus(r) != PGRES_COMMAND_OK) {
-        failed = true;
-        Fail(r);
-      }
-      PQclear(r);
-    }
-  }
-
-  // Throws the failure of the last statement (its result cleared). A lost
-  // or refused connection, a server shutting down or out of resources is
-  // the machine; a value or table the server refuses is the data.
-  [[noreturn]] void Fail(PGresult* r) {
-    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-    const std::string code = state ? state : "";
-    const std::string why = r && PQresultErrorMessage(r)[0] ? Trimmed(PQresultErrorMessage(r)) : Message();
-    PQclear(r);
-    // Drain what the server still sends for the failed statement.
-    while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
-    const bool data = code.starts_with("22") || code.starts_with("23");
-    if (code == "42P01") {
-      throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why);
-    }
-    if (data) throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why);
-    const bool lost = PQstatus(conn_) == CONNECTION_BAD || code.starts_with("08") || code.starts_with("57P");
-    inTransaction_ = false;
-    throw Error(err::kOtherEngineError,
-                std::string(lost ? "The connection to the History " : "The History ") + server_ +
-                    (lost ? " was lost: " : " failed: ") + why +
-                    ". Check the server, then run the command again; the days stored before are kept.",
-                Cause::kEnvironment);
-  }
-
- private:
-  static std::string Trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-  }
-  std::string Message() const { return Trimmed(PQerrorMessage(conn_)); }
-
-  PGconn* conn_;
-  std::string server_;
-  bool inTransaction_ = false;
-};
 
 // The rows of one table waiting to be sent, with their count.
 struct Buffer {
@@ -290,7 +145,7 @@ class PgHistoryStore : public HistoryStore {
   // A checked row joins its table's buffer; a full buffer is sent first, so
   // the row just added is always still buffered.
   void Buffered(Buffer& b, Row row) {
-    for (size_t i = 0; i < row.size(); ++i) CheckColumn(*b.def, b.def->fields[i], row[i]);
+    for (size_t i = 0; i < row.size(); ++i) db::CheckValue(b.def->name, b.def->fields[i], row[i]);
     if (b.rows.size() >= kBufferedRows) FlushTable(b);
     b.rows.push_back(std::move(row));
   }
@@ -354,7 +209,7 @@ class PgHistoryStore : public HistoryStore {
     if (at < 0 || at >= static_cast<int64_t>(b.rows.size())) {
       throw Error(err::kNoCurrentRecord, "No current record: the UserNotes row was already sent to the server.");
     }
-    CheckColumn(*b.def, b.def->fields[6], Value(noteId));
+    db::CheckValue(b.def->name, b.def->fields[6], Value(noteId));
     b.rows[static_cast<size_t>(at)][6] = Value(noteId);
   }
 
@@ -397,7 +252,7 @@ class PgHistoryStore : public HistoryStore {
 
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
     const TableDef& t = *buffers_.at("AlertSystem").def;
-    CheckColumn(t, t.fields.back(), Value(errorKeys));
+    db::CheckValue(t.name, t.fields.back(), Value(errorKeys));
     Write();
     const std::string tid = "(" + std::to_string(row >> 16) + "," + std::to_string(row & 0xFFFF) + ")";
     conn_.Run("UPDATE \"AlertSystem\" SET \"Error_Keys\" = $1 WHERE ctid = $2::tid", {std::to_string(errorKeys), tid});
@@ -461,9 +316,7 @@ class PgHistoryStore : public HistoryStore {
     return rows;
   }
 
-  PgConnection& Connection() { return conn_; }
-
- private:
+   private:
   static const char* DayTableName(DayTable t) { return t == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem"; }
   static Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
   static Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
@@ -483,17 +336,23 @@ class PgHistoryStore : public HistoryStore {
     for (const Row& row : b.rows) {
       for (size_t i = 0; i < row.size(); ++i) {
         if (i) data += '\t';
-        AppendCopyText(data, row[i]);
+        if (row[i].IsNull()) {
+          pg::AppendCopyNull(data);
+        } else if (row[i].IsInt()) {
+          data += std::to_string(row[i].IntValue());
+        } else {
+          pg::AppendCopyText(data, row[i].TextRef());
+        }
       }
       data += '\n';
     }
     Write();
-    conn_.Copy(*b.def, data);
+    conn_.Copy(b.def->name, ColumnNames(*b.def), data);
     b.sent += static_cast<int64_t>(b.rows.size());
     b.rows.clear();
   }
 
-  PgConnection conn_;
+  pg::Connection conn_;
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
   std::map<std::string, int64_t> added_;
@@ -531,8 +390,31 @@ std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect) {
   return std::make_unique<PgHistoryStore>(connect);
 }
 
+// The key of the loaders' session lock, the same on every machine.
+constexpr int64_t kLoaderLockKey = 0x50524158484953;
+
+PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder)
+    : conn_(std::make_unique<pg::Connection>(connect)) {
+  conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
+  if (conn_->TryLock(kLoaderLockKey)) return;
+  std::string who;
+  for (const auto& r : conn_->Run("SELECT a.application_name, host(a.client_addr), a.backend_start::text FROM pg_locks l "
+                                  "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND "
+                                  "l.granted AND l.database = (SELECT oid FROM pg_database WHERE datname = "
+                                  "current_database()) AND ((l.classid::bigint << 32) | l.objid::bigint) = $1",
+                                  {std::to_string(kLoaderLockKey)})) {
+    who = r[0].value_or("") + (r[1] ? " from " + *r[1] : std::string()) + (r[2] ? ", since " + *r[2] : std::string());
+  }
+  throw Error(err::kCannotOpenFile,
+              "Another PraxServer command is loading into the History " + conn_->Server() + " (" +
+                  (who.empty() ? std::string("holder unknown") : who) +
+                  "). Wait until it has finished, then run this command again.");
+}
+
+PgLoaderLock::~PgLoaderLock() = default;
+
 void CreatePgHistory(const std::string& connect) {
-  PgConnection conn(connect);
+  pg::Connection conn(connect);
   conn.Begin();
   for (auto t = HistorySchema().rbegin(); t != HistorySchema().rend(); ++t) {
     conn.Run("DROP TABLE IF EXISTS " + Quote(t->name), {});

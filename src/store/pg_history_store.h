@@ -14,10 +14,15 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "store/history_store.h"
 
 namespace prax::store {
+
+namespace pg {
+class Connection;
+}
 
 // Connects with a libpq connection string and creates any of our tables
 // (and their indexes) that are missing.
@@ -26,5 +31,21 @@ std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect);
 // Drops our tables, and only ours, and creates them empty, in one
 // transaction: a failure leaves the earlier tables.
 void CreatePgHistory(const std::string& connect);
+
+// One command at a time loads into a server, from whichever machine: a
+// session lock on the server, held while this object lives (and released by
+// the server when the connection ends, however the program ends). `holder`
+// says who holds it, for the message another command gets. Throws Error
+// naming the server and the holder when another session holds it.
+class PgLoaderLock {
+ public:
+  PgLoaderLock(const std::string& connect, std::string_view holder);
+  ~PgLoaderLock();
+  PgLoaderLock(const PgLoaderLock&) = delete;
+  PgLoaderLock& operator=(const PgLoaderLock&) = delete;
+
+ private:
+  std::unique_ptr<pg::Connection> conn_;
+};
 
 }  // namespace prax::store

@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "load/create_history_database.h"
+#include "load/history_database.h"
 #include "load/error_keys.h"
 #include "load/run_load_job.h"
 #include "logs/user_dir.h"

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <stdexcept>
 #include <vector>
 
@@ -87,6 +89,21 @@ void PgServer::Stop() {
   if (!running_) return;
   running_ = false;
   Control({"-m", "immediate", "stop"});
+}
+
+std::string PgServer::Query(const std::string& sql) const {
+  PGconn* c = PQconnectdb(connect_.c_str());
+  PGresult* r = PQexec(c, sql.c_str());
+  std::string out = PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK
+                        ? ""
+                        : "failed: " + std::string(PQresultErrorMessage(r));
+  for (int i = 0; i < PQntuples(r); ++i) {
+    for (int f = 0; f < PQnfields(r); ++f) out.append(f ? "|" : "").append(PQgetvalue(r, i, f));
+    out += "\n";
+  }
+  PQclear(r);
+  PQfinish(c);
+  return out;
 }
 
 PgServer& TestPgServer() {

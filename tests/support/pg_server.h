@@ -18,6 +18,9 @@ class PgServer {
 
   // A libpq connection string to the server's first database.
   const std::string& Connect() const { return connect_; }
+  // The rows of a statement, values joined by '|' (Null empty), a line each;
+  // "failed: <why>" when the server refuses it.
+  std::string Query(const std::string& sql) const;
   void Start();
   void Stop();
 

@@ -1,0 +1,200 @@
+#include "store/pg_connection.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+
+#include "platform/error.h"
+
+namespace prax::store::pg {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+std::string Quote(std::string_view name) {
+  std::string quoted(1, '"');
+  quoted.append(name);
+  quoted += '"';
+  return quoted;
+}
+
+std::string ToServerText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\0') {
+      out += kReplacement;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string FromServerText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    if (text.substr(at, kReplacement.size()) == kReplacement) {
+      out += '\0';
+      at += kReplacement.size();
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
+}
+
+void AppendCopyNull(std::string& out) { out += "\\N"; }
+
+void AppendCopyText(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\0': out += kReplacement; break;
+      default: out += c;
+    }
+  }
+}
+
+std::optional<std::string> ConnectProblem(const std::string& connect, std::string_view source) {
+  char* why = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connect.c_str(), &why);
+  if (!options) {
+    std::string text = "The History server's connection string in " + std::string(source) + " cannot be read: " +
+                       Trimmed(why ? why : "out of memory") + ". Correct it, then run the command again. Nothing was changed.";
+    PQfreemem(why);
+    return text;
+  }
+  bool password = false;
+  for (const PQconninfoOption* o = options; o->keyword; ++o) {
+    if (std::string_view(o->keyword) == "password" && o->val && *o->val) password = true;
+  }
+  PQconninfoFree(options);
+  if (!password) return std::nullopt;
+  return "The History server's connection string in " + std::string(source) +
+         " holds a password. Remove it from there: put it in the password file of the account that runs the "
+         "load (~/.pgpass, or %APPDATA%\\postgresql\\pgpass.conf on Windows) or in PGPASSWORD, then run the "
+         "command again. Nothing was changed.";
+}
+
+Connection::Connection(const std::string& connect) : conn_(PQconnectdb(connect.c_str())) {
+  if (!conn_) throw OutOfMemory("connecting to the History server");
+  server_ = std::string("server ") + (PQhost(conn_) ? PQhost(conn_) : "?") + " port " +
+            (PQport(conn_) ? PQport(conn_) : "?") + ", database " + (PQdb(conn_) ? PQdb(conn_) : "?");
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    const std::string why = Message();
+    PQfinish(conn_);
+    throw Error(err::kCannotOpenFile,
+                "Cannot connect to the History " + server_ + ": " + why +
+                    ". Check that the server runs, can be reached and accepts this account (the password comes "
+                    "from the password file or the environment), then run the command again.",
+                Cause::kEnvironment);
+  }
+  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
+}
+
+Connection::~Connection() { PQfinish(conn_); }
+
+void Connection::Begin() {
+  if (inTransaction_) return;
+  Run("BEGIN");
+  inTransaction_ = true;
+}
+
+void Connection::Commit() {
+  if (!inTransaction_) return;
+  inTransaction_ = false;
+  Run("COMMIT");
+}
+
+void Connection::Rollback() {
+  if (!inTransaction_) return;
+  inTransaction_ = false;
+  Run("ROLLBACK");
+}
+
+std::vector<ResultRow> Connection::Run(const std::string& sql, const std::vector<Param>& params) {
+  std::vector<const char*> values;
+  for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
+  PGresult* r = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                             nullptr, 0);
+  const ExecStatusType status = PQresultStatus(r);
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail(r);
+  std::vector<ResultRow> rows;
+  rows.reserve(static_cast<size_t>(PQntuples(r)));
+  for (int i = 0; i < PQntuples(r); ++i) {
+    ResultRow row;
+    for (int c = 0; c < PQnfields(r); ++c) {
+      if (PQgetisnull(r, i, c)) {
+        row.emplace_back();
+      } else {
+        row.emplace_back(FromServerText(PQgetvalue(r, i, c)));
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  PQclear(r);
+  return rows;
+}
+
+void Connection::Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data) {
+  std::string sql = "COPY " + Quote(table) + " (";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Quote(columns[i]);
+  sql += ") FROM STDIN";
+  PGresult* r = PQexec(conn_, sql.c_str());
+  if (PQresultStatus(r) != PGRES_COPY_IN) Fail(r);
+  PQclear(r);
+  constexpr size_t kChunk = 1 << 20;
+  for (size_t at = 0; at < data.size(); at += kChunk) {
+    const size_t n = std::min(kChunk, data.size() - at);
+    if (PQputCopyData(conn_, data.data() + at, static_cast<int>(n)) != 1) Fail(nullptr);
+  }
+  if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
+  while ((r = PQgetResult(conn_)) != nullptr) {
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail(r);
+    PQclear(r);
+  }
+}
+
+bool Connection::TryLock(int64_t key) {
+  return Run("SELECT pg_try_advisory_lock($1)", {std::to_string(key)}).at(0).at(0) == "t";
+}
+
+// A lost or refused connection, a server shutting down or out of resources
+// is the machine; a value or table the server refuses is the data.
+void Connection::Fail(PGresult* r) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string code = state ? state : "";
+  const std::string why = r && PQresultErrorMessage(r)[0] ? Trimmed(PQresultErrorMessage(r)) : Message();
+  PQclear(r);
+  // Drain what the server still sends for the failed statement.
+  while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+  if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why);
+  if (code.starts_with("22") || code.starts_with("23")) {
+    throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why);
+  }
+  const bool lost = PQstatus(conn_) == CONNECTION_BAD || code.starts_with("08") || code.starts_with("57P");
+  inTransaction_ = false;
+  throw Error(err::kOtherEngineError,
+              std::string(lost ? "The connection to the History " : "The History ") + server_ +
+                  (lost ? " was lost: " : " failed: ") + why +
+                  ". Check the server, then run the command again; the days stored before are kept.",
+              Cause::kEnvironment);
+}
+
+std::string Connection::Message() const { return Trimmed(PQerrorMessage(conn_)); }
+
+}  // namespace prax::store::pg

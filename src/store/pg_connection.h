@@ -1,0 +1,79 @@
+#pragma once
+// One libpq connection to the History server, and how its failures become
+// Errors: a lost or refused connection, a server shutting down or out of
+// resources is the machine (Cause::kEnvironment) and names the server and
+// database, never the password; a value the server refuses is the data.
+//
+// Text goes to the server and comes back unchanged except for the NUL
+// character, which the server cannot hold in text: it is sent as U+FFFD
+// (a character Windows-1252 log text never turns into) and read back as NUL.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+namespace prax::store::pg {
+
+using Param = std::optional<std::string>;
+using ResultRow = std::vector<std::optional<std::string>>;
+
+// A name quoted for the server, so its letter case is kept.
+std::string Quote(std::string_view name);
+
+// Text as the server holds it (NUL as U+FFFD), and back.
+std::string ToServerText(std::string_view text);
+std::string FromServerText(std::string_view text);
+
+// Appends a value in COPY's text format: \N for Null, the escapes of
+// backslash, tab and line ends, text as ToServerText.
+void AppendCopyNull(std::string& out);
+void AppendCopyText(std::string& out, std::string_view text);
+
+// A connection string refused before connecting: one that carries a
+// password (the password comes from the password file or the environment).
+// Returns why, or nullopt when it may be used; `source` names where it was
+// read.
+std::optional<std::string> ConnectProblem(const std::string& connect, std::string_view source);
+
+class Connection {
+ public:
+  // Connects; throws an environment Error naming the server when it cannot.
+  explicit Connection(const std::string& connect);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // "server <host or socket folder> port <port>, database <name>".
+  const std::string& Server() const { return server_; }
+
+  void Begin();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const { return inTransaction_; }
+
+  // Runs one statement with its values bound, in text form; returns its rows
+  // (text read back with FromServerText).
+  std::vector<ResultRow> Run(const std::string& sql, const std::vector<Param>& params = {});
+  // Sends rows of COPY text (AppendCopy*, tab between values, a new line
+  // after each row) to the columns of a table.
+  void Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data);
+
+  // Takes the session lock `key` without waiting; false when another
+  // session holds it. It is released with the connection.
+  bool TryLock(int64_t key);
+
+ private:
+  [[noreturn]] void Fail(PGresult* r);
+  std::string Message() const;
+
+  PGconn* conn_;
+  std::string server_;
+  bool inTransaction_ = false;
+};
+
+}  // namespace prax::store::pg
