@@ -1,6 +1,7 @@
 #include "store/pg_history_store.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <cstring>
 
 #include "platform/error.h"
@@ -43,9 +44,31 @@ std::string ColumnSql(const FieldDef& f, bool notNull) {
   return s;
 }
 
+// Two names are one for a list's unique name index when they have the same
+// length in bytes and the same text, A-Z folded, up to and including the
+// first NUL (text after a NUL, junk of a damaged log, is not compared), as
+// the file's name index has it.
+std::string NameKey(std::string_view name) {
+  const size_t nul = name.find('\0');
+  std::string key(name.substr(0, nul == std::string_view::npos ? name.size() : nul + 1));
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (nul != std::string_view::npos) key += std::to_string(name.size());
+  return key;
+}
+
+// NameKey on the server, where a NUL is kept as U+FFFD (three bytes).
+std::string NameKeySql(const std::string& column) {
+  const std::string at = "strpos(" + column + ", E'\\uFFFD')";
+  return "translate(CASE WHEN " + at + " > 0 THEN left(" + column + ", " + at + ") || (octet_length(" + column +
+         ") - 2 * (octet_length(" + column + ") - octet_length(replace(" + column +
+         ", E'\\uFFFD', ''))) / 3)::text ELSE " + column +
+         " END, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+}
+
 // The statements that create a table and its index when they are missing.
-// A unique index on a name ignores the letter case of A-Z only, as the
-// file's does.
+// A unique index on a name holds NameKey.
 std::vector<std::string> CreateSql(const TableDef& t) {
   std::vector<bool> notNull(t.fields.size(), false);
   for (const auto& ix : t.indexes) {
@@ -58,9 +81,7 @@ std::vector<std::string> CreateSql(const TableDef& t) {
   std::vector<std::string> sql{table + ")"};
   for (const auto& ix : t.indexes) {
     const bool unique = ix.unique || ix.primary;
-    const std::string key = unique ? "translate(" + Quote(ix.field) +
-                                         ", 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')"
-                                   : Quote(ix.field);
+    const std::string key = unique ? NameKeySql(Quote(ix.field)) : Quote(ix.field);
     sql.push_back(std::string(unique ? "CREATE UNIQUE INDEX" : "CREATE INDEX") + " IF NOT EXISTS " +
                   Quote(t.name + "_" + ix.name) + " ON " + Quote(t.name) + " ((" + key + "))");
   }
@@ -114,10 +135,15 @@ class PgListTable : public ListTable {
   void BeginWrite() override;
   // One loader at a time writes the lists; no other program adds names.
   int64_t DataVersion() override { return 0; }
+  // The names stored or buffered are forgotten when a transaction is undone.
+  void Forget() { keys_.reset(); }
 
  private:
   PgHistoryStore& store_;
   Buffer& buffer_;
+  // The keys of the names the table holds, under its unique name index
+  // (read at the first insert); none for a list without one.
+  std::optional<std::unordered_set<std::string>> keys_;
 };
 
 class PgHistoryStore : public HistoryStore {
@@ -145,7 +171,16 @@ class PgHistoryStore : public HistoryStore {
   // A checked row joins its table's buffer; a full buffer is sent first, so
   // the row just added is always still buffered.
   void Buffered(Buffer& b, Row row) {
-    for (size_t i = 0; i < row.size(); ++i) db::CheckValue(b.def->name, b.def->fields[i], row[i]);
+    for (size_t i = 0; i < row.size(); ++i) {
+      const FieldDef& f = b.def->fields[i];
+      db::CheckValue(b.def->name, f, row[i]);
+      // The file's length check counts the characters before the first NUL:
+      // a text that starts with one is refused there, and so here.
+      if (row[i].IsText() && !row[i].TextRef().empty() && row[i].TextRef()[0] == '\0') {
+        throw Error(err::kOtherEngineError, "The History " + conn_.Server() + " refused the change: the value for '" +
+                                                b.def->name + "." + f.name + "' starts with a NUL character.");
+      }
+    }
     if (b.rows.size() >= kBufferedRows) FlushTable(b);
     b.rows.push_back(std::move(row));
   }
@@ -294,6 +329,7 @@ class PgHistoryStore : public HistoryStore {
   }
 
   void Rollback() override {
+    for (auto& list : lists_) list->Forget();
     for (auto& [name, b] : buffers_) {
       b.rows.clear();
       b.sent = 0;
@@ -379,7 +415,28 @@ std::vector<ListEntry> PgListTable::Entries() {
 }
 
 void PgListTable::Insert(int16_t id, std::string_view name) {
+  const TableDef& t = *buffer_.def;
+  const auto unique = std::find_if(t.indexes.begin(), t.indexes.end(), [&](const db::IndexDef& ix) {
+    return (ix.unique || ix.primary) && ix.field == t.fields[1].name;
+  });
+  if (unique == t.indexes.end()) {
+    store_.Buffered(buffer_, {Value(int64_t{id}), Value(std::string(name))});
+    return;
+  }
+  if (!keys_) {
+    keys_.emplace();
+    for (const auto& r : store_.Read(t.name.c_str(), "SELECT " + Quote(t.fields[1].name) + " FROM " + Quote(t.name), {})) {
+      if (r[0]) keys_->insert(NameKey(*r[0]));
+    }
+  }
+  std::string key = NameKey(name);
+  if (keys_->contains(key)) {
+    throw Error(err::kDuplicateValue,
+                "The changes you requested to the table were not successful because they would create duplicate "
+                "values in the index '" + unique->name + "'.");
+  }
   store_.Buffered(buffer_, {Value(int64_t{id}), Value(std::string(name))});
+  keys_->insert(std::move(key));
 }
 
 void PgListTable::BeginWrite() { store_.Write(); }

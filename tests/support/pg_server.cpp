@@ -91,19 +91,32 @@ void PgServer::Stop() {
   Control({"-m", "immediate", "stop"});
 }
 
-std::string PgServer::Query(const std::string& sql) const {
+std::vector<std::string> PgServer::Rows(const std::string& sql) const {
   PGconn* c = PQconnectdb(connect_.c_str());
+  PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
   PGresult* r = PQexec(c, sql.c_str());
-  std::string out = PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK
-                        ? ""
-                        : "failed: " + std::string(PQresultErrorMessage(r));
-  for (int i = 0; i < PQntuples(r); ++i) {
-    for (int f = 0; f < PQnfields(r); ++f) out.append(f ? "|" : "").append(PQgetvalue(r, i, f));
-    out += "\n";
+  const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK;
+  std::vector<std::string> rows{ok ? "" : PQresultErrorMessage(r)};
+  for (int i = 0; ok && i < PQntuples(r); ++i) {
+    std::string row;
+    for (int f = 0; f < PQnfields(r); ++f) row.append(f ? "|" : "").append(PQgetvalue(r, i, f));
+    rows.push_back(std::move(row));
   }
   PQclear(r);
   PQfinish(c);
-  return out;
+  if (!ok) throw std::runtime_error(sql + ": " + rows[0]);
+  rows.erase(rows.begin());
+  return rows;
+}
+
+std::string PgServer::Query(const std::string& sql) const {
+  try {
+    std::string out;
+    for (const auto& row : Rows(sql)) out += row + "\n";
+    return out;
+  } catch (const std::runtime_error& e) {
+    return std::string("failed: ") + e.what();
+  }
 }
 
 PgServer& TestPgServer() {

@@ -21,6 +21,7 @@ class PgServer {
   // The rows of a statement, values joined by '|' (Null empty), a line each;
   // "failed: <why>" when the server refuses it.
   std::string Query(const std::string& sql) const;
+  std::vector<std::string> Rows(const std::string& sql) const;  // each joined by '|'; throws when refused
   void Start();
   void Stop();
 
