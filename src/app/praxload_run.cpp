@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "app/startup.h"
+#include "platform/fs.h"
+#include "store/pg_history_store.h"
+
 namespace prax {
 
 WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options) {
@@ -43,6 +47,19 @@ std::string SummaryText(const ExecuteResult& result, double seconds) {
   line += "; ";
   line += elapsed;
   return line;
+}
+
+std::string CopyHistoryToServer(const RunContext& ctx) {
+  const std::string server = ReadHistoryServer(ctx);
+  const std::string file = ctx.NetworkDir + "PRAXDATA.MDB";
+  int64_t total = 0;
+  std::string tables;
+  for (const auto& [table, rows] : store::CopyHistoryToPg(fs::RealPath(file), server)) {
+    total += rows;
+    tables += (tables.empty() ? "" : ", ") + table + " " + std::to_string(rows);
+  }
+  return "Copied " + std::to_string(total) + " rows of " + fs::ForDisplay(file) + " to the History server (" +
+         server + "), every table's row count checked: " + tables + ".";
 }
 
 }  // namespace prax

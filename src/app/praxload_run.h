@@ -30,4 +30,11 @@ WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options);
 // per table and the elapsed seconds.
 std::string SummaryText(const ExecuteResult& result, double seconds);
 
+// Moves a site onto its History server: copies the network directory's
+// PRAXDATA.MDB into the server that section HISTORY of PXNET.INI names
+// (store::CopyHistoryToPg) and returns the line that says what was copied.
+// Throws Error when the server's tables already hold rows (kTableExists) or
+// when the copy fails; the file is never changed.
+std::string CopyHistoryToServer(const RunContext& ctx);
+
 }  // namespace prax

@@ -4,6 +4,7 @@
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
 //            [--master | --no-master] [--only-create] [--quiet] [--include-today]
 //            [--recompute-error-keys]
+//   praxload [--program-dir DIR] --copy-history-to-server
 //
 // Lines of files passed over, skipped or unreadable go to standard error
 // (with --quiet too) and to PRAXLOAD.LOG in the program folder.
@@ -97,6 +98,10 @@ int main(int argc, char** argv) {
   app.add_flag("--recompute-error-keys", recompute,
                "work out the error keys of every user-day again, not only of the days loaded since the last run "
                "(after other tools edited the History database)");
+  bool copyToServer = false;
+  app.add_flag("--copy-history-to-server", copyToServer,
+               "copy PRAXDATA.MDB into the History server of section [HISTORY] of PXNET.INI (refused when the "
+               "server's tables already hold rows), then stop");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -135,6 +140,25 @@ int main(int argc, char** argv) {
     if (auto message = prax::NetworkDirMessage(ctx)) {
       std::cerr << *message << "\n";
       return kRefused;
+    }
+    if (copyToServer && prax::ReadHistoryServer(ctx).empty()) {
+      std::cerr << "--copy-history-to-server needs a History server: write ENGINE=postgresql and "
+                   "CONNECT=<connection string> in section [HISTORY] of PXNET.INI, then run the command again. "
+                   "Nothing was copied.\n";
+      return kRefused;
+    }
+    if (copyToServer) {
+      std::unique_ptr<prax::CommandLock> lock;
+      try {
+        lock = prax::TakeRunLock(ctx);
+        std::cout << prax::CopyHistoryToServer(ctx) << std::endl;
+        return kFinished;
+      } catch (const prax::Error& e) {
+        // Refused before anything was copied: another command runs, or the
+        // server's tables hold rows.
+        std::cerr << prax::DescribeError(e) << "\n";
+        return !e.Environment() && (!lock || e.Number() == prax::err::kTableExists) ? kRefused : kFailed;
+      }
     }
     if (choices.creationRule == 0 && !yes) {
       if (!terminal) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "store/database.h"
 #include "store/pg_connection.h"
 
 namespace prax::store {
@@ -445,6 +446,85 @@ void PgListTable::BeginWrite() { store_.Write(); }
 
 std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect) {
   return std::make_unique<PgHistoryStore>(connect);
+}
+
+std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect) {
+  const auto source = db::Database::Open(file, db::OpenOptions{db::Access::ReadOnly});
+  pg::Connection conn(connect);
+  const bool tracked = source->FindTable(kPendingTable) != nullptr;
+  std::vector<TableDef> tables = HistorySchema();
+  if (tracked) {
+    tables.push_back(TableDef{kPendingTable,
+                              {db::FieldDef{"User_Num", FieldType::Long, 0}, db::FieldDef{"Data_Date", FieldType::Long, 0}},
+                              {}});
+  }
+  conn.Begin();
+  for (const auto& t : HistorySchema()) {
+    for (const auto& sql : CreateSql(t)) conn.Run(sql);
+  }
+  for (const auto& sql : LoadAidsSql()) conn.Run(sql);
+  std::vector<std::string> holding;
+  for (const auto& t : tables) {
+    if (conn.Run("SELECT EXISTS (SELECT 1 FROM " + Quote(t.name) + ")").at(0).at(0) == "t") holding.push_back(t.name);
+  }
+  if (!holding.empty()) {
+    std::string names;
+    for (const auto& n : holding) names += (names.empty() ? "" : ", ") + n;
+    throw Error(err::kTableExists,
+                "The History " + conn.Server() + " already holds rows (in " + names +
+                    "); copying would mix two histories. Point CONNECT at an empty database, or drop those tables "
+                    "there if their rows are not needed, then run the command again. Nothing was copied.");
+  }
+  // A file that kept no record of pending error keys leaves none on the
+  // server either, so that the next load works out every user-day once.
+  if (!tracked) conn.Run("DROP TABLE " + Quote(kPendingTable));
+
+  std::map<std::string, int64_t> copied;
+  constexpr int64_t kChunkRows = 50000;
+  for (const auto& t : tables) {
+    std::string columns;
+    for (const auto& f : t.fields) columns += (columns.empty() ? "" : ", ") + db::Database::Quote(f.name);
+    auto read = source->Prepare("SELECT " + columns + " FROM " + db::Database::Quote(t.name) + " ORDER BY rowid");
+    std::string data;
+    int64_t rows = 0, buffered = 0;
+    const auto send = [&] {
+      if (buffered) conn.Copy(t.name, ColumnNames(t), data);
+      data.clear();
+      buffered = 0;
+    };
+    while (read.Step()) {
+      for (size_t i = 0; i < t.fields.size(); ++i) {
+        if (i) data += '\t';
+        const Value v = read.Column(static_cast<int>(i));
+        if (v.IsNull()) {
+          pg::AppendCopyNull(data);
+        } else if (v.IsInt()) {
+          data += std::to_string(v.IntValue());
+        } else {
+          pg::AppendCopyText(data, v.TextRef());
+        }
+      }
+      data += '\n';
+      ++rows;
+      if (++buffered == kChunkRows) send();
+    }
+    send();
+    auto count = source->Prepare("SELECT count(*) FROM " + db::Database::Quote(t.name));
+    count.Step();
+    const int64_t fileRows = count.ColumnInt(0);
+    const int64_t serverRows = std::stoll(conn.Run("SELECT count(*) FROM " + Quote(t.name)).at(0).at(0).value_or("0"));
+    if (serverRows != fileRows || rows != fileRows) {
+      conn.Rollback();
+      throw Error(err::kOtherEngineError,
+                  "Copying " + t.name + " to the History " + conn.Server() + " gave " + std::to_string(serverRows) +
+                      " rows for the file's " + std::to_string(fileRows) +
+                      "; nothing was copied. Check that no other program writes the file or the server, then run the "
+                      "command again.");
+    }
+    copied[t.name] = rows;
+  }
+  conn.Commit();
+  return copied;
 }
 
 // The key of the loaders' session lock, the same on every machine.

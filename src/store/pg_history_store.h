@@ -12,6 +12,8 @@
 // a connection lost in the middle) throw environment Errors naming the
 // server and database, never the password.
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +33,13 @@ std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect);
 // Drops our tables, and only ours, and creates them empty, in one
 // transaction: a failure leaves the earlier tables.
 void CreatePgHistory(const std::string& connect);
+
+// Copies the History file `file` (PRAXDATA.MDB) into our tables on the
+// server, creating those that are missing, in one transaction: rows in the
+// file's stored order, each table's row count on the server checked against
+// the file's before it commits. Refused, nothing written, when our tables
+// there hold any row. Returns the rows copied by table.
+std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect);
 
 // One command at a time loads into a server, from whichever machine: a
 // session lock on the server, held while this object lives (and released by

@@ -175,4 +175,25 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
   EXPECT_EQ(Differences(ServerTables(), file), "");
 }
 
+TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
+  const Network n({"--users", "5", "--days", "3", "--seed", "29", "--nasty", "0.2", "--start", "2026-01-05"});
+  EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
+  const Tables file = FileTables(n.History());
+  SetHistory(n, OnServer());
+  ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
+
+  const auto refused = n.Praxload({"--copy-history-to-server"});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_TRUE(Has(refused.err, "already holds rows")) << refused.err;
+
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
+  const auto copied = n.Praxload({"--copy-history-to-server"});
+  EXPECT_EQ(copied.exitCode, 0) << copied.err;
+  EXPECT_EQ(Differences(ServerTables(), file), "");
+  EXPECT_EQ(FileTables(n.History()), file);
+  // The next night's run there finds every day loaded.
+  EXPECT_EQ(n.Praxload({"--full", "--quiet"}).exitCode, 0);
+  EXPECT_EQ(Differences(ServerTables(), file), "");
+}
+
 }  // namespace
