@@ -13,7 +13,11 @@ namespace {
 using namespace prax::store;
 using praxtest::Raised;
 
-std::string Server(const std::string& sql) { return praxtest::TestPgServer().Query(sql); }
+std::string Server(const std::string& sql) {
+  std::string out;
+  for (const auto& row : praxtest::TestPgServer().Rows(sql)) out += row + "\n";
+  return out;
+}
 
 TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   const std::string connect = praxtest::TestPgServer().Connect();

@@ -109,16 +109,6 @@ std::vector<std::string> PgServer::Rows(const std::string& sql) const {
   return rows;
 }
 
-std::string PgServer::Query(const std::string& sql) const {
-  try {
-    std::string out;
-    for (const auto& row : Rows(sql)) out += row + "\n";
-    return out;
-  } catch (const std::runtime_error& e) {
-    return std::string("failed: ") + e.what();
-  }
-}
-
 PgServer& TestPgServer() {
   static PgServer server;
   return server;

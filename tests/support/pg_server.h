@@ -18,10 +18,8 @@ class PgServer {
 
   // A libpq connection string to the server's first database.
   const std::string& Connect() const { return connect_; }
-  // The rows of a statement, values joined by '|' (Null empty), a line each;
-  // "failed: <why>" when the server refuses it.
-  std::string Query(const std::string& sql) const;
-  std::vector<std::string> Rows(const std::string& sql) const;  // each joined by '|'; throws when refused
+  // The rows of a statement, values joined by '|' (Null empty); throws when refused.
+  std::vector<std::string> Rows(const std::string& sql) const;
   void Start();
   void Stop();
 
