@@ -167,6 +167,7 @@ class PgHistoryStore : public HistoryStore {
   // Every buffered row goes to the server, in the open transaction.
   void Flush() {
     for (auto& [name, b] : buffers_) FlushTable(b);
+    FlushErrorKeys();
   }
 
   // A checked row joins its table's buffer; a full buffer is sent first, so
@@ -193,6 +194,7 @@ class PgHistoryStore : public HistoryStore {
   std::vector<ResultRow> Read(const char* table, const std::string& sql,
                               const std::vector<std::optional<std::string>>& params) {
     FlushTable(buffers_.at(table));
+    if (std::string_view(table) == "AlertSystem") FlushErrorKeys();
     return conn_.Run(sql, params);
   }
 
@@ -286,12 +288,12 @@ class PgHistoryStore : public HistoryStore {
     return rows;
   }
 
+  // The rewrites wait, like the appends, and go to the server in one
+  // statement.
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
     const TableDef& t = *buffers_.at("AlertSystem").def;
     db::CheckValue(t.name, t.fields.back(), Value(errorKeys));
-    Write();
-    const std::string tid = "(" + std::to_string(row >> 16) + "," + std::to_string(row & 0xFFFF) + ")";
-    conn_.Run("UPDATE \"AlertSystem\" SET \"Error_Keys\" = $1 WHERE ctid = $2::tid", {std::to_string(errorKeys), tid});
+    errorKeys_[row] = errorKeys;
   }
 
   void MarkErrorKeysPending(int32_t user, int32_t date) override {
@@ -331,6 +333,7 @@ class PgHistoryStore : public HistoryStore {
 
   void Rollback() override {
     for (auto& list : lists_) list->Forget();
+    errorKeys_.clear();
     for (auto& [name, b] : buffers_) {
       b.rows.clear();
       b.sent = 0;
@@ -353,7 +356,7 @@ class PgHistoryStore : public HistoryStore {
     return rows;
   }
 
-   private:
+  private:
   static const char* DayTableName(DayTable t) { return t == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem"; }
   static Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
   static Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
@@ -365,6 +368,25 @@ class PgHistoryStore : public HistoryStore {
 
   bool Exists(const char* table) {
     return conn_.Run("SELECT to_regclass($1) IS NOT NULL", {Quote(table)}).at(0).at(0) == "t";
+  }
+
+  void FlushErrorKeys() {
+    if (errorKeys_.empty()) return;
+    std::string tids = "{", values = "{";
+    for (const auto& [row, keys] : errorKeys_) {
+      if (tids.size() > 1) {
+        tids += ',';
+        values += ',';
+      }
+      tids += "\"(" + std::to_string(row >> 16) + "," + std::to_string(row & 0xFFFF) + ")\"";
+      values += std::to_string(keys);
+    }
+    Write();
+    // ctid = ANY finds the rows by their place, without a scan.
+    conn_.Run("UPDATE \"AlertSystem\" SET \"Error_Keys\" = ($2::integer[])[array_position($1::tid[], ctid)] "
+              "WHERE ctid = ANY ($1::tid[])",
+              {tids + "}", values + "}"});
+    errorKeys_.clear();
   }
 
   void FlushTable(Buffer& b) {
@@ -392,6 +414,7 @@ class PgHistoryStore : public HistoryStore {
   pg::Connection conn_;
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
+  std::map<RowId, int64_t> errorKeys_;  // Error_Keys rewrites waiting, by row
   std::map<std::string, int64_t> added_;
   std::vector<std::unique_ptr<PgListTable>> lists_;
   std::string leftInUse_;
