@@ -162,8 +162,9 @@ int main(int argc, char** argv) {
     }
     if (choices.creationRule == 0 && !yes) {
       if (!terminal) {
-        std::cerr << "A fresh database erases the current PRAXDATA.MDB and needs confirmation: add --yes "
-                     "(there is no terminal to ask on). Nothing was changed.\n";
+        std::cerr << "A fresh database erases the current "
+                  << (prax::ReadHistoryServer(ctx).empty() ? "PRAXDATA.MDB" : "History tables on the server")
+                  << " and needs confirmation: add --yes (there is no terminal to ask on). Nothing was changed.\n";
         return kRefused;
       }
       if (!AskYes()) {

@@ -101,11 +101,16 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   EXPECT_EQ(Server("SELECT x FROM kept"), "1\n");
 }
 
-TEST(PgStore, AConnectionLostIsTheMachineAndUndoesTheDay) {
+TEST(PgStore, OneLoaderAtATimeAndAConnectionLostUndoesTheDay) {
   praxtest::PgServer& server = praxtest::TestPgServer();
   CreatePgHistory(server.Connect());
   auto store = OpenPgHistory(server.Connect());
   store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 8, 12});
+  {
+    const PgLoaderLock first(server.Connect(), "first");
+    EXPECT_TRUE(praxtest::Has(Raised([&] { PgLoaderLock(server.Connect(), "second"); }).what(), "first"));
+  }
+  const PgLoaderLock again(server.Connect(), "again");  // released with the first's connection
   server.Stop();
   const auto lost = Raised([&] { store->Commit(); });
   server.Start();
