@@ -92,12 +92,17 @@ std::vector<std::string> CreateSql(const TableDef& t) {
 // What the load adds beside the tables: the per-user-and-date indexes of the
 // two tables a day is known by, and the user-days whose error keys are still
 // to be worked out.
-std::vector<std::string> LoadAidsSql() {
+std::vector<std::string> DayIndexesSql() {
   std::vector<std::string> sql;
   for (const char* t : {"AlertSystem", "ActivitySystem"}) {
     sql.push_back("CREATE INDEX IF NOT EXISTS " + Quote(std::string(t) + "_Day_Ix") + " ON " + Quote(t) +
                   " (\"User_Num\", \"Data_Date\")");
   }
+  return sql;
+}
+
+std::vector<std::string> LoadAidsSql() {
+  std::vector<std::string> sql = DayIndexesSql();
   sql.push_back("CREATE TABLE IF NOT EXISTS " + Quote(kPendingTable) +
                 " (\"User_Num\" INTEGER NOT NULL, \"Data_Date\" INTEGER NOT NULL, PRIMARY KEY (\"User_Num\", "
                 "\"Data_Date\"))");
@@ -156,7 +161,21 @@ class PgHistoryStore : public HistoryStore {
       for (const auto& s : CreateSql(t)) conn_.Run(s, {});
     }
     for (const auto& s : LoadAidsSql()) conn_.Run(s, {});
+    // A database with no day loaded yet (a fresh one) gets the day indexes
+    // when the load closes it: built once over its rows, they cost less than
+    // kept up row by row, and its own days need no probe.
+    dayIndexesAtClose_ = conn_.Run("SELECT NOT EXISTS (SELECT 1 FROM \"AlertSystem\") AND NOT EXISTS (SELECT 1 FROM "
+                                   "\"ActivitySystem\")")
+                             .at(0)
+                             .at(0) == "t";
+    if (dayIndexesAtClose_) {
+      for (const char* t : {"AlertSystem", "ActivitySystem"}) conn_.Run("DROP INDEX " + Quote(std::string(t) + "_Day_Ix"));
+    }
     conn_.Commit();
+    // A day whose commit the server loses in a crash is not there for the
+    // next run, which loads it again from its log: the load need not wait
+    // for the server's disk at every day.
+    conn_.Run("SET synchronous_commit = off");
     for (const auto& t : HistorySchema()) buffers_[t.name].def = &t;
     static constexpr const char* kLists[kHistoryListCount] = {
         "ApplicationsList", "WindowsList", "ProjectsList", "ProjectTasksList",
@@ -168,6 +187,7 @@ class PgHistoryStore : public HistoryStore {
   void Flush() {
     for (auto& [name, b] : buffers_) FlushTable(b);
     FlushErrorKeys();
+    FlushPending();
   }
 
   // A checked row joins its table's buffer; a full buffer is sent first, so
@@ -296,13 +316,12 @@ class PgHistoryStore : public HistoryStore {
     errorKeys_[row] = errorKeys;
   }
 
-  void MarkErrorKeysPending(int32_t user, int32_t date) override {
-    Write();
-    conn_.Run("INSERT INTO " + Quote(kPendingTable) + " VALUES ($1, $2) ON CONFLICT DO NOTHING",
-              {std::to_string(user), std::to_string(date)});
-  }
+  // The marks and clears wait, in order, and go to the server a run of
+  // alike ones in one statement.
+  void MarkErrorKeysPending(int32_t user, int32_t date) override { pending_.push_back({PendingOp::kMark, user, date}); }
 
   std::vector<int32_t> ErrorKeysPending(int32_t user) override {
+    FlushPending();
     std::vector<int32_t> dates;
     for (const auto& r : conn_.Run("SELECT \"Data_Date\" FROM " + Quote(kPendingTable) +
                                   " WHERE \"User_Num\" = $1 ORDER BY \"Data_Date\"",
@@ -313,10 +332,7 @@ class PgHistoryStore : public HistoryStore {
   }
 
   void ClearErrorKeysPending(int32_t user, std::optional<int32_t> date) override {
-    Write();
-    conn_.Run("DELETE FROM " + Quote(kPendingTable) + " WHERE \"User_Num\" = $1" +
-                  std::string(date ? " AND \"Data_Date\" = $2" : ""),
-              Params(user, date));
+    pending_.push_back(date ? PendingOp{PendingOp::kClear, user, *date} : PendingOp{PendingOp::kClearUser, user, 0});
   }
 
   bool ErrorKeysUntracked() const override { return untracked_; }
@@ -334,6 +350,7 @@ class PgHistoryStore : public HistoryStore {
   void Rollback() override {
     for (auto& list : lists_) list->Forget();
     errorKeys_.clear();
+    pending_.clear();
     for (auto& [name, b] : buffers_) {
       b.rows.clear();
       b.sent = 0;
@@ -343,6 +360,9 @@ class PgHistoryStore : public HistoryStore {
 
   void Close() override {
     Commit();
+    if (dayIndexesAtClose_ && !closed_) {
+      for (const auto& sql : DayIndexesSql()) conn_.Run(sql);
+    }
     closed_ = true;
   }
   const std::string& LeftInUse() const override { return leftInUse_; }
@@ -368,6 +388,32 @@ class PgHistoryStore : public HistoryStore {
 
   bool Exists(const char* table) {
     return conn_.Run("SELECT to_regclass($1) IS NOT NULL", {Quote(table)}).at(0).at(0) == "t";
+  }
+
+  void FlushPending() {
+    for (size_t from = 0; from < pending_.size();) {
+      const PendingOp::Kind kind = pending_[from].kind;
+      std::string users = "{", dates = "{";
+      size_t to = from;
+      for (; to < pending_.size() && pending_[to].kind == kind; ++to) {
+        (users += to > from ? "," : "") += std::to_string(pending_[to].user);
+        (dates += to > from ? "," : "") += std::to_string(pending_[to].date);
+      }
+      const std::string table = Quote(kPendingTable);
+      Write();
+      if (kind == PendingOp::kMark) {
+        conn_.Run("INSERT INTO " + table + " SELECT * FROM unnest($1::integer[], $2::integer[]) ON CONFLICT DO NOTHING",
+                  {users + "}", dates + "}"});
+      } else if (kind == PendingOp::kClear) {
+        conn_.Run("DELETE FROM " + table + " p USING unnest($1::integer[], $2::integer[]) AS u(n, d) WHERE "
+                  "p.\"User_Num\" = u.n AND p.\"Data_Date\" = u.d",
+                  {users + "}", dates + "}"});
+      } else {
+        conn_.Run("DELETE FROM " + table + " WHERE \"User_Num\" = ANY ($1::integer[])", {users + "}"});
+      }
+      from = to;
+    }
+    pending_.clear();
   }
 
   void FlushErrorKeys() {
@@ -415,6 +461,12 @@ class PgHistoryStore : public HistoryStore {
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
   std::map<RowId, int64_t> errorKeys_;  // Error_Keys rewrites waiting, by row
+  struct PendingOp {
+    enum Kind { kMark, kClear, kClearUser } kind;
+    int32_t user, date;
+  };
+  std::vector<PendingOp> pending_;  // marks and clears waiting, in order
+  bool dayIndexesAtClose_ = false;
   std::map<std::string, int64_t> added_;
   std::vector<std::unique_ptr<PgListTable>> lists_;
   std::string leftInUse_;
