@@ -55,6 +55,21 @@ std::string FromServerText(std::string_view text) {
 
 void AppendCopyNull(std::string& out) { out += "\\N"; }
 
+void AppendArrayNull(std::string& out) { out += "NULL"; }
+
+void AppendArrayText(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\0') {
+      out += kReplacement;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
 void AppendCopyText(std::string& out, std::string_view text) {
   for (const char c : text) {
     switch (c) {
@@ -169,6 +184,68 @@ void Connection::Copy(std::string_view table, const std::vector<std::string>& co
   }
 }
 
+void Connection::RunAll(const std::vector<Statement>& statements) {
+  if (statements.empty()) return;
+  if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
+  std::string code, why;
+  const auto failed = [&](PGresult* r) {
+    if (!code.empty() || !why.empty()) return;
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    code = state ? state : "";
+    why = r && PQresultErrorMessage(r)[0] ? Trimmed(PQresultErrorMessage(r)) : Message();
+    if (why.empty()) why = "the server stopped answering";
+  };
+  bool sent = true;
+  size_t commands = 0;  // each gives its results and then a null
+  std::vector<std::string> preparedNow;
+  for (const auto& st : statements) {
+    std::vector<const char*> values;
+    for (const auto& p : st.params) values.push_back(p ? p->c_str() : nullptr);
+    const int n = static_cast<int>(values.size());
+    if (n == 0) {
+      sent = PQsendQueryParams(conn_, st.sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    } else {
+      auto name = prepared_.find(st.sql);
+      if (name == prepared_.end()) {
+        name = prepared_.emplace(st.sql, "prax_" + std::to_string(++preparedCount_)).first;
+        preparedNow.push_back(st.sql);
+        sent = PQsendPrepare(conn_, name->second.c_str(), st.sql.c_str(), n, nullptr) == 1;
+        ++commands;
+      }
+      sent = sent && PQsendQueryPrepared(conn_, name->second.c_str(), n, values.data(), nullptr, nullptr, 0) == 1;
+    }
+    ++commands;
+    if (!sent) break;
+  }
+  if (sent && PQpipelineSync(conn_) != 1) sent = false;
+  if (!sent) {
+    failed(nullptr);
+  } else {
+    // Each statement's result and the end of its results, then the sync.
+    for (size_t i = 0; i < commands && PQstatus(conn_) == CONNECTION_OK; ++i) {
+      while (PGresult* r = PQgetResult(conn_)) {
+        const ExecStatusType status = PQresultStatus(r);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) failed(r);
+        PQclear(r);
+      }
+    }
+    PGresult* sync = PQstatus(conn_) == CONNECTION_OK ? PQgetResult(conn_) : nullptr;
+    if (!sync || PQresultStatus(sync) != PGRES_PIPELINE_SYNC) failed(sync);
+    PQclear(sync);
+  }
+  PQexitPipelineMode(conn_);
+  // A statement prepared in a batch that failed may not exist: it is
+  // prepared again, under a new name, next time.
+  if (!code.empty() || !why.empty()) {
+    for (const auto& sql : preparedNow) prepared_.erase(sql);
+  }
+  for (const auto& st : statements) {
+    if (st.sql == "BEGIN") inTransaction_ = true;
+    if (st.sql == "COMMIT") inTransaction_ = false;
+  }
+  if (!code.empty() || !why.empty()) Fail(code, why);
+}
+
 bool Connection::TryLock(int64_t key) {
   return Run("SELECT pg_try_advisory_lock($1)", {std::to_string(key)}).at(0).at(0) == "t";
 }
@@ -182,6 +259,10 @@ void Connection::Fail(PGresult* r) {
   PQclear(r);
   // Drain what the server still sends for the failed statement.
   while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+  Fail(code, why);
+}
+
+void Connection::Fail(const std::string& code, const std::string& why) {
   if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why);
   if (code.starts_with("22") || code.starts_with("23")) {
     throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why);

@@ -9,6 +9,7 @@
 // (a character Windows-1252 log text never turns into) and read back as NUL.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,11 @@ std::string Quote(std::string_view name);
 // Text as the server holds it (NUL as U+FFFD), and back.
 std::string ToServerText(std::string_view text);
 std::string FromServerText(std::string_view text);
+
+// Appends an element of an array literal ({...}) for a bound array
+// parameter: NULL, or the text quoted (as ToServerText).
+void AppendArrayNull(std::string& out);
+void AppendArrayText(std::string& out, std::string_view text);
 
 // Appends a value in COPY's text format: \N for Null, the escapes of
 // backslash, tab and line ends, text as ToServerText.
@@ -59,6 +65,16 @@ class Connection {
   // Runs one statement with its values bound, in text form; returns its rows
   // (text read back with FromServerText).
   std::vector<ResultRow> Run(const std::string& sql, const std::vector<Param>& params = {});
+  // Runs statements that return no rows in one round trip (libpq's pipeline
+  // mode), in order; the first failure is thrown once the rest were
+  // skipped by the server. A BEGIN or COMMIT among them counts as Begin or
+  // Commit. A statement with values is prepared on the server the first
+  // time and executed by name after.
+  struct Statement {
+    std::string sql;
+    std::vector<Param> params;
+  };
+  void RunAll(const std::vector<Statement>& statements);
   // Sends rows of COPY text (AppendCopy*, tab between values, a new line
   // after each row) to the columns of a table.
   void Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data);
@@ -69,10 +85,13 @@ class Connection {
 
  private:
   [[noreturn]] void Fail(PGresult* r);
+  [[noreturn]] void Fail(const std::string& code, const std::string& why);
   std::string Message() const;
 
   PGconn* conn_;
   std::string server_;
+  std::map<std::string, std::string> prepared_;  // statement text to its name on the server
+  int preparedCount_ = 0;
   bool inTransaction_ = false;
 };
 

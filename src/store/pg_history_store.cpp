@@ -20,6 +20,9 @@ using pg::Quote;
 using pg::ResultRow;
 
 constexpr const char* kPendingTable = "ErrorKeysPending";
+// Values (rows times columns) of a table that go by COPY rather than with
+// the other statements: a wide table's day goes by COPY, a few notes not.
+constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
 
@@ -28,12 +31,12 @@ std::string ColumnSql(const FieldDef& f, bool notNull) {
   const std::string q = Quote(f.name);
   std::string s = q;
   switch (f.type) {
+    // The types bound the numbers; the file needs checks for that.
     case FieldType::Integer:
-      s += " SMALLINT" + std::string(notNull ? " NOT NULL" : "") + " CHECK (" + q + " BETWEEN -32768 AND 32767)";
+      s += " SMALLINT" + std::string(notNull ? " NOT NULL" : "");
       break;
     case FieldType::Long:
-      s += " INTEGER" + std::string(notNull ? " NOT NULL" : "") + " CHECK (" + q +
-           " BETWEEN -2147483648 AND 2147483647)";
+      s += " INTEGER" + std::string(notNull ? " NOT NULL" : "");
       break;
     case FieldType::Text: {
       const std::string n = std::to_string(f.size);
@@ -161,15 +164,22 @@ class PgHistoryStore : public HistoryStore {
       for (const auto& s : CreateSql(t)) conn_.Run(s, {});
     }
     for (const auto& s : LoadAidsSql()) conn_.Run(s, {});
-    // A database with no day loaded yet (a fresh one) gets the day indexes
-    // when the load closes it: built once over its rows, they cost less than
-    // kept up row by row, and its own days need no probe.
-    dayIndexesAtClose_ = conn_.Run("SELECT NOT EXISTS (SELECT 1 FROM \"AlertSystem\") AND NOT EXISTS (SELECT 1 FROM "
-                                   "\"ActivitySystem\")")
-                             .at(0)
-                             .at(0) == "t";
-    if (dayIndexesAtClose_) {
+    // A database with no day loaded yet (a fresh one) gets the day indexes,
+    // and the activity table its own, when the load first reads activity
+    // rows by user or closes: built once over the rows they cost far less
+    // than kept up row by row. Meanwhile the days it has loaded are known
+    // without a probe: nobody else writes while the loaders' lock is held.
+    const bool fresh = conn_.Run("SELECT NOT EXISTS (SELECT 1 FROM \"AlertSystem\") AND NOT EXISTS (SELECT 1 FROM "
+                                 "\"ActivitySystem\")")
+                           .at(0)
+                           .at(0) == "t";
+    if (fresh) {
+      const auto& activity = *std::find_if(HistorySchema().begin(), HistorySchema().end(),
+                                           [](const TableDef& t) { return t.name == "ActivitySystem"; });
+      for (const auto& ix : activity.indexes) conn_.Run("DROP INDEX " + Quote(activity.name + "_" + ix.name));
       for (const char* t : {"AlertSystem", "ActivitySystem"}) conn_.Run("DROP INDEX " + Quote(std::string(t) + "_Day_Ix"));
+      deferred_ = CreateSql(activity);
+      for (auto& sql : DayIndexesSql()) deferred_.push_back(std::move(sql));
     }
     conn_.Commit();
     // A day whose commit the server loses in a crash is not there for the
@@ -183,11 +193,13 @@ class PgHistoryStore : public HistoryStore {
     for (const char* l : kLists) lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(l)));
   }
 
-  // Every buffered row goes to the server, in the open transaction.
-  void Flush() {
-    for (auto& [name, b] : buffers_) FlushTable(b);
-    FlushErrorKeys();
-    FlushPending();
+  // Every row and change waiting goes to the server, in one round trip.
+  void Flush(bool commit) {
+    Statements out;
+    for (auto& [name, b] : buffers_) SendRows(b, out);
+    QueueErrorKeys(out);
+    QueuePending(out);
+    Send(std::move(out), commit);
   }
 
   // A checked row joins its table's buffer; a full buffer is sent first, so
@@ -203,22 +215,27 @@ class PgHistoryStore : public HistoryStore {
                                                 b.def->name + "." + f.name + "' starts with a NUL character.");
       }
     }
-    if (b.rows.size() >= kBufferedRows) FlushTable(b);
+    if (b.rows.size() >= kBufferedRows) {
+      Statements few;
+      SendRows(b, few);
+    }
     b.rows.push_back(std::move(row));
   }
-
-  void Write() { conn_.Begin(); }
 
   // A read sees the rows buffered for the table it reads, and no other
   // buffer is sent for it (a user note waits there for its note).
   std::vector<ResultRow> Read(const char* table, const std::string& sql,
                               const std::vector<std::optional<std::string>>& params) {
-    FlushTable(buffers_.at(table));
-    if (std::string_view(table) == "AlertSystem") FlushErrorKeys();
+    Statements out;
+    if (const auto b = buffers_.find(table); b != buffers_.end()) SendRows(b->second, out);
+    if (std::string_view(table) == "AlertSystem") QueueErrorKeys(out);
+    if (std::string_view(table) == kPendingTable) QueuePending(out);
+    Send(std::move(out), false);
     return conn_.Run(sql, params);
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
+    if (table == DayTable::kActivity && !deferred_.empty()) return activityDays_.contains({user, date});
     return !Read(DayTableName(table), "SELECT 1 FROM " + Quote(DayTableName(table)) +
                      " WHERE \"User_Num\" = $1 AND \"Data_Date\" = $2 LIMIT 1",
                  {std::to_string(user), std::to_string(date)})
@@ -227,6 +244,12 @@ class PgHistoryStore : public HistoryStore {
 
   std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
     std::set<int32_t> loaded;
+    if (table == DayTable::kActivity && !deferred_.empty()) {
+      for (const int32_t d : dates) {
+        if (activityDays_.contains({user, d})) loaded.insert(d);
+      }
+      return loaded;
+    }
     if (dates.empty()) return loaded;
     std::string list = "{";
     for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
@@ -281,11 +304,13 @@ class PgHistoryStore : public HistoryStore {
     Buffered(buffers_.at("ActivitySystem"),
              {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId),
               Value(row.windowId), Value(row.projectId), Value(row.taskId), Value(row.keyNum), Value(row.keyCount)});
+    if (!deferred_.empty()) openActivityDays_.insert({row.user, row.date});
   }
 
   // Rows come in stored order: the order of the table's pages, which is the
   // order they were added in while no row of the user moved.
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
+    BuildDeferredIndexes();
     std::vector<StoredKeyCount> rows;
     for (const auto& r : Read("ActivitySystem", "SELECT \"Data_Date\", \"Data_Hour\", \"Key_Num\", \"Key_Count\" FROM "
                               "\"ActivitySystem\" WHERE \"User_Num\" = $1 AND \"App_Id\" = -1" +
@@ -321,9 +346,8 @@ class PgHistoryStore : public HistoryStore {
   void MarkErrorKeysPending(int32_t user, int32_t date) override { pending_.push_back({PendingOp::kMark, user, date}); }
 
   std::vector<int32_t> ErrorKeysPending(int32_t user) override {
-    FlushPending();
     std::vector<int32_t> dates;
-    for (const auto& r : conn_.Run("SELECT \"Data_Date\" FROM " + Quote(kPendingTable) +
+    for (const auto& r : Read(kPendingTable, "SELECT \"Data_Date\" FROM " + Quote(kPendingTable) +
                                   " WHERE \"User_Num\" = $1 ORDER BY \"Data_Date\"",
                               {std::to_string(user)})) {
       dates.push_back(static_cast<int32_t>(*Int(r[0])));
@@ -339,18 +363,24 @@ class PgHistoryStore : public HistoryStore {
 
   void Commit() override {
     if (closed_) return;
-    Flush();
-    conn_.Commit();
+    Flush(true);
     for (auto& [name, b] : buffers_) {
       added_[name] += b.sent;
       b.sent = 0;
     }
+    activityDays_.merge(openActivityDays_);
+    openActivityDays_.clear();
+    builtInOpen_ = false;
   }
 
   void Rollback() override {
     for (auto& list : lists_) list->Forget();
     errorKeys_.clear();
     pending_.clear();
+    openActivityDays_.clear();
+    // Indexes built in the transaction undone are gone with it.
+    if (builtInOpen_) deferred_ = std::move(built_);
+    builtInOpen_ = false;
     for (auto& [name, b] : buffers_) {
       b.rows.clear();
       b.sent = 0;
@@ -359,10 +389,9 @@ class PgHistoryStore : public HistoryStore {
   }
 
   void Close() override {
+    closing_ = true;
     Commit();
-    if (dayIndexesAtClose_ && !closed_) {
-      for (const auto& sql : DayIndexesSql()) conn_.Run(sql);
-    }
+    if (!closed_) BuildDeferredIndexes();
     closed_ = true;
   }
   const std::string& LeftInUse() const override { return leftInUse_; }
@@ -390,7 +419,30 @@ class PgHistoryStore : public HistoryStore {
     return conn_.Run("SELECT to_regclass($1) IS NOT NULL", {Quote(table)}).at(0).at(0) == "t";
   }
 
-  void FlushPending() {
+  using Statements = std::vector<pg::Connection::Statement>;
+
+  void BuildDeferredIndexes() {
+    if (deferred_.empty()) return;
+    for (const auto& sql : deferred_) conn_.Run(sql);
+    builtInOpen_ = conn_.InTransaction();
+    built_ = std::move(deferred_);
+    deferred_.clear();
+  }
+
+  // Sends the statements in one round trip, in the open transaction (begun
+  // first when none is open); when told, commits it and begins the next, so
+  // that the next day's rows need no round trip of their own to begin.
+  void Send(Statements statements, bool commit) {
+    if (statements.empty() && (!commit || !conn_.InTransaction())) return;
+    if (!conn_.InTransaction()) statements.insert(statements.begin(), {"BEGIN", {}});
+    if (commit) {
+      statements.push_back({"COMMIT", {}});
+      if (!closing_) statements.push_back({"BEGIN", {}});
+    }
+    conn_.RunAll(statements);
+  }
+
+  void QueuePending(Statements& out) {
     for (size_t from = 0; from < pending_.size();) {
       const PendingOp::Kind kind = pending_[from].kind;
       std::string users = "{", dates = "{";
@@ -400,23 +452,23 @@ class PgHistoryStore : public HistoryStore {
         (dates += to > from ? "," : "") += std::to_string(pending_[to].date);
       }
       const std::string table = Quote(kPendingTable);
-      Write();
       if (kind == PendingOp::kMark) {
-        conn_.Run("INSERT INTO " + table + " SELECT * FROM unnest($1::integer[], $2::integer[]) ON CONFLICT DO NOTHING",
-                  {users + "}", dates + "}"});
+        out.push_back({"INSERT INTO " + table + " SELECT * FROM unnest($1::integer[], $2::integer[]) ON CONFLICT DO "
+                       "NOTHING",
+                       {users + "}", dates + "}"}});
       } else if (kind == PendingOp::kClear) {
-        conn_.Run("DELETE FROM " + table + " p USING unnest($1::integer[], $2::integer[]) AS u(n, d) WHERE "
-                  "p.\"User_Num\" = u.n AND p.\"Data_Date\" = u.d",
-                  {users + "}", dates + "}"});
+        out.push_back({"DELETE FROM " + table + " p USING unnest($1::integer[], $2::integer[]) AS u(n, d) WHERE "
+                       "p.\"User_Num\" = u.n AND p.\"Data_Date\" = u.d",
+                       {users + "}", dates + "}"}});
       } else {
-        conn_.Run("DELETE FROM " + table + " WHERE \"User_Num\" = ANY ($1::integer[])", {users + "}"});
+        out.push_back({"DELETE FROM " + table + " WHERE \"User_Num\" = ANY ($1::integer[])", {users + "}"}});
       }
       from = to;
     }
     pending_.clear();
   }
 
-  void FlushErrorKeys() {
+  void QueueErrorKeys(Statements& out) {
     if (errorKeys_.empty()) return;
     std::string tids = "{", values = "{";
     for (const auto& [row, keys] : errorKeys_) {
@@ -427,16 +479,52 @@ class PgHistoryStore : public HistoryStore {
       tids += "\"(" + std::to_string(row >> 16) + "," + std::to_string(row & 0xFFFF) + ")\"";
       values += std::to_string(keys);
     }
-    Write();
     // ctid = ANY finds the rows by their place, without a scan.
-    conn_.Run("UPDATE \"AlertSystem\" SET \"Error_Keys\" = ($2::integer[])[array_position($1::tid[], ctid)] "
-              "WHERE ctid = ANY ($1::tid[])",
-              {tids + "}", values + "}"});
+    out.push_back({"UPDATE \"AlertSystem\" SET \"Error_Keys\" = ($2::integer[])[array_position($1::tid[], ctid)] "
+                   "WHERE ctid = ANY ($1::tid[])",
+                   {tids + "}", values + "}"}});
     errorKeys_.clear();
   }
 
-  void FlushTable(Buffer& b) {
+  // A table's few buffered rows as one insert of its columns, each bound as
+  // an array, in buffer order (the order they are stored in): they travel
+  // with the statements of the same round trip.
+  void QueueRows(Buffer& b, Statements& out) {
     if (b.rows.empty()) return;
+    const TableDef& t = *b.def;
+    std::string sql = "INSERT INTO " + Quote(t.name) + " SELECT * FROM unnest(";
+    std::vector<pg::Param> columns;
+    for (size_t c = 0; c < t.fields.size(); ++c) {
+      const FieldType type = t.fields[c].type;
+      sql += std::string(c ? ", " : "") + "$" + std::to_string(c + 1) +
+             (type == FieldType::Integer ? "::smallint[]" : type == FieldType::Long ? "::integer[]" : "::text[]");
+      std::string array = "{";
+      for (size_t r = 0; r < b.rows.size(); ++r) {
+        if (r) array += ',';
+        const Value& v = b.rows[r][c];
+        if (v.IsNull()) {
+          pg::AppendArrayNull(array);
+        } else if (v.IsInt()) {
+          array += std::to_string(v.IntValue());
+        } else {
+          pg::AppendArrayText(array, v.TextRef());
+        }
+      }
+      columns.emplace_back(array + "}");
+    }
+    out.push_back({sql + ")", std::move(columns)});
+    b.sent += static_cast<int64_t>(b.rows.size());
+    b.rows.clear();
+  }
+
+  // A table's many buffered rows go by COPY (two round trips of their own,
+  // and the cheapest way in for the server), in buffer order, in the open
+  // transaction; a few are queued with the other statements.
+  void SendRows(Buffer& b, Statements& few) {
+    if (b.rows.size() * b.def->fields.size() < kCopyValues) {
+      QueueRows(b, few);
+      return;
+    }
     std::string data;
     for (const Row& row : b.rows) {
       for (size_t i = 0; i < row.size(); ++i) {
@@ -451,7 +539,7 @@ class PgHistoryStore : public HistoryStore {
       }
       data += '\n';
     }
-    Write();
+    if (!conn_.InTransaction()) conn_.RunAll({{"BEGIN", {}}});
     conn_.Copy(b.def->name, ColumnNames(*b.def), data);
     b.sent += static_cast<int64_t>(b.rows.size());
     b.rows.clear();
@@ -466,7 +554,12 @@ class PgHistoryStore : public HistoryStore {
     int32_t user, date;
   };
   std::vector<PendingOp> pending_;  // marks and clears waiting, in order
-  bool dayIndexesAtClose_ = false;
+  // A fresh database's indexes still to build, and those built in the open
+  // transaction; the activity days loaded meanwhile (user, date).
+  std::vector<std::string> deferred_, built_;
+  bool builtInOpen_ = false;
+  std::set<std::pair<int32_t, int32_t>> activityDays_, openActivityDays_;
+  bool closing_ = false;  // the last commit begins no transaction
   std::map<std::string, int64_t> added_;
   std::vector<std::unique_ptr<PgListTable>> lists_;
   std::string leftInUse_;
@@ -515,7 +608,8 @@ void PgListTable::Insert(int16_t id, std::string_view name) {
   keys_->insert(std::move(key));
 }
 
-void PgListTable::BeginWrite() { store_.Write(); }
+// The server's lock keeps other loaders out; the insert waits in the buffer.
+void PgListTable::BeginWrite() {}
 
 }  // namespace
 
