@@ -126,7 +126,7 @@ SECTION="$LOG/section.md"
   echo "Written by \`bench/run pg\` on $(date -u '+%Y-%m-%d %H:%M UTC'): $W ($U users x $D days, seed $SEED) loaded fresh by each engine in the same invocation, median of $RUNS run(s)$([[ $RUNS -eq 1 ]] && echo ' (one run each, BENCH_RUNS=1: single runs on a shared machine)')."
   echo
   echo "- server: PostgreSQL $PG_VERSION (\`initdb\` and \`pg_ctl\` from $PGBIN), a throwaway cluster in build-bench/work/pg (UTF8, locale C, trust authentication), listening only on a Unix socket in that folder, on this machine: its processes share the two cores with praxload, whose peak RSS alone is given"
-  echo "- its settings are the defaults: $PG_SETTINGS (so every day's commit waits for its WAL flush)"
+  echo "- its settings are the defaults: $PG_SETTINGS; the loader's own session sets synchronous_commit off (a day a server crash loses is loaded again by the next run)"
   echo "- PXNET.INI of the server's program folder: \`[HISTORY]\`, \`ENGINE=postgresql\`, \`CONNECT=host=<that folder> port=5432 dbname=postgres user=$PGUSER_NAME\`"
   echo "- fresh: \`praxload --program-dir PROG --fresh --yes --quiet\`; re-run: \`praxload --program-dir PROG --quiet\` with nothing new"
   echo "- database size: PRAXDATA.MDB's bytes; on the server, \`pg_total_relation_size\` of our tables (indexes and TOAST included)"

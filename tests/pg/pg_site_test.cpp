@@ -77,6 +77,22 @@ Tables ServerTables() {
       [](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
 }
 
+// The indexes of the History tables and the load's day indexes that the
+// server lacks.
+std::string MissingIndexes() {
+  std::string missing;
+  const auto present = praxtest::TestPgServer().Rows("SELECT indexname FROM pg_indexes");
+  for (const auto& t : prax::store::HistorySchema()) {
+    std::vector<std::string> names{t.name + "_Day_Ix"};
+    for (const auto& ix : t.indexes) names.insert(names.begin(), t.name + "_" + ix.name);
+    if (t.name != "AlertSystem" && t.name != "ActivitySystem") names.pop_back();
+    for (const auto& name : names) {
+      if (std::find(present.begin(), present.end(), name) == present.end()) missing += name + " ";
+    }
+  }
+  return missing;
+}
+
 // PXNET.INI of the network's program folder with a section HISTORY holding
 // `lines` (none: the file again).
 void SetHistory(const Network& n, const std::string& lines) {
@@ -110,6 +126,7 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
     EXPECT_TRUE(Has(r.out, "PostgreSQL server")) << r.out;
     EXPECT_FALSE(stdfs::exists(n.History()));
     EXPECT_EQ(Differences(ServerTables(), file), "");
+    EXPECT_EQ(MissingIndexes(), "");
     for (const auto& [name, rows] : file) {
       for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
     }
@@ -171,6 +188,7 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
   const auto next = n.Praxload({"--full", "--quiet"});
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_EQ(Differences(ServerTables(), file), "");
+  EXPECT_EQ(MissingIndexes(), "");
 }
 
 TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
