@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <unordered_set>
-#include <cstring>
 
 #include "platform/error.h"
 #include "store/database.h"
@@ -25,7 +24,6 @@ constexpr const char* kPendingTable = "ErrorKeysPending";
 constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
-
 
 std::string ColumnSql(const FieldDef& f, bool notNull) {
   const std::string q = Quote(f.name);
@@ -72,7 +70,7 @@ std::string NameKeySql(const std::string& column) {
 }
 
 // The statements that create a table and its index when they are missing.
-// A unique index on a name holds NameKey.
+// A unique index on a name holds NameKey; others hold their field.
 std::vector<std::string> CreateSql(const TableDef& t) {
   std::vector<bool> notNull(t.fields.size(), false);
   for (const auto& ix : t.indexes) {
@@ -85,7 +83,9 @@ std::vector<std::string> CreateSql(const TableDef& t) {
   std::vector<std::string> sql{table + ")"};
   for (const auto& ix : t.indexes) {
     const bool unique = ix.unique || ix.primary;
-    const std::string key = unique ? NameKeySql(Quote(ix.field)) : Quote(ix.field);
+    const auto field = std::find_if(t.fields.begin(), t.fields.end(), [&](const FieldDef& f) { return f.name == ix.field; });
+    const bool name = unique && field != t.fields.end() && field->type == FieldType::Text;
+    const std::string key = name ? NameKeySql(Quote(ix.field)) : Quote(ix.field);
     sql.push_back(std::string(unique ? "CREATE UNIQUE INDEX" : "CREATE INDEX") + " IF NOT EXISTS " +
                   Quote(t.name + "_" + ix.name) + " ON " + Quote(t.name) + " ((" + key + "))");
   }
@@ -93,8 +93,8 @@ std::vector<std::string> CreateSql(const TableDef& t) {
 }
 
 // What the load adds beside the tables: the per-user-and-date indexes of the
-// two tables a day is known by, and the user-days whose error keys are still
-// to be worked out.
+// two tables a day is known by (DayIndexesSql), and the user-days whose error
+// keys are still to be worked out.
 std::vector<std::string> DayIndexesSql() {
   std::vector<std::string> sql;
   for (const char* t : {"AlertSystem", "ActivitySystem"}) {
@@ -193,7 +193,8 @@ class PgHistoryStore : public HistoryStore {
     for (const char* l : kLists) lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(l)));
   }
 
-  // Every row and change waiting goes to the server, in one round trip.
+  // Every row and change waiting goes to the server: COPYs, then one round
+  // trip for the rest.
   void Flush(bool commit) {
     Statements out;
     for (auto& [name, b] : buffers_) SendRows(b, out);

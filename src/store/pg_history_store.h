@@ -3,14 +3,16 @@
 // tables, columns and rows as the SQLite file, in the connection's default
 // schema.
 //
-// Rows are buffered and reach the server in one COPY per table when the day
-// commits (or when a read needs them), inside one transaction per day; each
-// value is checked (CheckValue) before it is buffered, so a refused row
-// stores nothing and leaves the others. The server cannot hold a NUL
-// character in text: such a value is refused as a data Error (3146) the same
-// way. Failures of the connection (an unreachable server, a refused login,
-// a connection lost in the middle) throw environment Errors naming the
-// server and database, never the password.
+// Rows are buffered and reach the server when the day commits (or when a
+// read needs them), inside one transaction per day: a table's many or wide
+// rows by COPY, everything else of the day (a few rows, the pending marks,
+// the commit and the next begin) in one pipelined round trip. Each value is
+// checked (CheckValue) before it is buffered, and so is what the file's own
+// checks and name indexes refuse, so a refused row stores nothing and
+// leaves the others, as on the file. Text keeps a NUL as U+FFFD (see
+// pg_connection.h). Failures of the connection (an unreachable server, a
+// refused login, a connection lost in the middle) throw environment Errors
+// naming the server and database, never the password.
 
 #include <filesystem>
 #include <map>
