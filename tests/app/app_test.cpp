@@ -173,6 +173,11 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
   EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
   EXPECT_TRUE(c.ButtonEnabled());
+  // The press reads the History section of the same file.
+  site.ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=" + site.network.Text() + "\r\n[HISTORY]\r\nENGINE=postgresql\r\n");
+  const prax::PressResult noServer = c.ExecutePressed();
+  EXPECT_EQ(noServer.action, PressAction::kShowMessage);
+  EXPECT_NE(noServer.message.find("no CONNECT"), std::string::npos) << noServer.message;
 }
 
 TEST(Startup, NetworkDirectoryFromProfile) {
