@@ -86,6 +86,15 @@ const std::vector<db::TableDef>& HistorySchema() {
   return schema;
 }
 
+std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int64_t>& counted) {
+  std::map<std::string, int64_t> rows;
+  for (const auto& t : HistorySchema()) {
+    const auto it = counted.find(t.name);
+    rows[t.name] = it == counted.end() ? 0 : it->second;
+  }
+  return rows;
+}
+
 void RemoveUnfinishedHistory(std::string_view fileText) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
     const std::string file = Building(fileText) + suffix;

@@ -143,6 +143,9 @@ class HistoryStore {
 // The History tables in creation order, with their fields in column order
 // and their one index each.
 const std::vector<db::TableDef>& HistorySchema();
+// Rows counted by table as RowsAdded gives them: every History table, 0
+// where `counted` has none.
+std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int64_t>& counted);
 
 // Opens PRAXDATA.MDB (an SQLite file) for a load: read-write, the
 // write-ahead log where the file is local. Tables are found whatever the

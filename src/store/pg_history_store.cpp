@@ -1,6 +1,7 @@
 #include "store/pg_history_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_set>
 
 #include "platform/error.h"
@@ -118,6 +119,32 @@ std::vector<std::string> ColumnNames(const TableDef& t) {
   std::vector<std::string> names;
   for (const auto& f : t.fields) names.push_back(f.name);
   return names;
+}
+
+void AppendNumber(std::string& out, int64_t n) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof(digits), n).ptr);
+}
+
+// A value as COPY's text format or an array literal holds it.
+void AppendCopyValue(std::string& out, const Value& v) {
+  if (v.IsNull()) {
+    pg::AppendCopyNull(out);
+  } else if (v.IsInt()) {
+    AppendNumber(out, v.IntValue());
+  } else {
+    pg::AppendCopyText(out, v.TextRef());
+  }
+}
+
+void AppendArrayValue(std::string& out, const Value& v) {
+  if (v.IsNull()) {
+    pg::AppendArrayNull(out);
+  } else if (v.IsInt()) {
+    AppendNumber(out, v.IntValue());
+  } else {
+    pg::AppendArrayText(out, v.TextRef());
+  }
 }
 
 std::optional<int64_t> Int(const std::optional<std::string>& s) {
@@ -397,16 +424,9 @@ class PgHistoryStore : public HistoryStore {
   }
   const std::string& LeftInUse() const override { return leftInUse_; }
 
-  std::map<std::string, int64_t> RowsAdded() const override {
-    std::map<std::string, int64_t> rows;
-    for (const auto& t : HistorySchema()) {
-      const auto it = added_.find(t.name);
-      rows[t.name] = it == added_.end() ? 0 : it->second;
-    }
-    return rows;
-  }
+  std::map<std::string, int64_t> RowsAdded() const override { return EveryHistoryTable(added_); }
 
-  private:
+ private:
   static const char* DayTableName(DayTable t) { return t == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem"; }
   static Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
   static Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
@@ -502,14 +522,7 @@ class PgHistoryStore : public HistoryStore {
       std::string array = "{";
       for (size_t r = 0; r < b.rows.size(); ++r) {
         if (r) array += ',';
-        const Value& v = b.rows[r][c];
-        if (v.IsNull()) {
-          pg::AppendArrayNull(array);
-        } else if (v.IsInt()) {
-          array += std::to_string(v.IntValue());
-        } else {
-          pg::AppendArrayText(array, v.TextRef());
-        }
+        AppendArrayValue(array, b.rows[r][c]);
       }
       columns.emplace_back(array + "}");
     }
@@ -530,13 +543,7 @@ class PgHistoryStore : public HistoryStore {
     for (const Row& row : b.rows) {
       for (size_t i = 0; i < row.size(); ++i) {
         if (i) data += '\t';
-        if (row[i].IsNull()) {
-          pg::AppendCopyNull(data);
-        } else if (row[i].IsInt()) {
-          data += std::to_string(row[i].IntValue());
-        } else {
-          pg::AppendCopyText(data, row[i].TextRef());
-        }
+        AppendCopyValue(data, row[i]);
       }
       data += '\n';
     }
@@ -665,14 +672,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
     while (read.Step()) {
       for (size_t i = 0; i < t.fields.size(); ++i) {
         if (i) data += '\t';
-        const Value v = read.Column(static_cast<int>(i));
-        if (v.IsNull()) {
-          pg::AppendCopyNull(data);
-        } else if (v.IsInt()) {
-          data += std::to_string(v.IntValue());
-        } else {
-          pg::AppendCopyText(data, v.TextRef());
-        }
+        AppendCopyValue(data, read.Column(static_cast<int>(i)));
       }
       data += '\n';
       ++rows;

@@ -252,15 +252,7 @@ class SqliteHistoryStore : public HistoryStore {
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
 
-  std::map<std::string, int64_t> RowsAdded() const override {
-    const auto added = db_->RowsAdded();
-    std::map<std::string, int64_t> rows;
-    for (const auto& t : HistorySchema()) {
-      const auto it = added.find(t.name);
-      rows[t.name] = it == added.end() ? 0 : it->second;
-    }
-    return rows;
-  }
+  std::map<std::string, int64_t> RowsAdded() const override { return EveryHistoryTable(db_->RowsAdded()); }
 
  private:
   // The table was found by the check before; SQL names are matched whatever
