@@ -142,6 +142,7 @@ void Connection::Rollback() {
 }
 
 std::vector<ResultRow> Connection::Run(const std::string& sql, const std::vector<Param>& params) {
+  Settle();
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
   PGresult* r = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
@@ -169,6 +170,7 @@ void Connection::Copy(std::string_view table, const std::vector<std::string>& co
   std::string sql = "COPY " + Quote(table) + " (";
   for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Quote(columns[i]);
   sql += ") FROM STDIN";
+  Settle();
   PGresult* r = PQexec(conn_, sql.c_str());
   if (PQresultStatus(r) != PGRES_COPY_IN) Fail(r);
   PQclear(r);
@@ -178,13 +180,20 @@ void Connection::Copy(std::string_view table, const std::vector<std::string>& co
     if (PQputCopyData(conn_, data.data() + at, static_cast<int>(n)) != 1) Fail(nullptr);
   }
   if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
-  while ((r = PQgetResult(conn_)) != nullptr) {
+  copyPending_ = true;
+}
+
+void Connection::Settle() {
+  if (!copyPending_) return;
+  copyPending_ = false;
+  while (PGresult* r = PQgetResult(conn_)) {
     if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail(r);
     PQclear(r);
   }
 }
 
 void Connection::RunAll(const std::vector<Statement>& statements) {
+  Settle();
   if (statements.empty()) return;
   if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
   std::string code, why;

@@ -76,7 +76,9 @@ class Connection {
   };
   void RunAll(const std::vector<Statement>& statements);
   // Sends rows of COPY text (AppendCopy*, tab between values, a new line
-  // after each row) to the columns of a table.
+  // after each row) to the columns of a table. The server's answer is read
+  // by the next call on the connection, so that the server stores the rows
+  // while the caller prepares what comes next; a refusal is thrown there.
   void Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data);
 
   // Takes the session lock `key` without waiting; false when another
@@ -84,6 +86,7 @@ class Connection {
   bool TryLock(int64_t key);
 
  private:
+  void Settle();
   [[noreturn]] void Fail(PGresult* r);
   [[noreturn]] void Fail(const std::string& code, const std::string& why);
   std::string Message() const;
@@ -92,6 +95,7 @@ class Connection {
   std::string server_;
   std::map<std::string, std::string> prepared_;  // statement text to its name on the server
   int preparedCount_ = 0;
+  bool copyPending_ = false;  // a COPY's answer is still to be read
   bool inTransaction_ = false;
 };
 
