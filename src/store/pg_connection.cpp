@@ -26,19 +26,6 @@ std::string Quote(std::string_view name) {
   return quoted;
 }
 
-std::string ToServerText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\0') {
-      out += kReplacement;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string FromServerText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -26,17 +26,16 @@ using ResultRow = std::vector<std::optional<std::string>>;
 // A name quoted for the server, so its letter case is kept.
 std::string Quote(std::string_view name);
 
-// Text as the server holds it (NUL as U+FFFD), and back.
-std::string ToServerText(std::string_view text);
+// Text read back from the server (U+FFFD as NUL).
 std::string FromServerText(std::string_view text);
 
 // Appends an element of an array literal ({...}) for a bound array
-// parameter: NULL, or the text quoted (as ToServerText).
+// parameter: NULL, or the text quoted, a NUL as U+FFFD.
 void AppendArrayNull(std::string& out);
 void AppendArrayText(std::string& out, std::string_view text);
 
 // Appends a value in COPY's text format: \N for Null, the escapes of
-// backslash, tab and line ends, text as ToServerText.
+// backslash, tab and line ends, a NUL as U+FFFD.
 void AppendCopyNull(std::string& out);
 void AppendCopyText(std::string& out, std::string_view text);
 
