@@ -126,24 +126,17 @@ void AppendNumber(std::string& out, int64_t n) {
   out.append(digits, std::to_chars(digits, digits + sizeof(digits), n).ptr);
 }
 
-// A value as COPY's text format or an array literal holds it.
-void AppendCopyValue(std::string& out, const Value& v) {
+// A value as COPY's text format holds it, or as an element of an array
+// literal.
+enum class Format { kCopy, kArray };
+void AppendValue(std::string& out, const Value& v, Format format) {
+  const bool copy = format == Format::kCopy;
   if (v.IsNull()) {
-    pg::AppendCopyNull(out);
+    copy ? pg::AppendCopyNull(out) : pg::AppendArrayNull(out);
   } else if (v.IsInt()) {
     AppendNumber(out, v.IntValue());
   } else {
-    pg::AppendCopyText(out, v.TextRef());
-  }
-}
-
-void AppendArrayValue(std::string& out, const Value& v) {
-  if (v.IsNull()) {
-    pg::AppendArrayNull(out);
-  } else if (v.IsInt()) {
-    AppendNumber(out, v.IntValue());
-  } else {
-    pg::AppendArrayText(out, v.TextRef());
+    copy ? pg::AppendCopyText(out, v.TextRef()) : pg::AppendArrayText(out, v.TextRef());
   }
 }
 
@@ -522,7 +515,7 @@ class PgHistoryStore : public HistoryStore {
       std::string array = "{";
       for (size_t r = 0; r < b.rows.size(); ++r) {
         if (r) array += ',';
-        AppendArrayValue(array, b.rows[r][c]);
+        AppendValue(array, b.rows[r][c], Format::kArray);
       }
       columns.emplace_back(array + "}");
     }
@@ -543,7 +536,7 @@ class PgHistoryStore : public HistoryStore {
     for (const Row& row : b.rows) {
       for (size_t i = 0; i < row.size(); ++i) {
         if (i) data += '\t';
-        AppendCopyValue(data, row[i]);
+        AppendValue(data, row[i], Format::kCopy);
       }
       data += '\n';
     }
@@ -672,7 +665,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
     while (read.Step()) {
       for (size_t i = 0; i < t.fields.size(); ++i) {
         if (i) data += '\t';
-        AppendCopyValue(data, read.Column(static_cast<int>(i)));
+        AppendValue(data, read.Column(static_cast<int>(i)), Format::kCopy);
       }
       data += '\n';
       ++rows;
