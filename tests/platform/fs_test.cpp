@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 
 #include "platform/fs.h"
@@ -125,6 +129,59 @@ TEST(RunLock, SecondHolderIsRefusedNamingTheFirstUntilItEnds) {
   first.reset();
   EXPECT_EQ(refusal(dir.Text()), "");  // the file left behind, as after a kill, is no obstacle
   EXPECT_NE(refusal(dir.Text() + "missing/").find("PRAXSERVER.LCK"), std::string::npos);
+}
+
+// A record left in the network directory: taken over (and said) only when
+// its holder is gone; otherwise refused naming it, and left as it was.
+TEST(RunLock, ARecordLeftBehindIsTakenOverOnlyWhenItsHolderIsGone) {
+  const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(10);
+  auto leave = [&](const praxtest::TempDir& d, const char* name, bool old) {
+    d.Write(name, "host elsewhere, process 1\n");
+    if (old) std::filesystem::last_write_time(d.Path() / name, longAgo);
+    return std::string("host elsewhere");
+  };
+  const struct { const char* what; std::function<std::string(const praxtest::TempDir&)> left; bool taken; } cases[] = {
+      {"another machine's, beating", [&](auto& d) { return leave(d, "PRAXSERVER.RUN", false); }, false},
+      {"another machine's, silent for minutes", [&](auto& d) { return leave(d, "PRAXSERVER.RUN", true); }, true},
+      {"and a takeover killed half-way", [&](auto& d) {
+         leave(d, "PRAXSERVER.RUN.TAKE", true);
+         return leave(d, "PRAXSERVER.RUN", true); }, true},
+      {"a link to a file elsewhere", [](auto& d) {
+         std::filesystem::create_symlink(d.Write("outside", "keep"), d.Path() / "PRAXSERVER.RUN");
+         return std::string("PRAXSERVER.RUN' is a"); }, false},
+      {"this machine's, its process ended", [](auto& d) {
+         const pid_t child = ::fork();
+         if (child == 0) {
+           new RunLock(d.Text());  // killed, as it were: nothing released
+           ::_exit(0);
+         }
+         ::waitpid(child, nullptr, 0);
+         return "process " + std::to_string(child); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const praxtest::TempDir d;
+    auto bytes = [&] {
+      std::ifstream in(d.Path() / "PRAXSERVER.RUN");
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string says = c.left(d), before = bytes();
+    std::optional<RunLock> lock;
+    const std::string refused = praxtest::Raised([&] { lock.emplace(d.Text()); }).what();
+    ASSERT_EQ(lock.has_value(), c.taken) << refused;
+    EXPECT_NE((c.taken ? lock->Notices().at(0) : refused).find(says), std::string::npos) << refused;
+    if (!c.taken) {
+      EXPECT_EQ(bytes(), before);  // through a link: what it points to
+      continue;
+    }
+    EXPECT_NE(ReadFile(d.Text() + "PRAXSERVER.RUN").find("process " + std::to_string(::getpid())), std::string::npos);
+    lock.reset();
+    EXPECT_EQ(std::vector<std::string>{"PRAXSERVER.LCK"}, [&] {
+      std::vector<std::string> names;
+      for (const auto& e : std::filesystem::directory_iterator(d.Path())) names.push_back(e.path().filename().string());
+      return names;
+    }());
+  }
 }
 
 }  // namespace
