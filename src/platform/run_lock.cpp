@@ -209,19 +209,14 @@ std::string ReadSome(Handle h) {
 
 void Remove(const std::string& real) { ::unlink(real.c_str()); }
 
-std::string FirstLineOf(const char* file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
 // This boot of this machine and its process namespace: two machines (or
 // containers) of one name never share it, so a process number is only
 // judged where it means the same process.
 std::string MachineId() {
 #ifdef __linux__
-  const std::string boot = FirstLineOf("/proc/sys/kernel/random/boot_id");
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string boot;
+  std::getline(in, boot);
   char ns[128];
   const ssize_t n = ::readlink("/proc/self/ns/pid", ns, sizeof(ns));
   if (boot.empty() || n <= 0) return {};
