@@ -102,7 +102,9 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
-  ctx.HistoryServer = ReadHistoryServer(ctx);
+  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
+  ctx.HistoryServer = history.server;
+  ctx.HistoryTimeout = history.timeout;
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
@@ -215,8 +217,8 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx) {
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
-  if (const std::string server = ReadHistoryServer(ctx); !server.empty()) {
-    lock->server = std::make_unique<store::PgLoaderLock>(server, "PraxServer " + CommandHolder());
+  if (const HistoryConfig history = ReadUsableHistoryConfig(ctx); !history.server.empty()) {
+    lock->server = std::make_unique<store::PgLoaderLock>(history.server, "PraxServer " + CommandHolder(), history.timeout);
   }
   return lock;
 }
