@@ -122,15 +122,19 @@ Connection::Connection(const std::string& connect, int timeout)
                 Cause::kEnvironment);
   }
   PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-  if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
-  // Our session waits as long for a lock, and the server notices as soon
-  // that we are gone (then ending our transaction and releasing our locks).
-  const std::string wait = std::to_string(timeout_) + "s";
-  Run("SELECT set_config('lock_timeout', $1, false), set_config('statement_timeout', $2, false), "
-      "set_config('tcp_keepalives_idle', $3, false), set_config('tcp_keepalives_interval', $4, false), "
-      "set_config('tcp_keepalives_count', '5', false)",
-      {wait, std::to_string(kStatementSeconds) + "s", std::to_string(std::max(1, timeout_ / 2)),
-       std::to_string(std::max(1, timeout_ / 10))});
+  try {
+    if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
+    // Our session waits as long for a lock, and the server notices as soon
+    // that we are gone (then ending our transaction and releasing our locks).
+    Run("SELECT set_config('lock_timeout', $1, false), set_config('statement_timeout', $2, false), "
+        "set_config('tcp_keepalives_idle', $3, false), set_config('tcp_keepalives_interval', $4, false), "
+        "set_config('tcp_keepalives_count', '5', false)",
+        {std::to_string(timeout_) + "s", std::to_string(kStatementSeconds) + "s",
+         std::to_string(std::max(1, timeout_ / 2)), std::to_string(std::max(1, timeout_ / 10))});
+  } catch (...) {
+    PQfinish(conn_);
+    throw;
+  }
 }
 
 Connection::~Connection() { PQfinish(conn_); }
