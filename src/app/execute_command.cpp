@@ -218,7 +218,8 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx) {
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
   if (const HistoryConfig history = ReadUsableHistoryConfig(ctx); !history.server.empty()) {
-    lock->server = std::make_unique<store::PgLoaderLock>(history.server, "PraxServer " + CommandHolder(), history.timeout);
+    lock->server =
+        std::make_unique<store::PgLoaderLock>(history.server, "PraxServer " + CommandHolder(), history.timeout);
   }
   return lock;
 }

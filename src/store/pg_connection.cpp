@@ -101,7 +101,8 @@ PGconn* ConnectWithin(const std::string& connect, int seconds) {
                     interval = std::to_string(std::max(1, seconds / 10)), sent = std::to_string(seconds * 1000);
   const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle", "keepalives_interval",
                         "keepalives_count",    "tcp_user_timeout", "dbname",          nullptr};
-  const char* values[] = {wait.c_str(), "1", idle.c_str(), interval.c_str(), "5", sent.c_str(), connect.c_str(), nullptr};
+  const char* values[] = {wait.c_str(), "1",         idle.c_str(),    interval.c_str(),
+                          "5",          sent.c_str(), connect.c_str(), nullptr};
   return PQconnectdbParams(keys, values, 1);
 }
 
