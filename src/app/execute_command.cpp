@@ -103,7 +103,9 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
-  ctx.HistoryServer = ReadHistoryServer(ctx);
+  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
+  ctx.HistoryServer = history.server;
+  ctx.HistoryTimeout = history.timeout;
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
@@ -236,8 +238,9 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) 
     status.SetStatus(notice);
     status.Record(notice);
   }
-  if (const std::string server = ReadHistoryServer(ctx); !server.empty()) {
-    lock->server = std::make_unique<store::PgLoaderLock>(server, "PraxServer " + CommandHolder());
+  if (const HistoryConfig history = ReadUsableHistoryConfig(ctx); !history.server.empty()) {
+    lock->server =
+        std::make_unique<store::PgLoaderLock>(history.server, "PraxServer " + CommandHolder(), history.timeout);
   }
   return lock;
 }

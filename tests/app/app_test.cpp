@@ -196,6 +196,25 @@ TEST(Startup, NetworkDirectoryFromProfile) {
   EXPECT_FALSE(info.multipleNetworks);
 }
 
+// TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses
+// the section, naming PXNET.INI and what to write.
+TEST(Startup, HistoryTimeoutFromProfile) {
+  const std::pair<const char*, int> cases[] = {{"", 0},     {"5", 5},     {" 1800 ", 1800}, {"0", -1},
+                                               {"1801", -1}, {"5s", -1}, {"-3", -1},       {"99999", -1}};
+  for (const auto& [value, seconds] : cases) {
+    SCOPED_TRACE(value);
+    Site site;
+    site.ctx.IniDir = site.ini.Text();
+    site.ini.Write("PXNET.INI", "[HISTORY]\r\nENGINE=postgresql\r\nCONNECT=dbname=x\r\nTIMEOUT=" + std::string(value));
+    const prax::HistoryConfig config = prax::ReadHistoryConfig(site.ctx);
+    EXPECT_EQ(config.timeout, std::max(seconds, 0));
+    EXPECT_EQ(config.server.empty(), seconds < 0);
+    const std::string problem = config.problem.value_or("");
+    EXPECT_EQ(problem.find("PXNET.INI") != std::string::npos && problem.find("TIMEOUT=<seconds>") != std::string::npos,
+              seconds < 0) << problem;
+  }
+}
+
 TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
   Site site;
   site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
