@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <optional>
 
 #include "load/history_database.h"
 #include "load/error_keys.h"
 #include "load/run_load_job.h"
+#include "platform/datetime.h"
 #include "logs/user_dir.h"
 #include "store/history_store.h"
 #include "support/programs.h"
@@ -256,6 +258,28 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   prax::RunLoadJob(ctx, status, 1, 1001);
   EXPECT_EQ(Dump("NotesList"), "1|Typing a lot\n2|External note\n3|Start\n");
   EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Note_Id FROM ProjectNotes WHERE User_Num = 3;"), "3\n");
+}
+
+// A user folder with more activity logs than a run goes through (empty
+// files, each a valid day) is named once; nothing of it is read.
+TEST_F(LoadJobTest, MoreActivityLogsThanARunTakesAreNamed) {
+  // So many files are written on a memory file system where there is one.
+  const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  if (fs::is_directory("/dev/shm")) ::setenv("TMPDIR", "/dev/shm", 1);
+  const praxtest::TempDir many;
+  saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
+  ctx.NetworkDir = many.Text();
+  CreateDatabase();
+  fs::create_directory(many.Path() / "PX000009.DIR");
+  for (int day = 0; day < 32768; ++day) {
+    const prax::dt::Date d = prax::dt::FromYearDay(1991, day);
+    std::ofstream(many.Path() / "PX000009.DIR" / (std::to_string(d.year * 10000 + d.month * 100 + d.day) + ".PXT"));
+  }
+  const prax::LoadSummary s = prax::RunLoadJob(ctx, status, 9, 9);
+  EXPECT_EQ(s.activityDaysLoaded, 0);
+  ASSERT_EQ(status.PassedOverCount(), 1);
+  EXPECT_TRUE(praxtest::Has(status.passedOver[0], "PX000009.DIR': 32768 activity logs, more than the 32767"))
+      << status.passedOver[0];
 }
 
 // Against a controlled clock: today's and tomorrow's logs wait (a client in
