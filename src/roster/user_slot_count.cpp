@@ -52,7 +52,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
     // A roster without a Users table has no slots; one that cannot be read
     // (locked, damaged, unreadable) is no empty roster.
     if (e.Number() == err::kCannotFindTable) return 0;
-    throw e.WithContext("Reading the roster " + file);
+    throw e.WithContext("Reading the roster " + fs::ForDisplay(file));
   }
   return highest;
 }
