@@ -1,5 +1,7 @@
 #include "load/load_context.h"
 
+#include <cstdint>
+
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -57,7 +59,8 @@ void LoadContext::SayRoom(store::HistoryList list) {
   const store::ListIds& ids = List(list);
   const std::string& table = store.List(list).TableName();
   std::string line;
-  if (ids.Unnumbered() > 0) {
+  // Full once the last id is given out, before any name is refused.
+  if (ids.Unnumbered() > 0 || ids.Max() == INT16_MAX) {
     fullSaid_[i] = nearlyFullSaid_[i] = true;
     line = table + " is full (it holds id 32767, the last a list can give): new names get no id in this run, "
                    "and the rows that would carry them keep the id looked up before. ";
