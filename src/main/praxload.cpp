@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!quiet) {
       std::cout << "History database: "
-                << (ctx.HistoryServer.empty() ? prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+                << (ctx.HistoryServer.empty() ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
                                               : "PostgreSQL server (" + ctx.HistoryServer + ")")
                 << "\n";
     }
