@@ -26,7 +26,7 @@ TEST(Execute, RangeMessages) {
   } cases[] = {
       {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
       {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
-      {1, "1", "32767", ""},
+      {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
     prax::WindowChoices w;
