@@ -170,8 +170,16 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
   // the account that runs the load, or something else in the folder's place)
   // is named, not taken for an empty one.
   if (openError == std::errc::not_a_directory) {
-    skip("User directory '" + fs::ForDisplay(userDir) + "' not read: it is " + NotFolderKind(userDir) +
-         ", not a folder. Put the user's folder in its place; its logs are loaded by the next run.");
+    // The user directory, or the thousand folder above it (said once for all
+    // its users), is something else.
+    if (fs::Exists(userDir)) {
+      skip("User directory '" + fs::ForDisplay(userDir) + "' not read: it is " + NotFolderKind(userDir) +
+           ", not a folder. Put the user's folder in its place; its logs are loaded by the next run.");
+    } else {
+      const std::string_view thousand = userDir.substr(0, userDir.find_last_of("\\/"));
+      skip("Thousand folder '" + fs::ForDisplay(thousand) + "' not read: it is " + NotFolderKind(thousand) +
+           ", not a folder, so none of its users is loaded. Put the folder in its place.");
+    }
   } else if (openError && openError != std::errc::no_such_file_or_directory) {
     skip("User directory '" + fs::ForDisplay(userDir) + "' not read: " + openError.message() +
          ". Let the account that runs the load read it; its logs are loaded by the next run.");
