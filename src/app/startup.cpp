@@ -156,7 +156,7 @@ HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
 
 std::string ReadHistoryServer(const RunContext& ctx) {
   HistoryConfig config = ReadHistoryConfig(ctx);
-  if (config.problem) throw Error(err::kCannotOpenFile, *config.problem);
+  if (config.problem) throw Error(err::kCannotOpenFile, *config.problem, Cause::kData);
   return config.server;
 }
 

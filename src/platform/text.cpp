@@ -45,7 +45,7 @@ char ToCp1252(char32_t cp) {
 }
 
 [[noreturn]] void ThrowInvalidCall() {
-  throw Error(err::kInvalidCall, "Invalid procedure call or argument");
+  throw Error(err::kInvalidCall, "Invalid procedure call or argument", Cause::kData);
 }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }

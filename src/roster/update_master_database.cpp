@@ -18,7 +18,7 @@ namespace {
 // the import stops there and the administrator corrects the file.
 void RefuseQuotedUserId(const std::string& userId) {
   if (userId.find('\'') == std::string::npos) return;
-  throw Error(err::kSyntaxInExpression, "the user id \"" + userId + "\" holds a single quote, which a user id may not");
+  throw Error(err::kSyntaxInExpression, "the user id \"" + userId + "\" holds a single quote, which a user id may not", Cause::kData);
 }
 
 }  // namespace
