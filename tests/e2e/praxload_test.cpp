@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "support/programs.h"
@@ -64,16 +65,26 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   std::ofstream(n.Net() / "PX000001.DIR" / (std::string(today) + ".PXL")) << "001 0905 10 0 1 x 4 0 1 x x x end\r\n";
   std::ofstream(n.Net() / "PX000002.DIR" / "20260102.PXT") << "x";
   stdfs::resize_file(n.Net() / "PX000002.DIR" / "20260102.PXT", 65ull << 20);
+  // A linked log whose name would forge a run-log line and clear the screen.
+  stdfs::create_symlink("/nowhere", n.Net() / "PX000004.DIR" / "a\r\nDatabase Updated. 0 files skipped\x1b[2J.PXL");
 
   const Result r = n.Praxload({"--fresh", "--yes", "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string todayLine = std::string(today) + ".PXL: left for a later run: today's log";
   for (const std::string& s : {todayLine + "\n", std::string("Activity log not read: "),
-                              std::string("20260102.PXT (File too large to be a log")})
+                              std::string("20260102.PXT (File too large to be a log"),
+                              std::string("a\\r\\nDatabase Updated. 0 files skipped\\x1b[2J.PXL' not read")})
     EXPECT_TRUE(Has(r.err, s)) << s << "\n" << r.err;
-  EXPECT_TRUE(Has(r.out, "; 2 files skipped; ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "; 3 files skipped; ")) << r.out;
   const std::string kept = Slurp(n.Prog() / "PRAXLOAD.LOG");
-  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 2 files skipped\r\n")) << kept;
+  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 3 files skipped\r\n")) << kept;
+  // One line per event, each of the run log dated; no raw control character.
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+  EXPECT_EQ(r.err.find_first_of("\r\x1b"), std::string::npos) << r.err;
+  EXPECT_EQ(kept.find('\x1b'), std::string::npos) << kept;
+  std::istringstream lines(kept);
+  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::isdigit(line[0])) << line;
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), '\r'), std::count(kept.begin(), kept.end(), '\n')) << kept;
 
   const Result late = n.Praxload({"--include-today", "--quiet"});
   EXPECT_TRUE(Has(late.out, "days loaded: 1 alert,")) << late.out;
