@@ -50,7 +50,7 @@ Error HeldError(const std::string& file, const std::string& holder) {
   return Error(err::kCannotOpenFile,
                "Another PraxServer command is running on this network directory (" +
                    (holder.empty() ? std::string("holder unknown") : holder) + "; lock file '" + file +
-                   "'). Wait until it has finished, then run this command again.", Cause::kEnvironment);
+                   "'). Wait until it has finished, then run this command again.", Cause::kData);
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
       throw HeldError(file_, holder);
     }
     throw Error(err::kPathFileAccess, "Cannot create the lock file '" + fs::ForDisplay(file_) +
-                                          "'. Check that the network directory exists and is writable.", Cause::kEnvironment);
+                                          "'. Check that the network directory exists and is writable.", Cause::kData);
   }
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -112,7 +112,7 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
                 "Cannot create the lock file '" + fs::ForDisplay(file_) +
                     "': the network directory is missing or not writable for the account that runs the command. "
                     "Make the folder writable for that account (or correct NETDIR in PXNET.INI), then run the "
-                    "command again; nothing was changed.", Cause::kEnvironment);
+                    "command again; nothing was changed.", Cause::kData);
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     std::string holder;
@@ -133,7 +133,7 @@ RunLock::RunLock(std::string_view networkDirText) : file_(std::string(networkDir
                 "The network directory '" + fs::ForDisplay(networkDirText) +
                     "' is not writable for the account that runs the command (the databases keep their journal "
                     "files beside them). Make the folder writable for that account, then run the command again; "
-                    "nothing was changed.", Cause::kEnvironment);
+                    "nothing was changed.", Cause::kData);
   }
   const std::string text = HolderText();
   if (::ftruncate(fd_, 0) == 0) {

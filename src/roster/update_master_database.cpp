@@ -76,7 +76,7 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
                                 " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "
                                 "id needs its location, department and position), then run the command again; the "
                                 "records before it are stored.",
-                e.Environment() ? Cause::kEnvironment : Cause::kData);
+                e.Origin());
   }
 }
 

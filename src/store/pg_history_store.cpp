@@ -708,7 +708,7 @@ PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder)
   throw Error(err::kCannotOpenFile,
               "Another PraxServer command is loading into the History " + conn_->Server() + " (" +
                   (who.empty() ? std::string("holder unknown") : who) +
-                  "). Wait until it has finished, then run this command again.", Cause::kEnvironment);
+                  "). Wait until it has finished, then run this command again.", Cause::kData);
 }
 
 PgLoaderLock::~PgLoaderLock() = default;
