@@ -16,6 +16,11 @@ namespace stdfs = std::filesystem;
 using apptest::Site;
 using prax::PressAction;
 
+// Choices without a range: the universe, creation rule, Master import state and only-create.
+prax::WindowChoices NoRange(int universe, int rule, int master = 0, bool onlyCreate = false) {
+  return {universe, "", "", rule, master, onlyCreate};
+}
+
 TEST(Execute, RangeMessages) {
   const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
                     order = "a starting record number greater than the ending";
@@ -29,10 +34,7 @@ TEST(Execute, RangeMessages) {
       {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
-    prax::WindowChoices w;
-    w.universe = c.universe;
-    w.startText = c.start;
-    w.endText = c.end;
+    prax::WindowChoices w{.universe = c.universe, .startText = c.start, .endText = c.end};
     const std::optional<std::string> said = prax::RangeMessage(w);
     EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
     EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
@@ -62,10 +64,7 @@ struct RunSite : Site {
 TEST(Execute, OnlyCreateModes) {
   for (const int rule : {1, 0}) {
     RunSite site;
-    prax::WindowChoices w;
-    w.creationRule = rule;
-    w.onlyCreate = true;
-    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, w).onlyCreated);
+    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, NoRange(0, rule, 0, true)).onlyCreated);
     EXPECT_EQ(site.HasHistory(), rule == 0);
     EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
@@ -83,18 +82,13 @@ TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
   EXPECT_EQ(site.status.Message(), "Status: Database Updated.");
   EXPECT_EQ(prax::UpdatedDatBytes("05/12/2026 19:04:45"), "\"        DB Updated Last: 05/12/2026 19:04:45\"\r\n");
-  for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")}) {
-    const std::string bytes = prax::fs::ReadFile(file);
-    EXPECT_EQ(bytes.rfind("\"        DB Updated Last: ", 0), 0u) << bytes;
-    EXPECT_EQ(bytes.find('\n'), bytes.size() - 1) << bytes;
-  }
+  for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")})
+    EXPECT_TRUE(prax::fs::ReadFile(file).starts_with("\"        DB Updated Last: ")) << file;
 }
 
 TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
   RunSite site;
-  prax::WindowChoices w;
-  w.creationRule = 1;
-  const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, w); });
+  const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
   const std::string text = prax::DescribeError(e);
   EXPECT_TRUE(e.Number() && text.find("PRAXDATA.MDB") != std::string::npos) << text;
   prax::FailCommand(site.status, e);
@@ -107,11 +101,7 @@ TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
   RunSite site;
   site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
   prax::RunStartup(site.ctx);
-  prax::WindowChoices w;
-  w.universe = 2;
-  w.creationRule = 1;
-  w.onlyCreate = true;
-  prax::RunExecute(site.ctx, site.status, w);
+  prax::RunExecute(site.ctx, site.status, NoRange(2, 1, 0, true));
   EXPECT_EQ(site.status.phases, std::vector<std::string>{"Updating from multiple networks, Start"});
   EXPECT_TRUE(stdfs::exists(site.network.Path() / "MASTER.MDB"));
   EXPECT_EQ(site.ctx.UserSlotCount, 2);
@@ -122,9 +112,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_EQ(c.ButtonCaption(), "Execute");
-  c.Choices().universe = 1;
-  c.Choices().startText = "7";
-  c.Choices().endText = "5";
+  c.Choices() = {.universe = 1, .startText = "7", .endText = "5"};
   EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
   EXPECT_TRUE(c.ButtonEnabled());
 
@@ -153,9 +141,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   const auto cwd = stdfs::current_path();
   EXPECT_TRUE(c.CanClose());
   stdfs::current_path(cwd);
-  prax::WindowChoices saved;
-  prax::LoadSettings(site.ctx, saved);
-  EXPECT_EQ(saved.startText + ".." + saved.endText, "7..9");
+  EXPECT_NE(site.ProgramFileText("PXSERVER.SET").find("\"7\",\"9\""), std::string::npos);
 }
 
 // A network directory that does not exist is refused at the press, naming it
@@ -180,20 +166,23 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   EXPECT_NE(noServer.message.find("no CONNECT"), std::string::npos) << noServer.message;
 }
 
-TEST(Startup, NetworkDirectoryFromProfile) {
-  for (const auto& [value, expected] : {std::pair{"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"},
-                                        {"   G:\\DATA\\   ", "G:\\DATA\\"}}) {
+// The first line of INIPATH.TXT names the profile folder; NETDIR of PXNET.INI's [MAIN] names the network.
+TEST(Startup, NetworkDirectoryFromIniPathAndProfile) {
+  for (const auto& [line, expected] : {std::pair{"NETDIR=F:\\LOGS\\", "F:\\LOGS\\"}, {"NETDIR=SYS:LOGS\\", "SYSLOGS\\"},
+                                       {"NETDIR=   G:\\DATA\\   ", "G:\\DATA\\"}, {"[OTHER]\r\nNETDIR=X:\\", "Not Used"}}) {
     Site site(false);
-    site.SetNetDir(value);
-    prax::RunStartup(site.ctx);
-    EXPECT_EQ(site.ctx.NetworkDir, expected) << value;
+    site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
+    site.ini.Write("PXNET.INI", "[MAIN]\r\n" + std::string(line) + "\r\n");
+    const prax::StartupInfo info = prax::RunStartup(site.ctx);
+    EXPECT_EQ(site.ctx.IniDir, site.ini.Text());
+    EXPECT_EQ(site.ctx.NetworkDir, expected) << line;
+    EXPECT_EQ(info.networks, std::vector<std::string>{expected});
   }
-  Site noKey(false);
-  noKey.ini.Write("PXNET.INI", "[OTHER]\r\nNETDIR=X:\\\r\n");
-  const prax::StartupInfo info = prax::RunStartup(noKey.ctx);
-  EXPECT_EQ(noKey.ctx.NetworkDir, "Not Used");
-  EXPECT_EQ(info.networks, std::vector<std::string>{"Not Used"});
-  EXPECT_FALSE(info.multipleNetworks);
+  Site site;
+  stdfs::remove(site.program.Path() / "INIPATH.TXT");
+  prax::RunStartup(site.ctx);
+  EXPECT_EQ(site.ctx.IniDir, "");
+  EXPECT_TRUE(site.ctx.NetworkDir == "Not Used" || prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI"));
 }
 
 // TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses
@@ -212,21 +201,6 @@ TEST(Startup, HistoryTimeoutFromProfile) {
     const std::string problem = config.problem.value_or("");
     EXPECT_EQ(problem.find("PXNET.INI") != std::string::npos && problem.find("TIMEOUT=<seconds>") != std::string::npos,
               seconds < 0) << problem;
-  }
-}
-
-TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
-  Site site;
-  site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
-  prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.IniDir, site.ini.Text());
-  EXPECT_EQ(site.ctx.NetworkDir, site.network.Text());
-
-  stdfs::remove(site.program.Path() / "INIPATH.TXT");
-  prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.IniDir, "");
-  if (!prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI")) {
-    EXPECT_EQ(site.ctx.NetworkDir, "Not Used");
   }
 }
 
@@ -274,19 +248,15 @@ TEST(Startup, TuningFilesCaptionAndLogo) {
 
 // Five CR LF lines; the creation rule is always saved as "update existing".
 TEST(Settings, SaveWritesFiveLines) {
+  const std::pair<prax::WindowChoices, const char*> cases[] = {
+      {{.universe = 1, .startText = "1", .endText = "250", .masterState = 1, .onlyCreate = true},
+       "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n"},
+      {NoRange(0, 0, 2), "2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n"}};
   Site site;
-  prax::WindowChoices saved;
-  saved.universe = 1;
-  saved.startText = "1";
-  saved.endText = "250";
-  saved.masterState = 1;
-  saved.onlyCreate = true;
-  prax::SaveSettings(site.ctx, saved);
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
-  prax::WindowChoices empty;
-  empty.masterState = 2;
-  prax::SaveSettings(site.ctx, empty);
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n");
+  for (const auto& [choices, bytes] : cases) {
+    prax::SaveSettings(site.ctx, choices);
+    EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), bytes);
+  }
 }
 
 TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
@@ -305,9 +275,7 @@ TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
   for (const auto& c : cases) {
     Site site;
     site.program.Write("PXSERVER.SET", c.bytes);
-    prax::WindowChoices w;
-    w.startText.push_back('x');
-    w.endText.push_back('y');
+    prax::WindowChoices w{.startText = "x", .endText = "y"};
     prax::LoadSettings(site.ctx, w);
     EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText, w.endText),
               std::make_tuple(c.universe, c.rule, c.master, std::string(c.start), std::string(c.end)))
