@@ -15,10 +15,9 @@ using Opt = prax::ActivityOptions;
 std::string Events(const prax::ActivityDay& day) {
   std::string out;
   for (const prax::ActivityEvent& e : day.events) {
-    if (const auto* b = std::get_if<prax::LineBooked>(&e)) {
+    if (const auto* b = std::get_if<prax::LineBooked>(&e))
       out += "B " + b->app + "|" + b->window + "|" + std::to_string(b->writeKeys) + "|" + std::to_string(b->hourSlot) +
              "|" + std::to_string(b->backspaces) + "|" + std::to_string(b->deletes);
-    }
     if (const auto* p = std::get_if<prax::ProjectDeclared>(&e)) out += "P " + p->project + "|" + p->task;
     if (const auto* n = std::get_if<prax::NoteDeclared>(&e)) out += "N " + n->note + "|" + n->hour + "|" + n->minute;
     out += "\n";
@@ -36,17 +35,15 @@ std::map<int, std::array<int32_t, 2>> ErrorKeys(const prax::ActivityDay& day) {
   return out;
 }
 
-struct SplitCase {
-  const char* what;
-  std::string line;
-  bool appsNoPresent;
-  int16_t keysMax;
-  std::string window, app;    // names expected afterwards
-  std::map<int, int> counts;  // non-zero counts expected
-};
-
 TEST(ActivityCounts, NamesAndCounts) {
-  const SplitCase cases[] = {
+  const struct {
+    const char* what;
+    std::string line;
+    bool appsNoPresent;
+    int16_t keysMax;
+    std::string window, app;    // names expected afterwards
+    std::map<int, int> counts;  // non-zero counts expected
+  } cases[] = {
       {"window and application", "001 0915 \"Doc1 - Editor\",\"EDITOR\" 12 8,2 65,10", false, 260, "Doc1 - Editor",
        "EDITOR", {{8, 2}, {65, 10}}},
       {"blanks between the names", "001 0915 \"Win\"  ,\"App\" 3 46,4", false, 260, "Win", "App", {{46, 4}}},
@@ -77,33 +74,29 @@ TEST(ActivityCounts, NamesAndCounts) {
       {"numbers read with blanks and fractions", "001 0915 x 4 6,2.5 65,1e1", false, 260, " ", " ",
        {{46, 2}, {65, 10}}}};
   std::array<int32_t, prax::kKeySlots> counts{};
-  for (const SplitCase& c : cases) {
+  for (const auto& c : cases) {
     prax::ActivityCarry carry;
     carry.LineAppName = "prev app";
     carry.LineWindowName = "prev window";
     counts[99] = 7;  // emptied by every split
     prax::ParseActivityCounts(c.line, Opt{c.appsNoPresent, c.keysMax}, carry, counts);
     std::map<int, int> got;
-    for (int k = 0; k < prax::kKeySlots; ++k) {
+    for (int k = 0; k < prax::kKeySlots; ++k)
       if (const int n = counts[static_cast<std::size_t>(k)]) got[k] = n;
-    }
     EXPECT_EQ(carry.LineWindowName + "|" + carry.LineAppName, c.window + "|" + c.app) << c.what;
     EXPECT_EQ(got, c.counts) << c.what;
   }
 }
 
-struct DayCase {
-  const char* what;
-  std::string log;
-  std::string events;
-  std::map<int, std::array<int32_t, 2>> errorKeys;
-  bool appsNoPresent = false;
-};
-
 TEST(ActivityDay, EventsAndErrorKeys) {
   std::string huge = "001 0900 1";  // 65538 x 32767 is the largest sum of a line below 2^31
   for (int i = 0; i < 65540; ++i) huge += " 8,32767";
-  const DayCase cases[] = {
+  const struct {
+    const char* what;
+    std::string log, events;
+    std::map<int, std::array<int32_t, 2>> errorKeys;
+    bool appsNoPresent = false;
+  } cases[] = {
       {"the first line of an hour asks for no rows", "001 0915 \"Win\",\"App\" 12 8,2 46,1 65,10\r\n",
        "B App|Win|0|10|2|1\n", {{10, {2, 1}}, {0, {2, 1}}}},
       {"a line books to the previous line's names, with rows once the hour holds error keys",
@@ -130,7 +123,7 @@ TEST(ActivityDay, EventsAndErrorKeys) {
       {"application names switched off: \"1 8\" reads as key 18",
        "001 0900 \"W1\",\"A1\" 1 8,1\r\nUser Notes: n\r\n", "B  | |0|10|0|0\nN n| 9|00\n", {}, true},
   };
-  for (const DayCase& c : cases) {
+  for (const auto& c : cases) {
     prax::ActivityCarry carry;
     const prax::ActivityDay day = prax::ParseActivityDay(c.log, Opt{c.appsNoPresent, 260}, carry);
     EXPECT_EQ(Events(day), c.events) << c.what;

@@ -8,8 +8,7 @@ namespace {
 
 using Row = prax::AlertCounts::Row;
 
-// A sample line at hhmm: keystrokes, keyboard level and work counter, mouse
-// level and work counter; twelve spaces and a last word.
+// A sample line at hhmm: keystrokes, keyboard and mouse level and work counter; twelve spaces and a last word.
 std::string S(const char* hhmm, const std::string& keys, int keyLevel, int keyWork, int mouseLevel = 0,
               int mouseWork = 0) {
   return std::string("001 ") + hhmm + " " + keys + " " + std::to_string(keyLevel) + " " + std::to_string(keyWork) +
@@ -25,12 +24,10 @@ prax::AlertDay Parse(std::string_view log, prax::AlertCarry* carry = nullptr) {
 std::string Events(const prax::AlertDay& day) {
   std::string out;
   for (const prax::AlertEvent& e : day.events) {
-    if (const auto* t = std::get_if<prax::ToolUsed>(&e)) {
+    if (const auto* t = std::get_if<prax::ToolUsed>(&e))
       out += "T " + t->tool + "|" + (t->date ? std::to_string(*t->date) : "-") + "|" + t->hour.value_or("-");
-    }
-    if (const auto* d = std::get_if<prax::DiscomfortEntered>(&e)) {
+    if (const auto* d = std::get_if<prax::DiscomfortEntered>(&e))
       out += "E " + d->discomfort + "|" + d->bodyPart + "|" + d->hour + "|" + d->minute.value_or("-");
-    }
     if (const auto* n = std::get_if<prax::EntryNoted>(&e)) out += "N " + n->note;
     out += "\n";
   }
@@ -55,21 +52,17 @@ TEST(AlertCounts, BoundsAndFold) {
   prax::FoldAlertCounts(d);
   for (const auto& [row, level, n] : std::vector<std::array<int, 3>>{
            {Row::kKeySkipped, 0, 3}, {Row::kKeyTaken, 0, 0}, {Row::kKeySkipped, 2, 1}, {Row::kKeyTaken, 1, 2},
-           {Row::kMouseSkipped, 0, 0}}) {
+           {Row::kMouseSkipped, 0, 0}})
     EXPECT_EQ(d.At(3, row, level), n) << row << "," << level;
-  }
   EXPECT_EQ(d.At(0, Row::kRestarts, 0), 3);
 }
 
-// Logs and the counts {slot, row, level, count} they give.
-struct CountsCase {
-  const char* what;
-  std::string log;
-  std::vector<std::array<int, 4>> want;
-};
-
 TEST(AlertDay, CountsOfLogs) {
-  const CountsCase cases[] = {
+  const struct {
+    const char* what;
+    std::string log;
+    std::vector<std::array<int, 4>> want;  // {slot, row, level, count}
+  } cases[] = {
       {"hour slots; 10 + 2.5 rounds to 12", S("0905", "10", 0, 0) + S("0959", "2.5", 0, 0) + S("2359", "4", 0, 0),
        {{10, Row::kKeystrokes, 0, 12}, {24, Row::kKeystrokes, 0, 4}, {0, Row::kKeystrokes, 0, 16}}},
       {"levels 0, 1, 2, 0, 1 and work counters 5, 5, 6, 8; RECOV lines pass",
@@ -107,11 +100,10 @@ TEST(AlertDay, CountsOfLogs) {
        {{10, Row::kKeySkipped, 6, 2}, {10, Row::kKeyGiven, 6, 1}, {10, Row::kKeyGiven, 0, 0},
         {10, Row::kKeyWorkMins, 0, 0}, {0, Row::kKeystrokes, 0, 6}, {0, Row::kKeySkipped, 6, 2}}},
   };
-  for (const CountsCase& c : cases) {
+  for (const auto& c : cases) {
     const prax::AlertCounts counts = Parse(c.log).counts;
-    for (const auto& [slot, row, level, n] : c.want) {
+    for (const auto& [slot, row, level, n] : c.want)
       EXPECT_EQ(counts.At(slot, row, level), n) << c.what << ": " << slot << "," << row << "," << level;
-    }
   }
 }
 
