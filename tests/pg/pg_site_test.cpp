@@ -13,7 +13,6 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -40,36 +39,29 @@ Tables ReadTables(Read read, const char* quote) {
   Tables tables;
   for (const auto& t : prax::store::HistorySchema()) {
     std::string sql = "SELECT ";
-    for (size_t i = 0; i < t.fields.size(); ++i) {
+    for (size_t i = 0; i < t.fields.size(); ++i)
       sql += std::string(i ? " || '|' || " : "") + "coalesce(CAST(" + quote + t.fields[i].name + quote +
              " AS TEXT), '<null>')";
-    }
     auto rows = read(sql + " FROM " + quote + t.name + quote);
-    for (auto& row : rows) {
-      for (const std::string& nul : {std::string(1, '\0'), std::string("\xEF\xBF\xBD")}) {
+    for (auto& row : rows)
+      for (const std::string& nul : {std::string(1, '\0'), std::string("\xEF\xBF\xBD")})
         for (size_t at; (at = row.find(nul)) != std::string::npos;) row.replace(at, nul.size(), kNul);
-      }
-    }
     std::sort(rows.begin(), rows.end());
     tables[t.name] = std::move(rows);
   }
   return tables;
 }
 
-// The first rows in which two loads differ, table by table; empty when equal.
+// The first row in which two loads differ, table by table; empty when equal.
 std::string Differences(const Tables& server, const Tables& file) {
   std::string out;
   for (const auto& [name, rows] : file) {
     const auto& other = server.at(name);
-    std::vector<std::string> onlyServer, onlyFile;
-    std::set_difference(other.begin(), other.end(), rows.begin(), rows.end(), std::back_inserter(onlyServer));
-    std::set_difference(rows.begin(), rows.end(), other.begin(), other.end(), std::back_inserter(onlyFile));
-    if (onlyServer.empty() && onlyFile.empty()) continue;
-    out += name + ": " + std::to_string(other.size()) + " rows on the server, " + std::to_string(rows.size()) +
-           " in the file";
-    if (!onlyServer.empty()) out += "; server only: " + onlyServer.front();
-    if (!onlyFile.empty()) out += "; file only: " + onlyFile.front();
-    out += "\n";
+    const auto [f, s] = std::mismatch(rows.begin(), rows.end(), other.begin(), other.end());
+    if (f != rows.end() || s != other.end())
+      out += name + ": " + std::to_string(other.size()) + " rows on the server, " + std::to_string(rows.size()) +
+             " in the file; first differing, server / file: " + (s == other.end() ? "-" : *s) + " / " +
+             (f == rows.end() ? "-" : *f) + "\n";
   }
   return out;
 }
@@ -79,8 +71,7 @@ Tables FileTables(const stdfs::path& file) {
 }
 
 Tables ServerTables() {
-  return ReadTables(
-      [](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
+  return ReadTables([](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
 }
 
 // The indexes of the History tables and the load's day indexes that the
@@ -92,9 +83,8 @@ std::string MissingIndexes() {
     std::vector<std::string> names{t.name + "_Day_Ix"};
     for (const auto& ix : t.indexes) names.insert(names.begin(), t.name + "_" + ix.name);
     if (t.name != "AlertSystem" && t.name != "ActivitySystem") names.pop_back();
-    for (const auto& name : names) {
+    for (const auto& name : names)
       if (std::find(present.begin(), present.end(), name) == present.end()) missing += name + " ";
-    }
   }
   return missing;
 }
@@ -131,9 +121,8 @@ struct SilentPort {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
       throw std::runtime_error("no port to listen on");
-    }
     port = std::to_string(ntohs(a.sin_port));
   }
   ~SilentPort() { ::close(fd); }
@@ -157,9 +146,8 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
     EXPECT_FALSE(stdfs::exists(n.History()));
     EXPECT_EQ(Differences(ServerTables(), file), "");
     EXPECT_EQ(MissingIndexes(), "");
-    for (const auto& [name, rows] : file) {
+    for (const auto& [name, rows] : file)
       for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
-    }
   }
   EXPECT_TRUE(nulSeen);  // the damaged lines gave text holding NUL
 }
@@ -216,12 +204,11 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
       midRun = count() != before;
       if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (stopped) {
+    if (stopped)
       server.Stop();
-    } else {
+    else
       server.Rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
                   "backend_type = 'client backend'");
-    }
     const auto lost = praxtest::Wait(pid, n.Root());
     server.Start();
     ASSERT_TRUE(midRun) << "the load ended before the connection was lost";
@@ -264,9 +251,8 @@ void PlantAwkwardNames(const Network& n) {
     for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (ext != ".PXL" && ext != ".PXT") continue;
     std::string bytes = praxtest::Slurp(e.path());
-    for (const auto& [from, to] : names) {
+    for (const auto& [from, to] : names)
       for (size_t at; (at = bytes.find(from)) != std::string::npos;) bytes.replace(at, from.size(), to);
-    }
     std::ofstream(e.path(), std::ios::binary | std::ios::trunc) << bytes;
   }
 }
@@ -277,9 +263,8 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   const Tables file = FileTables(n.History());
   std::string all;
-  for (const auto& [name, rows] : file) {
+  for (const auto& [name, rows] : file)
     for (const auto& row : rows) all += row;
-  }
   for (const char c : {'\\', '\t', '\n'}) EXPECT_TRUE(Has(all, std::string(1, c))) << int{c};
   SetHistory(n, OnServer());
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);

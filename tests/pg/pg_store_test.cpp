@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "store/pg_history_store.h"
 #include "support/pg_server.h"
 #include "support/programs.h"
@@ -12,6 +14,14 @@ namespace {
 
 using namespace prax::store;
 using praxtest::Raised;
+
+// The ids of a list, primed and open.
+std::unique_ptr<ListIds> Opened(ListTable& table) {
+  auto ids = std::make_unique<ListIds>(table);
+  ids->Prime();
+  ids->Open();
+  return ids;
+}
 
 std::string Server(const std::string& sql) {
   std::string out;
@@ -40,18 +50,13 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   };
   for (const auto& r : refused) EXPECT_EQ(Raised(r.append).Number(), r.error) << r.what;
 
-  ListIds ids(store->List(HistoryList::kTools));
-  ids.Prime();
-  ids.Open();
-  EXPECT_EQ(ids.Get("Drill"), 1);
-  EXPECT_EQ(ids.Get(" DRILL"), 1);
-  EXPECT_EQ(ids.Get(std::string("Sa\0w", 4)), 2);
-  ListIds apps(store->List(HistoryList::kApplications));
-  apps.Prime();
-  apps.Open();
-  EXPECT_EQ(apps.Get(std::string("S\xC3\xA1\0w", 5)), 1);
+  const auto ids = Opened(store->List(HistoryList::kTools)), apps = Opened(store->List(HistoryList::kApplications));
+  EXPECT_EQ(ids->Get("Drill"), 1);
+  EXPECT_EQ(ids->Get(" DRILL"), 1);
+  EXPECT_EQ(ids->Get(std::string("Sa\0w", 4)), 2);
+  EXPECT_EQ(apps->Get(std::string("S\xC3\xA1\0w", 5)), 1);
   // As long and the same up to the NUL: the name index refuses it.
-  EXPECT_EQ(Raised([&] { apps.Get(std::string("s\xC3\xA1\0x", 5)); }).Number(), 3022);
+  EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Number(), 3022);
 
   const RowId note = store->AppendUserNote({1, 20260105, "09", "30", 4, 5});
   store->SetUserNoteNote(note, 6);
@@ -69,9 +74,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
   EXPECT_TRUE(store->ErrorKeysPending(2).empty());
-  const auto hours = store->AlertHours(1, 20260105);
-  ASSERT_EQ(hours.size(), 1u);
-  store->SetErrorKeys(hours[0].row, 9);
+  store->SetErrorKeys(store->AlertHours(1, 20260105).at(0).row, 9);
   store->ClearErrorKeysPending(1, std::nullopt);
   EXPECT_EQ(store->WholeApplicationKeyCounts(1, std::nullopt).at(0).keyCount, 12);
   store->Close();
@@ -88,11 +91,9 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   // Opened again the rows stay; created fresh they go, and nothing else in the schema does.
   {
     auto again = OpenPgHistory(connect);
-    ListIds tools(again->List(HistoryList::kTools));
-    tools.Prime();
-    tools.Open();
-    EXPECT_EQ(tools.Get(std::string("sa\0W", 4)), 2);  // read back as the file holds it
-    EXPECT_EQ(tools.Get("Plane"), 3);
+    const auto tools = Opened(again->List(HistoryList::kTools));
+    EXPECT_EQ(tools->Get(std::string("sa\0W", 4)), 2);  // read back as the file holds it
+    EXPECT_EQ(tools->Get("Plane"), 3);
     again->Rollback();
   }
   EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "1\n");
