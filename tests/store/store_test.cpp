@@ -1,8 +1,14 @@
-// The typed stores over files of ours and of others: list ids, appends,
-// tables found whatever their letter case, rows counted once committed.
+// Opening and creating database files, the rule every stored value is held to, and the typed stores over
+// files of ours and of others: list ids, appends, tables found whatever their letter case, rows counted once
+// committed.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <optional>
+
+#include "store/database.h"
 #include "store/history_store.h"
 #include "store/roster_store.h"
 #include "support/programs.h"
@@ -12,7 +18,108 @@
 namespace {
 
 using namespace prax::store;
+using prax::db::Database;
+using praxtest::Has;
 using praxtest::Raised;
+
+int ErrorOf(const std::function<void()>& step) { return Raised(step).Number(); }
+
+TEST(OpenDatabase, RefusesWhatIsNotOurDatabase) {
+  praxtest::TempDir dir;
+  std::string jet(2048, '\0'), random;
+  jet.replace(4, 15, "Standard Jet DB");
+  for (int i = 0; i < 4096; ++i) random += static_cast<char>((i * 7919 + 13) % 251);
+  const auto other = dir.Path() / "OTHER.DB";
+  praxtest::Sqlite3(other, "PRAGMA application_id = 42; CREATE TABLE t (a INTEGER);");
+  const struct {
+    std::filesystem::path file;
+    int number;
+    const char* says;
+  } cases[] = {
+      {dir.Write("JET.MDB", jet), 3343, "earlier installation"},
+      {dir.Write("RANDOM.MDB", random), 3343, "Unrecognized database format"},
+      {dir.Write("EMPTY.MDB", ""), 3343, "Unrecognized database format"},
+      {other, 3343, "another program"},
+      {dir.Path() / "MISSING.MDB", 3024, "Could not find file"},
+  };
+  for (const auto& c : cases) {
+    const auto out = Raised([&] { Database::Open(c.file); });
+    EXPECT_EQ(out.Number(), c.number) << c.file;
+    EXPECT_TRUE(Has(out.what(), c.says) && Has(out.what(), c.file.string())) << out.what();
+  }
+}
+
+TEST(OpenDatabase, ReadOnlyOrLockedFileCannotBeOpened) {
+  praxtest::TempDir dir;
+  const auto path = dir.Path() / "LOCKED.MDB";
+  praxtest::Sqlite3(path, "PRAGMA journal_mode = DELETE; CREATE TABLE t (a INTEGER);");
+  {
+    const praxtest::Db other(path, true);
+    for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "INSERT INTO t VALUES (1)"}) other.Query(sql);
+    EXPECT_EQ(ErrorOf([&] { Database::Open(path); }), 3051);  // after the busy wait
+  }
+  if (::geteuid() == 0) return;  // file permissions do not hold for the superuser
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read, std::filesystem::perm_options::replace);
+  EXPECT_EQ(ErrorOf([&] { Database::Open(path); }), 3051);
+}
+
+// A load's write-ahead log goes when it closes the file; a reader still in
+// the file keeps it there, which Close reports, and the next open folds it back.
+TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
+  praxtest::TempDir dir;
+  const auto path = dir.Path() / "LOG.MDB";
+  praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
+  ::setenv("PRAX_JOURNAL", "wal", 1);
+  auto db = Database::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::WalWhereLocal});
+  ::unsetenv("PRAX_JOURNAL");
+  std::optional<praxtest::Db> reader(std::in_place, path);
+  for (const char* sql : {"BEGIN", "SELECT count(*) FROM t"}) reader->Query(sql);
+  db->Close();
+  EXPECT_TRUE(Has(db->LeftInUse(), "LOG.MDB' is held open by another program"));
+  reader.reset();
+  Database::Open(path)->Close();
+  for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(std::filesystem::exists(path.string() + suffix));
+  EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
+}
+
+// The History file replaces an earlier one whole, at rest, and holds other
+// writers to the field rules too.
+TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
+  praxtest::TempDir dir;
+  const auto file = dir.Path() / "PRAXDATA.MDB";
+  Database::Create(file)->Close();
+  EXPECT_EQ(ErrorOf([&] { Database::Create(file); }), 3204);
+  dir.Write("PRAXDATA.MDB.building", "left by a killed run");
+  prax::store::CreateSqliteHistory(file.string());
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".building"));
+  EXPECT_EQ(praxtest::Sqlite3(file, "PRAGMA journal_mode;"), "delete\n");
+  auto tables = praxtest::kHistoryTables;  // then what the load keeps beside them
+  tables.push_back("ErrorKeysPending");
+  EXPECT_EQ(praxtest::Query(file, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid"), tables);
+  for (const std::string row : {"(40000, 'x')", "(1, '')"})
+    EXPECT_TRUE(Has(praxtest::Sqlite3(file, "INSERT INTO NotesList VALUES " + row + ";"), "CHECK")) << row;
+}
+
+TEST(CheckValue, RefusesWhatDoesNotFitTheField) {
+  using namespace prax::db;
+  const struct {
+    FieldDef field;
+    Value value;
+    int number;  // 0: accepted
+  } cases[] = {
+      {IntegerField("I"), 32767, 0},         {IntegerField("I"), -32768, 0},
+      {IntegerField("I"), 32768, 6},         {IntegerField("I"), -32769, 6},
+      {LongField("L"), int64_t{2147483647}, 0}, {LongField("L"), int64_t{2147483648}, 6},
+      {LongField("L"), "12", 13},            {LongField("L"), nullptr, 0},
+      {TextField("T", 3), "", 3315},         {TextField("T", 3), "\xC3\xA9t\xC3\xA9", 0},
+      {TextField("T", 3), "abcd", 3163},     {TextField("T", 3), nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    const auto out = Raised([&] { CheckValue("Tbl", c.field, c.value); });
+    EXPECT_EQ(out.Number(), c.number) << c.field.name << " " << c.value.Describe();
+    EXPECT_TRUE(c.number == 0 || Has(out.what(), "Tbl." + c.field.name)) << out.what();
+  }
+}
 
 class StoreTest : public ::testing::Test {
  protected:
