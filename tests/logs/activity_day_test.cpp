@@ -54,9 +54,8 @@ TEST(ActivityCounts, NamesAndCounts) {
       {"blanks after the comma, repeated key", "001 0915 x 8,  3   8,4", false, 260, " ", " ", {{8, 7}}},
       {"line ends before the tail", "001 0915", false, 260, " ", " ", {}},
       {"tail without pairs", "001 0915 \"W\",\"A\"", false, 260, "W", "A", {}},
-      // With application names switched off the quoted names are not skipped:
-      // the unused number is "\"W\",\"A\"", then "9 8" reads as key 98; a
-      // blank inside a name moves everything by one word.
+      // With application names switched off the quoted names are not skipped: the unused number is "\"W\",\"A\"",
+      // then "9 8" reads as key 98; a blank inside a name moves everything by one word.
       {"names switched off", "001 0915 \"W\",\"A\" 9 8,2", true, 260, " ", " ", {{98, 2}}},
       {"names switched off, blank in the window name", "001 0915 \"A B\" 9 8,2", true, 260, " ", " ", {{0, 2}}},
       {"KeysMax ends the pairs after the first key at or above it", "001 0915 x 8,1 70,2 46,3", false, 66, " ", " ",

@@ -124,8 +124,7 @@ TEST(AlertDay, EventsOfLines) {
 }
 
 TEST(AlertDay, WordsAndNamesCarryOver) {
-  // Seven spaces: word 7 becomes "0", word 8 keeps 9 from the line before,
-  // and the fields carry into the next log.
+  // Seven spaces: word 7 becomes "0", word 8 keeps 9 from the line before, and the fields carry into the next log.
   prax::AlertCarry carry;
   Parse("001 0900 1 2 3 4 5 6 9 0 0 0 x\r\n001 0901 1 1 1 1 1 1\r\n"
         "User Action: Saw*021203 14\r\nUser Entry:  Numb--\r\nUser Notes: n\r\n", &carry);

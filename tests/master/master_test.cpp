@@ -44,10 +44,9 @@ Names NamesIn(const stdfs::path& dir) {
 }
 std::string ErrorOf(const std::function<void()>& step) { return praxtest::Raised(step).what(); }
 
-// A fresh roster, or one that already holds LocationsList (with distinct or
-// duplicate ids): the missing columns and lists are added, Null and empty;
-// an existing list keeps its rows and gets its unique index unless two rows
-// share an id; a second run changes nothing.
+// A fresh roster, or one that already holds LocationsList (with distinct or duplicate ids): the missing columns and
+// lists are added, Null and empty; an existing list keeps its rows and gets its unique index unless two rows share an
+// id; a second run changes nothing.
 TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
   for (const int existing : {0, 1, 2}) {
     SCOPED_TRACE(existing);
@@ -112,8 +111,7 @@ struct ImportCase {
   }
 };
 
-// A failure ends the import with an Error naming the file, the item and the
-// reason; the rows stored before it stay.
+// A failure ends the import with an Error naming the file, the item and the reason; the rows stored before it stay.
 TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
   const struct {
     const char* name;

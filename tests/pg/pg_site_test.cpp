@@ -140,8 +140,7 @@ TEST(PgStore, OneLoaderAtATimeAndAConnectionLostUndoesTheDay) {
 
 constexpr const char* kNul = "<NUL>";
 
-// Every History table's rows as text, sorted; a NUL character shows as kNul
-// (the server keeps U+FFFD in its place).
+// Every History table's rows as text, sorted; a NUL character shows as kNul (the server keeps U+FFFD in its place).
 template <class Read>
 Tables ReadTables(Read read, const char* quote) {
   Tables tables;
@@ -182,8 +181,7 @@ Tables ServerTables() {
   return ReadTables([](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
 }
 
-// The indexes of the History tables and the load's day indexes that the
-// server lacks.
+// The indexes of the History tables and the load's day indexes that the server lacks.
 std::string MissingIndexes() {
   std::string missing;
   const auto present = praxtest::TestPgServer().Rows("SELECT indexname FROM pg_indexes");
@@ -197,8 +195,7 @@ std::string MissingIndexes() {
   return missing;
 }
 
-// PXNET.INI of the network's program folder with a section HISTORY holding
-// `lines` (none: the file again).
+// PXNET.INI of the network's program folder with a section HISTORY holding `lines` (none: the file again).
 void SetHistory(const Network& n, const std::string& lines) {
   std::ofstream(n.Prog() / "PXNET.INI", std::ios::binary | std::ios::trunc)
       << "[MAIN]\r\nNETDIR=" << n.NetText() << "\r\n"
@@ -209,8 +206,7 @@ std::string OnServer(const std::string& more = "") {
   return "ENGINE=PostgreSQL\r\nCONNECT=" + praxtest::TestPgServer().Connect() + more + "\r\n";
 }
 
-// The file's tables after a fresh load of the network, then the section set
-// for the server and the file gone.
+// The file's tables after a fresh load of the network, then the section set for the server and the file gone.
 Tables LoadIntoFileFirst(const Network& n) {
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   Tables tables = FileTables(n.History());
@@ -348,8 +344,7 @@ TEST(PgSite, CreateFreshGivesUpOnTablesAReportHolds) {
   EXPECT_FALSE(before.at("AlertSystem").empty());
 }
 
-// Names holding a backslash, a tab and a lone line feed (COPY's escapes), in
-// every log of the network.
+// Names holding a backslash, a tab and a lone line feed (COPY's escapes), in every log of the network.
 void PlantAwkwardNames(const Network& n) {
   const std::pair<std::string, std::string> names[] = {{"Microsoft Word", "Micro\\soft\tWord"},
                                                        {"todo.txt - Notepad", "todo\\txt\n- Notepad"},

@@ -1,6 +1,5 @@
-// Opening and creating database files, the rule every stored value is held to, and the typed stores over
-// files of ours and of others: list ids, appends, tables found whatever their letter case, rows counted once
-// committed.
+// Opening and creating database files, the rule every stored value is held to, and the typed stores over files of
+// ours and of others: list ids, appends, tables found whatever their letter case, rows counted once committed.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -82,8 +81,7 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
 }
 
-// The History file replaces an earlier one whole, at rest, and holds other
-// writers to the field rules too.
+// The History file replaces an earlier one whole, at rest, and holds other writers to the field rules too.
 TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
   praxtest::TempDir dir;
   const auto file = dir.Path() / "PRAXDATA.MDB";
@@ -221,8 +219,7 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   EXPECT_EQ(Stored("SELECT count(*), max(Note_Id) FROM UserNotes;"), "1|6\n");
 }
 
-// Files written by others: tables by any letter case, a missing table failing
-// only the operation that needs it.
+// Files written by others: tables by any letter case, a missing table failing only the operation that needs it.
 TEST_F(StoreTest, OthersFilesAreReadWhateverTheLetterCase) {
   praxtest::Sqlite3(file, "ALTER TABLE AlertSystem RENAME TO a; ALTER TABLE a RENAME TO alertsystem; DROP TABLE ActivitySystem;");
   auto store = OpenSqliteHistory(file);
