@@ -80,8 +80,7 @@ TEST(ActivityCounts, NamesAndCounts) {
     counts[99] = 7;  // emptied by every split
     prax::ParseActivityCounts(c.line, Opt{c.appsNoPresent, c.keysMax}, carry, counts);
     std::map<int, int> got;
-    for (int k = 0; k < prax::kKeySlots; ++k)
-      if (const int n = counts[static_cast<std::size_t>(k)]) got[k] = n;
+    for (int k = 0; k < prax::kKeySlots; ++k) if (const int n = counts[static_cast<std::size_t>(k)]) got[k] = n;
     EXPECT_EQ(carry.LineWindowName + "|" + carry.LineAppName, c.window + "|" + c.app) << c.what;
     EXPECT_EQ(got, c.counts) << c.what;
   }
@@ -138,9 +137,8 @@ TEST(ActivityDay, ProjectLines) {
       {"User Project:  ( Review )", "P |Review\n"},
       {"User Project: Gamma (", "P Gamma|Design\n"},  // no ")": the task is carried
       {"User Project: (x) User Notes: n", "P |x\n"},  // the notes test sees "x) User Notes: n"
-      {"User Project: User Notes: n", "P Alpha|Design\nN n|-1|\n"},
-      {"User Project:", ""},  // not longer than the mark
-      {"user project: Beta (Build)", ""}};
+      {"User Project: User Notes: n", "P Alpha|Design\nN n|-1|\n"}, {"user project: Beta (Build)", ""},
+      {"User Project:", ""}};  // not longer than the mark
   for (const auto& [line, events] : cases) {
     prax::ActivityCarry carry;
     const std::string all = Events(prax::ParseActivityDay("User Project: Alpha (Design)\r\n" + std::string(line), {}, carry));

@@ -217,8 +217,7 @@ class MergeTest : public ::testing::Test {
           {"target/NETWORKS.LST", "other spelling"}, {"target/PRAXDATA.MDB", "old history"},
           {"target/PX000077.DIR/old.PXL", "old"}, {"target/PX000077.DIR/.hid", "old"},
           {"target/Samples/sample.PXL", "sample"}, {"target/002000/PX002001.DIR/a.PXL", "earlier merge"},
-          {"target/Keep/notes.txt", "admin's"}})
-      root.Write(file, bytes);
+          {"target/Keep/notes.txt", "admin's"}}) root.Write(file, bytes);
     m.ctx.NetworkPaths = {net1, net2, broken, climbing, net3};
     m.ctx.NetworkPrefixes = {"A", "A", "X", "Y", "C"};
     m.ctx.NetworkNames = {"North", "South", "Broken", "Climb", "East"};
@@ -299,18 +298,14 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
   stdfs::create_directory(root.Path() / "linked");
   stdfs::create_symlink(root.Path() / "net1/MASTER.MDB", root.Path() / "linked/MASTER.MDB");
   const std::pair<Lines, const char*> cases[] = {
-      {{}, "lists no network"},
-      {{net1, root.Text() + "TARGET"}, "is the network directory itself"},
+      {{}, "lists no network"}, {{net1, root.Text() + "TARGET"}, "is the network directory itself"},
       {{net1, root.Text() + "./target/."}, "network directory itself"},
       {{net1, root.Text() + "alias/"}, "network directory itself"},
       {{net1, target + "Samples/"}, "empties"},  // a folder the merge removes
       {{net1, root.Text() + "alias/kept/"}, "lies inside the network directory"},
       {{net1, target + "new/"}, "lies inside the network directory"},  // not made yet
-      {{net1, root.Text()}, "contains the network directory"},
-      {{broken + "sub/", net1}, "has no Master database"},
-      {{root.Text() + "linked/", net1}, "not a plain file"},
-      {{root.Text() + "x/../net1/"}, "'..'"},
-  };
+      {{net1, root.Text()}, "contains the network directory"}, {{broken + "sub/", net1}, "has no Master database"},
+      {{root.Text() + "linked/", net1}, "not a plain file"}, {{root.Text() + "x/../net1/"}, "'..'"}};
   for (const auto& [paths, says] : cases) {
     m.ctx.NetworkPaths = paths;
     m.ctx.NetworkPrefixes.assign(paths.size(), "A");

@@ -198,8 +198,7 @@ std::string MissingIndexes() {
 // PXNET.INI of the network's program folder with a section HISTORY holding `lines` (none: the file again).
 void SetHistory(const Network& n, const std::string& lines) {
   std::ofstream(n.Prog() / "PXNET.INI", std::ios::binary | std::ios::trunc)
-      << "[MAIN]\r\nNETDIR=" << n.NetText() << "\r\n"
-      << (lines.empty() ? "" : "[HISTORY]\r\n" + lines);
+      << "[MAIN]\r\nNETDIR=" << n.NetText() << "\r\n" << (lines.empty() ? "" : "[HISTORY]\r\n" + lines);
 }
 
 std::string OnServer(const std::string& more = "") {
@@ -250,8 +249,7 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
     EXPECT_FALSE(stdfs::exists(n.History()));
     EXPECT_EQ(Differences(ServerTables(), file), "");
     EXPECT_EQ(MissingIndexes(), "");
-    for (const auto& [name, rows] : file)
-      for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
+    for (const auto& [name, rows] : file) for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
   }
   EXPECT_TRUE(nulSeen);  // the damaged lines gave text holding NUL
 }
@@ -366,8 +364,7 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   const Tables file = FileTables(n.History());
   std::string all;
-  for (const auto& [name, rows] : file)
-    for (const auto& row : rows) all += row;
+  for (const auto& [name, rows] : file) for (const auto& row : rows) all += row;
   for (const char c : {'\\', '\t', '\n'}) EXPECT_TRUE(Has(all, std::string(1, c))) << int{c};
   SetHistory(n, OnServer());
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);

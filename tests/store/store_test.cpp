@@ -35,12 +35,10 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabase) {
     int number;
     const char* says;
   } cases[] = {
-      {dir.Write("JET.MDB", jet), 3343, "earlier installation"},
+      {dir.Write("JET.MDB", jet), 3343, "earlier installation"}, {other, 3343, "another program"},
       {dir.Write("RANDOM.MDB", random), 3343, "Unrecognized database format"},
       {dir.Write("EMPTY.MDB", ""), 3343, "Unrecognized database format"},
-      {other, 3343, "another program"},
-      {dir.Path() / "MISSING.MDB", 3024, "Could not find file"},
-  };
+      {dir.Path() / "MISSING.MDB", 3024, "Could not find file"}};
   for (const auto& c : cases) {
     const auto out = Raised([&] { Database::Open(c.file); });
     EXPECT_EQ(out.Number(), c.number) << c.file;
@@ -145,17 +143,14 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
       {"trim and fold", {{7, "stapler"}, {41, "Hammer"}, {5, "\xC3\x89mile"}},
        {{"  STAPLER ", 7}, {"\xC3\xA9MILE", 5}, {"Drill", 42}, {"drill ", 42}, {"\tdrill", 43}},
        "7|stapler\n41|Hammer\n5|\xC3\x89mile\n42|Drill\n43|\tdrill\n"},
-      {"refused", {{1, "Editor"}},
-       {{"Bob's", -3075}, {"   ", -3315}, {longName, -3163}, {"Mail", 3}, {"editor", 1}},
+      {"refused", {{1, "Editor"}}, {{"Bob's", -3075}, {"   ", -3315}, {longName, -3163}, {"Mail", 3}, {"editor", 1}},
        "1|Editor\n3|Mail\n"},
-      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}},
-       "32767|Full\n3|Early\n"},
+      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}}, "32767|Full\n3|Early\n"},
       // A NUL byte (junk of a damaged log): as the name index compares, the same length and text up to it.
       {"NUL byte", {{4, std::string("ab\0c", 4)}},
        {{std::string("AB\0d", 4), 4}, {std::string("ab\0cd", 5), 5}, {std::string("\xC3\xA9\0x", 4), 6},
         {std::string("\xC3\x89\0x", 4), 6}},
-       "4|ab\n5|ab\n6|\xC3\xA9\n"},
-  };
+       "4|ab\n5|ab\n6|\xC3\xA9\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CreateSqliteHistory(file.string());
