@@ -219,9 +219,7 @@ struct SilentPort {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   std::string port;
   SilentPort() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 8) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)

@@ -35,7 +35,7 @@ W* Get(QWidget& window, const char* name) {
 struct Box {
   bool seen = false;
   QString title, text;
-  QList<QAbstractButton*>::size_type buttons = 0;
+  qsizetype buttons = 0;
 };
 
 // Answers the next message box that opens with `which`.
@@ -44,10 +44,7 @@ void AnswerNextBox(QMessageBox::StandardButton which, Box* out, int tries = 2000
     for (QWidget* w : QApplication::topLevelWidgets()) {
       auto* box = qobject_cast<QMessageBox*>(w);
       if (!box || !box->isVisible()) continue;
-      out->seen = true;
-      out->title = box->windowTitle();
-      out->text = box->text();
-      out->buttons = box->buttons().size();
+      *out = {true, box->windowTitle(), box->text(), box->buttons().size()};
       box->button(which)->click();
       return;
     }
