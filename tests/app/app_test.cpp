@@ -24,11 +24,8 @@ prax::WindowChoices NoRange(int universe, int rule, int master = 0, bool onlyCre
 TEST(Execute, RangeMessages) {
   const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
                     order = "a starting record number greater than the ending";
-  const struct {
-    int universe;
-    const char *start, *end;
-    std::string message;  // empty: none
-  } cases[] = {
+  // The message a range gives (empty: none).
+  const struct { int universe; const char *start, *end; std::string message; } cases[] = {
       {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
       {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
       {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
@@ -248,12 +245,7 @@ TEST(Startup, TuningFilesCaptionAndLogo) {
 // Our own files load and save back as they were (the creation rule always as "update existing", only-create
 // never); another format changes nothing, and a damaged item falls back alone.
 TEST(Settings, LoadAndSaveOurFilesOtherFormatsAndDamagedFiles) {
-  const struct {
-    const char* bytes;
-    int universe, rule, master;
-    const char *start, *end;
-    bool ours = false;
-  } cases[] = {
+  const struct { const char* bytes; int universe, rule, master; const char *start, *end; bool ours = false; } cases[] = {
       {"2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n", 1, 1, 1, "1", "250", true},
       {"2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n", 0, 1, 2, "", "", true},
       {"1\r\n1\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 0, 0, "x", "y"},  // another format: nothing taken

@@ -63,11 +63,8 @@ TEST(AlertCounts, BoundsAndFold) {
 }
 
 TEST(AlertDay, CountsOfLogs) {
-  const struct {
-    const char* what;
-    std::string log;
-    std::vector<std::array<int, 4>> want;  // {slot, row, level, count}
-  } cases[] = {
+  // Logs and the counts {slot, row, level, count} they give.
+  const struct { const char* what; std::string log; std::vector<std::array<int, 4>> want; } cases[] = {
       {"hour slots; 10 + 2.5 rounds to 12", S("0905", "10", 0, 0) + S("0959", "2.5", 0, 0) + S("2359", "4", 0, 0),
        {{10, Row::kKeystrokes, 0, 12}, {24, Row::kKeystrokes, 0, 4}, {0, Row::kKeystrokes, 0, 16}}},
       {"levels 0, 1, 2, 0, 1 and work counters 5, 5, 6, 8; RECOV lines pass",
@@ -167,14 +164,9 @@ std::map<int, std::array<int32_t, 2>> ErrorKeys(const prax::ActivityDay& day) {
 }
 
 TEST(ActivityCounts, NamesAndCounts) {
-  const struct {
-    const char* what;
-    std::string line;
-    std::string window, app;    // names expected afterwards
-    std::map<int, int> counts;  // non-zero counts expected
-    bool appsNoPresent = false;
-    int16_t keysMax = 260;
-  } cases[] = {
+  // A line, then the names and the non-zero counts expected after its split.
+  const struct { const char* what; std::string line, window, app; std::map<int, int> counts; bool appsNoPresent = false;
+                 int16_t keysMax = 260; } cases[] = {
       {"window and application", "001 0915 \"Doc1 - Editor\",\"EDITOR\" 12 8,2 65,10", "Doc1 - Editor", "EDITOR",
        {{8, 2}, {65, 10}}},
       {"blanks between the names", "001 0915 \"Win\"  ,\"App\" 3 46,4", "Win", "App", {{46, 4}}},
@@ -219,12 +211,8 @@ TEST(ActivityCounts, NamesAndCounts) {
 TEST(ActivityDay, EventsAndErrorKeys) {
   std::string huge = "001 0900 1";  // 65538 x 32767 is the largest sum of a line below 2^31
   for (int i = 0; i < 65540; ++i) huge += " 8,32767";
-  const struct {
-    const char* what;
-    std::string log, events;
-    std::map<int, std::array<int32_t, 2>> errorKeys;
-    bool appsNoPresent = false;
-  } cases[] = {
+  const struct { const char* what; std::string log, events; std::map<int, std::array<int32_t, 2>> errorKeys;
+                 bool appsNoPresent = false; } cases[] = {
       {"the first line of an hour asks for no rows", "001 0915 \"Win\",\"App\" 12 8,2 46,1 65,10\r\n",
        "B App|Win|0|10|2|1\n", {{10, {2, 1}}, {0, {2, 1}}}},
       {"a line books to the previous line's names, with rows once the hour holds error keys",

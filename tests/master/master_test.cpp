@@ -113,14 +113,9 @@ struct ImportCase {
 
 // A failure ends the import with an Error naming the file, the item and the reason; the rows stored before it stay.
 TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
-  const struct {
-    const char* name;
-    std::string defs;
-    Lines users, lists;
-    const char* before = "";  // rows already listed
-    int error = 0;
-    const char* item = "";  // the item a failure names
-  } cases[] = {
+  // UserDefs.Prn, the users and lists after the import, the rows listed before, and a failure and the item it names.
+  const struct { const char* name; std::string defs; Lines users, lists; const char* before = ""; int error = 0;
+                 const char* item = ""; } cases[] = {
       {"one record into empty lists", "\"A1\",\"Head Office\",\"Accounts\",\"Clerk\"\r\n",
        {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
        {"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}},

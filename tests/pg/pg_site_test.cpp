@@ -57,11 +57,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
 
   ActivityRow row{1, 20260105, "09", -1, 0, 0, 0, 8, 12};
   store->AppendActivity(row);
-  const struct {
-    const char* what;
-    std::function<void()> append;
-    int error;
-  } refused[] = {
+  const struct { const char* what; std::function<void()> append; int error; } refused[] = {
       {"beyond an Integer", [&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 40000, 1}); }, 6},
       {"empty text", [&] { store->AppendSystemUsage({1, 20260105, "", 3}); }, 3315},
       {"text starting with NUL", [&] { store->AppendSystemUsage({1, 20260105, std::string("\0" "9", 2), 3}); }, 3146},
@@ -258,12 +254,7 @@ TEST(PgSite, FailuresAreNamedAndChangeNothing) {
   const stdfs::path nowhere = n.Root() / "nowhere";
   const PgLoaderLock held(server.Connect(), "a loader on another machine");
   const SilentPort silent;
-  const struct {
-    const char* what;
-    std::string history;
-    int exitCode;
-    std::string named;
-  } cases[] = {
+  const struct { const char* what; std::string history; int exitCode; std::string named; } cases[] = {
       {"server unreachable", "ENGINE=postgresql\r\nCONNECT=host=" + nowhere.string() + " dbname=praxdata\r\n", 1,
        nowhere.string()},
       {"login refused", OnServer(" user=nobody_here"), 1, "nobody_here"},

@@ -36,11 +36,7 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabaseOrCannotBeOpened) {
   std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read, std::filesystem::perm_options::replace);
   const praxtest::Db holder(locked, true);
   for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "INSERT INTO t VALUES (1)"}) holder.Query(sql);
-  const struct {
-    std::filesystem::path file;
-    int number;
-    const char* says;
-  } cases[] = {
+  const struct { std::filesystem::path file; int number; const char* says; } cases[] = {
       {dir.Write("JET.MDB", jet), 3343, "earlier installation"}, {other, 3343, "another program"},
       {dir.Write("RANDOM.MDB", random), 3343, "Unrecognized database format"},
       {dir.Write("EMPTY.MDB", ""), 3343, "Unrecognized database format"},
@@ -91,11 +87,8 @@ TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
 
 TEST(CheckValue, RefusesWhatDoesNotFitTheField) {
   using namespace prax::db;
-  const struct {
-    FieldDef field;
-    Value value;
-    int number;  // 0: accepted
-  } cases[] = {
+  // A value and the error it raises in the field (0: accepted).
+  const struct { FieldDef field; Value value; int number; } cases[] = {
       {IntegerField("I"), 32767, 0},         {IntegerField("I"), -32768, 0},
       {IntegerField("I"), 32768, 6},         {IntegerField("I"), -32769, 6},
       {LongField("L"), int64_t{2147483647}, 0}, {LongField("L"), int64_t{2147483648}, 6},
@@ -120,19 +113,13 @@ class StoreTest : public ::testing::Test {
 };
 
 // A lookup: the name, then the id it gets or (negative) the error it raises.
-struct Lookup {
-  std::string name;
-  int result;
-};
+struct Lookup { std::string name; int result; };
 
 TEST_F(StoreTest, ListIdsFollowTheirRules) {
   const std::string longName(256, 'w');
-  const struct {
-    const char* what;
-    std::vector<std::pair<int16_t, std::string>> stored;
-    std::vector<Lookup> lookups;
-    const char* rows;  // the list afterwards
-  } cases[] = {
+  // Rows stored first, the lookups, and the list afterwards.
+  const struct { const char* what; std::vector<std::pair<int16_t, std::string>> stored; std::vector<Lookup> lookups;
+                 const char* rows; } cases[] = {
       {"trim and fold", {{7, "stapler"}, {41, "Hammer"}, {5, "\xC3\x89mile"}},
        {{"  STAPLER ", 7}, {"\xC3\xA9MILE", 5}, {"Drill", 42}, {"drill ", 42}, {"\tdrill", 43}},
        "7|stapler\n41|Hammer\n5|\xC3\x89mile\n42|Drill\n43|\tdrill\n"},

@@ -32,11 +32,7 @@ W* Get(QWidget& window, const char* name) {
 }
 
 // What a message box showed before it was answered.
-struct Box {
-  bool seen = false;
-  QString title, text;
-  qsizetype buttons = 0;
-};
+struct Box { bool seen = false; QString title, text; qsizetype buttons = 0; };
 
 // Answers the next message box that opens with `which`.
 void AnswerNextBox(QMessageBox::StandardButton which, Box* out, int tries = 2000) {
