@@ -55,18 +55,23 @@ struct RunSite : Site {
   }
 };
 
-// Only Create: with "update existing" nothing is made, with "create fresh"
-// only PRAXDATA.MDB; UPDATED.DAT is left alone either way.
+// Only Create: with "update existing" nothing is made (from multiple networks nothing is merged either), with
+// "create fresh" only PRAXDATA.MDB; UPDATED.DAT is left alone.
 TEST(Execute, OnlyCreateModes) {
-  for (const int rule : {1, 0}) {
+  const std::tuple<int, int, std::vector<std::string>> cases[] = {
+      {0, 1, {}}, {0, 0, {"Creating, Start"}}, {2, 1, {"Updating from multiple networks, Start"}}};
+  for (const auto& [universe, rule, phases] : cases) {
     RunSite site;
-    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, NoRange(0, rule, 0, true)).onlyCreated);
+    if (universe == 2) site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
+    prax::RunStartup(site.ctx);
+    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, NoRange(universe, rule, 0, true)).onlyCreated);
     EXPECT_EQ(site.HasHistory(), rule == 0);
-    EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
+    EXPECT_EQ(site.status.phases, phases);
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
     EXPECT_EQ(site.status.UserCaption() + std::to_string(site.status.FileBar()), " 100% 100");
     EXPECT_FALSE(site.status.Running() || site.status.Busy() || site.status.Said("Status: Altering Master database."));
-    EXPECT_TRUE(site.UpdatedUntouched());
+    EXPECT_TRUE(site.UpdatedUntouched() && stdfs::exists(site.network.Path() / "MASTER.MDB"));
+    EXPECT_TRUE(universe != 2 || site.ctx.UserSlotCount == 2);
   }
 }
 
@@ -91,16 +96,6 @@ TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
   EXPECT_EQ(site.status.Message(), "Status: " + text);
   EXPECT_FALSE(site.status.Running() || site.status.Busy());
   EXPECT_TRUE(site.UpdatedUntouched());
-}
-
-TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
-  RunSite site;
-  site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
-  prax::RunStartup(site.ctx);
-  prax::RunExecute(site.ctx, site.status, NoRange(2, 1, 0, true));
-  EXPECT_EQ(site.status.phases, std::vector<std::string>{"Updating from multiple networks, Start"});
-  EXPECT_TRUE(stdfs::exists(site.network.Path() / "MASTER.MDB"));
-  EXPECT_EQ(site.ctx.UserSlotCount, 2);
 }
 
 TEST(Controller, PressDecisionsAndButtonStates) {

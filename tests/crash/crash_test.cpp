@@ -152,10 +152,8 @@ std::string Compare(const praxtest::Network& n, const Reference& ref) {
   return Differences(ref.history, ReadAll(n.History())) + Differences(ref.master, ReadAll(n.Net() / "MASTER.MDB"));
 }
 
-struct Campaign {
-  int landed[5] = {};  // 0 before pass 1, 1 to 3 the passes, 4 after the job
-  int kills = 0, recoveries = 0;
-};
+// Kills landed: 0 before pass 1, 1 to 3 in the passes, 4 after the job.
+struct Campaign { int landed[5] = {}; int kills = 0, recoveries = 0; };
 
 // Runs `command` on a copy of `pristine` again and again, killing it: `early` kills spread over the start (before
 // pass 1), `rounds` aimed in turn at a seeded fraction of each pass, then more at the pass with the fewest until each

@@ -129,11 +129,9 @@ TEST(GenerateNetwork, LogFilesListAsTheirDaysAcrossTheYearEnd) {
 TEST(Calendar, WeekdaysAndDaysOfTheYear) {
   using prax::dt::Date;
   const std::tuple<Date, int, Date> cases[] = {
-      {{2026, 1, 5}, 5, {2026, 1, 12}},   // Monday + 5: the next Monday
-      {{2026, 1, 10}, 0, {2026, 1, 12}},  // a Saturday start moves to Monday
-      {{2026, 1, 8}, 3, {2026, 1, 13}},   // Thursday + 3 weekdays
-      {{2024, 2, 28}, 1, {2024, 2, 29}},
-  };
+      // Monday + 5: the next Monday; a Saturday start moves to Monday; Thursday + 3 weekdays; a leap day.
+      {{2026, 1, 5}, 5, {2026, 1, 12}}, {{2026, 1, 10}, 0, {2026, 1, 12}}, {{2026, 1, 8}, 3, {2026, 1, 13}},
+      {{2024, 2, 28}, 1, {2024, 2, 29}}};
   for (const auto& [start, n, expected] : cases) {
     const Date d = prax::gen::NthWeekday(start, n);
     EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(expected.year, expected.month, expected.day))

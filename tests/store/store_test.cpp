@@ -21,7 +21,6 @@ using prax::db::Database;
 using praxtest::Has;
 using praxtest::Raised;
 
-int ErrorOf(const std::function<void()>& step) { return Raised(step).Number(); }
 
 // Files not ours are refused, named; so are a locked file (after the busy wait) and a read-only one (whose
 // permissions do not hold for the superuser).
@@ -73,7 +72,7 @@ TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
   praxtest::TempDir dir;
   const auto file = dir.Path() / "PRAXDATA.MDB";
   Database::Create(file)->Close();
-  EXPECT_EQ(ErrorOf([&] { Database::Create(file); }), 3204);
+  EXPECT_EQ(Raised([&] { Database::Create(file); }).Number(), 3204);
   dir.Write("PRAXDATA.MDB.building", "left by a killed run");
   prax::store::CreateSqliteHistory(file.string());
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".building"));
