@@ -267,8 +267,7 @@ TEST(Settings, LoadAndSaveOurFilesOtherFormatsAndDamagedFiles) {
 TEST(Settings, CloseWorkWritesBoth) {
   const auto cwd = stdfs::current_path();
   Site site;
-  prax::WindowChoices choices;
-  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/false));
+  EXPECT_TRUE(prax::CloseWork(site.ctx, {}, /*commandRunning=*/false));
   EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");
   EXPECT_EQ(stdfs::current_path(), stdfs::canonical(site.program.Path()));
@@ -276,7 +275,7 @@ TEST(Settings, CloseWorkWritesBoth) {
 
   // A program folder that cannot be written still closes.
   site.ctx.ProgramDir = site.program.Text() + "missing/folder";
-  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, false));
+  EXPECT_TRUE(prax::CloseWork(site.ctx, {}, false));
 }
 
 }  // namespace

@@ -95,11 +95,10 @@ TEST(GenerateNetwork, RosterSlotsAndUserDirectories) {
 // A folder not empty is refused, and one praxgen did not make gets no day appended.
 TEST(GenerateNetwork, Refusals) {
   praxtest::TempDir tmp;
-  tmp.Write("other/keep.txt", "x");
-  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::gen::GenerateNetwork(Options(tmp.Path() / "other", 2, 1)); }).what(),
-                            "not empty"));
-  EXPECT_FALSE(stdfs::exists(tmp.Path() / "other" / "MASTER.MDB"));
-  EXPECT_THROW(prax::gen::AppendDay(tmp.Path() / "other"), prax::Error);
+  const stdfs::path other = tmp.Write("other/keep.txt", "x").parent_path();
+  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::gen::GenerateNetwork(Options(other, 2, 1)); }).what(), "not empty"));
+  EXPECT_FALSE(stdfs::exists(other / "MASTER.MDB"));
+  EXPECT_THROW(prax::gen::AppendDay(other), prax::Error);
 }
 
 // A PRAXnnn name carries no year: the file's modification time must give the

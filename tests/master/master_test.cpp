@@ -100,7 +100,6 @@ struct ImportCase {
     prax::ModifyMasterDatabase(m.ctx);
     dir.Write("UserDefs.Prn", defs);
   }
-  // "User_Id|Location|Department|Position" per roster row.
   Lines Users() const { return Rows(master, "SELECT User_Id, Location_Id, Department_Id, Position_Id FROM Users"); }
   // Locations, departments and positions as the sqlite3 program reads them, one text per list.
   Lines Lists() const {
@@ -221,9 +220,8 @@ class MergeTest : public ::testing::Test {
 };
 
 TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
-  m.ctx.UserSlotCount = prax::MergeNetworks(m.ctx, &m.status);
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 1001);
   const stdfs::path t = root.Path() / "target";
-  EXPECT_EQ(m.ctx.UserSlotCount, 1001);
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
   // place, naming it; PX000077.DIR is merged user 77's own, emptied.
@@ -289,8 +287,7 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 // Refusals come before anything is deleted.
 TEST_F(MergeTest, RefusesAndDeletesNothing) {
   stdfs::create_directory_symlink(root.Path() / "target", root.Path() / "alias");
-  stdfs::create_directory(root.Path() / "target/kept");
-  stdfs::create_directory(root.Path() / "linked");
+  for (const char* dir : {"target/kept", "linked"}) stdfs::create_directory(root.Path() / dir);
   stdfs::create_symlink(root.Path() / "net1/MASTER.MDB", root.Path() / "linked/MASTER.MDB");
   const std::pair<Lines, const char*> cases[] = {
       {{}, "lists no network"}, {{net1, root.Text() + "TARGET"}, "is the network directory itself"},
@@ -320,8 +317,7 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
 TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   praxtest::TempDir root;
   root.Write("outside/PX000001.DIR/keep.PXL", "outside");
-  root.Write("net/004000/PX004001.DIR/a.PXL", "x");
-  root.Write("net/004000/stray.txt", "x");
+  for (const char* file : {"net/004000/PX004001.DIR/a.PXL", "net/004000/stray.txt"}) root.Write(file, "x");
   stdfs::create_directory_symlink(root.Path() / "outside/PX000001.DIR", root.Path() / "net/PX000009.DIR");
   stdfs::create_directory_symlink(root.Path() / "outside", root.Path() / "net/003000");
   MasterContext m(root.Text() + "net/");
@@ -362,8 +358,7 @@ TEST(UserSlotCount, HighestNumberedSubDir) {
   EXPECT_TRUE(praxtest::Has(status.passedOver[0], "'PX040000.DIR'")) << status.passedOver[0];
 
   praxtest::Db other(dir.Path() / "MASTER.MDB", true);
-  other.Query("PRAGMA locking_mode = EXCLUSIVE");
-  other.Query("BEGIN EXCLUSIVE");
+  for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE"}) other.Query(sql);
   const prax::Error e = praxtest::Raised([&] { prax::UserSlotCount(dir.Text()); });
   EXPECT_TRUE(e.Environment() && praxtest::Has(e.what(), "MASTER.MDB")) << e.what();
 }

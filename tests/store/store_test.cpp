@@ -137,11 +137,10 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
     ListTable& table = store->List(HistoryList::kNotes);
     for (const auto& [id, name] : c.stored) table.Insert(id, name);
     store->Commit();
-    int lookups = 0;
+    int lookups = 0, done = 0;
     ListIds ids(table, [&] { ++lookups; });
     ids.Prime();
     ids.Open();
-    int done = 0;
     for (const auto& l : c.lookups) {
       EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.result) << l.name; }).Number(), std::max(-l.result, 0))
           << l.name;

@@ -114,7 +114,6 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   prax::FrmPXlog w(site.ctx);
   RunFresh(w, true);
   EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Close" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
-  EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: Database Created.");
   EXPECT_EQ(Get<QLabel>(w, "lblData")->text(), " 100% ");
   EXPECT_EQ(Get<QProgressBar>(w, "progDatabase")->value(), 100);
 
