@@ -130,8 +130,7 @@ TEST(AlertDay, WordsAndNamesCarryOver) {
   prax::AlertCarry carry;
   Parse("001 0900 1 2 3 4 5 6 9 0 0 0 x\r\n001 0901 1 1 1 1 1 1\r\n"
         "User Action: Saw*021203 14\r\nUser Entry:  Numb--\r\nUser Notes: n\r\n", &carry);
-  EXPECT_EQ(carry.AlertFields[7], "0");
-  EXPECT_EQ(carry.AlertFields[8], "9");
+  EXPECT_EQ(carry.AlertFields[7] + "|" + carry.AlertFields[8], "0|9");
   EXPECT_EQ(Parse("001 0900 5 0\r\n", &carry).counts.At(10, Row::kMouseWorkMins, 0), 1);
   EXPECT_EQ(carry.ToolName + "|" + carry.DiscomfortName + "|" + carry.BodyPartName + "|" + carry.NoteText,
             "Saw|Numb||n");
