@@ -17,30 +17,28 @@ namespace stdfs = std::filesystem;
 using apptest::Site;
 using prax::PressAction;
 
+// Choices without a range: the universe, creation rule, Master import state and only-create.
+prax::WindowChoices NoRange(int universe, int rule, int master = 0, bool onlyCreate = false) {
+  return {universe, "", "", rule, master, onlyCreate};
+}
+
 TEST(Execute, RangeMessages) {
   const std::string start = "a starting record number of less than 1", end = "an ending record number of less than 1",
                     order = "a starting record number greater than the ending";
-  const struct {
-    int universe;
-    const char *start, *end;
-    std::string message;  // empty: none
-  } cases[] = {
+  // The message a range gives (empty: none).
+  const struct { int universe; const char *start, *end; std::string message; } cases[] = {
       {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
       {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
       {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
-    prax::WindowChoices w;
-    w.universe = c.universe;
-    w.startText = c.start;
-    w.endText = c.end;
+    prax::WindowChoices w{.universe = c.universe, .startText = c.start, .endText = c.end};
     const std::optional<std::string> said = prax::RangeMessage(w);
     EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
     EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
     w.endText = "40000";
-    if (c.universe == 1 && c.message.empty()) {
-      EXPECT_NE(prax::RangeMessage(w).value_or("").find("greater than 32767"), std::string::npos);
-    }
+    EXPECT_TRUE(c.universe != 1 || !c.message.empty() ||
+                prax::RangeMessage(w).value_or("").find("greater than 32767") != std::string::npos);
   }
 }
 
@@ -58,21 +56,23 @@ struct RunSite : Site {
   }
 };
 
-// Only Create: with "update existing" nothing is made, with "create fresh"
-// only PRAXDATA.MDB; UPDATED.DAT is left alone either way.
+// Only Create: with "update existing" nothing is made (from multiple networks nothing is merged either), with
+// "create fresh" only PRAXDATA.MDB; UPDATED.DAT is left alone.
 TEST(Execute, OnlyCreateModes) {
-  for (const int rule : {1, 0}) {
+  const std::tuple<int, int, std::vector<std::string>> cases[] = {
+      {0, 1, {}}, {0, 0, {"Creating, Start"}}, {2, 1, {"Updating from multiple networks, Start"}}};
+  for (const auto& [universe, rule, phases] : cases) {
     RunSite site;
-    prax::WindowChoices w;
-    w.creationRule = rule;
-    w.onlyCreate = true;
-    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, w).onlyCreated);
+    if (universe == 2) site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
+    prax::RunStartup(site.ctx);
+    EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, NoRange(universe, rule, 0, true)).onlyCreated);
     EXPECT_EQ(site.HasHistory(), rule == 0);
-    EXPECT_EQ(site.status.phases, rule ? std::vector<std::string>{} : std::vector<std::string>{"Creating, Start"});
+    EXPECT_EQ(site.status.phases, phases);
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
     EXPECT_EQ(site.status.UserCaption() + std::to_string(site.status.FileBar()), " 100% 100");
     EXPECT_FALSE(site.status.Running() || site.status.Busy() || site.status.Said("Status: Altering Master database."));
-    EXPECT_TRUE(site.UpdatedUntouched());
+    EXPECT_TRUE(site.UpdatedUntouched() && stdfs::exists(site.network.Path() / "MASTER.MDB"));
+    EXPECT_TRUE(universe != 2 || site.ctx.UserSlotCount == 2);
   }
 }
 
@@ -84,18 +84,13 @@ TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
   EXPECT_EQ(site.status.Message(), "Status: Database Updated.");
   EXPECT_EQ(prax::UpdatedDatBytes("05/12/2026 19:04:45"), "\"        DB Updated Last: 05/12/2026 19:04:45\"\r\n");
-  for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")}) {
-    const std::string bytes = prax::fs::ReadFile(file);
-    EXPECT_EQ(bytes.rfind("\"        DB Updated Last: ", 0), 0u) << bytes;
-    EXPECT_EQ(bytes.find('\n'), bytes.size() - 1) << bytes;
-  }
+  for (const std::string& file : {site.ctx.NetworkDir + "UPDATED.DAT", site.ctx.ProgramFile("UPDATED.DAT")})
+    EXPECT_TRUE(prax::fs::ReadFile(file).starts_with("\"        DB Updated Last: ")) << file;
 }
 
 TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   RunSite site;
-  prax::WindowChoices w;
-  w.creationRule = 1;
-  const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, w); });
+  const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
   const std::string text = prax::DescribeError(e);
   EXPECT_TRUE(e.Number() && text.find("PRAXDATA.MDB") != std::string::npos) << text;
   prax::FailCommand(site.status, e);
@@ -110,22 +105,8 @@ TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   std::string bytes = prax::fs::ReadFile(master);
   std::fill(bytes.begin() + (page - 1) * 4096, bytes.begin() + page * 4096, '\xff');
   prax::fs::WriteFile(master, bytes);
-  const prax::Error damaged = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, w); });
+  const prax::Error damaged = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
   EXPECT_TRUE(damaged.Number() == prax::err::kUnrecognizedFormat && damaged.Environment()) << damaged.what();
-}
-
-TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {
-  RunSite site;
-  site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
-  prax::RunStartup(site.ctx);
-  prax::WindowChoices w;
-  w.universe = 2;
-  w.creationRule = 1;
-  w.onlyCreate = true;
-  prax::RunExecute(site.ctx, site.status, w);
-  EXPECT_EQ(site.status.phases, std::vector<std::string>{"Updating from multiple networks, Start"});
-  EXPECT_TRUE(stdfs::exists(site.network.Path() / "MASTER.MDB"));
-  EXPECT_EQ(site.ctx.UserSlotCount, 2);
 }
 
 TEST(Controller, PressDecisionsAndButtonStates) {
@@ -133,9 +114,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_EQ(c.ButtonCaption(), "Execute");
-  c.Choices().universe = 1;
-  c.Choices().startText = "7";
-  c.Choices().endText = "5";
+  c.Choices() = {.universe = 1, .startText = "7", .endText = "5"};
   EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
   EXPECT_TRUE(c.ButtonEnabled());
 
@@ -164,9 +143,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   const auto cwd = stdfs::current_path();
   EXPECT_TRUE(c.CanClose());
   stdfs::current_path(cwd);
-  prax::WindowChoices saved;
-  prax::LoadSettings(site.ctx, saved);
-  EXPECT_EQ(saved.startText + ".." + saved.endText, "7..9");
+  EXPECT_NE(site.ProgramFileText("PXSERVER.SET").find("\"7\",\"9\""), std::string::npos);
 }
 
 // A network directory that does not exist is refused at the press, naming it
@@ -191,20 +168,23 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   EXPECT_NE(noServer.message.find("no CONNECT"), std::string::npos) << noServer.message;
 }
 
-TEST(Startup, NetworkDirectoryFromProfile) {
-  for (const auto& [value, expected] : {std::pair{"F:\\LOGS\\", "F:\\LOGS\\"}, {"SYS:LOGS\\", "SYSLOGS\\"},
-                                        {"   G:\\DATA\\   ", "G:\\DATA\\"}}) {
+// The first line of INIPATH.TXT names the profile folder; NETDIR of PXNET.INI's [MAIN] names the network.
+TEST(Startup, NetworkDirectoryFromIniPathAndProfile) {
+  for (const auto& [line, expected] : {std::pair{"NETDIR=F:\\LOGS\\", "F:\\LOGS\\"}, {"NETDIR=SYS:LOGS\\", "SYSLOGS\\"},
+                                       {"NETDIR=   G:\\DATA\\   ", "G:\\DATA\\"}, {"[OTHER]\r\nNETDIR=X:\\", "Not Used"}}) {
     Site site(false);
-    site.SetNetDir(value);
-    prax::RunStartup(site.ctx);
-    EXPECT_EQ(site.ctx.NetworkDir, expected) << value;
+    site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
+    site.ini.Write("PXNET.INI", "[MAIN]\r\n" + std::string(line) + "\r\n");
+    const prax::StartupInfo info = prax::RunStartup(site.ctx);
+    EXPECT_EQ(site.ctx.IniDir, site.ini.Text());
+    EXPECT_EQ(site.ctx.NetworkDir, expected) << line;
+    EXPECT_EQ(info.networks, std::vector<std::string>{expected});
   }
-  Site noKey(false);
-  noKey.ini.Write("PXNET.INI", "[OTHER]\r\nNETDIR=X:\\\r\n");
-  const prax::StartupInfo info = prax::RunStartup(noKey.ctx);
-  EXPECT_EQ(noKey.ctx.NetworkDir, "Not Used");
-  EXPECT_EQ(info.networks, std::vector<std::string>{"Not Used"});
-  EXPECT_FALSE(info.multipleNetworks);
+  Site site;
+  stdfs::remove(site.program.Path() / "INIPATH.TXT");
+  prax::RunStartup(site.ctx);
+  EXPECT_EQ(site.ctx.IniDir, "");
+  EXPECT_TRUE(site.ctx.NetworkDir == "Not Used" || prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI"));
 }
 
 // TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses
@@ -226,21 +206,6 @@ TEST(Startup, HistoryTimeoutFromProfile) {
   }
 }
 
-TEST(Startup, IniPathFirstLineOnlyAndAbsent) {
-  Site site;
-  site.program.Write("INIPATH.TXT", site.ini.Text() + "\r\nsecond line\r\n");
-  prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.IniDir, site.ini.Text());
-  EXPECT_EQ(site.ctx.NetworkDir, site.network.Text());
-
-  stdfs::remove(site.program.Path() / "INIPATH.TXT");
-  prax::RunStartup(site.ctx);
-  EXPECT_EQ(site.ctx.IniDir, "");
-  if (!prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI")) {
-    EXPECT_EQ(site.ctx.NetworkDir, "Not Used");
-  }
-}
-
 // Quoted or plain fields; a short line is left out and named; without the
 // list start-up run again falls back to the one network directory.
 TEST(Startup, NetworksList) {
@@ -248,8 +213,7 @@ TEST(Startup, NetworksList) {
   site.network.Write("Networks.Lst",
                      "\"F:\\NET1\\\",\"A\",\"Sales\"\r\nG:\\NET2\\,B,Works\r\n\"H:\\N3\\\",\"C\"\r\n\"I:\\N4\\\",\"D\",\"Office\"\r\n");
   prax::StartupInfo info = prax::RunStartup(site.ctx);
-  EXPECT_TRUE(info.multipleNetworks);
-  EXPECT_EQ(site.ctx.NetworkCount, 3);
+  EXPECT_TRUE(info.multipleNetworks && site.ctx.NetworkCount == 3) << site.ctx.NetworkCount;
   EXPECT_EQ(info.networks, (std::vector<std::string>{"F:\\NET1\\", "G:\\NET2\\", "I:\\N4\\"}));
   EXPECT_EQ(site.ctx.NetworkPrefixes, (std::vector<std::string>{"A", "B", "D"}));
   EXPECT_EQ(site.ctx.NetworkNames, (std::vector<std::string>{"Sales", "Works", "Office"}));
@@ -283,31 +247,12 @@ TEST(Startup, TuningFilesCaptionAndLogo) {
   }
 }
 
-// Five CR LF lines; the creation rule is always saved as "update existing".
-TEST(Settings, SaveWritesFiveLines) {
-  Site site;
-  prax::WindowChoices saved;
-  saved.universe = 1;
-  saved.startText = "1";
-  saved.endText = "250";
-  saved.masterState = 1;
-  saved.onlyCreate = true;
-  prax::SaveSettings(site.ctx, saved);
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n");
-  prax::WindowChoices empty;
-  empty.masterState = 2;
-  prax::SaveSettings(site.ctx, empty);
-  EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), "2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n");
-}
-
-TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
-  const struct {
-    const char* bytes;
-    int universe, rule, master;
-    const char *start, *end;
-  } cases[] = {
-      {"2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n", 1, 1, 1, "1", "250"},  // as saved above
-      {"2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n", 0, 1, 2, "", ""},
+// Our own files load and save back as they were (the creation rule always as "update existing", only-create
+// never); another format changes nothing, and a damaged item falls back alone.
+TEST(Settings, LoadAndSaveOurFilesOtherFormatsAndDamagedFiles) {
+  const struct { const char* bytes; int universe, rule, master; const char *start, *end; bool ours = false; } cases[] = {
+      {"2\r\n1\r\n\"1\",\"250\"\r\n1\r\n1\r\n", 1, 1, 1, "1", "250", true},
+      {"2\r\n0\r\n\"\",\"\"\r\n1\r\n2\r\n", 0, 1, 2, "", "", true},
       {"1\r\n1\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 0, 0, "x", "y"},  // another format: nothing taken
       {"2\r\n7\r\n\"5\",\"6\"\r\n1\r\n1\r\n", 0, 1, 1, "5", "6"},  // damaged universe: full universe
       {"2\r\n2\r\n\"5\",\"6\"\r\n-1\r\n9\r\n", 2, 0, 0, "5", "6"},  // damaged rule and check box
@@ -316,21 +261,23 @@ TEST(Settings, LoadOurFilesOtherFormatsAndDamagedFiles) {
   for (const auto& c : cases) {
     Site site;
     site.program.Write("PXSERVER.SET", c.bytes);
-    prax::WindowChoices w;
-    w.startText.push_back('x');
-    w.endText.push_back('y');
+    prax::WindowChoices w{.startText = "x", .endText = "y"};
     prax::LoadSettings(site.ctx, w);
     EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText, w.endText),
               std::make_tuple(c.universe, c.rule, c.master, std::string(c.start), std::string(c.end)))
         << c.bytes;
+    if (!c.ours) continue;
+    w.creationRule = 0;
+    w.onlyCreate = true;
+    prax::SaveSettings(site.ctx, w);
+    EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), c.bytes);
   }
 }
 
 TEST(Settings, CloseWorkWritesBoth) {
   const auto cwd = stdfs::current_path();
   Site site;
-  prax::WindowChoices choices;
-  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, /*commandRunning=*/false));
+  EXPECT_TRUE(prax::CloseWork(site.ctx, {}, /*commandRunning=*/false));
   EXPECT_TRUE(prax::fs::Exists(site.ctx.ProgramFile("PXSERVER.SET")));
   EXPECT_EQ(site.ProgramFileText("Restore.KTR"), "\r\n");
   EXPECT_EQ(stdfs::current_path(), stdfs::canonical(site.program.Path()));
@@ -338,7 +285,7 @@ TEST(Settings, CloseWorkWritesBoth) {
 
   // A program folder that cannot be written still closes.
   site.ctx.ProgramDir = site.program.Text() + "missing/folder";
-  EXPECT_TRUE(prax::CloseWork(site.ctx, choices, false));
+  EXPECT_TRUE(prax::CloseWork(site.ctx, {}, false));
 }
 
 }  // namespace

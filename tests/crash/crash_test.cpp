@@ -1,15 +1,14 @@
-// praxload killed with SIGKILL while a fresh load creates the History file,
-// during the three passes of a fresh load and of an update run: the file
-// passes SQLite's integrity check and holds no half-loaded day, and the
-// resume ("praxload --master", which works out the error keys of the days
-// left pending only) gives every table of PRAXDATA.MDB and MASTER.MDB as one
-// uninterrupted run does.
+// praxload killed with SIGKILL while a fresh load creates the History file, during the three passes of a fresh load
+// and of an update run: the file passes SQLite's integrity check and holds no half-loaded day, and the resume
+// ("praxload --master", which works out the error keys of the days left pending only) gives every table of
+// PRAXDATA.MDB and MASTER.MDB as one uninterrupted run does.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -51,9 +50,8 @@ std::string Differences(const Tables& want, const Tables& got) {
   return out;
 }
 
-// The rows each pass stored per user and day, keyed "main table|user|date",
-// each led by its table and without Error_Keys (the error-keys pass fills it
-// in after the day is loaded).
+// The rows each pass stored per user and day, keyed "main table|user|date", each led by its table and without
+// Error_Keys (the error-keys pass fills it in after the day is loaded).
 Tables DayRows(const stdfs::path& file) {
   Tables days;
   for (const auto& group : kDayTables)
@@ -82,10 +80,9 @@ struct Outcome {
   bool Printed(const std::string& line) const { return praxtest::Has(run.out, line); }
 };
 
-// Runs praxload, watching its output (and, from the activity pass on, the
-// History file) every 2 ms. kActivityComplete: the committed ActivitySystem
-// rows reach `activityRows`. Without a trigger and with `activityRows` < 0 the
-// moment the row count last grew (the error-keys pass starts) is recorded.
+// Runs praxload, watching its output (and, from the activity pass on, the History file) every 2 ms.
+// kActivityComplete: the committed ActivitySystem rows reach `activityRows`. Without a trigger and with
+// `activityRows` < 0 the moment the row count last grew (the error-keys pass starts) is recorded.
 Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& options,
                     Trigger trigger = Trigger::kNone, double delay = 0, long long activityRows = -1) {
   const auto t0 = Clock::now();
@@ -129,11 +126,10 @@ Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& 
   return r;
 }
 
-// An uninterrupted run of a command on n.Net(): every table after it, its
-// days, and where its passes start and end.
+// An uninterrupted run of a command on n.Net(): every table after it, its days, and where its passes start and end.
 struct Reference {
   Outcome run;
-  double passTime[4] = {};
+  std::array<double, 4> passTime{};
   Tables history, master, days;
   long long activityRows = 0;
 };
@@ -142,9 +138,8 @@ Reference Measure(const praxtest::Network& n, const std::vector<std::string>& co
   ref.run = RunPraxload(n, command);
   const Outcome& r = ref.run;
   EXPECT_EQ(r.run.exitCode, 0) << r.run.out << r.run.err;
-  const double times[4] = {0, r.activityAt - r.alertAt, r.activityCompleteAt - r.activityAt, r.doneAt - r.activityCompleteAt};
-  std::copy(times, times + 4, ref.passTime);
-  EXPECT_TRUE(r.alertAt > 0 && times[1] > 0 && times[2] > 0 && times[3] > 0)
+  ref.passTime = {0, r.activityAt - r.alertAt, r.activityCompleteAt - r.activityAt, r.doneAt - r.activityCompleteAt};
+  EXPECT_TRUE(r.alertAt > 0 && ref.passTime[1] > 0 && ref.passTime[2] > 0 && ref.passTime[3] > 0)
       << r.alertAt << " " << r.activityAt << " " << r.activityCompleteAt << " " << r.doneAt;
   ref.history = ReadAll(n.History());
   ref.master = ReadAll(n.Net() / "MASTER.MDB");
@@ -157,18 +152,14 @@ std::string Compare(const praxtest::Network& n, const Reference& ref) {
   return Differences(ref.history, ReadAll(n.History())) + Differences(ref.master, ReadAll(n.Net() / "MASTER.MDB"));
 }
 
-struct Campaign {
-  int landed[5] = {};  // 0 before pass 1, 1 to 3 the passes, 4 after the job
-  int kills = 0, recoveries = 0;
-};
+// Kills landed: 0 before pass 1, 1 to 3 in the passes, 4 after the job.
+struct Campaign { int landed[5] = {}; int kills = 0, recoveries = 0; };
 
-// Runs `command` on a copy of `pristine` again and again, killing it:
-// `early` kills spread over the start (before pass 1), `rounds` aimed in turn
-// at a seeded fraction of each pass, then more at the pass with the fewest
-// until each has `perPass` (at most `extra` more runs). After each kill the
-// file passes the integrity check and holds no half-loaded day, and the
-// resume ("--master"; the fresh command when there is no file) gives the
-// reference's tables and leaves no temporary file.
+// Runs `command` on a copy of `pristine` again and again, killing it: `early` kills spread over the start (before
+// pass 1), `rounds` aimed in turn at a seeded fraction of each pass, then more at the pass with the fewest until each
+// has `perPass` (at most `extra` more runs). After each kill the file passes the integrity check and holds no
+// half-loaded day, and the resume ("--master"; the fresh command when there is no file) gives the reference's tables
+// and leaves no temporary file.
 Campaign KillAndResume(const praxtest::Network& n, const stdfs::path& pristine, const std::vector<std::string>& command,
                        const Reference& ref, int early, int rounds, int perPass, int extra) {
   const stdfs::path history = n.History();
@@ -249,9 +240,8 @@ TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
   EXPECT_GE(c.landed[1] + c.landed[2] + c.landed[3], 20);
 }
 
-// Update runs: a loaded network gets one more day, and with it the activity
-// logs of two loaded days, held back from every user until then. A day
-// committed without its error-keys mark would keep stale Error_Keys.
+// Update runs: a loaded network gets one more day, and with it the activity logs of two loaded days, held back from
+// every user until then. A day committed without its error-keys mark would keep stale Error_Keys.
 TEST(Crash, KilledUpdateRunsResumeToTheUninterruptedResult) {
   const praxtest::Network n({"--users", "20", "--days", "6", "--seed", "31"});
   std::vector<stdfs::path> late;

@@ -95,11 +95,10 @@ TEST(GenerateNetwork, RosterSlotsAndUserDirectories) {
 // A folder not empty is refused, and one praxgen did not make gets no day appended.
 TEST(GenerateNetwork, Refusals) {
   praxtest::TempDir tmp;
-  tmp.Write("other/keep.txt", "x");
-  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::gen::GenerateNetwork(Options(tmp.Path() / "other", 2, 1)); }).what(),
-                            "not empty"));
-  EXPECT_FALSE(stdfs::exists(tmp.Path() / "other" / "MASTER.MDB"));
-  EXPECT_THROW(prax::gen::AppendDay(tmp.Path() / "other"), prax::Error);
+  const stdfs::path other = tmp.Write("other/keep.txt", "x").parent_path();
+  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::gen::GenerateNetwork(Options(other, 2, 1)); }).what(), "not empty"));
+  EXPECT_FALSE(stdfs::exists(other / "MASTER.MDB"));
+  EXPECT_THROW(prax::gen::AppendDay(other), prax::Error);
 }
 
 // A PRAXnnn name carries no year: the file's modification time must give the
@@ -129,11 +128,9 @@ TEST(GenerateNetwork, LogFilesListAsTheirDaysAcrossTheYearEnd) {
 TEST(Calendar, WeekdaysAndDaysOfTheYear) {
   using prax::dt::Date;
   const std::tuple<Date, int, Date> cases[] = {
-      {{2026, 1, 5}, 5, {2026, 1, 12}},   // Monday + 5: the next Monday
-      {{2026, 1, 10}, 0, {2026, 1, 12}},  // a Saturday start moves to Monday
-      {{2026, 1, 8}, 3, {2026, 1, 13}},   // Thursday + 3 weekdays
-      {{2024, 2, 28}, 1, {2024, 2, 29}},
-  };
+      // Monday + 5: the next Monday; a Saturday start moves to Monday; Thursday + 3 weekdays; a leap day.
+      {{2026, 1, 5}, 5, {2026, 1, 12}}, {{2026, 1, 10}, 0, {2026, 1, 12}}, {{2026, 1, 8}, 3, {2026, 1, 13}},
+      {{2024, 2, 28}, 1, {2024, 2, 29}}};
   for (const auto& [start, n, expected] : cases) {
     const Date d = prax::gen::NthWeekday(start, n);
     EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(expected.year, expected.month, expected.day))

@@ -1,6 +1,6 @@
-// A site whose History database is on a server, run as a scheduler runs
-// praxload: the same rows as the file, failures named, and a next run that
-// completes.
+// The History store on a throwaway database server (its rows, refusals and undo, its failures, the loaders'
+// lock), and a site whose History database is there, run as a scheduler runs praxload: the same rows as the
+// file, failures named, and a next run that completes.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -13,8 +13,8 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -23,53 +23,148 @@
 #include "store/pg_history_store.h"
 #include "support/pg_server.h"
 #include "support/programs.h"
+#include "support/raised.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using namespace prax::store;
 using praxtest::Has;
 using praxtest::Network;
+using praxtest::Raised;
 using Tables = std::map<std::string, std::vector<std::string>>;
+
+// The ids of a list, primed and open.
+std::unique_ptr<ListIds> Opened(ListTable& table) {
+  auto ids = std::make_unique<ListIds>(table);
+  ids->Prime();
+  ids->Open();
+  return ids;
+}
+
+std::string Server(const std::string& sql) {
+  std::string out;
+  for (const auto& row : praxtest::TestPgServer().Rows(sql)) out += row + "\n";
+  return out;
+}
+
+TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
+  const std::string connect = praxtest::TestPgServer().Connect();
+  Server("CREATE TABLE IF NOT EXISTS kept (x integer); INSERT INTO kept VALUES (1);");
+  CreatePgHistory(connect);
+  auto store = OpenPgHistory(connect);
+  EXPECT_FALSE(store->ErrorKeysUntracked());
+
+  ActivityRow row{1, 20260105, "09", -1, 0, 0, 0, 8, 12};
+  store->AppendActivity(row);
+  const struct { const char* what; std::function<void()> append; int error; } refused[] = {
+      {"beyond an Integer", [&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 40000, 1}); }, 6},
+      {"empty text", [&] { store->AppendSystemUsage({1, 20260105, "", 3}); }, 3315},
+      {"text starting with NUL", [&] { store->AppendSystemUsage({1, 20260105, std::string("\0" "9", 2), 3}); }, 3146},
+      {"error keys beyond an Integer", [&] { store->SetErrorKeys(0, 40000); }, 6},
+  };
+  for (const auto& r : refused) EXPECT_EQ(Raised(r.append).Number(), r.error) << r.what;
+
+  const auto ids = Opened(store->List(HistoryList::kTools)), apps = Opened(store->List(HistoryList::kApplications));
+  EXPECT_EQ(ids->Get("Drill"), 1);
+  EXPECT_EQ(ids->Get(" DRILL"), 1);
+  EXPECT_EQ(ids->Get(std::string("Sa\0w", 4)), 2);
+  EXPECT_EQ(apps->Get(std::string("S\xC3\xA1\0w", 5)), 1);
+  // As long and the same up to the NUL: the name index refuses it.
+  EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Number(), 3022);
+
+  const RowId note = store->AppendUserNote({1, 20260105, "09", "30", 4, 5});
+  store->SetUserNoteNote(note, 6);
+  AlertHourRow hour{1, 20260105, "09", {}, 0};
+  hour.counts[0] = 2;
+  store->AppendAlertHour(hour);
+  store->MarkErrorKeysPending(1, 20260105);
+  store->MarkErrorKeysPending(1, 20260105);
+  store->Commit();
+
+  store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
+  store->MarkErrorKeysPending(2, 20260105);
+  store->Rollback();
+  EXPECT_EQ(store->LoadedDays(DayTable::kActivity, 1, {20260104, 20260105}), std::set<int32_t>{20260105});
+  EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
+  EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
+  EXPECT_TRUE(store->ErrorKeysPending(2).empty());
+  store->SetErrorKeys(store->AlertHours(1, 20260105).at(0).row, 9);
+  store->ClearErrorKeysPending(1, std::nullopt);
+  EXPECT_EQ(store->WholeApplicationKeyCounts(1, std::nullopt).at(0).keyCount, 12);
+  store->Close();
+
+  const auto added = store->RowsAdded();
+  EXPECT_EQ(added.size(), praxtest::kHistoryTables.size());
+  EXPECT_EQ((std::vector<int64_t>{added.at("ActivitySystem"), added.at("EMSToolsList"), added.at("EMSSystemUsage")}),
+            (std::vector<int64_t>{1, 2, 0}));
+  EXPECT_EQ(Server("SELECT \"Tool_Id\", \"Tool_Name\" FROM \"EMSToolsList\""), "1|Drill\n2|Sa\xEF\xBF\xBDw\n");
+  EXPECT_EQ(Server("SELECT \"Note_Id\" FROM \"UserNotes\""), "6\n");
+  EXPECT_EQ(Server("SELECT \"Key_L1_Given\", \"Error_Keys\" FROM \"AlertSystem\""), "2|9\n");
+  EXPECT_EQ(Server("SELECT count(*) FROM \"ErrorKeysPending\""), "0\n");
+
+  // Opened again the rows stay; created fresh they go, and nothing else in the schema does.
+  {
+    auto again = OpenPgHistory(connect);
+    const auto tools = Opened(again->List(HistoryList::kTools));
+    EXPECT_EQ(tools->Get(std::string("sa\0W", 4)), 2);  // read back as the file holds it
+    EXPECT_EQ(tools->Get("Plane"), 3);
+    again->Rollback();
+  }
+  EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "1\n");
+  CreatePgHistory(connect);
+  EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "0\n");
+  EXPECT_EQ(Server("SELECT x FROM kept"), "1\n");
+}
+
+TEST(PgStore, OneLoaderAtATimeAndAConnectionLostUndoesTheDay) {
+  praxtest::PgServer& server = praxtest::TestPgServer();
+  CreatePgHistory(server.Connect());
+  auto store = OpenPgHistory(server.Connect());
+  store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 8, 12});
+  {
+    const PgLoaderLock first(server.Connect(), "first");
+    EXPECT_TRUE(Has(Raised([&] { PgLoaderLock(server.Connect(), "second"); }).what(), "first"));
+  }
+  const PgLoaderLock again(server.Connect(), "again");  // released with the first's connection
+  server.Stop();
+  const auto lost = Raised([&] { store->Commit(); });
+  server.Start();
+  EXPECT_TRUE(lost.Environment()) << lost.what();
+  EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "0\n");
+}
 
 constexpr const char* kNul = "<NUL>";
 
-// Every History table's rows as text, sorted; a NUL character shows as kNul
-// (the server keeps U+FFFD in its place).
+// Every History table's rows as text, sorted; a NUL character shows as kNul (the server keeps U+FFFD in its place).
 template <class Read>
 Tables ReadTables(Read read, const char* quote) {
   Tables tables;
-  for (const auto& t : prax::store::HistorySchema()) {
+  for (const auto& t : HistorySchema()) {
     std::string sql = "SELECT ";
-    for (size_t i = 0; i < t.fields.size(); ++i) {
+    for (size_t i = 0; i < t.fields.size(); ++i)
       sql += std::string(i ? " || '|' || " : "") + "coalesce(CAST(" + quote + t.fields[i].name + quote +
              " AS TEXT), '<null>')";
-    }
     auto rows = read(sql + " FROM " + quote + t.name + quote);
-    for (auto& row : rows) {
-      for (const std::string& nul : {std::string(1, '\0'), std::string("\xEF\xBF\xBD")}) {
+    for (auto& row : rows)
+      for (const std::string& nul : {std::string(1, '\0'), std::string("\xEF\xBF\xBD")})
         for (size_t at; (at = row.find(nul)) != std::string::npos;) row.replace(at, nul.size(), kNul);
-      }
-    }
     std::sort(rows.begin(), rows.end());
     tables[t.name] = std::move(rows);
   }
   return tables;
 }
 
-// The first rows in which two loads differ, table by table; empty when equal.
+// The first row in which two loads differ, table by table; empty when equal.
 std::string Differences(const Tables& server, const Tables& file) {
   std::string out;
   for (const auto& [name, rows] : file) {
     const auto& other = server.at(name);
-    std::vector<std::string> onlyServer, onlyFile;
-    std::set_difference(other.begin(), other.end(), rows.begin(), rows.end(), std::back_inserter(onlyServer));
-    std::set_difference(rows.begin(), rows.end(), other.begin(), other.end(), std::back_inserter(onlyFile));
-    if (onlyServer.empty() && onlyFile.empty()) continue;
-    out += name + ": " + std::to_string(other.size()) + " rows on the server, " + std::to_string(rows.size()) +
-           " in the file";
-    if (!onlyServer.empty()) out += "; server only: " + onlyServer.front();
-    if (!onlyFile.empty()) out += "; file only: " + onlyFile.front();
-    out += "\n";
+    const auto [f, s] = std::mismatch(rows.begin(), rows.end(), other.begin(), other.end());
+    if (f != rows.end() || s != other.end())
+      out += name + ": " + std::to_string(other.size()) + " rows on the server, " + std::to_string(rows.size()) +
+             " in the file; first differing, server / file: " + (s == other.end() ? "-" : *s) + " / " +
+             (f == rows.end() ? "-" : *f) + "\n";
   }
   return out;
 }
@@ -79,40 +174,34 @@ Tables FileTables(const stdfs::path& file) {
 }
 
 Tables ServerTables() {
-  return ReadTables(
-      [](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
+  return ReadTables([](const std::string& sql) { return praxtest::TestPgServer().Rows(sql); }, "\"");
 }
 
-// The indexes of the History tables and the load's day indexes that the
-// server lacks.
+// The indexes of the History tables and the load's day indexes that the server lacks.
 std::string MissingIndexes() {
   std::string missing;
   const auto present = praxtest::TestPgServer().Rows("SELECT indexname FROM pg_indexes");
-  for (const auto& t : prax::store::HistorySchema()) {
+  for (const auto& t : HistorySchema()) {
     std::vector<std::string> names{t.name + "_Day_Ix"};
     for (const auto& ix : t.indexes) names.insert(names.begin(), t.name + "_" + ix.name);
     if (t.name != "AlertSystem" && t.name != "ActivitySystem") names.pop_back();
-    for (const auto& name : names) {
+    for (const auto& name : names)
       if (std::find(present.begin(), present.end(), name) == present.end()) missing += name + " ";
-    }
   }
   return missing;
 }
 
-// PXNET.INI of the network's program folder with a section HISTORY holding
-// `lines` (none: the file again).
+// PXNET.INI of the network's program folder with a section HISTORY holding `lines` (none: the file again).
 void SetHistory(const Network& n, const std::string& lines) {
   std::ofstream(n.Prog() / "PXNET.INI", std::ios::binary | std::ios::trunc)
-      << "[MAIN]\r\nNETDIR=" << n.NetText() << "\r\n"
-      << (lines.empty() ? "" : "[HISTORY]\r\n" + lines);
+      << "[MAIN]\r\nNETDIR=" << n.NetText() << "\r\n" << (lines.empty() ? "" : "[HISTORY]\r\n" + lines);
 }
 
 std::string OnServer(const std::string& more = "") {
   return "ENGINE=PostgreSQL\r\nCONNECT=" + praxtest::TestPgServer().Connect() + more + "\r\n";
 }
 
-// The file's tables after a fresh load of the network, then the section set
-// for the server and the file gone.
+// The file's tables after a fresh load of the network, then the section set for the server and the file gone.
 Tables LoadIntoFileFirst(const Network& n) {
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   Tables tables = FileTables(n.History());
@@ -126,14 +215,11 @@ struct SilentPort {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   std::string port;
   SilentPort() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
       throw std::runtime_error("no port to listen on");
-    }
     port = std::to_string(ntohs(a.sin_port));
   }
   ~SilentPort() { ::close(fd); }
@@ -157,25 +243,17 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
     EXPECT_FALSE(stdfs::exists(n.History()));
     EXPECT_EQ(Differences(ServerTables(), file), "");
     EXPECT_EQ(MissingIndexes(), "");
-    for (const auto& [name, rows] : file) {
-      for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
-    }
+    for (const auto& [name, rows] : file) for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
   }
   EXPECT_TRUE(nulSeen);  // the damaged lines gave text holding NUL
 }
 
 TEST(PgSite, FailuresAreNamedAndChangeNothing) {
-  praxtest::PgServer& server = praxtest::TestPgServer();
   const Network n;
   const stdfs::path nowhere = n.Root() / "nowhere";
-  const prax::store::PgLoaderLock held(server.Connect(), "a loader on another machine");
+  const PgLoaderLock held(praxtest::TestPgServer().Connect(), "a loader on another machine");
   const SilentPort silent;
-  const struct {
-    const char* what;
-    std::string history;
-    int exitCode;
-    std::string named;
-  } cases[] = {
+  const struct { const char* what; std::string history; int exitCode; std::string named; } cases[] = {
       {"server unreachable", "ENGINE=postgresql\r\nCONNECT=host=" + nowhere.string() + " dbname=praxdata\r\n", 1,
        nowhere.string()},
       {"login refused", OnServer(" user=nobody_here"), 1, "nobody_here"},
@@ -216,17 +294,15 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
       midRun = count() != before;
       if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (stopped) {
+    if (stopped)
       server.Stop();
-    } else {
+    else
       server.Rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
                   "backend_type = 'client backend'");
-    }
     const auto lost = praxtest::Wait(pid, n.Root());
     server.Start();
     ASSERT_TRUE(midRun) << "the load ended before the connection was lost";
-    EXPECT_EQ(lost.exitCode, 1);
-    EXPECT_TRUE(Has(lost.err, Folder())) << lost.err;
+    EXPECT_TRUE(lost.exitCode == 1 && Has(lost.err, Folder())) << lost.exitCode << lost.err;
   }
   const auto next = n.Praxload({"--full", "--quiet"});
   EXPECT_EQ(next.exitCode, 0) << next.err;
@@ -242,19 +318,17 @@ TEST(PgSite, CreateFreshGivesUpOnTablesAReportHolds) {
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   const Tables before = ServerTables();
   {
-    prax::store::pg::Connection report(praxtest::TestPgServer().Connect());
+    pg::Connection report(praxtest::TestPgServer().Connect());
     report.Begin();
     report.Run("SELECT count(*) FROM \"AlertSystem\"");
     const auto r = n.Praxload({"--full", "--fresh", "--yes"}, {.timeoutSeconds = 120});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Has(r.err, Folder()) && Has(r.err, "TIMEOUT=")) << r.err;
+    EXPECT_TRUE(r.exitCode == 1 && Has(r.err, Folder()) && Has(r.err, "TIMEOUT=")) << r.exitCode << r.err;
   }
   EXPECT_EQ(ServerTables(), before);
   EXPECT_FALSE(before.at("AlertSystem").empty());
 }
 
-// Names holding a backslash, a tab and a lone line feed (COPY's escapes), in
-// every log of the network.
+// Names holding a backslash, a tab and a lone line feed (COPY's escapes), in every log of the network.
 void PlantAwkwardNames(const Network& n) {
   const std::pair<std::string, std::string> names[] = {{"Microsoft Word", "Micro\\soft\tWord"},
                                                        {"todo.txt - Notepad", "todo\\txt\n- Notepad"},
@@ -264,9 +338,8 @@ void PlantAwkwardNames(const Network& n) {
     for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (ext != ".PXL" && ext != ".PXT") continue;
     std::string bytes = praxtest::Slurp(e.path());
-    for (const auto& [from, to] : names) {
+    for (const auto& [from, to] : names)
       for (size_t at; (at = bytes.find(from)) != std::string::npos;) bytes.replace(at, from.size(), to);
-    }
     std::ofstream(e.path(), std::ios::binary | std::ios::trunc) << bytes;
   }
 }
@@ -277,16 +350,13 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   const Tables file = FileTables(n.History());
   std::string all;
-  for (const auto& [name, rows] : file) {
-    for (const auto& row : rows) all += row;
-  }
+  for (const auto& [name, rows] : file) for (const auto& row : rows) all += row;
   for (const char c : {'\\', '\t', '\n'}) EXPECT_TRUE(Has(all, std::string(1, c))) << int{c};
   SetHistory(n, OnServer());
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
 
   const auto refused = n.Praxload({"--copy-history-to-server"});
-  EXPECT_EQ(refused.exitCode, 2);
-  EXPECT_TRUE(Has(refused.err, "already holds rows")) << refused.err;
+  EXPECT_TRUE(refused.exitCode == 2 && Has(refused.err, "already holds rows")) << refused.exitCode << refused.err;
 
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
   // A server that drops one row the copy sends fails the copy, whole.
@@ -296,8 +366,7 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
       "FOR EACH ROW EXECUTE FUNCTION drop_one()");
   const auto dropped = n.Praxload({"--copy-history-to-server"});
   praxtest::TestPgServer().Rows("DROP FUNCTION drop_one() CASCADE");
-  EXPECT_EQ(dropped.exitCode, 1);
-  EXPECT_TRUE(Has(dropped.err, "ApplicationsList")) << dropped.err;
+  EXPECT_TRUE(dropped.exitCode == 1 && Has(dropped.err, "ApplicationsList")) << dropped.exitCode << dropped.err;
   for (const auto& [name, rows] : ServerTables()) EXPECT_EQ(rows.size(), 0u) << name;
 
   const auto copied = n.Praxload({"--copy-history-to-server"});

@@ -1,19 +1,41 @@
+// The roster: its upgrade, the UserDefs.Prn import, the merge of several networks, the clearing of
+// the network directory, group files and the count of user slots.
+
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "master_fixture.h"
+#include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/run_context.h"
+#include "roster/master_database.h"
 #include "roster/user_slot_count.h"
+#include "support/programs.h"
+#include "support/raised.h"
+#include "support/recording_status.h"
+#include "support/roster.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
-using mastertest::MasterContext;
-using mastertest::Rows;
-using praxtest::Slurp;
 using praxtest::SlotDir;
+using praxtest::Slurp;
+using Lines = std::vector<std::string>;
 using Names = std::set<std::string>;
+
+struct MasterContext {
+  praxtest::RecordingStatus status;
+  prax::RunContext ctx;
+  explicit MasterContext(std::string networkDir) { ctx.NetworkDir = std::move(networkDir); }
+};
+
+// Every row of a query, Null as "Null".
+Lines Rows(const stdfs::path& file, const std::string& sql) {
+  Lines rows = praxtest::Query(file, sql);
+  for (std::string& row : rows)
+    for (std::size_t at; (at = row.find("<null>")) != std::string::npos;) row.replace(at, 6, "Null");
+  return rows;
+}
 
 Names NamesIn(const stdfs::path& dir) {
   Names out;
@@ -21,6 +43,135 @@ Names NamesIn(const stdfs::path& dir) {
   return out;
 }
 std::string ErrorOf(const std::function<void()>& step) { return praxtest::Raised(step).what(); }
+
+// A fresh roster, or one that already holds LocationsList (with distinct or duplicate ids): the missing columns and
+// lists are added, Null and empty; an existing list keeps its rows and gets its unique index unless two rows share an
+// id; a second run changes nothing.
+TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
+  for (const int existing : {0, 1, 2}) {
+    SCOPED_TRACE(existing);
+    praxtest::TempDir dir;
+    const auto master = dir.Path() / "MASTER.MDB";
+    praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "B", "PX000001.DIR"}, {"", "Unassigned", "", "", "PX000002.DIR"}});
+    if (existing)
+      praxtest::Sqlite3(master, std::string("CREATE TABLE LocationsList (Location_Id INTEGER, Location_Name TEXT (255)); INSERT INTO "
+                                "LocationsList VALUES (3, 'Depot'), (") + std::to_string(existing == 2 ? 3 : 4) + ", 'Depot');");
+    MasterContext m(dir.Text());
+    prax::ModifyMasterDatabase(m.ctx);
+    EXPECT_EQ(Rows(master, "SELECT User_Id, Location_Id, Department_Id, Position_Id, LastRunDate, SystemVer, "
+                           "NetLoggingOff FROM Users"),
+              (Lines{"A1|Null|Null|Null|Null|Null|Null", "Null|Null|Null|Null|Null|Null|Null"}));
+    EXPECT_EQ(praxtest::Sqlite3(master, "SELECT (SELECT count(*) FROM LocationsList), (SELECT count(*) FROM "
+                                        "PositionsList) + (SELECT count(*) FROM DepartmentsList);"),
+              existing ? "2|0\n" : "0|0\n");
+    // The lists whose id has a unique index.
+    EXPECT_EQ(praxtest::Sqlite3(master, "SELECT m.name FROM sqlite_master m, pragma_index_list(m.name) l, "
+                                        "pragma_index_info(l.name) i WHERE l.\"unique\" AND i.name = "
+                                        "replace(m.name, 'sList', '_Id') ORDER BY 1;"),
+              existing == 2 ? "DepartmentsList\nPositionsList\n" : "DepartmentsList\nLocationsList\nPositionsList\n");
+    const std::string before = praxtest::Sqlite3(master, ".dump");
+    prax::ModifyMasterDatabase(m.ctx);
+    EXPECT_EQ(praxtest::Sqlite3(master, ".dump"), before);
+  }
+}
+
+TEST(ModifyMasterDatabase, UnopenableDatabaseEndsWithErrorNamingIt) {
+  for (const bool present : {false, true}) {
+    praxtest::TempDir dir;
+    if (present) dir.Write("MASTER.MDB", "Standard Jet DB\nnot a database of ours");
+    MasterContext m(dir.Text());
+    const prax::Error e = praxtest::Raised([&] { prax::ModifyMasterDatabase(m.ctx); });
+    const std::string what = e.what();
+    EXPECT_TRUE(praxtest::Has(what, "'" + dir.Text() + "MASTER.MDB'")) << what;
+    EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
+    EXPECT_EQ(e.Number(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
+  }
+}
+
+// A network folder with an upgraded roster of A1, A2, B7 and a free slot, and a UserDefs.Prn.
+struct ImportCase {
+  praxtest::TempDir dir;
+  std::filesystem::path master = dir.Path() / "MASTER.MDB";
+  MasterContext m{dir.Text()};
+
+  explicit ImportCase(std::string_view defs) {
+    praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "", "PX000001.DIR"}, {"A2", "Jones", "Bob", "C", "PX000002.DIR"},
+                                  {"B7", "Lee", "Kim", "", "PX000003.DIR"}, {"", "Unassigned", "", "", "PX000004.DIR"}});
+    prax::ModifyMasterDatabase(m.ctx);
+    dir.Write("UserDefs.Prn", defs);
+  }
+  Lines Users() const { return Rows(master, "SELECT User_Id, Location_Id, Department_Id, Position_Id FROM Users"); }
+  // Locations, departments and positions as the sqlite3 program reads them, one text per list.
+  Lines Lists() const {
+    Lines out;
+    for (const char* table : {"LocationsList", "DepartmentsList", "PositionsList"})
+      out.push_back(praxtest::Sqlite3(master, std::string("SELECT * FROM ") + table + ";"));
+    return out;
+  }
+};
+
+// A failure ends the import with an Error naming the file, the item and the reason; the rows stored before it stay.
+TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
+  // UserDefs.Prn, the users and lists after the import, the rows listed before, and a failure and the item it names.
+  const struct { const char* name; std::string defs; Lines users, lists; const char* before = ""; int error = 0;
+                 const char* item = ""; } cases[] = {
+      {"one record into empty lists", "\"A1\",\"Head Office\",\"Accounts\",\"Clerk\"\r\n",
+       {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}},
+      {"same location same id, a new one the next; records span and share lines",
+       "A1,Head Office,Accounts,Clerk,A2\r\n  head office , Sales\r\nManager\r\nB7,\"Depot, North\",Sales,Clerk\r\n",
+       {"A1|1|1|1", "A2|1|2|2", "B7|2|2|1", "Null|Null|Null|Null"},
+       {"1|Head Office\n2|Depot, North\n", "1|Accounts\n2|Sales\n", "1|Clerk\n2|Manager\n"}},
+      {"unknown user: its names are tried as ids and dropped, the next record applies",
+       "ZZ9,Paris,Export,Buyer\r\nA2,Rome,Export,Buyer\r\n",
+       {"A1|Null|Null|Null", "A2|1|1|1", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"1|Rome\n", "1|Export\n", "1|Buyer\n"}},
+      {"a name equal to a listed id takes over the record", "ZZ9,B7,Oslo,Legal,Clerk\r\n",
+       {"A1|Null|Null|Null", "A2|Null|Null|Null", "B7|1|1|1", "Null|Null|Null|Null"},
+       {"1|Oslo\n", "1|Legal\n", "1|Clerk\n"}},
+      {"user ids match without regard to case; the later record of a user wins",
+       "a1,Oslo,Legal,Clerk\r\nA1,Bergen,Legal,Clerk\r\n",
+       {"A1|2|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"1|Oslo\n2|Bergen\n", "1|Legal\n", "1|Clerk\n"}},
+      {"Windows-1252 names, matched ignoring the case of accented letters but not their accents",
+       "A1,Z\xFCrich,R\xE9seau,Chef\r\nA2,Z\xDCRICH,R\xC9SEAU,CHEF\r\nB7,Zurich,Reseau,Chef\r\n",
+       {"A1|1|1|1", "A2|1|1|1", "B7|2|2|1", "Null|Null|Null|Null"},
+       {"1|Z\xC3\xBCrich\n2|Zurich\n", "1|R\xC3\xA9seau\n2|Reseau\n", "1|Chef\n"}},
+      {"a new location follows the largest id", "A1,Head Office,Accounts,Clerk\r\nA2,Old Mill,Accounts,Clerk\r\n",
+       {"A1|8|1|1", "A2|7|1|1", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"7|Old Mill\n2|Quay\n8|Head Office\n", "1|Accounts\n", "1|Clerk\n"},
+       "INSERT INTO LocationsList VALUES (7, 'Old Mill'), (2, 'Quay');"},
+      {"a record cut short", "A1,Head Office,Accounts,Clerk\r\nA2\r\n",
+       {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}, "", prax::err::kInputPastEnd, "\"A2\""},
+      {"a quote in a user id", "A1,Head Office,Accounts,Clerk\r\nO'Hara,Quay,Accounts,Clerk\r\n",
+       {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
+       {"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}, "", prax::err::kSyntaxInExpression, "\"O'Hara\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ImportCase t(c.defs);
+    praxtest::Sqlite3(t.master, c.before);
+    const prax::Error e = praxtest::Raised([&] { prax::UpdateMasterDatabase(t.m.ctx, &t.m.status); });
+    const std::string what = e.what();
+    EXPECT_EQ(e.Number(), c.error) << what;
+    EXPECT_TRUE(!c.error || (praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
+                             praxtest::Has(what, "Correct UserDefs.Prn at that item"))) << what;
+    EXPECT_EQ(t.Users(), c.users);
+    EXPECT_EQ(t.Lists(), c.lists);
+  }
+}
+
+// No UserDefs.Prn: nothing is opened. A roster never upgraded has no lists: the import fails.
+TEST(UpdateMasterDatabase, NoDefinitionsOrNoLists) {
+  praxtest::TempDir dir;
+  MasterContext m(dir.Text());
+  EXPECT_NO_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "MASTER.MDB"));
+  praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A1", "Smith", "", "", "PX000001.DIR"}});
+  dir.Write("UserDefs.Prn", "A1,Head Office,Accounts,Clerk\r\n");
+  EXPECT_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status), prax::Error);
+}
 
 // Three good networks, an unreadable one and one climbing out with "..",
 // merged into a folder holding what an earlier merge and the console left.
@@ -60,8 +211,7 @@ class MergeTest : public ::testing::Test {
           {"target/NETWORKS.LST", "other spelling"}, {"target/PRAXDATA.MDB", "old history"},
           {"target/PX000077.DIR/old.PXL", "old"}, {"target/PX000077.DIR/.hid", "old"},
           {"target/Samples/sample.PXL", "sample"}, {"target/002000/PX002001.DIR/a.PXL", "earlier merge"},
-          {"target/Keep/notes.txt", "admin's"}})
-      root.Write(file, bytes);
+          {"target/Keep/notes.txt", "admin's"}}) root.Write(file, bytes);
     m.ctx.NetworkPaths = {net1, net2, broken, climbing, net3};
     m.ctx.NetworkPrefixes = {"A", "A", "X", "Y", "C"};
     m.ctx.NetworkNames = {"North", "South", "Broken", "Climb", "East"};
@@ -70,9 +220,8 @@ class MergeTest : public ::testing::Test {
 };
 
 TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
-  m.ctx.UserSlotCount = prax::MergeNetworks(m.ctx, &m.status);
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 1001);
   const stdfs::path t = root.Path() / "target";
-  EXPECT_EQ(m.ctx.UserSlotCount, 1001);
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
   // place, naming it; PX000077.DIR is merged user 77's own, emptied.
@@ -88,10 +237,10 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
   // the unreadable and the climbing network and the bad Sub_Dir add nobody.
   const auto users = Rows(t / "MASTER.MDB", "SELECT Sub_Dir, User_Id, Last_Name, First_Name, Middle_Init FROM Users");
   ASSERT_EQ(users.size(), 1001u);
-  EXPECT_EQ(std::vector<std::string>(users.begin(), users.begin() + 5),
-            (std::vector<std::string>{"PX000001.DIR|A000001|Smith|Ann|B", "PX000002.DIR|A000003|Jones|Bob|Null",
-                                      "PX000003.DIR|A000004|Lee|Kim|Null", "PX000004.DIR|A000001|Kim|Sun|Null",
-                                      "PX000005.DIR|A000045|Park|Jin|Null"}));
+  EXPECT_EQ(Lines(users.begin(), users.begin() + 5),
+            (Lines{"PX000001.DIR|A000001|Smith|Ann|B", "PX000002.DIR|A000003|Jones|Bob|Null",
+                   "PX000003.DIR|A000004|Lee|Kim|Null", "PX000004.DIR|A000001|Kim|Sun|Null",
+                   "PX000005.DIR|A000045|Park|Jin|Null"}));
   for (int n = 6, old = 1; n <= 1001; ++n, ++old)
     EXPECT_EQ(users[n - 1], SlotDir(n) + "|C" + SlotDir(old).substr(2, 6) + "|" +
                                 (old == 10 ? "Null" : "User" + std::to_string(old)) + "|Null|Null");
@@ -100,15 +249,15 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
   // Group files: Everyone keeps the first A000001; the unreadable network's file is empty.
   const auto everyone = Rows(t / "Everyone.grp", "SELECT Sub_Dir, User_Id, Last_Name FROM Members");
   ASSERT_EQ(everyone.size(), 1000u);
-  EXPECT_EQ(std::vector<std::string>(everyone.begin(), everyone.begin() + 4),
-            (std::vector<std::string>{"PX000001.DIR|A000001|Smith", "PX000002.DIR|A000003|Jones",
-                                      "PX000003.DIR|A000004|Lee", "PX000005.DIR|A000045|Park"}));
+  EXPECT_EQ(Lines(everyone.begin(), everyone.begin() + 4),
+            (Lines{"PX000001.DIR|A000001|Smith", "PX000002.DIR|A000003|Jones", "PX000003.DIR|A000004|Lee",
+                   "PX000005.DIR|A000045|Park"}));
   EXPECT_EQ(everyone.back(), "PX001001.DIR|C000996|User996");
   EXPECT_EQ(Rows(t / "North.Grp", "SELECT Last_Name, Middle_Init, First_Name, Sub_Dir, User_Id FROM Members"),
-            (std::vector<std::string>{"Smith|B|Ann|PX000001.DIR|A000001", "Jones|Null|Bob|PX000002.DIR|A000003",
-                                      "Lee|Null|Kim|PX000003.DIR|A000004"}));
+            (Lines{"Smith|B|Ann|PX000001.DIR|A000001", "Jones|Null|Bob|PX000002.DIR|A000003",
+                   "Lee|Null|Kim|PX000003.DIR|A000004"}));
   EXPECT_EQ(Rows(t / "South.Grp", "SELECT Sub_Dir, User_Id FROM Members"),
-            (std::vector<std::string>{"PX000004.DIR|A000001", "PX000005.DIR|A000045"}));
+            (Lines{"PX000004.DIR|A000001", "PX000005.DIR|A000045"}));
   EXPECT_EQ(praxtest::Sqlite3(t / "East.Grp", "SELECT count(*), min(User_Id), max(User_Id) FROM Members;"),
             "996|C000001|C000996\n");
   EXPECT_TRUE(Rows(t / "Broken.Grp", "SELECT * FROM Members").empty());
@@ -138,22 +287,17 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 // Refusals come before anything is deleted.
 TEST_F(MergeTest, RefusesAndDeletesNothing) {
   stdfs::create_directory_symlink(root.Path() / "target", root.Path() / "alias");
-  stdfs::create_directory(root.Path() / "target/kept");
-  stdfs::create_directory(root.Path() / "linked");
+  for (const char* dir : {"target/kept", "linked"}) stdfs::create_directory(root.Path() / dir);
   stdfs::create_symlink(root.Path() / "net1/MASTER.MDB", root.Path() / "linked/MASTER.MDB");
-  const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{}, "lists no network"},
-      {{net1, root.Text() + "TARGET"}, "is the network directory itself"},
+  const std::pair<Lines, const char*> cases[] = {
+      {{}, "lists no network"}, {{net1, root.Text() + "TARGET"}, "is the network directory itself"},
       {{net1, root.Text() + "./target/."}, "network directory itself"},
       {{net1, root.Text() + "alias/"}, "network directory itself"},
       {{net1, target + "Samples/"}, "empties"},  // a folder the merge removes
       {{net1, root.Text() + "alias/kept/"}, "lies inside the network directory"},
       {{net1, target + "new/"}, "lies inside the network directory"},  // not made yet
-      {{net1, root.Text()}, "contains the network directory"},
-      {{broken + "sub/", net1}, "has no Master database"},
-      {{root.Text() + "linked/", net1}, "not a plain file"},
-      {{root.Text() + "x/../net1/"}, "'..'"},
-  };
+      {{net1, root.Text()}, "contains the network directory"}, {{broken + "sub/", net1}, "has no Master database"},
+      {{root.Text() + "linked/", net1}, "not a plain file"}, {{root.Text() + "x/../net1/"}, "'..'"}};
   for (const auto& [paths, says] : cases) {
     m.ctx.NetworkPaths = paths;
     m.ctx.NetworkPrefixes.assign(paths.size(), "A");
@@ -173,8 +317,7 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
 TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   praxtest::TempDir root;
   root.Write("outside/PX000001.DIR/keep.PXL", "outside");
-  root.Write("net/004000/PX004001.DIR/a.PXL", "x");
-  root.Write("net/004000/stray.txt", "x");
+  for (const char* file : {"net/004000/PX004001.DIR/a.PXL", "net/004000/stray.txt"}) root.Write(file, "x");
   stdfs::create_directory_symlink(root.Path() / "outside/PX000001.DIR", root.Path() / "net/PX000009.DIR");
   stdfs::create_directory_symlink(root.Path() / "outside", root.Path() / "net/003000");
   MasterContext m(root.Text() + "net/");
@@ -186,17 +329,14 @@ TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   EXPECT_TRUE(praxtest::Has(ErrorOf([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }), "PX000002.DIR"));
 }
 
-// Any file of the name, in any case, gives way to an empty Members table whose User_Id is unique.
-TEST(CreateGroupFile, ReplacesAnyFileWithAnEmptyMembersTable) {
+// Any file of the name, in any case, gives way to an empty group file; a name leading out is refused.
+TEST(CreateGroupFile, ReplacesAnyFileOfTheName) {
   praxtest::TempDir dir;
   dir.Write("west.grp", "whatever was here");
   MasterContext m(dir.Text());
   prax::CreateGroupFile(m.ctx, "West.Grp");
   EXPECT_EQ(NamesIn(dir.Path()), Names{"West.Grp"});
-  const stdfs::path west = dir.Path() / "West.Grp";
-  EXPECT_EQ(praxtest::Sqlite3(west, "INSERT INTO Members (User_Id, Sub_Dir) VALUES ('A', 'B'); SELECT count(*) FROM Members;"),
-            "1\n");
-  EXPECT_TRUE(praxtest::Has(praxtest::Sqlite3(west, "INSERT INTO Members (User_Id) VALUES ('A');"), "UNIQUE"));
+  EXPECT_EQ(praxtest::Sqlite3(dir.Path() / "West.Grp", "SELECT count(*) FROM Members;"), "0\n");
   EXPECT_THROW(prax::CreateGroupFile(m.ctx, "..\\West.Grp"), prax::Error);
 }
 
@@ -218,8 +358,7 @@ TEST(UserSlotCount, HighestNumberedSubDir) {
   EXPECT_TRUE(praxtest::Has(status.passedOver[0], "'PX040000.DIR'")) << status.passedOver[0];
 
   praxtest::Db other(dir.Path() / "MASTER.MDB", true);
-  other.Query("PRAGMA locking_mode = EXCLUSIVE");
-  other.Query("BEGIN EXCLUSIVE");
+  for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE"}) other.Query(sql);
   const prax::Error e = praxtest::Raised([&] { prax::UserSlotCount(dir.Text()); });
   EXPECT_TRUE(e.Environment() && praxtest::Has(e.what(), "MASTER.MDB")) << e.what();
 }
