@@ -74,7 +74,7 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   stdfs::remove_all(n.Net() / "PX000004.DIR");
   ASSERT_EQ(::mkfifo((n.Net() / "PX000004.DIR").c_str(), 0600), 0);
   // A linked log whose name would forge a run-log line and clear the screen.
-  stdfs::create_symlink("/nowhere", n.Net() / "PX000003.DIR" / "a\r\nDatabase Updated. 0 files skipped\x1b[2J.PXL");
+  stdfs::create_symlink("/nowhere", n.Net() / "PX000005.DIR" / "a\r\nDatabase Updated. 0 files skipped\x1b[2J.PXL");
 
   // ApplicationsList one id short of full: one new name gets the last id.
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
