@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/listio.h"
 #include "platform/numbers.h"
+#include "store/journal_guard.h"
 
 namespace prax {
 
@@ -215,7 +216,15 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx) {
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
-  if (const std::string server = ReadHistoryServer(ctx); !server.empty()) {
+  const std::string server = ReadHistoryServer(ctx);
+  // Journals beside the databases that no command of ours left refuse the
+  // command before anything is written.
+  std::vector<std::string> databases = {"MASTER.MDB"};
+  if (server.empty()) databases.push_back("PRAXDATA.MDB");
+  for (const fs::DirEntry& e : fs::List(networkDir, "*.grp"))
+    if (!e.isDirectory) databases.push_back(e.name);
+  db::CheckFolderJournals(networkDir, databases);
+  if (!server.empty()) {
     lock->server = std::make_unique<store::PgLoaderLock>(server, "PraxServer " + CommandHolder());
   }
   return lock;
