@@ -26,12 +26,13 @@ void Status::Record(std::string_view line) {
   try {
     AppendRotatedLog(runLogFile_, line);
   } catch (const Error& e) {
-    // The run log is not the run: it is said once, and the run goes on
-    // without it.
+    // The run log is not the run: it is said once (status line, and where
+    // passed-over files are shown), and the run goes on without it.
     runLogFile_.clear();
     const std::string text = std::string("Run log not written: ") + e.what();
     OnLog(text);
     OnPassedOver(text);
+    SetStatus(text);
   }
 }
 
