@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "platform/status.h"
+#include "store/database.h"
 #include "load/history_database.h"
 #include "roster/master_database.h"
 #include "roster/user_slot_count.h"
@@ -103,7 +104,9 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
-  ctx.HistoryServer = ReadHistoryServer(ctx);
+  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
+  ctx.HistoryServer = history.server;
+  ctx.HistoryTimeout = history.timeout;
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
@@ -211,21 +214,41 @@ std::optional<std::string> NetworkDirMessage(const RunContext& ctx) {
   return ReadHistoryConfig(ctx).problem;
 }
 
-std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx) {
+std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) {
   const std::string networkDir = ReadNetworkDir(ctx);
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
-  const std::string server = ReadHistoryServer(ctx);
   // Journals beside the databases that no command of ours left refuse the
   // command before anything is written.
   std::vector<std::string> databases = {"MASTER.MDB"};
-  if (server.empty()) databases.push_back("PRAXDATA.MDB");
+  if (ReadHistoryServer(ctx).empty()) databases.push_back("PRAXDATA.MDB");
   for (const fs::DirEntry& e : fs::List(networkDir, "*.grp"))
     if (!e.isDirectory) databases.push_back(e.name);
   db::CheckFolderJournals(networkDir, databases);
-  if (!server.empty()) {
-    lock->server = std::make_unique<store::PgLoaderLock>(server, "PraxServer " + CommandHolder());
+  std::vector<std::string> notices = lock->networkDir->Notices();
+  // The folder classed as a share for the journal choice is one whose OS
+  // locks other machines may not see.
+  if (!db::Database::WalWhereLocal(fs::RealPath(networkDir + "PRAXDATA.MDB"))) {
+    std::string record = networkDir;
+    record += kRunRecordFileName;
+    std::string notice = "The network directory '";
+    notice += fs::ForDisplay(networkDir);
+    notice += "' is on a network file system: this machine cannot tell whether other machines see its file locks. "
+              "Other PraxServer commands are kept out by the lock record '";
+    notice += fs::ForDisplay(record);
+    notice += "'; a program on another machine may read PRAXDATA.MDB during a load only where the share passes "
+              "byte-range locks (SMB with them, NFS with its lock manager; not sshfs).";
+    notices.push_back(std::move(notice));
+  }
+  if (!ctx.ProgramDir.empty() && !notices.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
+  for (const std::string& notice : notices) {
+    status.SetStatus(notice);
+    status.Record(notice);
+  }
+  if (const HistoryConfig history = ReadUsableHistoryConfig(ctx); !history.server.empty()) {
+    lock->server =
+        std::make_unique<store::PgLoaderLock>(history.server, "PraxServer " + CommandHolder(), history.timeout);
   }
   return lock;
 }

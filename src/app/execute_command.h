@@ -70,10 +70,12 @@ struct CommandLock {
 };
 
 // Takes the one-command-at-a-time locks for a command; the merge that
-// empties the network directory leaves the lock file in place. Throws Error
+// empties the network directory leaves the lock files in place. Throws Error
 // naming the holder when another command holds a lock, and
-// NetworkDirMessage when the command cannot run.
-std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx);
+// NetworkDirMessage when the command cannot run. A lock record taken over,
+// and a network directory whose OS locks other machines may not see, are
+// said on the status line and in the run log.
+std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status);
 
 // Shows a failure that ended a command: the status line reads "Status: " and
 // DescribeError(e); Running is cleared and the busy state ended.

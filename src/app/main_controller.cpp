@@ -55,7 +55,7 @@ bool MainController::ConfirmAnswered(bool yes) {
 CommandOutcome MainController::RunCommand() {
   CommandOutcome outcome;
   try {
-    const auto lock = TakeRunLock(ctx_);
+    const auto lock = TakeRunLock(ctx_, status_);
     outcome.result = RunExecute(ctx_, status_, commandChoices_);
     outcome.ok = true;
   } catch (const Error& e) {

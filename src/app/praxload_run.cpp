@@ -50,11 +50,12 @@ std::string SummaryText(const ExecuteResult& result, double seconds) {
 }
 
 std::string CopyHistoryToServer(const RunContext& ctx) {
-  const std::string server = ReadHistoryServer(ctx);
+  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
+  const std::string& server = history.server;
   const std::string file = ctx.NetworkDir + "PRAXDATA.MDB";
   int64_t total = 0;
   std::string tables;
-  for (const auto& [table, rows] : store::CopyHistoryToPg(fs::RealPath(file), server)) {
+  for (const auto& [table, rows] : store::CopyHistoryToPg(fs::RealPath(file), server, history.timeout)) {
     total += rows;
     tables += (tables.empty() ? "" : ", ") + table + " " + std::to_string(rows);
   }

@@ -129,12 +129,24 @@ std::string ProfileValue(std::string_view section, std::string_view key, const s
   return buffer.substr(0, buffer.find('\0'));
 }
 
+// TIMEOUT's seconds: digits only, 1 to kMaxTimeout; 0 when it is not that.
+int TimeoutSeconds(std::string_view text) {
+  if (text.empty() || text.size() > 4) return 0;
+  int seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    seconds = seconds * 10 + (c - '0');
+  }
+  return seconds <= store::pg::kMaxTimeout ? seconds : 0;
+}
+
 }  // namespace
 
 HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
   const std::string file = (ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir) + "PXNET.INI";
   const std::string engine = ProfileValue("HISTORY", "ENGINE", file);
   const std::string connect = ProfileValue("HISTORY", "CONNECT", file);
+  const std::string timeout = ProfileValue("HISTORY", "TIMEOUT", file);
   const std::string where = "section [HISTORY] of '" + fs::ForDisplay(file) + "'";
   HistoryConfig config;
   if (engine.empty() && connect.empty()) return config;
@@ -148,17 +160,25 @@ HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
                      "again. Nothing was changed.";
   } else if (auto problem = store::pg::ConnectProblem(connect, where)) {
     config.problem = std::move(problem);
+  } else if (!timeout.empty() && !(config.timeout = TimeoutSeconds(timeout))) {
+    config.problem = where + " has TIMEOUT=" + timeout + ". Write TIMEOUT=<seconds>, a whole number from 1 to " +
+                     std::to_string(store::pg::kMaxTimeout) +
+                     " (how long a command waits for the History server to connect and for a table another "
+                     "session holds), or remove the line for " + std::to_string(store::pg::kDefaultTimeout) +
+                     " seconds, then run the command again. Nothing was changed.";
   } else {
     config.server = connect;
   }
   return config;
 }
 
-std::string ReadHistoryServer(const RunContext& ctx) {
+HistoryConfig ReadUsableHistoryConfig(const RunContext& ctx) {
   HistoryConfig config = ReadHistoryConfig(ctx);
   if (config.problem) throw Error(err::kCannotOpenFile, *config.problem);
-  return config.server;
+  return config;
 }
+
+std::string ReadHistoryServer(const RunContext& ctx) { return ReadUsableHistoryConfig(ctx).server; }
 
 StartupInfo RunStartup(RunContext& ctx) {
   StartupInfo info;

@@ -44,15 +44,20 @@ std::string ReadNetworkDir(const RunContext& ctx);
 // Where the History database lives, from section HISTORY of the same
 // PXNET.INI: with ENGINE=postgresql (any letter case), the libpq connection
 // string of CONNECT; empty (the file PRAXDATA.MDB) without the section or
-// an ENGINE. `problem` names PXNET.INI and says what to correct when the
+// an ENGINE; with it, TIMEOUT's seconds (0 without TIMEOUT: the store's
+// default). `problem` names PXNET.INI and says what to correct when the
 // section cannot be used: another engine, no CONNECT, a CONNECT without
-// ENGINE, a connection string libpq cannot read or one that holds a password.
+// ENGINE, a connection string libpq cannot read or one that holds a
+// password, a TIMEOUT that is not a whole number of seconds in range.
 struct HistoryConfig {
   std::string server;
+  int timeout = 0;
   std::optional<std::string> problem;
 };
 HistoryConfig ReadHistoryConfig(const RunContext& ctx);
-// ReadHistoryConfig's server; throws its problem as an Error.
+// ReadHistoryConfig when it has no problem; throws its problem as an Error.
+HistoryConfig ReadUsableHistoryConfig(const RunContext& ctx);
+// ReadUsableHistoryConfig's server.
 std::string ReadHistoryServer(const RunContext& ctx);
 
 // The start-up sequence except the logo placement and the saved settings

@@ -13,13 +13,13 @@ void CreateHistoryDatabase(const RunContext& run, Status& status) {
   if (run.HistoryServer.empty()) {
     store::CreateSqliteHistory(run.NetworkDir + "PRAXDATA.MDB");
   } else {
-    store::CreatePgHistory(run.HistoryServer);
+    store::CreatePgHistory(run.HistoryServer, run.HistoryTimeout);
   }
   status.Yield();
 }
 
 std::unique_ptr<store::HistoryStore> OpenHistory(const RunContext& run) {
-  if (!run.HistoryServer.empty()) return store::OpenPgHistory(run.HistoryServer);
+  if (!run.HistoryServer.empty()) return store::OpenPgHistory(run.HistoryServer, run.HistoryTimeout);
   const std::string file = run.NetworkDir + "PRAXDATA.MDB";
   store::RemoveUnfinishedHistory(file);
   return store::OpenSqliteHistory(fs::RealPath(file));

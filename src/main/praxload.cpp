@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     if (copyToServer) {
       std::unique_ptr<prax::CommandLock> lock;
       try {
-        lock = prax::TakeRunLock(ctx);
+        lock = prax::TakeRunLock(ctx, status);
         std::cout << prax::CopyHistoryToServer(ctx) << std::endl;
         return kFinished;
       } catch (const prax::Error& e) {
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     // One command at a time per network directory, as in the window.
     std::unique_ptr<prax::CommandLock> lock;
     try {
-      lock = prax::TakeRunLock(ctx);
+      lock = prax::TakeRunLock(ctx, status);
     } catch (const prax::Error& e) {
       // Another command holding a lock is a refusal; a History server out of
       // reach is a failure of its own.

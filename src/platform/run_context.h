@@ -25,6 +25,9 @@ struct RunContext {
   // NetworkDir, else the libpq connection string of a PostgreSQL server
   // (CONNECT of section HISTORY of PXNET.INI, with ENGINE=postgresql).
   std::string HistoryServer;
+  // How long a command waits on that server, in seconds (TIMEOUT of the
+  // same section); 0: the store's default.
+  int HistoryTimeout = 0;
   int16_t NetworkCount = 0;
   // The lines of Networks.Lst; index 0 is the first network.
   std::vector<std::string> NetworkPaths, NetworkPrefixes, NetworkNames;

@@ -1,40 +1,90 @@
 #pragma once
-// One command at a time per network directory: a command holds an exclusive
-// OS lock on a lock file in the network directory for its whole length. The
-// lock file records who holds it (host, process id, start time). The OS
-// releases the lock when the process ends, however it ends, so a lock file
-// left behind by a killed process is no obstacle.
+// One command at a time per network directory, also between machines.
+//
+// A command holds two locks in the network directory for its whole length:
+// - an exclusive OS lock (flock; on Windows an exclusive open) on
+//   PRAXSERVER.LCK, which the OS drops when the process ends, however it ends;
+// - the lock record PRAXSERVER.RUN, created exclusively (it is new, made by
+//   this command, or the command is refused; a link or anything else found
+//   in its place is never opened for writing). It names the holder (host,
+//   process, start time), is rewritten by a heartbeat thread while the
+//   command runs, and is removed when the command ends, finished or failed.
+// The OS lock does not reach other machines on every share (FUSE mounts such
+// as sshfs, SMB without byte-range locks, NFS without its lock manager); an
+// exclusive create does wherever a file can be created at all, so the record
+// keeps the other machines out there.
+//
+// A killed command leaves its record behind. The next command takes it over
+// when its process no longer exists on this same machine, or when its last
+// heartbeat is older than the stale limit (kRunLockStaleSeconds; the
+// environment variable PRAX_LOCK_STALE_SECONDS sets another, a test and
+// tuning knob). The age is the record's modification time against the
+// share's own clock (read from a file written just before), so the clocks of
+// the machines need not agree. Two commands taking over the same record at
+// once go through the takeover file PRAXSERVER.RUN.TAKE, created
+// exclusively: the one that creates it removes the record only if it is
+// still the very record both judged gone, and then each tries the exclusive
+// create again, which only one wins.
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace prax {
 
-// Name of the lock file in the network directory.
+// Names of the OS lock file and of the lock record in the network directory.
 inline constexpr std::string_view kRunLockFileName = "PRAXSERVER.LCK";
+inline constexpr std::string_view kRunRecordFileName = "PRAXSERVER.RUN";
+// How long a record may go without a heartbeat before another machine takes
+// it over. It must exceed the heartbeat interval (a sixth of it) plus how long
+// the mounts cache a file's attributes.
+inline constexpr int kRunLockStaleSeconds = 180;
+
+// Whether an upper-cased name in the network directory belongs to the run
+// lock: the lock file, the record and the short-lived files next to it.
+bool IsRunLockName(std::string_view upperName);
 
 // Who runs this command: "host <name>, process <id>".
 std::string CommandHolder();
 
 class RunLock {
  public:
-  // Takes the lock on networkDirText & kRunLockFileName. Throws Error when
-  // another process holds it (naming the holder and what to do) or when the
-  // file cannot be created (naming the file).
+  // Takes the lock on networkDirText & kRunLockFileName and the record.
+  // Throws Error when another command holds either (naming the holder and
+  // what to do) or when a file cannot be created (naming the file); nothing
+  // is left held then.
   explicit RunLock(std::string_view networkDirText);
   ~RunLock();
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
   const std::string& File() const { return file_; }
+  // What the administrator is to be told: a record taken over, whose and why.
+  const std::vector<std::string>& Notices() const { return notices_; }
 
  private:
-  std::string file_;
+  void TakeRecord();
+  void Beat();
+  void Release();
+
+  std::string file_, record_;
+  std::string text_;  // the record's contents
+  std::vector<std::string> notices_;
+  int staleSeconds_ = kRunLockStaleSeconds;
 #ifdef _WIN32
   void* handle_ = nullptr;
+  void* recordHandle_ = nullptr;
 #else
   int fd_ = -1;
+  int recordHandle_ = -1;
 #endif
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread heartbeat_;
 };
 
 }  // namespace prax

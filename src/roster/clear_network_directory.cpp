@@ -48,9 +48,8 @@ bool HoldsOnlyUserDirs(const std::string& folder) {
 // twice and the clearing always ends.
 void ClearEntries(Status* status, const std::string& dir) {
   for (const fs::DirEntry& e : fs::List(dir)) {
-    // Networks.Lst drives the merge; the lock file is held by this very command.
-    if (e.name == "." || e.name == ".." || e.name == "Networks.Lst" ||
-        text::ToUpperAscii(e.name) == kRunLockFileName)
+    // Networks.Lst drives the merge; the lock files are held by this very command.
+    if (e.name == "." || e.name == ".." || e.name == "Networks.Lst" || IsRunLockName(text::ToUpperAscii(e.name)))
       continue;
     const std::string entry = dir + e.name;
     if (fs::IsSymlink(entry)) {

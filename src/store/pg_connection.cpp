@@ -91,7 +91,25 @@ std::optional<std::string> ConnectProblem(const std::string& connect, std::strin
          "command again. Nothing was changed.";
 }
 
-Connection::Connection(const std::string& connect) : conn_(PQconnectdb(connect.c_str())) {
+namespace {
+
+// Connects with our waits first, so that what `connect` says itself wins:
+// libpq reads the connection string given as dbname after the keywords
+// before it.
+PGconn* ConnectWithin(const std::string& connect, int seconds) {
+  const std::string wait = std::to_string(seconds), idle = std::to_string(std::max(1, seconds / 2)),
+                    interval = std::to_string(std::max(1, seconds / 10)), sent = std::to_string(seconds * 1000);
+  const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle", "keepalives_interval",
+                        "keepalives_count",    "tcp_user_timeout", "dbname",          nullptr};
+  const char* values[] = {wait.c_str(), "1",         idle.c_str(),    interval.c_str(),
+                          "5",          sent.c_str(), connect.c_str(), nullptr};
+  return PQconnectdbParams(keys, values, 1);
+}
+
+}  // namespace
+
+Connection::Connection(const std::string& connect, int timeout)
+    : timeout_(timeout > 0 ? timeout : kDefaultTimeout), conn_(ConnectWithin(connect, timeout_)) {
   if (!conn_) throw OutOfMemory("connecting to the History server");
   server_ = std::string("server ") + (PQhost(conn_) ? PQhost(conn_) : "?") + " port " +
             (PQport(conn_) ? PQport(conn_) : "?") + ", database " + (PQdb(conn_) ? PQdb(conn_) : "?");
@@ -105,7 +123,19 @@ Connection::Connection(const std::string& connect) : conn_(PQconnectdb(connect.c
                 Cause::kEnvironment);
   }
   PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-  if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
+  try {
+    if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail(nullptr);
+    // Our session waits as long for a lock, and the server notices as soon
+    // that we are gone (then ending our transaction and releasing our locks).
+    Run("SELECT set_config('lock_timeout', $1, false), set_config('statement_timeout', $2, false), "
+        "set_config('tcp_keepalives_idle', $3, false), set_config('tcp_keepalives_interval', $4, false), "
+        "set_config('tcp_keepalives_count', '5', false)",
+        {std::to_string(timeout_) + "s", std::to_string(kStatementSeconds) + "s",
+         std::to_string(std::max(1, timeout_ / 2)), std::to_string(std::max(1, timeout_ / 10))});
+  } catch (...) {
+    PQfinish(conn_);
+    throw;
+  }
 }
 
 Connection::~Connection() { PQfinish(conn_); }
@@ -262,6 +292,16 @@ void Connection::Fail(const std::string& code, const std::string& why) {
   if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why);
   if (code.starts_with("22") || code.starts_with("23")) {
     throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why);
+  }
+  if (code == "55P03") {
+    inTransaction_ = false;
+    throw Error(err::kOtherEngineError,
+                "The History " + server_ + " kept a table we need locked by another session for more than " +
+                    std::to_string(timeout_) + " s (" + why +
+                    "): a report or tool left open in a transaction holds it. End that session (pg_stat_activity "
+                    "on the server shows it), or give it more time with TIMEOUT=<seconds> in section [HISTORY] "
+                    "of PXNET.INI, then run the command again; the days stored before are kept.",
+                Cause::kEnvironment);
   }
   const bool lost = PQstatus(conn_) == CONNECTION_BAD || code.starts_with("08") || code.starts_with("57P");
   inTransaction_ = false;

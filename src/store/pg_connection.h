@@ -45,10 +45,22 @@ void AppendCopyText(std::string& out, std::string_view text);
 // read.
 std::optional<std::string> ConnectProblem(const std::string& connect, std::string_view source);
 
+// How long a command waits on the History server, in seconds: for a
+// connection to be made, and for a lock another session holds on a table
+// it needs; a server gone from the network without a word is noticed in
+// about as long (TCP keepalives and the TCP user timeout, on TCP
+// connections). A connection string's own connect_timeout or keepalives
+// settings win. One statement runs kStatementSeconds at most. 0 stands for
+// kDefaultTimeout.
+inline constexpr int kDefaultTimeout = 60;
+inline constexpr int kMaxTimeout = 1800;
+inline constexpr int kStatementSeconds = 1800;
+
 class Connection {
  public:
-  // Connects; throws an environment Error naming the server when it cannot.
-  explicit Connection(const std::string& connect);
+  // Connects, waiting `timeout` seconds at most (and so long for locks);
+  // throws an environment Error naming the server when it cannot.
+  explicit Connection(const std::string& connect, int timeout = 0);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -90,6 +102,7 @@ class Connection {
   [[noreturn]] void Fail(const std::string& code, const std::string& why);
   std::string Message() const;
 
+  int timeout_;  // seconds (see kDefaultTimeout)
   PGconn* conn_;
   std::string server_;
   std::map<std::string, std::string> prepared_;  // statement text to its name on the server

@@ -177,7 +177,7 @@ class PgListTable : public ListTable {
 
 class PgHistoryStore : public HistoryStore {
  public:
-  explicit PgHistoryStore(const std::string& connect) : conn_(connect) {
+  PgHistoryStore(const std::string& connect, int timeout) : conn_(connect, timeout) {
     untracked_ = Exists("AlertSystem") && !Exists(kPendingTable);
     conn_.Begin();
     for (const auto& t : HistorySchema()) {
@@ -614,13 +614,14 @@ void PgListTable::BeginWrite() {}
 
 }  // namespace
 
-std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect) {
-  return std::make_unique<PgHistoryStore>(connect);
+std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect, int timeout) {
+  return std::make_unique<PgHistoryStore>(connect, timeout);
 }
 
-std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect) {
+std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect,
+                                               int timeout) {
   const auto source = db::Database::Open(file, db::OpenOptions{db::Access::ReadOnly});
-  pg::Connection conn(connect);
+  pg::Connection conn(connect, timeout);
   const bool tracked = source->FindTable(kPendingTable) != nullptr;
   std::vector<TableDef> tables = HistorySchema();
   if (tracked) {
@@ -693,8 +694,8 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
 // The key of the loaders' session lock, the same on every machine.
 constexpr int64_t kLoaderLockKey = 0x50524158484953;
 
-PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder)
-    : conn_(std::make_unique<pg::Connection>(connect)) {
+PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, int timeout)
+    : conn_(std::make_unique<pg::Connection>(connect, timeout)) {
   conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
   if (conn_->TryLock(kLoaderLockKey)) return;
   std::string who;
@@ -713,8 +714,8 @@ PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder)
 
 PgLoaderLock::~PgLoaderLock() = default;
 
-void CreatePgHistory(const std::string& connect) {
-  pg::Connection conn(connect);
+void CreatePgHistory(const std::string& connect, int timeout) {
+  pg::Connection conn(connect, timeout);
   conn.Begin();
   for (auto t = HistorySchema().rbegin(); t != HistorySchema().rend(); ++t) {
     conn.Run("DROP TABLE IF EXISTS " + Quote(t->name), {});

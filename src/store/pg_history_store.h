@@ -28,20 +28,25 @@ namespace pg {
 class Connection;
 }
 
-// Connects with a libpq connection string and creates any of our tables
-// (and their indexes) that are missing.
-std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect);
+// Each of these connects with a libpq connection string, waiting on the
+// server `timeout` seconds at most (pg::kDefaultTimeout for 0, see
+// pg_connection.h).
+
+// Connects and creates any of our tables (and their indexes) that are
+// missing.
+std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect, int timeout = 0);
 
 // Drops our tables, and only ours, and creates them empty, in one
 // transaction: a failure leaves the earlier tables.
-void CreatePgHistory(const std::string& connect);
+void CreatePgHistory(const std::string& connect, int timeout = 0);
 
 // Copies the History file `file` (PRAXDATA.MDB) into our tables on the
 // server, creating those that are missing, in one transaction: rows in the
 // file's stored order, each table's row count on the server checked against
 // the file's before it commits. Refused, nothing written, when our tables
 // there hold any row. Returns the rows copied by table.
-std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect);
+std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect,
+                                               int timeout = 0);
 
 // One command at a time loads into a server, from whichever machine: a
 // session lock on the server, held while this object lives (and released by
@@ -50,7 +55,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
 // naming the server and the holder when another session holds it.
 class PgLoaderLock {
  public:
-  PgLoaderLock(const std::string& connect, std::string_view holder);
+  PgLoaderLock(const std::string& connect, std::string_view holder, int timeout = 0);
   ~PgLoaderLock();
   PgLoaderLock(const PgLoaderLock&) = delete;
   PgLoaderLock& operator=(const PgLoaderLock&) = delete;

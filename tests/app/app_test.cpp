@@ -26,7 +26,7 @@ TEST(Execute, RangeMessages) {
   } cases[] = {
       {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
       {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
-      {1, "1", "32767", ""},
+      {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
     prax::WindowChoices w;
@@ -194,6 +194,25 @@ TEST(Startup, NetworkDirectoryFromProfile) {
   EXPECT_EQ(noKey.ctx.NetworkDir, "Not Used");
   EXPECT_EQ(info.networks, std::vector<std::string>{"Not Used"});
   EXPECT_FALSE(info.multipleNetworks);
+}
+
+// TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses
+// the section, naming PXNET.INI and what to write.
+TEST(Startup, HistoryTimeoutFromProfile) {
+  const std::pair<const char*, int> cases[] = {{"", 0},     {"5", 5},     {" 1800 ", 1800}, {"0", -1},
+                                               {"1801", -1}, {"5s", -1}, {"-3", -1},       {"99999", -1}};
+  for (const auto& [value, seconds] : cases) {
+    SCOPED_TRACE(value);
+    Site site;
+    site.ctx.IniDir = site.ini.Text();
+    site.ini.Write("PXNET.INI", "[HISTORY]\r\nENGINE=postgresql\r\nCONNECT=dbname=x\r\nTIMEOUT=" + std::string(value));
+    const prax::HistoryConfig config = prax::ReadHistoryConfig(site.ctx);
+    EXPECT_EQ(config.timeout, std::max(seconds, 0));
+    EXPECT_EQ(config.server.empty(), seconds < 0);
+    const std::string problem = config.problem.value_or("");
+    EXPECT_EQ(problem.find("PXNET.INI") != std::string::npos && problem.find("TIMEOUT=<seconds>") != std::string::npos,
+              seconds < 0) << problem;
+  }
 }
 
 TEST(Startup, IniPathFirstLineOnlyAndAbsent) {

@@ -1,8 +1,9 @@
-// praxload killed with SIGKILL while a fresh load creates the History file and
-// during its three passes: the file passes SQLite's integrity check and holds
-// no half-loaded day, and the resume ("praxload --master", which works out the
-// error keys of the days left pending only) gives every table of PRAXDATA.MDB
-// and MASTER.MDB as one uninterrupted load does.
+// praxload killed with SIGKILL while a fresh load creates the History file,
+// during the three passes of a fresh load and of an update run: the file
+// passes SQLite's integrity check and holds no half-loaded day, and the
+// resume ("praxload --master", which works out the error keys of the days
+// left pending only) gives every table of PRAXDATA.MDB and MASTER.MDB as one
+// uninterrupted run does.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -128,86 +129,154 @@ Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& 
   return r;
 }
 
-TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
-  // About a second of loading in an optimised build; every day stores rows.
-  const praxtest::Network n({"--users", "20", "--days", "10", "--seed", "29"});
-  const stdfs::path pristine = n.Root() / "pristine", history = n.History(), master = n.Net() / "MASTER.MDB";
-  stdfs::copy(n.Net(), pristine, stdfs::copy_options::recursive);
-  const std::vector<std::string> fresh{"--fresh", "--yes", "--master"}, resume{"--master"};
+// An uninterrupted run of a command on n.Net(): every table after it, its
+// days, and where its passes start and end.
+struct Reference {
+  Outcome run;
+  double passTime[4] = {};
+  Tables history, master, days;
+  long long activityRows = 0;
+};
+Reference Measure(const praxtest::Network& n, const std::vector<std::string>& command) {
+  Reference ref;
+  ref.run = RunPraxload(n, command);
+  const Outcome& r = ref.run;
+  EXPECT_EQ(r.run.exitCode, 0) << r.run.out << r.run.err;
+  const double times[4] = {0, r.activityAt - r.alertAt, r.activityCompleteAt - r.activityAt, r.doneAt - r.activityCompleteAt};
+  std::copy(times, times + 4, ref.passTime);
+  EXPECT_TRUE(r.alertAt > 0 && times[1] > 0 && times[2] > 0 && times[3] > 0)
+      << r.alertAt << " " << r.activityAt << " " << r.activityCompleteAt << " " << r.doneAt;
+  ref.history = ReadAll(n.History());
+  ref.master = ReadAll(n.Net() / "MASTER.MDB");
+  ref.days = DayRows(n.History());
+  ref.activityRows = std::stoll(Query(n.History(), "SELECT max(rowid) FROM ActivitySystem")[0]);
+  return ref;
+}
 
-  // The uninterrupted load, and where its passes start and end.
-  const Outcome ref = RunPraxload(n, fresh);
-  ASSERT_EQ(ref.run.exitCode, 0) << ref.run.out << ref.run.err;
-  const double passTime[4] = {0, ref.activityAt - ref.alertAt, ref.activityCompleteAt - ref.activityAt,
-                              ref.doneAt - ref.activityCompleteAt};
-  ASSERT_TRUE(ref.alertAt > 0 && passTime[1] > 0 && passTime[2] > 0 && passTime[3] > 0)
-      << ref.alertAt << " " << ref.activityAt << " " << ref.activityCompleteAt << " " << ref.doneAt;
-  const Tables refHistory = ReadAll(history), refMaster = ReadAll(master), refDays = DayRows(history);
-  const long long refActivityRows = std::stoll(Query(history, "SELECT max(rowid) FROM ActivitySystem")[0]);
-  auto compareAll = [&] { return Differences(refHistory, ReadAll(history)) + Differences(refMaster, ReadAll(master)); };
-  // No day is loaded twice, so resumed tables compare row for row.
-  const Outcome again = RunPraxload(n, resume);
-  ASSERT_TRUE(again.run.exitCode == 0 && again.Printed("days loaded: 0 alert, 0 activity;")) << again.run.out;
-  ASSERT_EQ(compareAll(), "");
+std::string Compare(const praxtest::Network& n, const Reference& ref) {
+  return Differences(ref.history, ReadAll(n.History())) + Differences(ref.master, ReadAll(n.Net() / "MASTER.MDB"));
+}
 
-  // Eight kills while the History file is built (whole or absent after; the
-  // fresh command resumes when absent), eight aimed at a seeded fraction of
-  // each pass, then more at the pass with the fewest until each has 6.
+struct Campaign {
+  int landed[5] = {};  // 0 before pass 1, 1 to 3 the passes, 4 after the job
+  int kills = 0, recoveries = 0;
+};
+
+// Runs `command` on a copy of `pristine` again and again, killing it:
+// `early` kills spread over the start (before pass 1), `rounds` aimed in turn
+// at a seeded fraction of each pass, then more at the pass with the fewest
+// until each has `perPass` (at most `extra` more runs). After each kill the
+// file passes the integrity check and holds no half-loaded day, and the
+// resume ("--master"; the fresh command when there is no file) gives the
+// reference's tables and leaves no temporary file.
+Campaign KillAndResume(const praxtest::Network& n, const stdfs::path& pristine, const std::vector<std::string>& command,
+                       const Reference& ref, int early, int rounds, int perPass, int extra) {
+  const stdfs::path history = n.History();
   const Trigger passStart[4] = {Trigger::kStart, Trigger::kAlertLine, Trigger::kActivityLine,
                                 Trigger::kActivityComplete};
   std::mt19937 rng(20260105);
   std::uniform_real_distribution<double> fraction(0.03, 0.97);
-  int landed[5] = {};  // 0 before pass 1, 1 to 3 the passes, 4 after the job
-  int kills = 0, recoveries = 0;
-  for (int attempt = -8; attempt < 40; ++attempt) {
+  Campaign c;
+  for (int attempt = -early; attempt < rounds + extra; ++attempt) {
     int pass = attempt < 0 ? 0 : attempt % 3 + 1;
-    if (attempt >= 24) {
-      if (kills >= 32 && std::min({landed[1], landed[2], landed[3]}) >= 6) break;
+    if (attempt >= rounds) {
+      if (c.kills >= early + rounds && std::min({c.landed[1], c.landed[2], c.landed[3]}) >= perPass) break;
       for (int p = 3; p >= 1; --p)
-        if (landed[p] <= landed[pass]) pass = p;
+        if (c.landed[p] <= c.landed[pass]) pass = p;
     }
-    const double delay = attempt < 0 ? (attempt + 8.5) / 8 * ref.alertAt : fraction(rng) * passTime[pass];
+    const double delay =
+        attempt < 0 ? (attempt + early + 0.5) / early * ref.run.alertAt : fraction(rng) * ref.passTime[pass];
     stdfs::remove_all(n.Net());
     stdfs::copy(pristine, n.Net(), stdfs::copy_options::recursive);
-    const Outcome k = RunPraxload(n, fresh, passStart[pass], delay, refActivityRows);
+    const Outcome k = RunPraxload(n, command, passStart[pass], delay, ref.activityRows);
     if (k.run.signal != SIGKILL) {
       EXPECT_EQ(k.run.exitCode, 0) << k.run.out << k.run.err;
       continue;
     }
-    ++kills;
+    ++c.kills;
     const bool exists = stdfs::exists(history);
     const std::vector<std::string> integrity =
         exists ? Query(history, "PRAGMA integrity_check", true) : std::vector<std::string>{"ok"};
     const auto count = [&](const char* sql) { return exists ? std::stoll(Query(history, sql)[0]) : 0; };
     // Where the kill landed, from what praxload had printed and committed.
-    const int at = !k.Printed(kAlertLine)                                                        ? 0
-                   : k.Printed(kDoneLine)                                                        ? 4
-                   : !k.Printed(kActivityLine)                                                   ? 1
-                   : count("SELECT ifnull(max(rowid), 0) FROM ActivitySystem") < refActivityRows ? 2
-                                                                                                 : 3;
-    ++landed[at];
-    SCOPED_TRACE("kill " + std::to_string(kills) + " aimed at pass " + std::to_string(pass) + " +" + std::to_string(delay) +
-                 " s, landed in " + std::to_string(at) + " at " + std::to_string(k.killAt) + " s");
+    const int at = !k.Printed(kAlertLine)                                                         ? 0
+                   : k.Printed(kDoneLine)                                                         ? 4
+                   : !k.Printed(kActivityLine)                                                    ? 1
+                   : count("SELECT ifnull(max(rowid), 0) FROM ActivitySystem") < ref.activityRows ? 2
+                                                                                                  : 3;
+    ++c.landed[at];
+    SCOPED_TRACE("kill " + std::to_string(c.kills) + " aimed at pass " + std::to_string(pass) + " +" +
+                 std::to_string(delay) + " s, landed in " + std::to_string(at) + " at " + std::to_string(k.killAt) + " s");
     EXPECT_EQ(integrity, std::vector<std::string>{"ok"});
     // The History tables and the pending error keys.
     EXPECT_TRUE(!exists || count("SELECT count(*) FROM sqlite_master WHERE type = 'table'") ==
                                static_cast<long long>(praxtest::kHistoryTables.size()) + 1);
     for (const auto& [day, rows] : exists ? DayRows(history) : Tables{})
-      EXPECT_TRUE(refDays.count(day) && refDays.at(day) == rows) << "day cut in half: " << day;
+      EXPECT_TRUE(ref.days.count(day) && ref.days.at(day) == rows) << "day cut in half: " << day;
 
     // No reader polls the resume: one would keep the log beside the file.
-    const Outcome r = RunPraxload(n, exists ? resume : fresh, Trigger::kNone, 0, 0);
+    const Outcome r = RunPraxload(n, exists ? std::vector<std::string>{"--master"} : command, Trigger::kNone, 0, 0);
     EXPECT_EQ(r.run.exitCode, 0) << r.run.out << r.run.err;
-    const std::string diff = compareAll();
+    const std::string diff = Compare(n, ref);
     EXPECT_EQ(diff, "");
     for (const auto& e : stdfs::directory_iterator(n.Net()))  // no temporary file outlives it
       EXPECT_TRUE(e.path() == history || !e.path().filename().string().starts_with("PRAXDATA.MDB")) << e.path();
-    recoveries += integrity == std::vector<std::string>{"ok"} && r.run.exitCode == 0 && diff.empty();
+    c.recoveries += integrity == std::vector<std::string>{"ok"} && r.run.exitCode == 0 && diff.empty();
   }
-  std::cout << "crash: " << kills << " kills, by pass " << landed[1] << "/" << landed[2] << "/" << landed[3] << std::endl;
-  for (int p = 1; p <= 3; ++p) EXPECT_GE(landed[p], 6) << "kills in pass " << p;
-  EXPECT_GE(landed[1] + landed[2] + landed[3], 20);
-  EXPECT_EQ(recoveries, kills);
+  std::cout << "crash: " << c.kills << " kills, by pass " << c.landed[1] << "/" << c.landed[2] << "/" << c.landed[3]
+            << std::endl;
+  EXPECT_EQ(c.recoveries, c.kills);
+  return c;
+}
+
+TEST(Crash, KilledFreshLoadsResumeToTheUninterruptedResult) {
+  // About a second of loading in an optimised build; every day stores rows.
+  const praxtest::Network n({"--users", "20", "--days", "10", "--seed", "29"});
+  const stdfs::path pristine = n.Root() / "pristine";
+  stdfs::copy(n.Net(), pristine, stdfs::copy_options::recursive);
+  const std::vector<std::string> fresh{"--fresh", "--yes", "--master"};
+  const Reference ref = Measure(n, fresh);
+  ASSERT_FALSE(HasFailure());
+  // No day is loaded twice, so resumed tables compare row for row.
+  const Outcome again = RunPraxload(n, {"--master"});
+  ASSERT_TRUE(again.run.exitCode == 0 && again.Printed("days loaded: 0 alert, 0 activity;")) << again.run.out;
+  ASSERT_EQ(Compare(n, ref), "");
+
+  // Eight kills while the History file is built (whole or absent after),
+  // eight aimed at each pass, then more until each has 6.
+  const Campaign c = KillAndResume(n, pristine, fresh, ref, 8, 24, 6, 16);
+  for (int p = 1; p <= 3; ++p) EXPECT_GE(c.landed[p], 6) << "kills in pass " << p;
+  EXPECT_GE(c.landed[1] + c.landed[2] + c.landed[3], 20);
+}
+
+// Update runs: a loaded network gets one more day, and with it the activity
+// logs of two loaded days, held back from every user until then. A day
+// committed without its error-keys mark would keep stale Error_Keys.
+TEST(Crash, KilledUpdateRunsResumeToTheUninterruptedResult) {
+  const praxtest::Network n({"--users", "20", "--days", "6", "--seed", "31"});
+  std::vector<stdfs::path> late;
+  for (const auto& dir : stdfs::directory_iterator(n.Net())) {
+    if (!dir.is_directory()) continue;
+    std::vector<stdfs::path> logs;
+    for (const auto& e : stdfs::directory_iterator(dir.path()))
+      if (e.path().extension() == ".PXT" || e.path().extension() == ".pxt") logs.push_back(e.path());
+    std::sort(logs.begin(), logs.end());
+    for (std::size_t i = std::max<std::size_t>(logs.size(), 2) - 2; i < logs.size(); ++i) {
+      late.push_back(logs[i]);
+      stdfs::rename(logs[i], logs[i].string() + ".held");
+    }
+  }
+  ASSERT_EQ(late.size(), 40u);
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
+  for (const stdfs::path& log : late) stdfs::rename(log.string() + ".held", log);
+  n.AppendDay();
+  const stdfs::path pristine = n.Root() / "pristine";
+  stdfs::copy(n.Net(), pristine, stdfs::copy_options::recursive);
+  const Reference ref = Measure(n, {"--master"});
+  ASSERT_FALSE(HasFailure());
+  // Two kills aimed at each pass, a few more runs to land one in each.
+  const Campaign c = KillAndResume(n, pristine, {"--master"}, ref, 0, 6, 1, 6);
+  for (int p = 1; p <= 3; ++p) EXPECT_GE(c.landed[p], 1) << "kills in pass " << p;
 }
 
 }  // namespace

@@ -258,6 +258,23 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Note_Id FROM ProjectNotes WHERE User_Num = 3;"), "3\n");
 }
 
+// Between the two days of user 2, in both log passes, another program writes
+// at once (it does not wait): the day before is committed with its error-keys
+// mark, and nothing stays open. A default load on a local disk runs in WAL.
+TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
+  ::unsetenv("PRAX_JOURNAL");
+  std::vector<std::string> between;
+  status.onCaption = [&](const std::string& caption) {
+    if (caption != " 50% " || !status.Loading().ends_with(" User 2:")) return;
+    between.push_back(status.Loading() + (fs::exists(DbFile().string() + "-wal") ? " wal" : ""));
+    const praxtest::Db other(DbFile(), true);
+    for (const char* sql : {"PRAGMA busy_timeout = 0", "BEGIN IMMEDIATE", "COMMIT"}) other.Query(sql);
+  };
+  prax::RunLoadJob(ctx, status, 1, 1001);
+  EXPECT_EQ(between, (std::vector<std::string>{"Pass 1, User 2: wal", "Pass 2, User 2: wal"}));
+  EXPECT_EQ(DumpAll(), NetworkRows());
+}
+
 TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
   ctx.Today = [] { return 20020616; };  // user 3's day and user 1001's (later) are not over
   const prax::LoadSummary first = prax::RunLoadJob(ctx, status, 1, 1001);

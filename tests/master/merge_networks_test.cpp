@@ -34,7 +34,7 @@ class MergeTest : public ::testing::Test {
   void SetUp() override {
     // North: three users and an unassigned slot, out of Sub_Dir order.
     praxtest::MakeRoster(root.Path() / "net1/MASTER.MDB",
-                         {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", "unassigned", "", "", "PX000002.DIR"},
+                         {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", " UNASSIGNED  ", "", "", "PX000002.DIR"},
                           {"N1", "Smith", "Ann", "B", "PX000001.DIR"}, {"N2", "Jones", "Bob", "", "PX000003.DIR"}});
     MasterContext up(net1);
     prax::ModifyMasterDatabase(up.ctx);  // the merged roster keeps these lists

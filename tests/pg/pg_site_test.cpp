@@ -3,17 +3,23 @@
 // completes.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 #include <thread>
 
 #include "store/history_store.h"
+#include "store/pg_connection.h"
 #include "store/pg_history_store.h"
 #include "support/pg_server.h"
 #include "support/programs.h"
@@ -115,6 +121,30 @@ Tables LoadIntoFileFirst(const Network& n) {
   return tables;
 }
 
+// A port on 127.0.0.1 that takes connections and never answers.
+struct SilentPort {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  std::string port;
+  SilentPort() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+      throw std::runtime_error("no port to listen on");
+    }
+    port = std::to_string(ntohs(a.sin_port));
+  }
+  ~SilentPort() { ::close(fd); }
+};
+
+// The socket folder the test server is named by.
+std::string Folder() {
+  const std::string& c = praxtest::TestPgServer().Connect();
+  return c.substr(5, c.find(' ') - 5);
+}
+
 TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
   bool nulSeen = false;
   for (const char* nasty : {"0.1", "0.4"}) {
@@ -139,6 +169,7 @@ TEST(PgSite, FailuresAreNamedAndChangeNothing) {
   const Network n;
   const stdfs::path nowhere = n.Root() / "nowhere";
   const prax::store::PgLoaderLock held(server.Connect(), "a loader on another machine");
+  const SilentPort silent;
   const struct {
     const char* what;
     std::string history;
@@ -152,11 +183,14 @@ TEST(PgSite, FailuresAreNamedAndChangeNothing) {
       {"no connection string", "ENGINE=postgresql\r\n", 2, "CONNECT"},
       {"another engine", "ENGINE=oracle\r\nCONNECT=dbname=x\r\n", 2, "oracle"},
       {"another loader holds the server", OnServer(), 2, "a loader on another machine"},
+      {"a server that never answers", "ENGINE=postgresql\r\nCONNECT=host=127.0.0.1 port=" + silent.port +
+       " dbname=praxdata\r\nTIMEOUT=2\r\n", 1, "127.0.0.1 port " + silent.port},
+      {"a TIMEOUT that is no number of seconds", OnServer() + "TIMEOUT=soon\r\n", 2, "TIMEOUT=<seconds>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SetHistory(n, c.history);
-    const auto r = n.Praxload({"--full", "--fresh", "--yes"});
+    const auto r = n.Praxload({"--full", "--fresh", "--yes"}, {.timeoutSeconds = 120});
     EXPECT_EQ(r.exitCode, c.exitCode);
     EXPECT_TRUE(Has(r.err, c.named)) << r.err;
     EXPECT_FALSE(Has(r.err + r.out, "secret"));
@@ -169,32 +203,84 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
   const Network n({"--users", "40", "--days", "20", "--seed", "23", "--nasty", "0.05", "--start", "2026-01-05"});
   const Tables file = LoadIntoFileFirst(n);
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--only-create"}).exitCode, 0);
-
-  const pid_t pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root());
-  bool midRun = false;
-  for (int i = 0; i < 3000 && !midRun; ++i) {
-    siginfo_t info{};
-    if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) break;
-    midRun = server.Rows("SELECT count(*) FROM \"ActivitySystem\"") != std::vector<std::string>{"0"};
-    if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The server stops under one run, and ends our sessions under the next.
+  for (const bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "server stopped" : "our sessions terminated");
+    const auto count = [&] { return server.Rows("SELECT count(*) FROM \"ActivitySystem\"").at(0); };
+    const std::string before = count();
+    const pid_t pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root(), {.timeoutSeconds = 300});
+    bool midRun = false;
+    for (int i = 0; i < 3000 && !midRun; ++i) {
+      siginfo_t info{};
+      if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) break;
+      midRun = count() != before;
+      if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (stopped) {
+      server.Stop();
+    } else {
+      server.Rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
+                  "backend_type = 'client backend'");
+    }
+    const auto lost = praxtest::Wait(pid, n.Root());
+    server.Start();
+    ASSERT_TRUE(midRun) << "the load ended before the connection was lost";
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_TRUE(Has(lost.err, Folder())) << lost.err;
   }
-  server.Stop();
-  const auto lost = praxtest::Wait(pid, n.Root());
-  server.Start();
-  ASSERT_TRUE(midRun) << "the load ended before the server was stopped";
-  EXPECT_EQ(lost.exitCode, 1);
-  EXPECT_TRUE(Has(lost.err, server.Connect().substr(5, server.Connect().find(' ') - 5))) << lost.err;
-
   const auto next = n.Praxload({"--full", "--quiet"});
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_EQ(Differences(ServerTables(), file), "");
   EXPECT_EQ(MissingIndexes(), "");
 }
 
+// A report left open in a transaction on our tables holds "Create fresh" no
+// longer than TIMEOUT, and loses it nothing.
+TEST(PgSite, CreateFreshGivesUpOnTablesAReportHolds) {
+  const Network n;
+  SetHistory(n, OnServer() + "TIMEOUT=1\r\n");
+  ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
+  const Tables before = ServerTables();
+  {
+    prax::store::pg::Connection report(praxtest::TestPgServer().Connect());
+    report.Begin();
+    report.Run("SELECT count(*) FROM \"AlertSystem\"");
+    const auto r = n.Praxload({"--full", "--fresh", "--yes"}, {.timeoutSeconds = 120});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Has(r.err, Folder()) && Has(r.err, "TIMEOUT=")) << r.err;
+  }
+  EXPECT_EQ(ServerTables(), before);
+  EXPECT_FALSE(before.at("AlertSystem").empty());
+}
+
+// Names holding a backslash, a tab and a lone line feed (COPY's escapes), in
+// every log of the network.
+void PlantAwkwardNames(const Network& n) {
+  const std::pair<std::string, std::string> names[] = {{"Microsoft Word", "Micro\\soft\tWord"},
+                                                       {"todo.txt - Notepad", "todo\\txt\n- Notepad"},
+                                                       {"Back at desk", "Back\tat\\desk\nagain"}};
+  for (const auto& e : stdfs::recursive_directory_iterator(n.Net())) {
+    std::string ext = e.path().extension().string();
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (ext != ".PXL" && ext != ".PXT") continue;
+    std::string bytes = praxtest::Slurp(e.path());
+    for (const auto& [from, to] : names) {
+      for (size_t at; (at = bytes.find(from)) != std::string::npos;) bytes.replace(at, from.size(), to);
+    }
+    std::ofstream(e.path(), std::ios::binary | std::ios::trunc) << bytes;
+  }
+}
+
 TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
   const Network n({"--users", "5", "--days", "3", "--seed", "29", "--nasty", "0.2", "--start", "2026-01-05"});
+  PlantAwkwardNames(n);
   EXPECT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
   const Tables file = FileTables(n.History());
+  std::string all;
+  for (const auto& [name, rows] : file) {
+    for (const auto& row : rows) all += row;
+  }
+  for (const char c : {'\\', '\t', '\n'}) EXPECT_TRUE(Has(all, std::string(1, c))) << int{c};
   SetHistory(n, OnServer());
   ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes", "--quiet"}).exitCode, 0);
 
@@ -203,6 +289,17 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
   EXPECT_TRUE(Has(refused.err, "already holds rows")) << refused.err;
 
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
+  // A server that drops one row the copy sends fails the copy, whole.
+  praxtest::TestPgServer().Rows(
+      "CREATE FUNCTION drop_one() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN IF NEW::text LIKE '(1,%' THEN "
+      "RETURN NULL; END IF; RETURN NEW; END$$; CREATE TRIGGER drop_one BEFORE INSERT ON \"ApplicationsList\" "
+      "FOR EACH ROW EXECUTE FUNCTION drop_one()");
+  const auto dropped = n.Praxload({"--copy-history-to-server"});
+  praxtest::TestPgServer().Rows("DROP FUNCTION drop_one() CASCADE");
+  EXPECT_EQ(dropped.exitCode, 1);
+  EXPECT_TRUE(Has(dropped.err, "ApplicationsList")) << dropped.err;
+  for (const auto& [name, rows] : ServerTables()) EXPECT_EQ(rows.size(), 0u) << name;
+
   const auto copied = n.Praxload({"--copy-history-to-server"});
   EXPECT_EQ(copied.exitCode, 0) << copied.err;
   EXPECT_EQ(Differences(ServerTables(), file), "");

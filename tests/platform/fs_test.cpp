@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
 #include "platform/fs.h"
 #include "platform/run_lock.h"
+#include "support/programs.h"
 #include "support/raised.h"
 #include "support/temp_dir.h"
 
@@ -131,6 +134,43 @@ TEST(RunLock, SecondHolderIsRefusedNamingTheFirstUntilItEnds) {
   first.reset();
   EXPECT_EQ(refusal(dir.Text()), "");  // the file left behind, as after a kill, is no obstacle
   EXPECT_NE(refusal(dir.Text() + "missing/").find("PRAXSERVER.LCK"), std::string::npos);
+}
+
+// A record left behind is taken over (and said) only when its holder is gone;
+// a live one, or a link, is refused naming it and left as it was.
+TEST(RunLock, ARecordLeftBehindIsTakenOverOnlyWhenItsHolderIsGone) {
+  const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(10);
+  using Left = std::function<std::string(const praxtest::TempDir&)>;
+  auto foreign = [&](std::vector<const char*> names, bool old) -> Left {
+    return [=](const praxtest::TempDir& d) {
+      for (const char* name : names) d.Write(name, "host elsewhere, process 1\n");
+      for (const char* name : names) old ? std::filesystem::last_write_time(d.Path() / name, longAgo) : void();
+      return std::string("host elsewhere");
+    };
+  };
+  const struct { const char* what; Left left; bool taken; } cases[] = {
+      {"another machine's, beating", foreign({"PRAXSERVER.RUN"}, false), false},
+      {"another machine's, silent for minutes", foreign({"PRAXSERVER.RUN"}, true), true},
+      {"and a takeover killed half-way", foreign({"PRAXSERVER.RUN.TAKE", "PRAXSERVER.RUN"}, true), true},
+      {"a link to a file elsewhere", [](auto& d) {
+         std::filesystem::create_symlink(d.Write("outside", "keep"), d.Path() / "PRAXSERVER.RUN");
+         return std::string("PRAXSERVER.RUN' is a"); }, false},
+      {"this machine's, its process ended", [](auto& d) {
+         const pid_t child = ::fork();
+         if (child == 0) { new RunLock(d.Text()); ::_exit(0); }  // killed, as it were: nothing released
+         ::waitpid(child, nullptr, 0);
+         return "process " + std::to_string(child); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const praxtest::TempDir d;
+    const std::string says = c.left(d), before = praxtest::Slurp(d.Path() / "PRAXSERVER.RUN");
+    std::optional<RunLock> lock;
+    const std::string refused = praxtest::Raised([&] { lock.emplace(d.Text()); }).what();
+    ASSERT_EQ(lock.has_value(), c.taken) << refused;
+    EXPECT_NE((c.taken ? lock->Notices().at(0) : refused).find(says), std::string::npos) << refused;
+    EXPECT_EQ(praxtest::Slurp(d.Path() / "PRAXSERVER.RUN") == before, !c.taken);  // through a link: its target
+  }
 }
 
 }  // namespace
