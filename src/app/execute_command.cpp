@@ -160,8 +160,10 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
 
   result.summary.filesSkipped = status.PassedOverCount() - passedOverBefore;
   ShowAllDone(status);
-  status.SetStatus("Database Updated.");
-  status.Record("Database Updated." + SkippedText(result.summary.filesSkipped));
+  // A full list is said at the end too: the window shows the last status.
+  const std::string full = ListsFullText(result.summary);
+  status.SetStatus(full.empty() ? std::string("Database Updated.") : "Database Updated. " + full + ".");
+  status.Record("Database Updated." + SkippedText(result.summary.filesSkipped) + (full.empty() ? "" : "; " + full));
   status.SetRunning(false);
   status.EndBusy();
 

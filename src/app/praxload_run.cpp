@@ -44,6 +44,7 @@ std::string SummaryText(const ExecuteResult& result, double seconds) {
     line += ';';
     line += SkippedText(s.filesSkipped);
   }
+  if (const std::string full = ListsFullText(s); !full.empty()) line += "; " + full;
   line += "; ";
   line += elapsed;
   return line;

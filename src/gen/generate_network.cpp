@@ -49,7 +49,7 @@ void WriteBytes(const stdfs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw Error(err::kPathFileAccess, "Cannot write \"" + fs::ToText(file) + "\". Check the folder's permissions and free space.");
+  if (!out) throw Error(err::kPathFileAccess, "Cannot write \"" + fs::ForDisplay(fs::ToText(file)) + "\". Check the folder's permissions and free space.");
 }
 
 void WriteState(const stdfs::path& networkDir, const NetworkState& s) {
@@ -67,7 +67,7 @@ NetworkState ReadState(const stdfs::path& networkDir) {
   const stdfs::path file = networkDir / kStateFile;
   std::ifstream in(file, std::ios::binary);
   if (!in)
-    throw Error(err::kFileNotFound, "\"" + fs::ToText(file) +
+    throw Error(err::kFileNotFound, "\"" + fs::ForDisplay(fs::ToText(file)) +
                                         "\" not found: days can be appended only to a network made by praxgen.");
   NetworkState s;
   bool haveSeed = false, haveUsers = false, haveStart = false, haveDays = false;
@@ -91,7 +91,7 @@ NetworkState ReadState(const stdfs::path& networkDir) {
     }
   }
   if (!haveSeed || !haveUsers || !haveStart || !haveDays || s.users < 1 || s.days < 0)
-    throw Error(err::kInputPastEnd, "\"" + fs::ToText(file) + "\" is damaged: it needs SEED, USERS, START and DAYS.");
+    throw Error(err::kInputPastEnd, "\"" + fs::ForDisplay(fs::ToText(file)) + "\" is damaged: it needs SEED, USERS, START and DAYS.");
   return s;
 }
 
@@ -247,10 +247,10 @@ GenSummary GenerateNetwork(const GenOptions& options) {
   const stdfs::path networkDir = stdfs::absolute(options.networkDir).lexically_normal();
   std::error_code ec;
   if (stdfs::exists(networkDir, ec) && !stdfs::is_empty(networkDir, ec))
-    throw Error(err::kPathFileAccess, "The folder \"" + fs::ToText(networkDir) +
+    throw Error(err::kPathFileAccess, "The folder \"" + fs::ForDisplay(fs::ToText(networkDir)) +
                                           "\" is not empty. praxgen writes a network into a new or empty folder.");
   stdfs::create_directories(networkDir, ec);
-  if (ec) throw Error(err::kPathFileAccess, "Cannot create the folder \"" + fs::ToText(networkDir) + "\": " + ec.message());
+  if (ec) throw Error(err::kPathFileAccess, "Cannot create the folder \"" + fs::ForDisplay(fs::ToText(networkDir)) + "\": " + ec.message());
 
   NetworkState s;
   s.seed = options.seed;
@@ -294,7 +294,7 @@ GenSummary AppendDay(const stdfs::path& networkDirIn, int threads, dt::Date toda
   NetworkState s = ReadState(networkDir);
   const dt::Date next = NthWeekday(s.start, s.days);
   if (dt::SerialDay(next) >= dt::SerialDay(today)) {
-    throw Error(err::kInvalidCall, "The next day of " + fs::ToText(networkDir) + ", " + DateText(next) +
+    throw Error(err::kInvalidCall, "The next day of " + fs::ForDisplay(fs::ToText(networkDir)) + ", " + DateText(next) +
                                        ", is not over yet: days are appended up to yesterday. Nothing was written.");
   }
   GenSummary summary;
@@ -313,7 +313,7 @@ std::string SummaryLine(const GenSummary& g) {
   std::string range = g.days > 0 ? DateText(g.firstDate) + ".." + DateText(g.lastDate) : std::string("none");
   std::snprintf(buf, sizeof buf, "praxgen: %d users (%d roster slots), %d day%s (%s), %lld log files, %.1f MB in %.2f s: %s",
                 g.users, g.slots, g.days, g.days == 1 ? "" : "s", range.c_str(), static_cast<long long>(g.files),
-                static_cast<double>(g.bytes) / 1e6, g.seconds, fs::ToText(g.networkDir).c_str());
+                static_cast<double>(g.bytes) / 1e6, g.seconds, fs::ForDisplay(fs::ToText(g.networkDir)).c_str());
   return buf;
 }
 

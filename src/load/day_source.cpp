@@ -1,6 +1,7 @@
 #include "load/day_source.h"
 
 #include "logs/user_dir.h"
+#include "platform/datetime.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/lines.h"
@@ -41,8 +42,42 @@ std::size_t DaysToLoad(LogKind kind, const FileList& files) {
   return static_cast<std::size_t>(n);
 }
 
+namespace {
+
+// The day after a date key yyyymmdd.
+int32_t NextDayKey(int32_t key) {
+  int year = key / 10000, month = key / 100 % 100, day = key % 100 + 1;
+  if (!dt::IsValid(year, month, day)) {
+    day = 1;
+    if (++month > 12) {
+      month = 1;
+      ++year;
+    }
+  }
+  return year * 10000 + month * 100 + day;
+}
+
+}  // namespace
+
 bool DueToday(const RunContext& run, int32_t date) {
-  return !run.IncludeToday && run.Today && date >= run.Today();
+  if (run.IncludeToday || !run.Today) return false;
+  const int32_t today = run.Today();
+  return date >= today && date <= NextDayKey(today);
+}
+
+bool DatedInFuture(const RunContext& run, int32_t date) {
+  return run.Today && date > NextDayKey(run.Today());
+}
+
+std::string LaterLine(const RunContext& run, const PreparedDay& day) {
+  return "    " + fs::ForDisplay(day.path) + ": left for a later run: " +
+         (run.Today && day.date > run.Today() ? "tomorrow's log" : "today's log");
+}
+
+std::string FutureDatedLine(const PreparedDay& day) {
+  return "    " + fs::ForDisplay(day.path) + ": dated in the future, " + num::ZeroPadded(day.date % 100, "00") + "/" +
+         num::ZeroPadded(day.date / 100 % 100, "00") + "/" + std::to_string(day.date / 10000) +
+         ": loaded under that date (the clock of the client that wrote it may be wrong)";
 }
 
 PreparedUser DayReader::User(int32_t user) {
@@ -104,6 +139,7 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
       return d;
     }
     d.kind = PreparedDay::Kind::kParsed;
+    d.future = DatedInFuture(load_.run, d.date);
     if (kind_ == LogKind::kAlert && !(d.present = fs::Exists(d.path, true))) {
       d.day = AlertDay{};  // no log: nothing counted, no row
       return d;

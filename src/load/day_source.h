@@ -41,6 +41,7 @@ struct PreparedDay {
   std::string entry, path;
   int32_t date = 0;
   bool present = true;          // an alert log exists
+  bool future = false;          // dated after tomorrow: loaded, and said so
   int number = 0;               // why a log is unreadable
   std::string reason;
   std::exception_ptr failure;
@@ -49,9 +50,18 @@ struct PreparedDay {
 
 // How many days of a list a loader goes through.
 std::size_t DaysToLoad(LogKind kind, const FileList& files);
-// Whether a log of this date may still be written by its client (today's or
-// later): left for a later run unless IncludeToday.
+// Whether a log of this date may still be written by its client (today's,
+// or tomorrow's of a client in a time zone ahead): left for a later run
+// unless IncludeToday.
 bool DueToday(const RunContext& run, int32_t date);
+// Whether a log is dated after tomorrow: a client's wrong clock (one reset to
+// 1970 names its logs 2070 by the two-digit year rule). Waiting would not
+// help, so it is loaded under its date and named.
+bool DatedInFuture(const RunContext& run, int32_t date);
+// The lines that name a log left for a later run, and a log dated in the
+// future.
+std::string LaterLine(const RunContext& run, const PreparedDay& day);
+std::string FutureDatedLine(const PreparedDay& day);
 
 // Writes one prepared day of load.user on the writing side: `write` stores
 // its rows with `storeLock` (may be null) held, then the day is marked for

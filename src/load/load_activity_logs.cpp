@@ -96,9 +96,10 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
   for (std::size_t i = 1; i <= days; ++i) {
     PreparedDay d = next();
     if (d.kind == PreparedDay::Kind::kLater) {
-      status.PassedOver("    " + d.path + ": left for a later run: today's log");
+      status.PassedOver(LaterLine(load.run, d));
     } else if (d.kind != PreparedDay::Kind::kLoaded) {
-      ++parsed;
+      // Days read count; a log that could not be read is named below.
+      if (d.kind == PreparedDay::Kind::kParsed) ++parsed;
       try {
         if (d.kind == PreparedDay::Kind::kFailed) std::rethrow_exception(d.failure);
         load.ids.window = load.ids.project = load.ids.task = -1;
@@ -108,11 +109,12 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
           if (d.number != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
         WriteDay(load, storeLock, d.date, [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day)); });
+        if (d.future && d.kind == PreparedDay::Kind::kParsed) status.Warn(FutureDatedLine(d));
       } catch (const Error& e) {
         if (d.path.empty()) throw;
-        throw e.WithContext("Activity log " + d.path);
+        throw e.WithContext("Activity log " + fs::ForDisplay(d.path));
       } catch (const std::bad_alloc&) {
-        throw OutOfMemory("Activity log " + d.path);
+        throw OutOfMemory("Activity log " + fs::ForDisplay(d.path));
       }
     }
     status.SetFilePercent(num::ProgressPercent(static_cast<long long>(i), static_cast<long long>(days)));

@@ -105,7 +105,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
           break;
         case PreparedDay::Kind::kLater:
           // Still being written, perhaps; a later run loads it whole.
-          status.PassedOver("    " + d.path + ": left for a later run: today's log");
+          status.PassedOver(LaterLine(load.run, d));
           break;
         case PreparedDay::Kind::kUnreadable:
           // Nothing of the day is written, so the next run tries it again.
@@ -118,6 +118,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
           strict = true;
           WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day)); });
           if (d.present) ++loaded;
+          if (d.present && d.future) status.Warn(FutureDatedLine(d));
           break;
         }
       }

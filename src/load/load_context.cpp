@@ -1,5 +1,8 @@
 #include "load/load_context.h"
 
+#include <cstdint>
+
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace prax {
@@ -20,11 +23,64 @@ void LoadContext::OpenAllLists() {
   }
 }
 
-int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
-  for (unsigned char c : cp1252Name) {
-    if (c >= 0x80) return List(list).Get(text::Cp1252ToUtf8(cp1252Name));
+namespace {
+
+// What a site can do about a list running out of ids.
+std::string RoomAdvice(store::HistoryList list) {
+  std::string advice;
+  if (list == store::HistoryList::kApplications || list == store::HistoryList::kWindows) {
+    advice = "Put an empty file APPS.NO in the program folder to stop recording application and window names, or ";
+  } else {
+    advice = "To go on recording new names, ";
   }
-  return List(list).Get(cp1252Name);  // plain ASCII is the same in UTF-8
+  return advice + "start a fresh History database (Create fresh), which begins the lists anew.";
+}
+
+}  // namespace
+
+int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
+  store::ListIds& ids = List(list);
+  try {
+    int16_t id;
+    bool ascii = true;
+    for (unsigned char c : cp1252Name) ascii = ascii && c < 0x80;
+    // Plain ASCII is the same in UTF-8.
+    id = ascii ? ids.Get(cp1252Name) : ids.Get(text::Cp1252ToUtf8(cp1252Name));
+    if (ids.NearlyFull() && !nearlyFullSaid_[static_cast<std::size_t>(list)]) SayRoom(list);
+    return id;
+  } catch (const Error&) {
+    if (ids.Unnumbered() > 0 && !fullSaid_[static_cast<std::size_t>(list)]) SayRoom(list);
+    throw;
+  }
+}
+
+void LoadContext::SayRoom(store::HistoryList list) {
+  const auto i = static_cast<std::size_t>(list);
+  const store::ListIds& ids = List(list);
+  const std::string& table = store.List(list).TableName();
+  std::string line;
+  // Full once the last id is given out, before any name is refused.
+  if (ids.Unnumbered() > 0 || ids.Max() == INT16_MAX) {
+    fullSaid_[i] = nearlyFullSaid_[i] = true;
+    line = table + " is full (it holds id 32767, the last a list can give): new names get no id in this run, "
+                   "and the rows that would carry them keep the id looked up before. ";
+  } else {
+    nearlyFullSaid_[i] = true;
+    line = table + " is 90 % full (id " + std::to_string(ids.Max()) +
+           " of 32767 given out); once it is full, new names get no id. ";
+  }
+  line += RoomAdvice(list);
+  status.SetStatus(line);
+  status.Warn("    " + line);
+}
+
+std::vector<std::pair<std::string, int64_t>> LoadContext::Unnumbered() const {
+  std::vector<std::pair<std::string, int64_t>> out;
+  for (int i = 0; i < store::kHistoryListCount; ++i) {
+    const std::size_t n = lists_[static_cast<std::size_t>(i)]->Unnumbered();
+    if (n > 0) out.emplace_back(store.List(static_cast<store::HistoryList>(i)).TableName(), static_cast<int64_t>(n));
+  }
+  return out;
 }
 
 std::string StoredText(std::string_view cp1252) {

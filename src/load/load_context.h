@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "logs/activity_day.h"
 #include "logs/alert_day.h"
@@ -47,10 +49,19 @@ struct LoadContext {
   void OpenAllLists();
   // Get-or-create of a log's name (Windows-1252) in a list; the name goes to
   // the list as UTF-8.
+  // A list that passes 90 % of its ids, and a list that is full and so
+  // refuses a new name, is said once per job (status line, run log,
+  // praxload's standard error) with what the administrator can do.
   int16_t Lookup(store::HistoryList list, std::string_view cp1252Name);
+  // The lists that refused names for want of ids in this job, with the
+  // number of distinct names that got none.
+  std::vector<std::pair<std::string, int64_t>> Unnumbered() const;
 
  private:
+  void SayRoom(store::HistoryList list);
+
   std::array<std::unique_ptr<store::ListIds>, store::kHistoryListCount> lists_;
+  std::array<bool, store::kHistoryListCount> nearlyFullSaid_{}, fullSaid_{};
 };
 
 // Log text (Windows-1252) as the database holds it (UTF-8).

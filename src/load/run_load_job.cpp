@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 #include <string>
 
@@ -54,7 +55,10 @@ struct PassList {
 
 // Passes 1 and 2: every user's alert (activity) logs. The logs are read and
 // parsed on a thread of their own ahead of the writing when ParseAhead.
-void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t userStart, int32_t userEnd) {
+// `said` holds the folders and files named so far in the job: a user
+// directory passed over in both passes is named (and counted) once.
+void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t userStart, int32_t userEnd,
+             std::set<std::string>& said) {
   Status& status = load.status;
   const bool alerts = kind == LogKind::kAlert;
   // Priming: for alerts tools and body parts tolerant, discomforts and notes
@@ -83,12 +87,21 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
       load.user = u;
       if (user.failure) std::rethrow_exception(user.failure);
       for (const std::string& why : user.skipped) {
+        if (!said.insert(why).second) continue;
         status.SetStatus(why);
         status.PassedOver("    Skipped: " + why);
       }
       if (user.files.size() > 1) {
         status.Yield();
         const std::size_t days = DaysToLoad(kind, user.files);
+        if (days < user.files.size() - 1) {
+          const std::string why = "User directory '" + fs::ForDisplay(user.userDir) + "': " +
+                                  std::to_string(user.files.size() - 1) +
+                                  " activity logs, more than the 32767 a run goes through, so none of them is "
+                                  "loaded (its alert logs are). Move older logs out of the folder, then run again.";
+          status.SetStatus(why);
+          status.PassedOver("    Skipped: " + why);
+        }
         if (alerts) {
           summary.alertDaysLoaded += StoreAlertDays(load, days, next, &source.StoreLock());
         } else {
@@ -127,6 +140,15 @@ void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
 
 }  // namespace
 
+std::string ListsFullText(const LoadSummary& summary) {
+  std::string text;
+  for (const auto& [table, names] : summary.namesWithoutId) {
+    if (!text.empty()) text += "; ";
+    text += table + " full: " + std::to_string(names) + (names == 1 ? " name" : " names") + " got no id";
+  }
+  return text;
+}
+
 LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart, int16_t userEnd) {
   LoadSummary summary;
   status.SetRunning(true);
@@ -141,9 +163,10 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
   status.UpdateLog("Starting Job - " + dt::NowLongDate());
 
   try {
-    LogPass(*load, summary, LogKind::kAlert, userStart, userEnd);
+    std::set<std::string> said;
+    LogPass(*load, summary, LogKind::kAlert, userStart, userEnd, said);
     status.MarkPhase("Loading PXTs, Start");
-    LogPass(*load, summary, LogKind::kActivity, userStart, userEnd);
+    LogPass(*load, summary, LogKind::kActivity, userStart, userEnd, said);
     status.MarkPhase("Loading error keys, Start");
     ErrorKeysPass(*load, userStart, userEnd);
   } catch (const Error& e) {
@@ -174,6 +197,11 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
   history->Close();
   ReportLeftInUse(*load);
   summary.rowsAdded = history->RowsAdded();
+  summary.namesWithoutId = load->Unnumbered();
+  for (const auto& [table, names] : summary.namesWithoutId) {
+    status.Warn("  " + table + " is full: " + std::to_string(names) + (names == 1 ? " name" : " names") +
+                " got no id in this run.");
+  }
   summary.usersProcessed = userEnd >= userStart ? int32_t{userEnd} - userStart + 1 : 0;
   status.MarkPhase("Done.");
   status.SetRunning(false);

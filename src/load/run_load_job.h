@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/run_context.h"
 #include "platform/status.h"
@@ -17,7 +19,13 @@ struct LoadSummary {
   int32_t activityDaysLoaded = 0;  // days parsed and written in pass 2
   std::map<std::string, int64_t> rowsAdded;  // table name -> rows appended
   int32_t filesSkipped = 0;  // logs, directories and roster rows passed over (run-log lines)
+  // The lists that were full: table name and the distinct names that got no id.
+  std::vector<std::pair<std::string, int64_t>> namesWithoutId;
 };
+
+// "ApplicationsList full: 1208 names got no id" for each full list, joined
+// by "; "; empty when none was full.
+std::string ListsFullText(const LoadSummary& summary);
 
 // Runs the job over userStart..userEnd on run.NetworkDir & "PRAXDATA.MDB".
 // A failure passed up by a loader ends the job with an Error naming the

@@ -38,9 +38,9 @@ std::string DateText(const dt::Date& d) {
   return dt::FormatYyMmDd(d) + "  -  " + std::to_string(dt::SerialDay(d));
 }
 
+// "its name ... <why>": what a listed name that gives no entry is told by.
 Error BadName(std::string_view name, std::string_view why) {
-  return Error(err::kInvalidCall,
-               "Log file " + std::string(name) + " " + std::string(why) + "; the file is not loaded");
+  return Error(err::kInvalidCall, "its name " + std::string(name) + " " + std::string(why));
 }
 
 // One entry for a listed (upper-cased) name, or nothing when the name is not a
@@ -62,14 +62,25 @@ std::string EntryFor(std::string_view dirText, const std::filesystem::path& real
   } else {
     return {};
   }
-  if (!text::EqualsIgnoreCase(EntryFileName(entry, ext), upper)) return {};
+  if (!text::EqualsIgnoreCase(EntryFileName(entry, ext), upper)) {
+    throw BadName(name, "is not named as a log is (" + EntryFileName(entry, ext) + " would be)");
+  }
   return entry;
 }
 
-// The listing behind both file lists; onLink hears of each log file that is
-// a symbolic link (never followed), when given.
+// Whether a name is one the logs are given (PRAX, 19 or 20 at its start):
+// such a name that gives no entry is named, any other is no log at all.
+bool LooksLikeLog(std::string_view upper) {
+  return text::StartsWith(upper, "PRAX") || text::StartsWith(upper, "20") || text::StartsWith(upper, "19");
+}
+
+// The listing behind both file lists; onSkip (when given) hears of each
+// entry named like a log that is not listed: a symbolic link (never
+// followed), a folder, a name that gives no valid date. `why` ends without a
+// full stop.
 FileList ListLogs(std::string_view dirText, std::string_view ext,
-                  const std::function<void(const std::string&)>& onLink, std::error_code* openError = nullptr) {
+                  const std::function<void(const std::string& path, const std::string& why)>& onSkip,
+                  std::error_code* openError = nullptr) {
   FileList list(1);
   const std::string pattern = "*." + std::string(ext);
   const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern, openError);
@@ -83,20 +94,47 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
     auto [it, added] = resolved.emplace(upper, e.name);
     if (!added && it->second != upper && (e.name == upper || e.name < it->second)) it->second = e.name;
   }
+  const auto skip = [&](const fs::DirEntry& e, const std::string& why) {
+    if (onSkip) onSkip(std::string(dirText) + "\\" + e.name, why);
+  };
   for (const fs::DirEntry& e : entries) {
+    const std::string upper = text::ToUpperAscii(e.name);
     if (e.isSymlink) {
-      if (onLink && !e.isDirectory) onLink(std::string(dirText) + "\\" + e.name);
+      if (!e.isDirectory) {
+        skip(e, "it is a symbolic link, and links are not followed out of the user directory. Put the file itself "
+                "in place of the link");
+      }
       continue;
     }
-    if (e.isDirectory) continue;
-    const std::string upper = text::ToUpperAscii(e.name);
+    if (e.isDirectory) {
+      if (LooksLikeLog(upper)) skip(e, "it is a folder, not a log");
+      continue;
+    }
     std::string entry;
-    // A name that does not give a valid date (or whose file vanished since the
-    // listing) is passed over; the run goes on with the next file.
-    if (!TryStep([&] { entry = EntryFor(dirText, realDir, resolved.at(upper), upper, ext); })) continue;
+    try {
+      entry = EntryFor(dirText, realDir, resolved.at(upper), upper, ext);
+    } catch (const Error& failure) {
+      // A name that does not give a valid date is passed over, named; a file
+      // that vanished since the listing is gone. The run goes on.
+      if (failure.Number() == err::kInvalidCall) {
+        skip(e, std::string(failure.what()) + ", so no day is loaded from it. Rename it yyyymmdd after the day it "
+                                                "holds, or move it out of the folder");
+      }
+      continue;
+    }
     if (!entry.empty()) list.push_back(std::move(entry));
   }
   return list;
+}
+
+// What stands in a folder's place.
+std::string NotFolderKind(std::string_view pathText) {
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::symlink_status(fs::RealPath(pathText), ec);
+  if (std::filesystem::is_fifo(st)) return "a FIFO (named pipe)";
+  if (std::filesystem::is_socket(st)) return "a socket";
+  if (std::filesystem::is_block_file(st) || std::filesystem::is_character_file(st)) return "a device";
+  return "a file";
 }
 
 }  // namespace
@@ -124,16 +162,26 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
   std::error_code openError;
   FileList list = ListLogs(
       userDir, ext,
-      [&](const std::string& path) {
-        skip("Log file '" + fs::ForDisplay(path) +
-             "' not read: it is a symbolic link, and links are not followed out of the user directory. Put the "
-             "file itself in place of the link.");
+      [&](const std::string& path, const std::string& why) {
+        skip("Log file '" + fs::ForDisplay(path) + "' not read: " + why + ".");
       },
       &openError);
   // A user directory that is there but cannot be listed (no permission for
-  // the account that runs the load) is named, not taken for an empty one.
-  if (openError && openError != std::errc::no_such_file_or_directory && openError != std::errc::not_a_directory) {
-    skip("User directory '" + std::string(userDir) + "' not read: " + openError.message() +
+  // the account that runs the load, or something else in the folder's place)
+  // is named, not taken for an empty one.
+  if (openError == std::errc::not_a_directory) {
+    // The user directory, or the thousand folder above it (said once for all
+    // its users), is something else.
+    if (fs::Exists(userDir)) {
+      skip("User directory '" + fs::ForDisplay(userDir) + "' not read: it is " + NotFolderKind(userDir) +
+           ", not a folder. Put the user's folder in its place; its logs are loaded by the next run.");
+    } else {
+      const std::string_view thousand = userDir.substr(0, userDir.find_last_of("\\/"));
+      skip("Thousand folder '" + fs::ForDisplay(thousand) + "' not read: it is " + NotFolderKind(thousand) +
+           ", not a folder, so none of its users is loaded. Put the folder in its place.");
+    }
+  } else if (openError && openError != std::errc::no_such_file_or_directory) {
+    skip("User directory '" + fs::ForDisplay(userDir) + "' not read: " + openError.message() +
          ". Let the account that runs the load read it; its logs are loaded by the next run.");
     return FileList(1);
   }

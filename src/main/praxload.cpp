@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
   app.add_flag("--quiet", quiet, "print only errors, files passed over and the summary");
   bool includeToday = false;
   app.add_flag("--include-today", includeToday,
-               "load today's logs too (for a run after close of business; by default they are left for a later run)");
+               "load today's (and tomorrow's) logs too (for a run after close of business; by default they are left "
+               "for a later run)");
   bool recompute = false;
   app.add_flag("--recompute-error-keys", recompute,
                "work out the error keys of every user-day again, not only of the days loaded since the last run "
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!quiet) {
       std::cout << "History database: "
-                << (ctx.HistoryServer.empty() ? prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+                << (ctx.HistoryServer.empty() ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
                                               : "PostgreSQL server (" + ctx.HistoryServer + ")")
                 << "\n";
     }

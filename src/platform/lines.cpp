@@ -54,7 +54,7 @@ std::string_view LineReader::Next() {
 namespace prax {
 
 std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes) {
-  const std::string path(pathText);
+  const std::string path = fs::ForDisplay(pathText);  // for messages
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fs::OpenRead(pathText), &std::fclose);
   const FileStamp before = Stamp(file.get());
   if (!before.ok) {

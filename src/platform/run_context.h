@@ -37,9 +37,10 @@ struct RunContext {
   int32_t UserSlotCount = 0;
 
   // The date of the machine that runs the load, as yyyymmdd. A log dated
-  // that day (or later) may still be written by its client: it is left for
-  // a later run unless IncludeToday (a run after close of business). Tests
-  // set their own clock.
+  // that day or the next (a client in a time zone ahead) may still be
+  // written by its client: it is left for a later run unless IncludeToday (a
+  // run after close of business). A log dated later still is loaded and
+  // named. Tests set their own clock.
   std::function<int32_t()> Today = dt::TodayKey;
   bool IncludeToday = false;
   // The error-keys step works out every user-day of the range, not only the

@@ -21,6 +21,12 @@ void Status::PassedOver(std::string_view line) {
   Record(line);
 }
 
+void Status::Warn(std::string_view line) {
+  OnLog(line);
+  OnPassedOver(line);
+  Record(line);
+}
+
 void Status::Record(std::string_view line) {
   if (runLogFile_.empty()) return;
   try {

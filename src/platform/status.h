@@ -27,6 +27,11 @@ class Status {
   // appended to the kept run log when one is set.
   void PassedOver(std::string_view line);
   int PassedOverCount() const { return passedOver_; }
+  // A line said like a passed-over one (shown to the administrator, kept in
+  // the run log) about something loaded all the same or about the database
+  // itself, so not counted: a log dated in the future, a list running out of
+  // ids.
+  void Warn(std::string_view line);
   // Where the kept run log is (path text; empty: none). Lines appended there
   // carry the date and time; the file is rotated when it grows past 1 MiB.
   void KeepRunLog(std::string pathText) { runLogFile_ = std::move(pathText); }

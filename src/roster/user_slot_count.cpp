@@ -40,7 +40,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
       if (n > INT16_MAX) {
         // User numbers are 16-bit: such a slot cannot be loaded, the others can.
         if (status != nullptr) {
-          status->PassedOver("    Skipped: roster row Sub_Dir '" + *subDir + "' of " + file + ": user number " +
+          status->PassedOver("    Skipped: roster row Sub_Dir '" + *subDir + "' of " + fs::ForDisplay(file) + ": user number " +
                              std::to_string(n) + " is beyond 32767, the highest a user may have. Renumber that user.");
         }
       } else if (n > highest) {
@@ -52,7 +52,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
     // A roster without a Users table has no slots; one that cannot be read
     // (locked, damaged, unreadable) is no empty roster.
     if (e.Number() == err::kCannotFindTable) return 0;
-    throw e.WithContext("Reading the roster " + file);
+    throw e.WithContext("Reading the roster " + fs::ForDisplay(file));
   }
   return highest;
 }

@@ -117,6 +117,7 @@ int16_t ListIds::Get(std::string_view name) {
     id = ToId(found->second, table_);
   } else {
     if (max_ == INT16_MAX) {
+      unnumbered_.insert(key);
       throw Error(err::kOverflow, "Overflow: the list " + table_.TableName() + " already holds id 32767");
     }
     id = ++max_;  // spent even when the table refuses the row

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace prax::store {
@@ -78,6 +79,14 @@ class ListIds {
 
   bool IsOpen() const { return open_; }
   int16_t Max() const { return max_; }
+  // A list past 90 % of its ids (29491 on): the site should hear of it before
+  // new names stop getting ids.
+  static constexpr int16_t kNearlyFull = 29491;
+  bool NearlyFull() const { return max_ >= kNearlyFull; }
+  // The distinct names (letter case folded) that got no id because the list
+  // already held id 32767, counted for as long as this object lives (a job),
+  // across passes and primings.
+  std::size_t Unnumbered() const { return unnumbered_.size(); }
 
  private:
   void Load();
@@ -92,6 +101,7 @@ class ListIds {
   // key the name column's index compares; a name whose first row has a Null
   // id maps to nullopt.
   std::unordered_map<std::string, std::optional<int64_t>> ids_, indexIds_;
+  std::unordered_set<std::string> unnumbered_;
   // The name asked for last, as given, and its id.
   std::string lastName_;
   std::optional<int16_t> last_;

@@ -2,6 +2,7 @@
 // History file and a second administrator tries a run.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -56,24 +57,49 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
 
 TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   const Network n;
-  // A log of today (by this machine's clock), still being written, and a
-  // file far too large to be a log (sparse: it costs no disk).
+  // A log of today (by this machine's clock), still being written; a file far
+  // too large to be a log (sparse: it costs no disk); a name no log has; a
+  // FIFO in place of a user folder (named once over both passes); a log of a
+  // client whose clock ran ahead (loaded, named, not counted).
   char today[16];
   const std::time_t now = std::time(nullptr);
   std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
-  std::ofstream(n.Net() / "PX000001.DIR" / (std::string(today) + ".PXL")) << "001 0905 10 0 1 x 4 0 1 x x x end\r\n";
+  const std::string sample = "001 0905 10 0 1 x 4 0 1 x x x end\r\n";
+  std::ofstream(n.Net() / "PX000001.DIR" / (std::string(today) + ".PXL")) << sample;
+  std::ofstream(n.Net() / "PX000001.DIR" / "20700105.PXL") << sample;
+  std::ofstream(n.Net() / "PX000001.DIR" / "PRAX400.PXT") << sample;
   std::ofstream(n.Net() / "PX000002.DIR" / "20260102.PXT") << "x";
   stdfs::resize_file(n.Net() / "PX000002.DIR" / "20260102.PXT", 65ull << 20);
+  stdfs::remove_all(n.Net() / "PX000004.DIR");
+  ASSERT_EQ(::mkfifo((n.Net() / "PX000004.DIR").c_str(), 0600), 0);
 
-  const Result r = n.Praxload({"--fresh", "--yes", "--quiet"});
+  // ApplicationsList one id short of full: one new name gets the last id.
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
+  praxtest::Sqlite3(n.History(), "INSERT INTO ApplicationsList VALUES (32766, 'Filler');");
+  const Result r = n.Praxload({"--full", "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto times = [&](const std::string& part) {
+    long k = 0;
+    for (auto i = r.err.find(part); i != std::string::npos; i = r.err.find(part, i + 1)) ++k;
+    return k;
+  };
   const std::string todayLine = std::string(today) + ".PXL: left for a later run: today's log";
-  for (const std::string& s : {todayLine + "\n", std::string("Activity log not read: "),
-                              std::string("20260102.PXT (File too large to be a log")})
-    EXPECT_TRUE(Has(r.err, s)) << s << "\n" << r.err;
-  EXPECT_TRUE(Has(r.out, "; 2 files skipped; ")) << r.out;
+  for (const std::string& s : {todayLine + "\n", std::string("PX000004.DIR' not read: it is a FIFO"), std::string("Activity log not read: "),
+                              std::string("20260102.PXT (File too large to be a log"), std::string("PRAX400.PXT' not read"),
+                              std::string("20700105.PXL: dated in the future, 05/01/2070: loaded"),
+                              std::string("ApplicationsList is full (it holds id 32767")})
+    EXPECT_EQ(times(s), 1) << s << "\n" << r.err;
+  const std::size_t at = r.out.find("ApplicationsList full: ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const long names = std::stol(r.out.substr(at + 23));
+  EXPECT_GT(names, 0);
+  EXPECT_TRUE(Has(r.out, "days loaded: 13 alert, 12 activity;") && Has(r.out, "; 4 files skipped; ")) << r.out;
+  EXPECT_TRUE(Has(r.err, "ApplicationsList is full: " + std::to_string(names) + " names got no id")) << r.err;
+  // The rows keep the id looked up before: the list holds the last id only.
+  EXPECT_EQ(praxtest::Sqlite3(n.History(), "SELECT App_Id FROM ApplicationsList ORDER BY 1;"), "32766\n32767\n");
+  EXPECT_EQ(n.Count("SELECT COUNT(*) FROM ActivitySystem WHERE App_Id NOT IN (-1, 32767);"), 0);
   const std::string kept = Slurp(n.Prog() / "PRAXLOAD.LOG");
-  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 2 files skipped\r\n")) << kept;
+  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 4 files skipped; ApplicationsList full: ")) << kept;
 
   const Result late = n.Praxload({"--include-today", "--quiet"});
   EXPECT_TRUE(Has(late.out, "days loaded: 1 alert,")) << late.out;

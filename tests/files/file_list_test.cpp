@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,15 +19,34 @@ std::vector<std::string> Listed(const praxtest::TempDir& dir) {
   return {list.begin() + 1, list.end()};
 }
 
+// Names the logs are given (PRAX, 19, 20) that give no valid day are named;
+// other names are no logs and pass in silence.
 TEST(FileList, EntriesInListingOrderAndPassedOverNames) {
   praxtest::TempDir dir;
-  for (const char* name : {"LOG.PXL", "20011231.TXT", "PRAX32.PXL", "PRAX3X.PXL", "PRAX000.PXL", "PRAX367.PXL",
-                           "20011340.PXL", "20010229.PXL", "2001123.PXL", "20011231X.PXL", "PRAX011.PXL/inner",
-                           "20011231.PXL", "19991231.pxl"}) {
-    dir.Write(std::string("PX000005.DIR/") + name, "x");
-  }
+  const std::pair<const char*, bool> names[] = {  // name, named as passed over
+      {"LOG.PXL", false},     {"20011231.TXT", false}, {"PRAX32.PXL", true},   {"PRAX3X.PXL", true},
+      {"PRAX000.PXL", true},  {"PRAX367.PXL", true},   {"PRAX400.PXL", true},  {"20011340.PXL", true},
+      {"20261131.PXL", true}, {"20010229.PXL", true},  {"2001123.PXL", true},  {"20011231X.PXL", true},
+      {"PRAX011.PXL/inner", true}, {"20011231.PXL", false}, {"19991231.pxl", false}};
+  for (const auto& [name, named] : names) dir.Write(std::string("PX000005.DIR/") + name, "x");
   praxtest::SetMTime(dir.Write("PX000005.DIR/prax032.pxl", "x"), 2002, 7, 1);
   EXPECT_EQ(Listed(dir), (std::vector<std::string>{"99-12-3119*", "01-12-3120*", "02-02-01032"}));
+  std::vector<std::string> skipped;
+  const prax::FileList same = prax::BuildUserFileList(dir.Text(), dir.Text() + "PX000005.DIR", "PXL", skipped);
+  EXPECT_EQ(same.size(), 4u);
+  for (const auto& [name, named] : names) {
+    const std::string file = std::string(name).substr(0, std::string(name).find('/'));
+    EXPECT_EQ(std::ranges::count_if(skipped, [&](const std::string& s) { return s.find("/" + file + "'") != s.npos; }),
+              named ? 1 : 0) << name;
+  }
+  EXPECT_EQ(skipped.size(), 11u);
+
+  // Something else in a user folder's place is named, and read as no logs.
+  ASSERT_EQ(::mkfifo((dir.Path() / "PX000006.DIR").c_str(), 0600), 0);
+  skipped.clear();
+  EXPECT_EQ(prax::BuildUserFileList(dir.Text(), dir.Text() + "PX000006.DIR", "PXT", skipped).size(), 1u);
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_NE(skipped[0].find("PX000006.DIR' not read: it is a FIFO"), std::string::npos) << skipped[0];
   praxtest::TempDir empty;
   EXPECT_EQ(Listed(empty), std::vector<std::string>{});  // no such folder
 }

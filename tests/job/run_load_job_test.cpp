@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <optional>
 
 #include "load/history_database.h"
 #include "load/error_keys.h"
 #include "load/run_load_job.h"
+#include "platform/datetime.h"
 #include "logs/user_dir.h"
 #include "store/history_store.h"
 #include "support/programs.h"
@@ -258,6 +260,28 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
   EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Note_Id FROM ProjectNotes WHERE User_Num = 3;"), "3\n");
 }
 
+// A user folder with more activity logs than a run goes through (empty
+// files, each a valid day) is named once; nothing of it is read.
+TEST_F(LoadJobTest, MoreActivityLogsThanARunTakesAreNamed) {
+  // So many files are written on a memory file system where there is one.
+  const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  if (fs::is_directory("/dev/shm")) ::setenv("TMPDIR", "/dev/shm", 1);
+  const praxtest::TempDir many;
+  saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
+  ctx.NetworkDir = many.Text();
+  CreateDatabase();
+  fs::create_directory(many.Path() / "PX000009.DIR");
+  for (int day = 0; day < 32768; ++day) {
+    const prax::dt::Date d = prax::dt::FromYearDay(1991, day);
+    std::ofstream(many.Path() / "PX000009.DIR" / (std::to_string(d.year * 10000 + d.month * 100 + d.day) + ".PXT"));
+  }
+  const prax::LoadSummary s = prax::RunLoadJob(ctx, status, 9, 9);
+  EXPECT_EQ(s.activityDaysLoaded, 0);
+  ASSERT_EQ(status.PassedOverCount(), 1);
+  EXPECT_TRUE(praxtest::Has(status.passedOver[0], "PX000009.DIR': 32768 activity logs, more than the 32767"))
+      << status.passedOver[0];
+}
+
 // Between the two days of user 2, in both log passes, another program writes
 // at once (it does not wait): the day before is committed with its error-keys
 // mark, and nothing stays open. A default load on a local disk runs in WAL.
@@ -275,18 +299,38 @@ TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
   EXPECT_EQ(DumpAll(), NetworkRows());
 }
 
+// Against a controlled clock: today's and tomorrow's logs wait (a client in
+// a time zone ahead); a log dated further ahead is loaded and named.
 TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
-  ctx.Today = [] { return 20020616; };  // user 3's day and user 1001's (later) are not over
-  const prax::LoadSummary first = prax::RunLoadJob(ctx, status, 1, 1001);
-  EXPECT_EQ(first.alertDaysLoaded + first.activityDaysLoaded, 2);
-  EXPECT_EQ(status.passedOver.size(), 3u);
-  EXPECT_EQ(std::ranges::count(status.passedOver,
-                               "    " + dir.Text() + "PX000003.DIR\\20020616.PXT: left for a later run: today's log"), 1);
-
-  ctx.IncludeToday = true;  // a run after close of business
-  const prax::LoadSummary later = prax::RunLoadJob(ctx, status, 1, 1001);
-  EXPECT_EQ(later.alertDaysLoaded + later.activityDaysLoaded, 3);
-  EXPECT_EQ(status.passedOver.size(), 3u);
+  const struct {
+    int32_t today;
+    bool includeToday;
+    int loaded, later, future;
+    const char* line;
+  } cases[] = {
+      {20020615, false, 2, 5, 2, "PX000003.DIR/20020616.PXT: left for a later run: tomorrow's log"},
+      {20020616, false, 4, 1, 2, "PX000003.DIR/20020616.PXT: left for a later run: today's log"},
+      {20020616, true, 5, 0, 2, "001000/PX001001.DIR/PRAX032.PXL: dated in the future, 01/02/2003: loaded"},
+      {20030131, false, 3, 2, 0, "001000/PX001001.DIR/PRAX032.PXT: left for a later run: tomorrow's log"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.today);
+    fs::remove(DbFile());
+    CreateDatabase();
+    status.passedOver.clear();
+    ctx.Today = [t = c.today] { return t; };
+    ctx.IncludeToday = c.includeToday;
+    const int counted = status.PassedOverCount();
+    const prax::LoadSummary s = prax::RunLoadJob(ctx, status, 1, 1001);
+    EXPECT_EQ(s.alertDaysLoaded + s.activityDaysLoaded, c.loaded);
+    const auto lines = [&](const char* part) {
+      return std::ranges::count_if(status.passedOver, [&](const std::string& l) { return l.find(part) != l.npos; });
+    };
+    EXPECT_EQ(lines("left for a later run"), c.later);
+    EXPECT_EQ(lines("dated in the future"), c.future);
+    EXPECT_EQ(status.PassedOverCount() - counted, c.later);  // a future log is loaded, not skipped
+    EXPECT_EQ(lines(c.line), 1);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The rows a parsed activity day becomes, and the loader over a user's day list.
 #include "loader_fixture.h"
+#include <algorithm>
 
 namespace {
 
@@ -70,6 +71,27 @@ TEST_F(LoaderTest, EachActivityFileStartsItsIdsAfreshWhileTheApplicationAndNoteC
   EXPECT_EQ(NoteRows("ProjectNotes"), "5|20020615|' 9'|'00'|1|1|1\n5|20020615|' 9'|'01'|-1|1|1\n");
 }
 
+// A list nearing its last id is said once; a full one once, and every
+// distinct name it refuses is counted while the rows keep the id before.
+TEST_F(LoaderTest, ListsRunningOutOfIdsAreSaidOnceAndCounted) {
+  Query("INSERT INTO ApplicationsList VALUES (29490, 'Old'); INSERT INTO WindowsList VALUES (32766, 'Old');");
+  load->OpenAllLists();
+  std::string log;
+  for (const char* name : {"N1", "N2", "N3", "n2", "N1"}) log += std::string("001 0900 \"") + name + "\",\"" + name + "\" 1 8,1\r\n";
+  StoreActivity(log);
+  StoreActivity(log);
+  EXPECT_EQ(Rows("WindowsList"), "32766|Old\n32767|N1\n");
+  EXPECT_EQ(Query("SELECT DISTINCT Window_Id FROM ActivitySystem WHERE Window_Id > 0;"), "32767\n");
+  EXPECT_EQ(load->Unnumbered(), (std::vector<std::pair<std::string, int64_t>>{{"WindowsList", 2}}));
+  const auto said = [&](const std::string& what) {
+    return std::ranges::count_if(status.passedOver, [&](const std::string& l) { return l.find(what) != l.npos; });
+  };
+  EXPECT_EQ(said("ApplicationsList is 90 % full (id 29491 of 32767"), 1);
+  EXPECT_EQ(said("WindowsList is full"), 1);
+  EXPECT_EQ(said("APPS.NO"), 2);  // one list at 90 %, one full from its last id on
+  EXPECT_EQ(status.PassedOverCount(), 0);  // said, not counted among the files skipped
+}
+
 class LoadActivityTest : public LoaderTest {
  protected:
   int Load(const prax::FileList& list) {
@@ -83,7 +105,7 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
   dir.Write("PX000005.DIR/PRAX365.PXT", "001 0000 1 8,1\r\n");
   // A missing log is parsed as empty and reported; it writes nothing.
   const prax::FileList list{"", "02-06-1520*", "99-12-31365", "03-01-0220*"};
-  EXPECT_EQ(Load(list), 3);
+  EXPECT_EQ(Load(list), 2);  // days read: not the one whose log is missing
   const std::string rows =
       "20020615|00|8|3\n20020615|00|46|2\n20020615|10|8|3\n20020615|15|46|2\n19991231|00|8|1\n19991231|01|8|1\n";
   EXPECT_EQ(Query("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM ActivitySystem;"), rows);
@@ -92,8 +114,8 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
   EXPECT_EQ(status.captions, (std::vector<std::string>{" 33% ", " 66% ", " 100% "}));
   EXPECT_FALSE(status.Busy());
 
-  // Again: only the day without rows is parsed; nothing is added.
-  EXPECT_EQ(Load(list), 1);
+  // Again: only the day without rows is tried; nothing is added.
+  EXPECT_EQ(Load(list), 0);
   EXPECT_EQ(Query("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM ActivitySystem;"), rows);
 
   // A day without error keys leaves no row, so it is parsed again on every run.

@@ -36,6 +36,7 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
     std::vector<std::pair<int16_t, std::string>> stored;
     std::vector<Lookup> lookups;
     const char* rows;  // the list afterwards
+    std::size_t unnumbered = 0;  // distinct names refused for want of an id
   } cases[] = {
       {"trim and fold", {{7, "stapler"}, {41, "Hammer"}, {5, "\xC3\x89mile"}},
        {{"  STAPLER ", 7}, {"\xC3\xA9MILE", 5}, {"Drill", 42}, {"drill ", 42}, {"\tdrill", 43}},
@@ -43,8 +44,9 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
       {"refused", {{1, "Editor"}},
        {{"Bob's", -3075}, {"   ", -3315}, {longName, -3163}, {"Mail", 3}, {"editor", 1}},
        "1|Editor\n3|Mail\n"},
-      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}},
-       "32767|Full\n3|Early\n"},
+      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}, {" NEW", -6}, {"Other", -6}},
+       "32767|Full\n3|Early\n", 2},
+      {"last id", {{32766, "Late"}}, {{"Last", 32767}, {"Past", -6}, {"last", 32767}}, "32766|Late\n32767|Last\n", 1},
       // A NUL byte (junk of a damaged log): as the name index compares, the same length and text up to it.
       {"NUL byte", {{4, std::string("ab\0c", 4)}},
        {{std::string("AB\0d", 4), 4}, {std::string("ab\0cd", 5), 5}, {std::string("\xC3\xA9\0x", 4), 6},
@@ -71,6 +73,7 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
       done += l.result > 0;
     }
     EXPECT_EQ(lookups, done);
+    EXPECT_EQ(ids.Unnumbered(), c.unnumbered);
     store->Close();
     EXPECT_EQ(Stored("SELECT Note_Id, Note_Name FROM NotesList ORDER BY rowid;"), c.rows);
   }
