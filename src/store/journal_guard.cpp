@@ -115,12 +115,18 @@ std::vector<Entry> ReadRecord(const std::string& record) {
   return entries;
 }
 
+// Whether an entry names the file now at `file`. Device numbers differ from
+// one mount to the next (another machine, a second mount), and inode numbers
+// too on some network file systems: an entry made through another mount
+// names the file by its name alone.
+bool SameFile(const Entry& e, const stdfs::path& file) {
+  const auto id = fs::IdentityOf(file.string());
+  return id && (id->volume != e.id.volume || id->file == e.id.file);
+}
+
 // Keeps the entries whose file is still there as the same file.
 void DropGone(std::vector<Entry>& entries, const stdfs::path& folder) {
-  std::erase_if(entries, [&](const Entry& e) {
-    const auto id = fs::IdentityOf((folder / e.name).string());
-    return !id || !(*id == e.id);
-  });
+  std::erase_if(entries, [&](const Entry& e) { return !SameFile(e, folder / e.name); });
 }
 
 void WriteRecord(const std::string& record, const std::vector<Entry>& entries) {
@@ -158,11 +164,10 @@ void CheckJournals(const stdfs::path& real, const std::string& shown) {
   const bool foreignWal = HoldsBytes(wal) && !LockedByOther(Beside(real, "-shm"), kWalUserByte);
   if (!foreignJournal && !foreignWal) return;
   const std::string record = RecordOf(real);
-  const auto id = fs::IdentityOf(real.string());
   const std::string name = real.filename().string();
   std::optional<Entry> ours;
   for (Entry& e : ReadRecord(record))
-    if (e.name == name && id && e.id == *id) ours = std::move(e);
+    if (e.name == name && SameFile(e, real)) ours = std::move(e);
   if (foreignJournal && !ours) RefuseJournal(journal, shown, record);
   if (foreignWal && (!ours || ours->mode != "wal")) RefuseJournal(wal, shown, record);
 }
@@ -190,12 +195,14 @@ void RecordWriting(const stdfs::path& real, bool wal) {
   const std::string name = real.filename().string();
   const std::string mode = wal ? "wal" : "delete";
   const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });
-  if (it == entries.end())
+  if (it == entries.end()) {
     entries.push_back(Entry{mode, *id, name});
-  else if (wal && it->mode != mode)
-    it->mode = mode;
-  else
-    return;  // recorded already (an entry in WAL mode covers both journals)
+  } else {
+    // An entry in WAL mode covers both journals.
+    if (it->id == *id && (it->mode == mode || !wal)) return;
+    it->id = *id;
+    if (wal) it->mode = mode;
+  }
   WriteRecord(record, entries);
 }
 

@@ -10,6 +10,8 @@
 // record of an earlier command names that same file (the command was killed
 // or lost power), or when another program has the database in use at this
 // moment (its open transaction or log, which the engine itself respects).
+// An entry made through another mount of the folder (another machine) names
+// the file by its name alone, since device and inode numbers differ there.
 // Anything else is refused before anything is opened for writing, naming
 // the file.
 
