@@ -45,7 +45,7 @@ void DatabaseStep(const char* operation, const FileAdvice& advice, F&& f) {
     if (e.Number() == err::kCannotFindFile) more = advice.missing;
     if (e.Number() == err::kUnrecognizedFormat) more = advice.replaced;
     if (more.empty()) throw e.WithContext(operation);
-    throw Error(e.Number(), std::string(operation) + ": " + e.what() + " " + std::string(more));
+    throw Error(e.Number(), std::string(operation) + ": " + e.what() + " " + std::string(more), e.Origin());
   }
 }
 
@@ -218,7 +218,7 @@ std::optional<std::string> NetworkDirMessage(const RunContext& ctx) {
 
 std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) {
   const std::string networkDir = ReadNetworkDir(ctx);
-  if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message);
+  if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message, Cause::kData);
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
   // Journals beside the databases that no command of ours left refuse the

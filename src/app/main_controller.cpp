@@ -62,7 +62,7 @@ CommandOutcome MainController::RunCommand() {
     outcome.errorText = DescribeError(e);
     FailCommand(status_, e);
   } catch (const std::exception& e) {
-    const Error wrapped(err::kOtherEngineError, e.what());
+    const Error wrapped(err::kOtherEngineError, e.what(), Cause::kEnvironment);
     outcome.errorText = DescribeError(wrapped);
     FailCommand(status_, wrapped);
   }

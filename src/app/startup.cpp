@@ -174,7 +174,7 @@ HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
 
 HistoryConfig ReadUsableHistoryConfig(const RunContext& ctx) {
   HistoryConfig config = ReadHistoryConfig(ctx);
-  if (config.problem) throw Error(err::kCannotOpenFile, *config.problem);
+  if (config.problem) throw Error(err::kCannotOpenFile, *config.problem, Cause::kData);
   return config;
 }
 

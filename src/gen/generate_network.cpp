@@ -49,7 +49,7 @@ void WriteBytes(const stdfs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw Error(err::kPathFileAccess, "Cannot write \"" + fs::ForDisplay(fs::ToText(file)) + "\". Check the folder's permissions and free space.");
+  if (!out) throw Error(err::kPathFileAccess, "Cannot write \"" + fs::ForDisplay(fs::ToText(file)) + "\". Check the folder's permissions and free space.", Cause::kEnvironment);
 }
 
 void WriteState(const stdfs::path& networkDir, const NetworkState& s) {
@@ -68,7 +68,7 @@ NetworkState ReadState(const stdfs::path& networkDir) {
   std::ifstream in(file, std::ios::binary);
   if (!in)
     throw Error(err::kFileNotFound, "\"" + fs::ForDisplay(fs::ToText(file)) +
-                                        "\" not found: days can be appended only to a network made by praxgen.");
+                                        "\" not found: days can be appended only to a network made by praxgen.", Cause::kData);
   NetworkState s;
   bool haveSeed = false, haveUsers = false, haveStart = false, haveDays = false;
   std::string line;
@@ -91,7 +91,7 @@ NetworkState ReadState(const stdfs::path& networkDir) {
     }
   }
   if (!haveSeed || !haveUsers || !haveStart || !haveDays || s.users < 1 || s.days < 0)
-    throw Error(err::kInputPastEnd, "\"" + fs::ForDisplay(fs::ToText(file)) + "\" is damaged: it needs SEED, USERS, START and DAYS.");
+    throw Error(err::kInputPastEnd, "\"" + fs::ForDisplay(fs::ToText(file)) + "\" is damaged: it needs SEED, USERS, START and DAYS.", Cause::kData);
   return s;
 }
 
@@ -237,27 +237,27 @@ bool IsUnassignedSlot(int32_t slot, int32_t users, int32_t unassigned) {
 GenSummary GenerateNetwork(const GenOptions& options) {
   const auto t0 = std::chrono::steady_clock::now();
   if (options.users < 1 || options.users > 32000)
-    throw Error(err::kInvalidCall, "The number of users must be between 1 and 32000.");
+    throw Error(err::kInvalidCall, "The number of users must be between 1 and 32000.", Cause::kData);
   if (options.days < 0 || options.days > 2000)
-    throw Error(err::kInvalidCall, "The number of days must be between 0 and 2000.");
+    throw Error(err::kInvalidCall, "The number of days must be between 0 and 2000.", Cause::kData);
   if (!dt::IsValid(options.start.year, options.start.month, options.start.day) || options.start.year < 1992 ||
       options.start.year > 2080)
-    throw Error(err::kInvalidCall, "The start date must be a valid date between 1992 and 2080.");
+    throw Error(err::kInvalidCall, "The start date must be a valid date between 1992 and 2080.", Cause::kData);
 
   const stdfs::path networkDir = stdfs::absolute(options.networkDir).lexically_normal();
   std::error_code ec;
   if (stdfs::exists(networkDir, ec) && !stdfs::is_empty(networkDir, ec))
     throw Error(err::kPathFileAccess, "The folder \"" + fs::ForDisplay(fs::ToText(networkDir)) +
-                                          "\" is not empty. praxgen writes a network into a new or empty folder.");
+                                          "\" is not empty. praxgen writes a network into a new or empty folder.", Cause::kData);
   stdfs::create_directories(networkDir, ec);
-  if (ec) throw Error(err::kPathFileAccess, "Cannot create the folder \"" + fs::ForDisplay(fs::ToText(networkDir)) + "\": " + ec.message());
+  if (ec) throw Error(err::kPathFileAccess, "Cannot create the folder \"" + fs::ForDisplay(fs::ToText(networkDir)) + "\": " + ec.message(), Cause::kEnvironment);
 
   NetworkState s;
   s.seed = options.seed;
   s.users = options.users;
   s.unassigned = options.unassigned >= 0 ? options.unassigned : std::max(1, options.users / 20);
   if (static_cast<int64_t>(s.users) + s.unassigned > 32767)
-    throw Error(err::kInvalidCall, "Users and unassigned slots together must not exceed 32767.");
+    throw Error(err::kInvalidCall, "Users and unassigned slots together must not exceed 32767.", Cause::kData);
   s.start = options.start;
   s.days = options.days;
   s.nasty = options.nasty;
@@ -295,7 +295,7 @@ GenSummary AppendDay(const stdfs::path& networkDirIn, int threads, dt::Date toda
   const dt::Date next = NthWeekday(s.start, s.days);
   if (dt::SerialDay(next) >= dt::SerialDay(today)) {
     throw Error(err::kInvalidCall, "The next day of " + fs::ForDisplay(fs::ToText(networkDir)) + ", " + DateText(next) +
-                                       ", is not over yet: days are appended up to yesterday. Nothing was written.");
+                                       ", is not over yet: days are appended up to yesterday. Nothing was written.", Cause::kData);
   }
   GenSummary summary;
   summary.networkDir = networkDir;

@@ -177,12 +177,12 @@ class AlertLineParser {
 }  // namespace
 
 int32_t AlertCounts::At(long long slot, long long row, long long level) const {
-  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range");
+  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range", Cause::kData);
   return c_[Index(slot, row, level)];
 }
 
 int32_t& AlertCounts::At(long long slot, long long row, long long level) {
-  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range");
+  if (!InBounds(slot, row, level)) throw Error(err::kSubscript, "Subscript out of range", Cause::kData);
   return c_[Index(slot, row, level)];
 }
 

@@ -40,7 +40,7 @@ std::string DateText(const dt::Date& d) {
 
 // "its name ... <why>": what a listed name that gives no entry is told by.
 Error BadName(std::string_view name, std::string_view why) {
-  return Error(err::kInvalidCall, "its name " + std::string(name) + " " + std::string(why));
+  return Error(err::kInvalidCall, "its name " + std::string(name) + " " + std::string(why), Cause::kData);
 }
 
 // One entry for a listed (upper-cased) name, or nothing when the name is not a
@@ -197,7 +197,7 @@ std::string DayNameDate(std::string_view name, const std::optional<fs::CivilTime
   }
   const int day = Digits(digits);
   if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
-  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.");
+  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.", Cause::kData);
   return DateText(dt::FromYearDay(modified->year, day - 1));
 }
 

@@ -17,6 +17,7 @@
 #include "gen/generate_network.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
+#include "platform/text.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes a demo network directory of user logs for praxload."};
@@ -65,13 +66,11 @@ int main(int argc, char** argv) {
         appendDay ? prax::gen::AppendDay(networkDir, options.threads) : prax::gen::GenerateNetwork(options);
     std::cout << prax::gen::SummaryLine(summary) << "\n";
     if (!appendDay && !programDir.empty())
-      std::cout << "Program folder " << programDir << " holds INIPATH.TXT and PXNET.INI for this network.\n";
+      std::cout << "Program folder " << prax::text::Visible(programDir)
+                << " holds INIPATH.TXT and PXNET.INI for this network.\n";
     return 0;
-  } catch (const prax::Error& e) {
-    std::cerr << "praxgen: " << e.what() << "\n";
-    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "praxgen: " << e.what() << "\n";
+    std::cerr << "praxgen: " << prax::text::Visible(e.what()) << "\n";
     return 1;
   }
 }

@@ -40,12 +40,19 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/run_lock.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr int kFinished = 0;
 constexpr int kFailed = 1;
 constexpr int kRefused = 2;
+
+// One line on the console; the names in it show their control characters
+// as escapes, so a line never splits or redraws the terminal.
+void PrintLine(std::ostream& out, std::string_view line) {
+  out << prax::text::Visible(line) << '\n' << std::flush;
+}
 
 // The confirmation as a terminal shows it: the message box's line breaks
 // become new lines.
@@ -136,11 +143,11 @@ int main(int argc, char** argv) {
     // confirmation of a fresh database.
     prax::TryStep([&] { prax::PrepareCommand(ctx); });
     if (auto message = prax::RangeMessage(choices)) {
-      std::cerr << *message << "\n";
+      PrintLine(std::cerr, *message);
       return kRefused;
     }
     if (auto message = prax::NetworkDirMessage(ctx)) {
-      std::cerr << *message << "\n";
+      PrintLine(std::cerr, *message);
       return kRefused;
     }
     if (copyToServer && prax::ReadHistoryServer(ctx).empty()) {
@@ -153,12 +160,12 @@ int main(int argc, char** argv) {
       std::unique_ptr<prax::CommandLock> lock;
       try {
         lock = prax::TakeRunLock(ctx, status);
-        std::cout << prax::CopyHistoryToServer(ctx) << std::endl;
+        PrintLine(std::cout, prax::CopyHistoryToServer(ctx));
         return kFinished;
       } catch (const prax::Error& e) {
         // Refused before anything was copied: another command runs, or the
         // server's tables hold rows.
-        std::cerr << prax::DescribeError(e) << "\n";
+        PrintLine(std::cerr, prax::DescribeError(e));
         return !e.Environment() && (!lock || e.Number() == prax::err::kTableExists) ? kRefused : kFailed;
       }
     }
@@ -182,7 +189,7 @@ int main(int argc, char** argv) {
     } catch (const prax::Error& e) {
       // Another command holding a lock is a refusal; a History server out of
       // reach is a failure of its own.
-      std::cerr << prax::DescribeError(e) << "\n";
+      PrintLine(std::cerr, prax::DescribeError(e));
       return e.Environment() ? kFailed : kRefused;
     }
 
@@ -193,26 +200,26 @@ int main(int argc, char** argv) {
       status.ClearProgress();
       status.Mute();
       prax::FailCommand(status, e);
-      std::cerr << prax::DescribeError(e) << "\n";
+      PrintLine(std::cerr, prax::DescribeError(e));
       return kFailed;
     }
     status.ClearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!quiet) {
-      std::cout << "History database: "
-                << (ctx.HistoryServer.empty() ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
-                                              : "PostgreSQL server (" + ctx.HistoryServer + ")")
-                << "\n";
+      PrintLine(std::cout, "History database: " +
+                               (ctx.HistoryServer.empty()
+                                    ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
+                                    : "PostgreSQL server (" + ctx.HistoryServer + ")"));
     }
-    std::cout << prax::SummaryText(result, seconds) << std::endl;
+    PrintLine(std::cout, prax::SummaryText(result, seconds));
     return kFinished;
   } catch (const prax::Error& e) {
     status.ClearProgress();
-    std::cerr << prax::DescribeError(e) << "\n";
+    PrintLine(std::cerr, prax::DescribeError(e));
     return kFailed;
   } catch (const std::exception& e) {
     status.ClearProgress();
-    std::cerr << "Error: " << e.what() << "\n";
+    PrintLine(std::cerr, std::string("Error: ") + e.what());
     return kFailed;
   }
 }

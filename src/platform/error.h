@@ -20,9 +20,12 @@ enum class Cause { kData, kEnvironment };
 
 class Error : public std::runtime_error {
  public:
-  Error(int number, const std::string& message, Cause cause = Cause::kData)
+  // Every failure says where it comes from: there is no default, so each
+  // place that raises one decides.
+  Error(int number, const std::string& message, Cause cause)
       : std::runtime_error(message), number_(number), cause_(cause) {}
   int Number() const noexcept { return number_; }
+  Cause Origin() const noexcept { return cause_; }
   bool Environment() const noexcept { return cause_ == Cause::kEnvironment; }
   // The same error with "context: " in front of the message (operation, user, file).
   Error WithContext(const std::string& context) const { return Error(number_, context + ": " + what(), cause_); }

@@ -33,11 +33,20 @@ namespace {
 
 std::string Quoted(std::string_view pathText) { return "'" + ForDisplay(pathText) + "'."; }
 
-// Error 75 for an entry that is not a plain file, saying what it is.
+std::string AccessMessage(std::string_view pathText) {
+  return "Path/File access error: " + Quoted(pathText) +
+         " Check that the disk has space and that the file and its folder can be reached and written by the "
+         "account that runs the command.";
+}
+
+// Error 75 for an entry that is not a plain file, saying what it is: what
+// lies at the path is wrong, not the machine.
 [[noreturn]] void ThrowNotPlain(std::string_view pathText, std::string_view what) {
-  throw Error(err::kPathFileAccess, "'" + ForDisplay(pathText) + "' is " + std::string(what) +
-                                        ", not a plain file; it is neither read nor written through. Put the file "
-                                        "itself in its place (or remove it), then run the command again.");
+  throw Error(err::kPathFileAccess,
+              "'" + ForDisplay(pathText) + "' is " + std::string(what) +
+                  ", not a plain file; it is neither read nor written through. Put the file "
+                  "itself in its place (or remove it), then run the command again.",
+              Cause::kData);
 }
 
 // Error 75 for a file with more than one name, which this program never writes.
@@ -46,23 +55,33 @@ std::string Quoted(std::string_view pathText) { return "'" + ForDisplay(pathText
                                         std::to_string(names) +
                                         " names): writing it would change the file under its other names too, so "
                                         "it is not written. Give the file a name of its own (copy it, then remove "
-                                        "this name), then run the command again.");
+                                        "this name), then run the command again.",
+              Cause::kData);
 }
 
+// A missing file or folder, or a folder where a file belongs (and the other
+// way round), is a fault of what the folder holds; a refused access (busy,
+// locked, not permitted) and a failed read or write are the machine's.
 [[noreturn]] void ThrowFileError(int number, std::string_view pathText) {
   switch (number) {
     case err::kFileNotFound:
-      throw Error(number, "File not found: " + Quoted(pathText) + " Check that it exists and can be reached.");
+      throw Error(number, "File not found: " + Quoted(pathText) + " Check that it exists and can be reached.",
+                  Cause::kData);
     case err::kPermissionDenied:
-      throw Error(number, "Permission denied: " + Quoted(pathText) +
-                              " Check that no other program holds it open and that the account may use it.");
+      throw Error(number,
+                  "Permission denied: " + Quoted(pathText) +
+                      " Check that no other program holds it open and that the account may use it.",
+                  Cause::kEnvironment);
     case err::kPathNotFound:
-      throw Error(number, "Path not found: " + Quoted(pathText) + " Check that the folder exists.");
+      throw Error(number, "Path not found: " + Quoted(pathText) + " Check that the folder exists.", Cause::kData);
     default:
-      throw Error(err::kPathFileAccess, "Path/File access error: " + Quoted(pathText) +
-                                            " Check that the disk has space and that the file and its folder can "
-                                            "be reached and written by the account that runs the command.");
+      throw Error(err::kPathFileAccess, AccessMessage(pathText), Cause::kEnvironment);
   }
+}
+
+// Error 75 for a name that is taken by the wrong kind of entry.
+[[noreturn]] void ThrowWrongEntry(std::string_view pathText) {
+  throw Error(err::kPathFileAccess, AccessMessage(pathText), Cause::kData);
 }
 
 bool ExistsReal(const stdfs::path& p) {
@@ -153,7 +172,7 @@ int OpenPlain(const stdfs::path& p, int flags, std::string_view pathText) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    if (S_ISDIR(st.st_mode)) ThrowFileError(err::kPathFileAccess, pathText);
+    if (S_ISDIR(st.st_mode)) ThrowWrongEntry(pathText);
     ThrowNotPlain(pathText, KindOf(st.st_mode));
   }
   if ((flags & (O_WRONLY | O_RDWR)) != 0 && st.st_nlink > 1) {
@@ -377,7 +396,7 @@ void SetLastModified(std::string_view pathText, const CivilTime& t) {
 
 std::string ReadFile(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
-  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
   std::string bytes;
 #ifdef _WIN32
   std::FILE* f = OpenPlain(p, L"rb", pathText);
@@ -411,7 +430,7 @@ std::string ReadFile(std::string_view pathText) {
 
 std::FILE* OpenRead(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
-  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
 #ifdef _WIN32
   return OpenPlain(p, L"rb", pathText);
 #else
@@ -427,7 +446,7 @@ std::FILE* OpenRead(std::string_view pathText) {
 
 void WriteFile(std::string_view pathText, std::string_view bytes) {
   const stdfs::path p = RealPath(pathText);
-  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
 #ifdef _WIN32
   std::FILE* f = OpenPlain(p, L"wb", pathText);
   const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -566,7 +585,7 @@ void CopyFile(std::string_view fromText, std::string_view toText) {
   const stdfs::path from = RealPath(fromText);
   const stdfs::path to = RealPath(toText);
   if (!ExistsReal(from) || IsDirectoryReal(from)) ThrowFileError(err::kFileNotFound, fromText);
-  if (IsDirectoryReal(to)) ThrowFileError(err::kPathFileAccess, toText);
+  if (IsDirectoryReal(to)) ThrowWrongEntry(toText);
   RequirePlainFile(fromText);
   RequireOwnFile(toText);
   std::error_code ec;
@@ -588,7 +607,7 @@ void DeleteFile(std::string_view pathText) {
 
 void MakeDirectory(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
-  if (ExistsReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+  if (ExistsReal(p)) ThrowWrongEntry(pathText);
   std::error_code ec;
   if (!stdfs::create_directory(p, ec) || ec) {
     const int number = NumberFor(ec, p);

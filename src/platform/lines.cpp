@@ -58,13 +58,13 @@ std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fs::OpenRead(pathText), &std::fclose);
   const FileStamp before = Stamp(file.get());
   if (!before.ok) {
-    throw Error(err::kPathFileAccess, "Path/File access error: '" + path + "'. The file's size cannot be read.");
+    throw Error(err::kPathFileAccess, "Path/File access error: '" + path + "'. The file's size cannot be read.", Cause::kEnvironment);
   }
   if (before.size > maxBytes) {
     throw Error(err::kPathFileAccess, "File too large to be a log: '" + path + "' holds " +
                                           std::to_string(before.size) + " bytes, more than the " +
                                           std::to_string(maxBytes / (1024 * 1024)) +
-                                          " MiB a log may have. Move it out of the user directory.");
+                                          " MiB a log may have. Move it out of the user directory.", Cause::kData);
   }
   // One byte more than the size, so that a file that grew meanwhile shows.
   std::string bytes(static_cast<std::size_t>(before.size) + 1, '\0');

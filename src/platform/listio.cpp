@@ -56,7 +56,7 @@ bool ListReader::AtEnd() const {
 }
 
 std::string ListReader::ReadItem() {
-  if (AtEnd()) throw Error(err::kInputPastEnd, "Input past end of file");
+  if (AtEnd()) throw Error(err::kInputPastEnd, "Input past end of file", Cause::kData);
   char delimiter = '\0';
   return ParseItem(bytes_, pos_, delimiter);
 }
@@ -65,7 +65,7 @@ double ListReader::ReadNumber() { return num::LeadingNumber(ReadItem()); }
 
 // A line ends at CR LF, a lone CR or a lone LF.
 std::string ListReader::ReadLine() {
-  if (AtEnd()) throw Error(err::kInputPastEnd, "Input past end of file");
+  if (AtEnd()) throw Error(err::kInputPastEnd, "Input past end of file", Cause::kData);
   const std::size_t begin = pos_;
   while (pos_ < bytes_.size() && !IsLineEnd(bytes_[pos_])) ++pos_;
   std::string line = bytes_.substr(begin, pos_ - begin);

@@ -19,7 +19,7 @@ std::size_t NextSignificant(std::string_view text, std::size_t pos) {
   return pos;
 }
 
-[[noreturn]] void ThrowOverflow() { throw Error(err::kOverflow, "Overflow"); }
+[[noreturn]] void ThrowOverflow() { throw Error(err::kOverflow, "Overflow", Cause::kData); }
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 double RoundHalfEven(double value) {

@@ -69,7 +69,7 @@ Error HeldError(const std::string& file, const std::string& holder, std::string_
                "Another PraxServer command is running on this network directory (" +
                    (holder.empty() ? std::string("holder unknown") : holder) + "; lock file '" +
                    fs::ForDisplay(file) + "'). Wait until it has finished, then run this command again." +
-                   std::string(more));
+                   std::string(more), Cause::kData);
 }
 
 int StaleSecondsFromEnvironment() {
@@ -292,13 +292,13 @@ RunLock::RunLock(std::string_view networkDirText)
       throw HeldError(file_, holder);
     }
     throw Error(err::kPathFileAccess, "Cannot create the lock file '" + fs::ForDisplay(file_) +
-                                          "'. Check that the network directory exists and is writable.");
+                                          "'. Check that the network directory exists and is writable.", Cause::kData);
   }
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     throw Error(err::kPathFileAccess, "The lock file '" + fs::ForDisplay(file_) +
                                           "' is a device or pipe, not a plain file. Remove it, then run the "
-                                          "command again; nothing was changed.");
+                                          "command again; nothing was changed.", Cause::kData);
   }
   handle_ = h;
   try {
@@ -329,7 +329,7 @@ RunLock::RunLock(std::string_view networkDirText)
                 "Cannot create the lock file '" + fs::ForDisplay(file_) +
                     "': the network directory is missing or not writable for the account that runs the command. "
                     "Make the folder writable for that account (or correct NETDIR in PXNET.INI), then run the "
-                    "command again; nothing was changed.");
+                    "command again; nothing was changed.", Cause::kData);
   }
   // Only a lock held by another is a refusal; a file system without OS
   // locks leaves the record alone to keep other commands out.
@@ -349,7 +349,7 @@ RunLock::RunLock(std::string_view networkDirText)
                 "The network directory '" + fs::ForDisplay(networkDirText) +
                     "' is not writable for the account that runs the command (the databases keep their journal "
                     "files beside them). Make the folder writable for that account, then run the command again; "
-                    "nothing was changed.");
+                    "nothing was changed.", Cause::kData);
   }
   try {
     TakeRecord();
@@ -399,7 +399,8 @@ void RunLock::TakeRecord() {
       throw Error(err::kPathFileAccess, "Cannot create the lock record '" + fs::ForDisplay(record_) +
                                             "' in the network directory. Make the folder writable for the account "
                                             "that runs the command, then run the command again; nothing was "
-                                            "changed.");
+                                            "changed.",
+                  Cause::kData);
     }
     const Seen seen = Look(real);
     if (!seen.exists) continue;  // its holder has just ended

@@ -7,6 +7,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/numbers.h"
+#include "platform/text.h"
 
 namespace prax {
 
@@ -14,11 +15,14 @@ namespace {
 int ClampBar(long long p) { return static_cast<int>(std::clamp<long long>(p, 0, 100)); }
 }  // namespace
 
+void Status::UpdateLog(std::string_view line) { OnLog(text::Visible(line)); }
+
 void Status::PassedOver(std::string_view line) {
   ++passedOver_;
-  OnLog(line);
-  OnPassedOver(line);
-  Record(line);
+  const std::string shown = text::Visible(line);
+  OnLog(shown);
+  OnPassedOver(shown);
+  Record(shown);
 }
 
 void Status::Warn(std::string_view line) {
@@ -55,12 +59,12 @@ void AppendRotatedLog(const std::string& pathText, std::string_view line, std::u
     old += ".1";
     std::filesystem::rename(file, old, ec);
   }
-  fs::AppendFile(pathText, dt::NowGeneralDate() + ' ' + std::string(line) + "\r\n");
+  fs::AppendFile(pathText, dt::NowGeneralDate() + ' ' + text::Visible(line) + "\r\n");
 }
 
 void Status::SetStatus(std::string_view text) {
   message_ = "Status: ";
-  message_ += text;
+  message_ += text::Visible(text);
   busy_ = true;
   OnChanged();
   OnYield();
@@ -86,7 +90,7 @@ void Status::SetUserPercent(long long percent) {
 }
 
 void Status::SetLoading(std::string_view text) {
-  loading_ = text;
+  loading_ = text::Visible(text);
   OnChanged();
 }
 

@@ -18,8 +18,12 @@ class Status {
   void SetStatus(std::string_view text);
   // Ends the busy state unless the load job is running; yields once.
   void EndBusy();
+  // Every text these take (status, run-log and passed-over lines, the
+  // loading text, the kept run log) is shown through text::Visible, so that
+  // a name holding control characters never splits or forges a line.
+  //
   // The run-log sink and the phase hook: nothing on screen changes.
-  void UpdateLog(std::string_view line) { OnLog(line); }
+  void UpdateLog(std::string_view line);
   void MarkPhase(std::string_view label) { OnPhase(label); }
   // A run-log line that reports a file (or roster row, or directory) passed
   // over, skipped or left unread. Unlike the rest of the run log the

@@ -45,7 +45,7 @@ char ToCp1252(char32_t cp) {
 }
 
 [[noreturn]] void ThrowInvalidCall() {
-  throw Error(err::kInvalidCall, "Invalid procedure call or argument");
+  throw Error(err::kInvalidCall, "Invalid procedure call or argument", Cause::kData);
 }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -157,6 +157,64 @@ std::string FoldCase1252(std::string_view utf8) {
     } else if (b == 0xC5 && next == 0xB8) {
       out[i] = '\xC3';  // U+0178 to U+00FF
       out[++i] = '\xBF';
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0.
+std::size_t SequenceAt(std::string_view s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n = 0;
+  if (b >= 0xC2 && b <= 0xDF)
+    n = 2;
+  else if (b >= 0xE0 && b <= 0xEF)
+    n = 3;
+  else if (b >= 0xF0 && b <= 0xF4)
+    n = 4;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += prefix;
+  for (int d = digits - 1; d >= 0; --d) out += kHex[(value >> (4 * d)) & 0xF];
+}
+
+}  // namespace
+
+std::string Visible(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x20 && b < 0x7F) {
+      out += static_cast<char>(b);
+      ++i;
+    } else if (b == '\t' || b == '\n' || b == '\r') {
+      out += b == '\t' ? "\\t" : b == '\n' ? "\\n" : "\\r";
+      ++i;
+    } else if (b < 0x80) {
+      AppendHex(out, "\\x", b, 2);  // other C0 controls, DEL
+      ++i;
+    } else if (const std::size_t n = SequenceAt(s, i); n == 2 && b == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) {
+      AppendHex(out, "\\u00", static_cast<unsigned char>(s[i + 1]), 2);  // C1 controls in UTF-8
+      i += 2;
+    } else if (n > 0) {
+      out.append(s.substr(i, n));
+      i += n;
+    } else {
+      if (b < 0xA0)
+        AppendHex(out, "\\x", b, 2);  // a raw byte of the C1 range
+      else
+        out += static_cast<char>(b);
+      ++i;
     }
   }
   return out;

@@ -31,6 +31,16 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);  // ASCII letters
 // no capital, other scripts are left alone. The byte length never changes.
 std::string FoldCase1252(std::string_view utf8);
 
+// The text as it may be shown or written as one line: every control
+// character becomes a visible escape, so that a name holding CR LF or a
+// terminal escape sequence neither starts a line of its own nor recolours a
+// screen. Tab, LF and CR read \t, \n and \r; the other C0 controls and DEL
+// read \xHH (\x1b for ESC); the C1 controls read \u0080 to \u009f when
+// written in UTF-8, and \xHH when they stand alone as raw bytes 0x80-0x9F
+// (Windows-1252 text that never went through conversion). Everything else,
+// a backslash included, stays as it is; showing a text twice changes nothing.
+std::string Visible(std::string_view s);
+
 bool StartsWith(std::string_view s, std::string_view prefix);   // exact case
 bool EndsWith(std::string_view s, std::string_view suffix);     // exact case
 

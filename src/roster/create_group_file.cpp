@@ -13,7 +13,7 @@ void CreateGroupFile(const RunContext& run, std::string_view fileName) {
   if (!merge::IsPlainName(fileName))
     throw Error(err::kPathFileAccess, "Group file '" + fs::ForDisplay(file) +
                                           "': a group file name must be a plain file name inside the network "
-                                          "directory; correct the group name in Networks.Lst");
+                                          "directory; correct the group name in Networks.Lst", Cause::kData);
   if (fs::Exists(file, true)) fs::DeleteFile(file);
   store::GroupFile::Create(fs::RealPath(file));
 }

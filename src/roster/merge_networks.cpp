@@ -30,7 +30,7 @@ std::string Shown(std::string_view pathText) { return fs::ForDisplay(pathText); 
 
 Error Refusal(const RunContext& run, const std::string& why) {
   return Error(err::kInvalidCall, "refused for the network directory '" + Shown(run.NetworkDir) + "': " + why +
-                                      ". Correct Networks.Lst and run again; nothing was deleted.");
+                                      ". Correct Networks.Lst and run again; nothing was deleted.", Cause::kData);
 }
 
 // The checks made before the network directory is emptied. Directories are

@@ -27,7 +27,7 @@ bool HasParentComponent(std::string_view pathText) {
 void RemoveLink(std::string_view pathText) {
   std::error_code ec;
   if (!std::filesystem::remove(fs::RealPath(pathText), ec) || ec)
-    throw Error(err::kPathFileAccess, "Cannot delete the link '" + fs::ForDisplay(pathText) + "'");
+    throw Error(err::kPathFileAccess, "Cannot delete the link '" + fs::ForDisplay(pathText) + "'", Cause::kEnvironment);
 }
 
 void Say(Status* status, std::string_view text) {

@@ -18,7 +18,7 @@ namespace {
 // the import stops there and the administrator corrects the file.
 void RefuseQuotedUserId(const std::string& userId) {
   if (userId.find('\'') == std::string::npos) return;
-  throw Error(err::kSyntaxInExpression, "the user id \"" + userId + "\" holds a single quote, which a user id may not");
+  throw Error(err::kSyntaxInExpression, "the user id \"" + userId + "\" holds a single quote, which a user id may not", Cause::kData);
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
                                 " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "
                                 "id needs its location, department and position), then run the command again; the "
                                 "records before it are stored.",
-                e.Environment() ? Cause::kEnvironment : Cause::kData);
+                e.Origin());
   }
 }
 

@@ -227,7 +227,7 @@ void Connection::FailReplaced() const {
                   "' was removed or replaced by another file while this command was using it (moved, copied "
                   "or deleted by another program). The command stopped; what it wrote since the last "
                   "commit is not in the file now in its place. Check that the right file is in place (restore "
-                  "it from a backup if needed), then run the command again.");
+                  "it from a backup if needed), then run the command again.", Cause::kEnvironment);
 }
 
 void Connection::ReturnToRollback() {
@@ -247,7 +247,7 @@ void Connection::ReturnToRollback() {
 void Connection::CheckOpen() const {
   if (!db_) {
     throw Error(dberr::kObjectInvalid,
-                "Object invalid or no longer set: the database was closed (" + file_.string() + ")");
+                "Object invalid or no longer set: the database was closed (" + file_.string() + ")", Cause::kData);
   }
 }
 
@@ -256,7 +256,7 @@ void Connection::Fail(int number, const std::string& message, Cause cause) const
 }
 
 void Connection::Rethrow(const Error& e) const {
-  Fail(e.Number(), e.what(), e.Environment() ? Cause::kEnvironment : Cause::kData);
+  Fail(e.Number(), e.what(), e.Origin());
 }
 
 void Connection::FailStorage(int rc) const {
@@ -297,11 +297,11 @@ void Connection::FailStorage(int rc) const {
     }
     case SQLITE_CONSTRAINT:
       if (rc == SQLITE_CONSTRAINT_NOTNULL) {
-        Fail(err::kNullInIndexedField, "Index or primary key cannot contain a Null value: " + detail + ".");
+        Fail(err::kNullInIndexedField, "Index or primary key cannot contain a Null value: " + detail + ".", Cause::kData);
       }
-      Fail(err::kOtherEngineError, "The database refused the change: " + detail + ".");
+      Fail(err::kOtherEngineError, "The database refused the change: " + detail + ".", Cause::kData);
     default:
-      Fail(err::kOtherEngineError, "The database reported an error: " + detail + ".");
+      Fail(err::kOtherEngineError, "The database reported an error: " + detail + ".", Cause::kData);
   }
 }
 
@@ -448,7 +448,7 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
   auto info = FindTable(name);
   if (!info) {
     throw Error(err::kCannotFindTable,
-                "Cannot find table '" + std::string(name) + "' in '" + file_.string() + "'.");
+                "Cannot find table '" + std::string(name) + "' in '" + file_.string() + "'.", Cause::kData);
   }
   return info;
 }
@@ -538,7 +538,7 @@ void TableWriter::Resolve() {
   std::string names, marks;
   for (const auto& column : columns_) {
     const int i = info->FindColumn(column);
-    if (i < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + table_ + "." + column + "'.");
+    if (i < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + table_ + "." + column + "'.", Cause::kData);
     stored.push_back(info->columns[static_cast<size_t>(i)]);
     names += (names.empty() ? "" : ", ") + Quote(stored.back().name);
     marks += marks.empty() ? "?" : ", ?";
@@ -573,7 +573,7 @@ void TableWriter::CheckOne(size_t column, const Value& v) const {
   const Connection& c = ConnectionOf(db_);
   if (v.IsNull() && col.notNull) {
     c.Fail(err::kNullInIndexedField,
-           "Index or primary key cannot contain a Null value: field '" + storedTable_ + "." + col.name + "'.");
+           "Index or primary key cannot contain a Null value: field '" + storedTable_ + "." + col.name + "'.", Cause::kData);
   }
   try {
     CheckValue(storedTable_, FieldDef{col.name, col.type, col.size}, v);
@@ -590,7 +590,7 @@ void TableWriter::Check(const std::vector<std::pair<size_t, Value>>& values) {
 void FailDuplicate(const Connection& c, const std::string& index) {
   c.Fail(err::kDuplicateValue,
          "The changes you requested to the table were not successful because they would create duplicate values "
-         "in the index '" + index + "'.");
+         "in the index '" + index + "'.", Cause::kData);
 }
 
 void TableWriter::RunWrite(Connection& c, sqlite3_stmt* st) {

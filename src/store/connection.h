@@ -115,7 +115,7 @@ class Connection {
   const std::filesystem::path& File() const { return file_; }
 
   // Throws Error(number, message + " (<file>)").
-  [[noreturn]] void Fail(int number, const std::string& message, Cause cause = Cause::kData) const;
+  [[noreturn]] void Fail(int number, const std::string& message, Cause cause) const;
   // Throws the error an SQLite result code stands for. Busy and locked
   // files, I/O errors, a full disk, memory running out and a damaged file
   // are failures of the environment; the rest (a refused value, a bad

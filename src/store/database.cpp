@@ -38,7 +38,7 @@ std::string Utf8(const std::filesystem::path& p) {
   return std::string(u.begin(), u.end());
 }
 
-[[noreturn]] void CannotOpen(const std::string& shown, Cause cause = Cause::kData) {
+[[noreturn]] void CannotOpen(const std::string& shown, Cause cause) {
   throw Error(err::kCannotOpenFile,
               "Cannot open the database file '" + shown +
                   "' for writing: the file is read-only, its folder is not writable (the journal files are kept "
@@ -49,13 +49,13 @@ std::string Utf8(const std::filesystem::path& p) {
 }
 
 [[noreturn]] void Unrecognized(const std::string& shown, const std::string& why) {
-  throw Error(err::kUnrecognizedFormat, "Unrecognized database format '" + shown + "'. " + why);
+  throw Error(err::kUnrecognizedFormat, "Unrecognized database format '" + shown + "'. " + why, Cause::kData);
 }
 
 // Refuses files that are not databases of ours, looking at the header only.
 void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
   std::ifstream in(real, std::ios::binary);
-  if (!in) CannotOpen(shown);
+  if (!in) CannotOpen(shown, Cause::kEnvironment);
   std::array<char, 100> h{};
   in.read(h.data(), static_cast<std::streamsize>(h.size()));
   const auto got = static_cast<size_t>(in.gcount());
@@ -65,7 +65,7 @@ void CheckHeader(const std::filesystem::path& real, const std::string& shown) {
                 "The file '" + shown +
                     "' is an Access database from an earlier installation, in a format this program neither reads "
                     "nor converts; it was left unchanged. Keep it for that installation's reports and move it out "
-                    "of this folder.");
+                    "of this folder.", Cause::kData);
   }
   if (got < 100 || std::memcmp(h.data(), "SQLite format 3", 16) != 0) {
     Unrecognized(shown, "The file is not a database of this program and was left unchanged; put the right file in "
@@ -137,7 +137,7 @@ std::string ImmutableUri(const std::filesystem::path& real) {
     case SQLITE_NOMEM:
       CannotOpen(shown, Cause::kEnvironment);
     default:
-      CannotOpen(shown);
+      CannotOpen(shown, Cause::kEnvironment);
   }
 }
 
@@ -242,7 +242,7 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
     fs::RequireOwnFile(shown);
   std::error_code ec;
   if (!std::filesystem::exists(real, ec)) {
-    throw Error(err::kCannotFindFile, "Could not find file '" + shown + "'.");
+    throw Error(err::kCannotFindFile, "Could not find file '" + shown + "'.", Cause::kData);
   }
   if (std::filesystem::is_directory(real, ec)) {
     Unrecognized(shown, "It is a folder, not a database file.");
@@ -269,11 +269,11 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
     if (!readOnly) ForgetWriting(real);
-    CannotOpen(shown);
+    CannotOpen(shown, Cause::kEnvironment);
   }
   auto conn = std::make_shared<Connection>(h, file);
   conn->Track(real, readOnly, !readOnly);
-  if (!readOnly && sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown);
+  if (!readOnly && sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown, Cause::kEnvironment);
   Configure(*conn, shown, readOnly, wal);
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
@@ -286,29 +286,30 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
   fs::RequireOwnFile(shown);  // a link in its place would create the file elsewhere
   std::error_code ec;
   if (std::filesystem::exists(real, ec)) {
-    throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")");
+    throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")", Cause::kData);
   }
   const auto parent = real.parent_path();
   if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
     throw Error(dberr::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
-                                     "that the network share is reachable.");
+                                     "that the network share is reachable.", Cause::kData);
   }
   RemoveJournals(real);
   // Made here, new and never through a link, before the engine opens it.
-  if (!fs::CreateNewFile(shown)) throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")");
+  if (!fs::CreateNewFile(shown))
+    throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")", Cause::kData);
   RecordWriting(real, false);
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
     ForgetWriting(real);
-    CannotOpen(shown);
+    CannotOpen(shown, Cause::kEnvironment);
   }
   auto conn = std::make_shared<Connection>(h, file);
   const int set = sqlite3_exec(h, ("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), nullptr,
                                nullptr, nullptr);
   conn->Track(real, false, true);
-  if (set != SQLITE_OK) CannotOpen(shown);
+  if (set != SQLITE_OK) CannotOpen(shown, Cause::kEnvironment);
   Configure(*conn, shown, false, false);
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
@@ -330,19 +331,19 @@ std::string CreateTableSql(const std::string& table, const std::vector<FieldDef>
 }
 
 void CheckFields(const Connection& conn, const std::string& table, const std::vector<FieldDef>& fields) {
-  if (table.empty()) conn.Fail(err::kSyntaxInCreateTable, "A table needs a name.");
-  if (fields.empty()) conn.Fail(err::kSyntaxInCreateTable, "Table '" + table + "' has no fields.");
+  if (table.empty()) conn.Fail(err::kSyntaxInCreateTable, "A table needs a name.", Cause::kData);
+  if (fields.empty()) conn.Fail(err::kSyntaxInCreateTable, "Table '" + table + "' has no fields.", Cause::kData);
   for (size_t i = 0; i < fields.size(); ++i) {
     const auto& f = fields[i];
-    if (f.name.empty()) conn.Fail(err::kSyntaxInCreateTable, "A field of table '" + table + "' has no name.");
+    if (f.name.empty()) conn.Fail(err::kSyntaxInCreateTable, "A field of table '" + table + "' has no name.", Cause::kData);
     for (size_t j = 0; j < i; ++j) {
       if (EqualNoCase(fields[j].name, f.name)) {
-        conn.Fail(dberr::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.");
+        conn.Fail(dberr::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.", Cause::kData);
       }
     }
     if (f.type == FieldType::Text && (f.size < 1 || f.size > 255)) {
       conn.Fail(err::kSyntaxInCreateTable,
-                "Field '" + table + "." + f.name + "' must hold from 1 to 255 characters.");
+                "Field '" + table + "." + f.name + "' must hold from 1 to 255 characters.", Cause::kData);
     }
   }
 }
@@ -399,7 +400,7 @@ void Database::AddField(std::string_view tableName, const FieldDef& field) {
   Connection& c = *conn_;
   const auto table = c.Table(tableName);
   if (table->FindColumn(field.name) >= 0) {
-    c.Fail(err::kFieldExists, "Field '" + field.name + "' already exists in table '" + table->name + "'.");
+    c.Fail(err::kFieldExists, "Field '" + field.name + "' already exists in table '" + table->name + "'.", Cause::kData);
   }
   CheckFields(c, table->name, {field});
   c.BeginWrite();
@@ -418,11 +419,11 @@ void Database::AddIndex(std::string_view tableName, const IndexDef& index) {
   const auto table = c.Table(tableName);
   for (const auto& ix : table->indexes) {
     if (EqualNoCase(ix.name, index.name)) {
-      c.Fail(err::kIndexExists, "Table '" + table->name + "' already has an index named '" + index.name + "'.");
+      c.Fail(err::kIndexExists, "Table '" + table->name + "' already has an index named '" + index.name + "'.", Cause::kData);
     }
   }
   const int column = table->FindColumn(index.field);
-  if (column < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + index.field + "'.");
+  if (column < 0) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + index.field + "'.", Cause::kData);
   const ColumnInfo& col = table->columns[static_cast<size_t>(column)];
   const bool unique = index.unique || index.primary;
   if (unique && col.type == FieldType::Text) {
@@ -447,7 +448,7 @@ void Database::AddIndex(std::string_view tableName, const IndexDef& index) {
     c.AfterFailedWrite();
     if (code == SQLITE_CONSTRAINT_UNIQUE) FailDuplicate(c, index.name);
     if (detail.find("already exists") != std::string::npos) {
-      c.Fail(err::kIndexExists, "An index named '" + index.name + "' already exists.");
+      c.Fail(err::kIndexExists, "An index named '" + index.name + "' already exists.", Cause::kData);
     }
     c.FailStorage(code);
   }
@@ -456,23 +457,23 @@ void Database::AddIndex(std::string_view tableName, const IndexDef& index) {
 void Database::AppendTable(const TableDef& def) {
   conn_->CheckOpen();
   Connection& c = *conn_;
-  if (c.FindTable(def.name)) c.Fail(err::kTableExists, "Table '" + def.name + "' already exists.");
+  if (c.FindTable(def.name)) c.Fail(err::kTableExists, "Table '" + def.name + "' already exists.", Cause::kData);
   CheckFields(c, def.name, def.fields);
   std::vector<bool> notNull(def.fields.size(), false);
   std::vector<std::string> indexSql;
   for (size_t i = 0; i < def.indexes.size(); ++i) {
     const auto& ix = def.indexes[i];
-    if (ix.name.empty()) c.Fail(err::kSyntaxInCreateTable, "An index of table '" + def.name + "' has no name.");
+    if (ix.name.empty()) c.Fail(err::kSyntaxInCreateTable, "An index of table '" + def.name + "' has no name.", Cause::kData);
     for (size_t j = 0; j < i; ++j) {
       if (EqualNoCase(def.indexes[j].name, ix.name)) {
-        c.Fail(err::kIndexExists, "Table '" + def.name + "' already has an index named '" + ix.name + "'.");
+        c.Fail(err::kIndexExists, "Table '" + def.name + "' already has an index named '" + ix.name + "'.", Cause::kData);
       }
     }
     size_t field = def.fields.size();
     for (size_t f = 0; f < def.fields.size(); ++f) {
       if (EqualNoCase(def.fields[f].name, ix.field)) field = f;
     }
-    if (field == def.fields.size()) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + ix.field + "'.");
+    if (field == def.fields.size()) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + ix.field + "'.", Cause::kData);
     if (ix.primary) notNull[field] = true;
     indexSql.push_back(std::string(ix.unique || ix.primary ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
                        Quote(StoredIndexName(def.name, ix.name)) + " ON " + Quote(def.name) + " (" +
@@ -557,7 +558,7 @@ void Database::Copy(const std::filesystem::path& from, const std::filesystem::pa
                                                                                    : err::kOtherEngineError;
       throw Error(number, "Could not copy the database '" + from.string() + "' to '" + to.string() + "' (" +
                               detail + "). Check the disk and that no program is changing the file, then run the "
-                                       "command again; the source was left unchanged.");
+                                       "command again; the source was left unchanged.", Cause::kEnvironment);
     }
     // The copy takes the source's header, WAL mode included.
     copy->conn_->SchemaChanged();
@@ -575,7 +576,7 @@ void Database::PutInPlace(const std::filesystem::path& built, const std::filesys
   if (ec) {
     throw Error(err::kPathFileAccess, "Could not put the new database file in place as '" + target.string() + "' (" +
                                           ec.message() + "). Check that the name is not taken by a folder and "
-                                          "that the folder is writable, then run the command again.");
+                                          "that the folder is writable, then run the command again.", Cause::kEnvironment);
   }
 #ifndef _WIN32
   // The rename itself survives a power cut only once the folder is synced.

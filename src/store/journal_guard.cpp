@@ -150,7 +150,8 @@ void WriteRecord(const std::string& record, const std::vector<Entry>& entries) {
                   "the database with whatever it holds. If another program of this site wrote the database and "
                   "ended without closing it, open the database in that program once so that it takes its journal "
                   "back; otherwise, once no other program uses the database, move the journal file out of the "
-                  "folder (keep it until the database is checked) and run the command again. Nothing was changed.");
+                  "folder (keep it until the database is checked) and run the command again. Nothing was changed.",
+              Cause::kData);
 }
 
 }  // namespace
@@ -191,7 +192,7 @@ void RecordWriting(const stdfs::path& real, bool wal) {
   std::vector<Entry> entries = ReadRecord(record);
   DropGone(entries, real.parent_path().empty() ? stdfs::path(".") : real.parent_path());
   const auto id = fs::IdentityOf(real.string());
-  if (!id) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(real.string()) + "'.");
+  if (!id) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(real.string()) + "'.", Cause::kData);
   const std::string name = real.filename().string();
   const std::string mode = wal ? "wal" : "delete";
   const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });

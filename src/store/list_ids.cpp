@@ -11,10 +11,10 @@ namespace prax::store {
 namespace {
 
 int16_t ToId(const std::optional<int64_t>& id, const ListTable& table) {
-  if (!id) throw Error(err::kInvalidUseOfNull, "Invalid use of Null: the list " + table.TableName() + " holds a row without an id");
+  if (!id) throw Error(err::kInvalidUseOfNull, "Invalid use of Null: the list " + table.TableName() + " holds a row without an id", Cause::kData);
   if (*id < INT16_MIN || *id > INT16_MAX) {
     throw Error(err::kOverflow, "Overflow: " + table.TableName() + " holds the id " + std::to_string(*id) +
-                                    ", outside the range -32768 to 32767");
+                                    ", outside the range -32768 to 32767", Cause::kData);
   }
   return static_cast<int16_t>(*id);
 }
@@ -79,7 +79,7 @@ void ListIds::Open() {
 int16_t ListIds::Get(std::string_view name) {
   if (!open_) {
     throw Error(err::kOtherEngineError,
-                "The list " + table_.TableName() + " is not open; it is opened at the start of each pass");
+                "The list " + table_.TableName() + " is not open; it is opened at the start of each pass", Cause::kData);
   }
   // A loader asks for the same name line after line.
   if (last_ && name == lastName_) {
@@ -89,12 +89,12 @@ int16_t ListIds::Get(std::string_view name) {
   const std::string_view trimmed = text::Trim(name);
   if (trimmed.empty()) {
     // No list row can hold an empty name; refused before an id is spent on it.
-    throw Error(err::kZeroLengthString, "Field " + NameField(table_) + " cannot be a zero-length string");
+    throw Error(err::kZeroLengthString, "Field " + NameField(table_) + " cannot be a zero-length string", Cause::kData);
   }
   if (trimmed.find('\'') != std::string_view::npos) {
     // No list has ever stored such a name, and reports over the lists rely on that.
     throw Error(err::kSyntaxInExpression, "The name '" + std::string(trimmed) + "' was not looked up in the list " +
-                                              table_.TableName() + ": a name may not hold a single quote (')");
+                                              table_.TableName() + ": a name may not hold a single quote (')", Cause::kData);
   }
   // A name of plain ASCII is found as the name column's index finds it; any
   // other by its whole text, letter case folded.
@@ -118,7 +118,7 @@ int16_t ListIds::Get(std::string_view name) {
   } else {
     if (max_ == INT16_MAX) {
       unnumbered_.insert(key);
-      throw Error(err::kOverflow, "Overflow: the list " + table_.TableName() + " already holds id 32767");
+      throw Error(err::kOverflow, "Overflow: the list " + table_.TableName() + " already holds id 32767", Cause::kData);
     }
     id = ++max_;  // spent even when the table refuses the row
     table_.Insert(id, trimmed);

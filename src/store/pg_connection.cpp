@@ -289,9 +289,9 @@ void Connection::Fail(PGresult* r) {
 }
 
 void Connection::Fail(const std::string& code, const std::string& why) {
-  if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why);
+  if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why, Cause::kData);
   if (code.starts_with("22") || code.starts_with("23")) {
-    throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why);
+    throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why, Cause::kData);
   }
   if (code == "55P03") {
     inTransaction_ = false;

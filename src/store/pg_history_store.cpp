@@ -233,7 +233,7 @@ class PgHistoryStore : public HistoryStore {
       // a text that starts with one is refused there, and so here.
       if (row[i].IsText() && !row[i].TextRef().empty() && row[i].TextRef()[0] == '\0') {
         throw Error(err::kOtherEngineError, "The History " + conn_.Server() + " refused the change: the value for '" +
-                                                b.def->name + "." + f.name + "' starts with a NUL character.");
+                                                b.def->name + "." + f.name + "' starts with a NUL character.", Cause::kData);
       }
     }
     if (b.rows.size() >= kBufferedRows) {
@@ -309,7 +309,7 @@ class PgHistoryStore : public HistoryStore {
     Buffer& b = buffers_.at("UserNotes");
     const int64_t at = row - 1 - b.sent;
     if (at < 0 || at >= static_cast<int64_t>(b.rows.size())) {
-      throw Error(err::kNoCurrentRecord, "No current record: the UserNotes row was already sent to the server.");
+      throw Error(err::kNoCurrentRecord, "No current record: the UserNotes row was already sent to the server.", Cause::kData);
     }
     db::CheckValue(b.def->name, b.def->fields[6], Value(noteId));
     b.rows[static_cast<size_t>(at)][6] = Value(noteId);
@@ -603,7 +603,7 @@ void PgListTable::Insert(int16_t id, std::string_view name) {
   if (keys_->contains(key)) {
     throw Error(err::kDuplicateValue,
                 "The changes you requested to the table were not successful because they would create duplicate "
-                "values in the index '" + unique->name + "'.");
+                "values in the index '" + unique->name + "'.", Cause::kData);
   }
   store_.Buffered(buffer_, {Value(int64_t{id}), Value(std::string(name))});
   keys_->insert(std::move(key));
@@ -644,7 +644,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
     throw Error(err::kTableExists,
                 "The History " + conn.Server() + " already holds rows (in " + names +
                     "); copying would mix two histories. Point CONNECT at an empty database, or drop those tables "
-                    "there if their rows are not needed, then run the command again. Nothing was copied.");
+                    "there if their rows are not needed, then run the command again. Nothing was copied.", Cause::kData);
   }
   // A file that kept no record of pending error keys leaves none on the
   // server either, so that the next load works out every user-day once.
@@ -683,7 +683,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
                   "Copying " + t.name + " to the History " + conn.Server() + " gave " + std::to_string(serverRows) +
                       " rows for the file's " + std::to_string(fileRows) +
                       "; nothing was copied. Check that no other program writes the file or the server, then run the "
-                      "command again.");
+                      "command again.", Cause::kEnvironment);
     }
     copied[t.name] = rows;
   }
@@ -709,7 +709,7 @@ PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, 
   throw Error(err::kCannotOpenFile,
               "Another PraxServer command is loading into the History " + conn_->Server() + " (" +
                   (who.empty() ? std::string("holder unknown") : who) +
-                  "). Wait until it has finished, then run this command again.");
+                  "). Wait until it has finished, then run this command again.", Cause::kData);
 }
 
 PgLoaderLock::~PgLoaderLock() = default;

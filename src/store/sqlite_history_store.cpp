@@ -21,7 +21,7 @@ const db::TableDef& SchemaTable(std::string_view name) {
   for (const auto& t : HistorySchema()) {
     if (t.name == name) return t;
   }
-  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.");
+  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.", Cause::kData);
 }
 
 // The columns of a row a writer appends, by schema name.

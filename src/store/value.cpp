@@ -36,15 +36,15 @@ std::optional<int64_t> WholeNumber(std::string_view text) {
 }  // namespace
 
 int64_t Value::AsInt() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
+  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null", Cause::kData);
   if (IsInt()) return std::get<int64_t>(v_);
   const auto n = WholeNumber(std::get<std::string>(v_));
-  if (!n) throw Error(err::kTypeMismatch, "Type mismatch: '" + std::get<std::string>(v_) + "' is not a whole number");
+  if (!n) throw Error(err::kTypeMismatch, "Type mismatch: '" + std::get<std::string>(v_) + "' is not a whole number", Cause::kData);
   return *n;
 }
 
 std::string Value::AsText() const {
-  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null");
+  if (IsNull()) throw Error(err::kInvalidUseOfNull, "Invalid use of Null", Cause::kData);
   if (IsInt()) return std::to_string(std::get<int64_t>(v_));
   return std::get<std::string>(v_);
 }

@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "site.h"
+#include "support/programs.h"
 #include "support/raised.h"
 #include "support/roster.h"
 
@@ -90,7 +91,7 @@ TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   }
 }
 
-TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
+TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   RunSite site;
   prax::WindowChoices w;
   w.creationRule = 1;
@@ -101,6 +102,16 @@ TEST(Execute, UpdateExistingWithoutHistoryFailsNamingTheFile) {
   EXPECT_EQ(site.status.Message(), "Status: " + text);
   EXPECT_FALSE(site.status.Running() || site.status.Busy());
   EXPECT_TRUE(site.UpdatedUntouched());
+
+  // The roster's Users table damaged: the advice that follows the failure
+  // leaves it the machine's, which no tolerant step passes over.
+  const std::string master = site.ctx.NetworkDir + "MASTER.MDB";
+  const int page = std::stoi(praxtest::Query(master, "SELECT rootpage FROM sqlite_master WHERE name = 'Users'")[0]);
+  std::string bytes = prax::fs::ReadFile(master);
+  std::fill(bytes.begin() + (page - 1) * 4096, bytes.begin() + page * 4096, '\xff');
+  prax::fs::WriteFile(master, bytes);
+  const prax::Error damaged = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, w); });
+  EXPECT_TRUE(damaged.Number() == prax::err::kUnrecognizedFormat && damaged.Environment()) << damaged.what();
 }
 
 TEST(Execute, MultipleNetworksWithUpdateDoesNotMerge) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "support/programs.h"
@@ -72,6 +73,8 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   stdfs::resize_file(n.Net() / "PX000002.DIR" / "20260102.PXT", 65ull << 20);
   stdfs::remove_all(n.Net() / "PX000004.DIR");
   ASSERT_EQ(::mkfifo((n.Net() / "PX000004.DIR").c_str(), 0600), 0);
+  // A linked log whose name would forge a run-log line and clear the screen.
+  stdfs::create_symlink("/nowhere", n.Net() / "PX000003.DIR" / "a\r\nDatabase Updated. 0 files skipped\x1b[2J.PXL");
 
   // ApplicationsList one id short of full: one new name gets the last id.
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--only-create"}).exitCode, 0);
@@ -87,19 +90,26 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   for (const std::string& s : {todayLine + "\n", std::string("PX000004.DIR' not read: it is a FIFO"), std::string("Activity log not read: "),
                               std::string("20260102.PXT (File too large to be a log"), std::string("PRAX400.PXT' not read"),
                               std::string("20700105.PXL: dated in the future, 05/01/2070: loaded"),
-                              std::string("ApplicationsList is full (it holds id 32767")})
+                              std::string("ApplicationsList is full (it holds id 32767"),
+                              std::string("a\\r\\nDatabase Updated. 0 files skipped\\x1b[2J.PXL' not read")})
     EXPECT_EQ(times(s), 1) << s << "\n" << r.err;
   const std::size_t at = r.out.find("ApplicationsList full: ");
   ASSERT_NE(at, std::string::npos) << r.out;
   const long names = std::stol(r.out.substr(at + 23));
   EXPECT_GT(names, 0);
-  EXPECT_TRUE(Has(r.out, "days loaded: 13 alert, 12 activity;") && Has(r.out, "; 4 files skipped; ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "days loaded: 13 alert, 12 activity;") && Has(r.out, "; 5 files skipped; ")) << r.out;
   EXPECT_TRUE(Has(r.err, "ApplicationsList is full: " + std::to_string(names) + " names got no id")) << r.err;
   // The rows keep the id looked up before: the list holds the last id only.
   EXPECT_EQ(praxtest::Sqlite3(n.History(), "SELECT App_Id FROM ApplicationsList ORDER BY 1;"), "32766\n32767\n");
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM ActivitySystem WHERE App_Id NOT IN (-1, 32767);"), 0);
   const std::string kept = Slurp(n.Prog() / "PRAXLOAD.LOG");
-  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 4 files skipped; ApplicationsList full: ")) << kept;
+  EXPECT_TRUE(Has(kept, todayLine + "\r\n") && Has(kept, "Database Updated. 5 files skipped; ApplicationsList full: ")) << kept;
+  // One line per event, each of the run log dated; no raw control character.
+  EXPECT_EQ(r.err.find_first_of("\r\x1b"), std::string::npos) << r.err;
+  EXPECT_EQ(kept.find('\x1b'), std::string::npos) << kept;
+  std::istringstream lines(kept);
+  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::isdigit(line[0])) << line;
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), '\r'), std::count(kept.begin(), kept.end(), '\n')) << kept;
 
   const Result late = n.Praxload({"--include-today", "--quiet"});
   EXPECT_TRUE(Has(late.out, "days loaded: 1 alert,")) << late.out;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "load/history_database.h"
 #include "load/error_keys.h"
@@ -208,17 +209,23 @@ TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
 }
 
 // With either journal the History file is left at rest; a file replaced or
-// removed under the run ends it naming the file.
+// removed under the run ends it at once naming the file, and nothing is
+// written into the file now in its place.
 TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
   const std::string file = DbFile().string();
-  for (const auto& [journal, action] : std::vector<std::pair<std::string, std::string>>{
-           {"wal", ""}, {"delete", ""}, {"wal", "replace"}, {"delete", "remove"}}) {
-    SCOPED_TRACE(journal + " " + action);
+  for (const auto& [journal, action, at] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"wal", "", ""},
+           {"delete", "", ""},
+           {"wal", "replace", "Pass 1, User 3:"},  // user 2 is committed
+           {"delete", "remove", "Pass 1, User 3:"},
+           {"delete", "replace", "Pass 3, User 1:"}}) {  // every log is stored, no error key yet
+    SCOPED_TRACE(journal + " " + action + " " + at);
     fs::remove(DbFile());
     CreateDatabase();
     fs::copy_file(DbFile(), dir.Path() / "backup.MDB", fs::copy_options::overwrite_existing);
-    status.onLoading = [&](const std::string& at) {
-      if (at != "Pass 1, User 3:") return;  // user 2 is committed
+    fs::copy_file(DbFile(), dir.Path() / "unchanged.MDB", fs::copy_options::overwrite_existing);
+    status.onLoading = [&](const std::string& now) {
+      if (now != at) return;
       if (action == "replace") fs::rename(dir.Path() / "backup.MDB", DbFile());
       if (action == "remove") fs::remove(DbFile());
     };
@@ -226,6 +233,9 @@ TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
     const std::string failure = Failure();
     ::unsetenv("PRAX_JOURNAL");
     EXPECT_EQ(praxtest::Has(failure, "PRAXDATA.MDB' was removed or replaced"), !action.empty()) << failure;
+    EXPECT_EQ(environment, !action.empty());
+    EXPECT_TRUE(at.empty() || status.loading.back() == at) << status.loading.back();  // no user after it
+    EXPECT_TRUE(action != "replace" || praxtest::Slurp(DbFile()) == praxtest::Slurp(dir.Path() / "unchanged.MDB"));
     for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(fs::exists(file + suffix));
     EXPECT_TRUE(!fs::exists(DbFile()) || praxtest::Sqlite3(DbFile(), "PRAGMA journal_mode;") == "delete\n");
   }

@@ -85,6 +85,20 @@ TEST(Text, TrimCaseAndSubstrings) {
             (std::vector<size_t>{2, 4, 0}));
 }
 
+TEST(Text, VisibleShowsEveryControlCharacterAsAnEscape) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\\b c.PXL", "a\\b c.PXL"},  // a backslash and printable text stay
+      {"x\r\nDatabase Updated.\t", "x\\r\\nDatabase Updated.\\t"},
+      {std::string("\x1b[2J\x7f\0z", 7), "\\x1b[2J\\x7f\\x00z"},
+      {"\xc2\x85\xc2\x9b\xc2\xa0\xc3\xa9\xe2\x82\xac", "\\u0085\\u009b\xc2\xa0\xc3\xa9\xe2\x82\xac"},
+      {"\x9b" "2J \x85\xe9\xff", "\\x9b" "2J \\x85\xe9\xff"},  // raw Windows-1252 bytes
+  };
+  for (const auto& [raw, shown] : cases) {
+    EXPECT_EQ(text::Visible(raw), shown) << raw;
+    EXPECT_EQ(text::Visible(shown), shown) << shown;  // showing twice changes nothing
+  }
+}
+
 // Every capital of Windows-1252 folds together with its small letter; every
 // other character of the code page folds to a text of its own.
 TEST(Text, FoldCase1252PairsLettersOfTheCodePage) {

@@ -32,12 +32,16 @@ constexpr int kLogoInset = 7;  // 100 twips
 QString FromCp1252(const std::string& bytes) { return QString::fromStdString(text::Cp1252ToUtf8(bytes)); }
 std::string ToCp1252(const QString& s) { return text::Utf8ToCp1252(s.toStdString()); }
 
-// Message-box text: the program's texts separate paragraphs with CR alone.
+// Message-box text of the program's own: it separates paragraphs with CR alone.
 QString BoxText(std::string_view text) {
   QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return s;
 }
+
+// A message that carries names (paths, log and roster names): shown on one
+// line, its control characters as visible escapes.
+QString NamesText(std::string_view text) { return QString::fromStdString(text::Visible(text)); }
 
 template <class W>
 W* Named(W* widget, const char* name) {
@@ -152,8 +156,8 @@ void FrmPXlog::BuildWidgets() {
 
 void FrmPXlog::ApplyStartup() {
   const StartupInfo& info = controller_.Info();
-  setWindowTitle(QString::fromStdString(text::Cp1252ToUtf8(info.caption)));
-  for (const std::string& path : info.networks) comboNetworks_->addItem(FromCp1252(path));
+  setWindowTitle(NamesText(text::Cp1252ToUtf8(info.caption)));
+  for (const std::string& path : info.networks) comboNetworks_->addItem(NamesText(text::Cp1252ToUtf8(path)));
   if (comboNetworks_->count() > 0) comboNetworks_->setCurrentIndex(0);
   optUniverse_[2]->setEnabled(info.multipleNetworks);
   comboNetworks_->setEnabled(info.multipleNetworks);
@@ -248,7 +252,7 @@ void FrmPXlog::ExecuteClicked() {
     case PressAction::kIgnore:
       return;
     case PressAction::kShowMessage: {
-      QMessageBox box(QMessageBox::NoIcon, title, BoxText(press.message), QMessageBox::Ok, this);
+      QMessageBox box(QMessageBox::NoIcon, title, NamesText(press.message), QMessageBox::Ok, this);
       box.exec();
       return;
     }
@@ -290,7 +294,7 @@ void FrmPXlog::CommandDone(const CommandOutcome& outcome) {
   UpdateButton();
   if (!outcome.ok) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size()),
-                    BoxText(outcome.errorText), QMessageBox::Ok, this);
+                    NamesText(outcome.errorText), QMessageBox::Ok, this);
     box.exec();
   }
   emit commandFinished();
