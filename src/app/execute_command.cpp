@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/listio.h"
 #include "platform/numbers.h"
+#include "store/journal_guard.h"
 
 namespace prax {
 
@@ -220,6 +221,13 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) 
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message, Cause::kData);
   auto lock = std::make_unique<CommandLock>();
   lock->networkDir = std::make_unique<RunLock>(networkDir);
+  // Journals beside the databases that no command of ours left refuse the
+  // command before anything is written.
+  std::vector<std::string> databases = {"MASTER.MDB"};
+  if (ReadHistoryServer(ctx).empty()) databases.push_back("PRAXDATA.MDB");
+  for (const fs::DirEntry& e : fs::List(networkDir, "*.grp"))
+    if (!e.isDirectory) databases.push_back(e.name);
+  db::CheckFolderJournals(networkDir, databases);
   std::vector<std::string> notices = lock->networkDir->Notices();
   // The folder classed as a share for the journal choice is one whose OS
   // locks other machines may not see.

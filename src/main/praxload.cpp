@@ -11,8 +11,9 @@
 //
 // Exit status: 0 the command finished; 2 refused before anything changed
 // (range message, missing network directory, unconfirmed --fresh, bad
-// options, another command holding the network); 1 a failure ended the
-// command.
+// options, another command holding the network, a journal beside a database
+// that no command of this program left, a link or FIFO at the lock file); 1
+// a failure ended the command.
 
 #include <CLI/CLI.hpp>
 

@@ -49,6 +49,16 @@ std::string AccessMessage(std::string_view pathText) {
               Cause::kData);
 }
 
+// Error 75 for a file with more than one name, which this program never writes.
+[[noreturn]] void ThrowHardLink(std::string_view pathText, unsigned long long names) {
+  throw Error(err::kPathFileAccess, "'" + ForDisplay(pathText) + "' is a hard link (one file with " +
+                                        std::to_string(names) +
+                                        " names): writing it would change the file under its other names too, so "
+                                        "it is not written. Give the file a name of its own (copy it, then remove "
+                                        "this name), then run the command again.",
+              Cause::kData);
+}
+
 // A missing file or folder, or a folder where a file belongs (and the other
 // way round), is a fault of what the folder holds; a refused access (busy,
 // locked, not permitted) and a failed read or write are the machine's.
@@ -108,16 +118,34 @@ bool IsReparsePoint(const stdfs::path& p) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Opens a plain file for reading or for writing (created when missing),
-// refusing links and anything that is not a disk file.
-std::FILE* OpenPlain(const stdfs::path& p, bool write, std::string_view pathText) {
+// The number of names (hard links) of an open file; 1 when unknown.
+unsigned long long LinksOf(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileInformationByHandle(h, &info) ? info.nNumberOfLinks : 1;
+}
+
+// Opens a plain file for reading, writing (created when missing) or
+// appending ("rb", "wb", "ab"), refusing links and anything that is not a
+// disk file; a file written must have one name only. A file written is
+// truncated only once it is known to be a plain file of its own.
+std::FILE* OpenPlain(const stdfs::path& p, const wchar_t* mode, std::string_view pathText) {
   if (IsReparsePoint(p)) ThrowNotPlain(pathText, "a symbolic link");
-  std::FILE* f = ::_wfopen(p.c_str(), write ? L"wb" : L"rb");
+  const bool write = mode[0] != L'r';
+  std::FILE* f = ::_wfopen(p.c_str(), write ? L"ab" : L"rb");
   if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
   const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
   if (::GetFileType(h) != FILE_TYPE_DISK) {
     std::fclose(f);
     ThrowNotPlain(pathText, "a device or pipe");
+  }
+  if (write && LinksOf(h) > 1) {
+    const unsigned long long names = LinksOf(h);
+    std::fclose(f);
+    ThrowHardLink(pathText, names);
+  }
+  if (mode[0] == L'w' && ::_chsize_s(::_fileno(f), 0) != 0) {
+    std::fclose(f);
+    ThrowFileError(err::kPathFileAccess, pathText);
   }
   return f;
 }
@@ -147,7 +175,25 @@ int OpenPlain(const stdfs::path& p, int flags, std::string_view pathText) {
     if (S_ISDIR(st.st_mode)) ThrowWrongEntry(pathText);
     ThrowNotPlain(pathText, KindOf(st.st_mode));
   }
+  if ((flags & (O_WRONLY | O_RDWR)) != 0 && st.st_nlink > 1) {
+    ::close(fd);
+    ThrowHardLink(pathText, static_cast<unsigned long long>(st.st_nlink));
+  }
   return fd;
+}
+
+// Writes all bytes to an open file; false on failure.
+bool WriteAll(int fd, std::string_view bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      return false;
+  }
+  return true;
 }
 #endif
 
@@ -353,7 +399,7 @@ std::string ReadFile(std::string_view pathText) {
   if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
   std::string bytes;
 #ifdef _WIN32
-  std::FILE* f = OpenPlain(p, false, pathText);
+  std::FILE* f = OpenPlain(p, L"rb", pathText);
   char chunk[65536];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
@@ -386,7 +432,7 @@ std::FILE* OpenRead(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
 #ifdef _WIN32
-  return OpenPlain(p, false, pathText);
+  return OpenPlain(p, L"rb", pathText);
 #else
   const int fd = OpenPlain(p, O_RDONLY, pathText);
   std::FILE* f = ::fdopen(fd, "rb");
@@ -402,26 +448,99 @@ void WriteFile(std::string_view pathText, std::string_view bytes) {
   const stdfs::path p = RealPath(pathText);
   if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
 #ifdef _WIN32
-  std::FILE* f = OpenPlain(p, true, pathText);
+  std::FILE* f = OpenPlain(p, L"wb", pathText);
   const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   const bool closed = std::fclose(f) == 0;
 #else
   // Truncated only once it is known to be a plain file of its own.
   const int fd = OpenPlain(p, O_WRONLY | O_CREAT, pathText);
-  bool written = ::ftruncate(fd, 0) == 0;
-  for (std::size_t done = 0; written && done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0)
-      done += static_cast<std::size_t>(n);
-    else if (n < 0 && errno == EINTR)
-      continue;
-    else
-      written = false;
-  }
+  const bool written = ::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes);
   const bool closed = ::close(fd) == 0;
 #endif
   if (!written || !closed) ThrowFileError(err::kPathFileAccess, pathText);
 }
+
+void AppendFile(std::string_view pathText, std::string_view bytes) {
+  const stdfs::path p = RealPath(pathText);
+  if (IsDirectoryReal(p)) ThrowFileError(err::kPathFileAccess, pathText);
+#ifdef _WIN32
+  std::FILE* f = OpenPlain(p, L"ab", pathText);
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool closed = std::fclose(f) == 0;
+#else
+  const int fd = OpenPlain(p, O_WRONLY | O_CREAT | O_APPEND, pathText);
+  const bool written = WriteAll(fd, bytes);
+  const bool closed = ::close(fd) == 0;
+#endif
+  if (!written || !closed) ThrowFileError(err::kPathFileAccess, pathText);
+}
+
+bool CreateNewFile(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+#ifdef _WIN32
+  // CREATE_NEW fails on any existing entry, a link included.
+  const HANDLE h = ::CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) return false;
+    ThrowFileError(err::kPathFileAccess, pathText);
+  }
+  ::CloseHandle(h);
+#else
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    ThrowFileError(NumberFor(LastError(), p), pathText);
+  }
+  ::close(fd);
+#endif
+  return true;
+}
+
+void ReplaceFile(std::string_view pathText, std::string_view bytes) {
+  RequireOwnFile(pathText);
+  const stdfs::path p = RealPath(pathText);
+  const std::string fresh = std::string(pathText) + ".new";
+  const stdfs::path f = RealPath(fresh);
+  std::error_code ec;
+  stdfs::remove(f, ec);  // a leftover (a link is removed, never followed)
+  if (!CreateNewFile(fresh)) ThrowFileError(err::kPathFileAccess, fresh);
+#ifdef _WIN32
+  WriteFile(fresh, bytes);
+#else
+  const int fd = OpenPlain(f, O_WRONLY, fresh);
+  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written) {
+    stdfs::remove(f, ec);
+    ThrowFileError(err::kPathFileAccess, fresh);
+  }
+#endif
+  stdfs::rename(f, p, ec);
+  if (ec) {
+    stdfs::remove(f, ec);
+    ThrowFileError(err::kPathFileAccess, pathText);
+  }
+}
+
+#ifndef _WIN32
+int OpenOwnFile(std::string_view pathText) {
+  const stdfs::path p = RealPath(pathText);
+  const int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int error = errno;
+    RequireOwnFile(pathText);  // names what it is
+    errno = error;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    ::close(fd);
+    if (S_ISREG(st.st_mode)) ThrowHardLink(pathText, static_cast<unsigned long long>(st.st_nlink));
+    ThrowNotPlain(pathText, S_ISDIR(st.st_mode) ? "a folder" : KindOf(st.st_mode));
+  }
+  return fd;
+}
+#endif
 
 bool IsSymlink(std::string_view pathText) {
   std::error_code ec;
@@ -445,13 +564,30 @@ void RequirePlainFile(std::string_view pathText) {
   ThrowNotPlain(pathText, "a device");
 }
 
+void RequireOwnFile(std::string_view pathText) {
+  RequirePlainFile(pathText);
+  const stdfs::path p = RealPath(pathText);
+#ifdef _WIN32
+  const HANDLE h = ::CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const unsigned long long names = LinksOf(h);
+  ::CloseHandle(h);
+#else
+  struct stat st {};
+  if (::lstat(p.c_str(), &st) != 0) return;
+  const auto names = static_cast<unsigned long long>(st.st_nlink);
+#endif
+  if (names > 1) ThrowHardLink(pathText, names);
+}
+
 void CopyFile(std::string_view fromText, std::string_view toText) {
   const stdfs::path from = RealPath(fromText);
   const stdfs::path to = RealPath(toText);
   if (!ExistsReal(from) || IsDirectoryReal(from)) ThrowFileError(err::kFileNotFound, fromText);
   if (IsDirectoryReal(to)) ThrowWrongEntry(toText);
   RequirePlainFile(fromText);
-  RequirePlainFile(toText);
+  RequireOwnFile(toText);
   std::error_code ec;
   const auto modified = stdfs::last_write_time(from, ec);
   if (ec) ThrowFileError(NumberFor(ec, from), fromText);

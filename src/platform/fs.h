@@ -63,12 +63,37 @@ std::string ReadFile(std::string_view pathText);
 // Opens a file for reading in binary mode, with the same errors as ReadFile.
 // The caller closes it.
 std::FILE* OpenRead(std::string_view pathText);
+//
+// Every file this program writes is written the same way: never through a
+// symbolic link (dangling or not), never into a FIFO, socket or device, and
+// never into a file that has another name as well (a hard link: writing it
+// would change the file under its other name too). A file is opened without
+// following a link and without blocking, then checked by its handle; a new
+// file is created without following a link. Error 75 names the file and
+// what it is.
 void WriteFile(std::string_view pathText, std::string_view bytes);  // create or overwrite
+// Appends bytes to a file (created when missing), with the same rule.
+void AppendFile(std::string_view pathText, std::string_view bytes);
+// Creates a new, empty file (never one that exists, never through a link);
+// false when an entry of that name exists already.
+bool CreateNewFile(std::string_view pathText);
+// Replaces a file whole in one step: the bytes go into "<file>.new" (created
+// afresh) and are flushed to disk before it is renamed over the file.
+void ReplaceFile(std::string_view pathText, std::string_view bytes);
+// Opens a file for reading and writing (created when missing, not
+// truncated) by the same rule, for a file kept open; -1 (errno set) when it
+// cannot be opened or created for another reason. POSIX only.
+#ifndef _WIN32
+int OpenOwnFile(std::string_view pathText);
+#endif
 
 // Error 75 naming the file when the entry is a symbolic link or exists but is
 // not a plain file; nothing when it is a plain file or absent. For files
 // another library opens by name (the database files).
 void RequirePlainFile(std::string_view pathText);
+// The same, and a file with more than one name (hard link) is refused too:
+// for files another library writes by name.
+void RequireOwnFile(std::string_view pathText);
 // The entry itself is a symbolic link (not followed).
 bool IsSymlink(std::string_view pathText);
 

@@ -278,7 +278,7 @@ RunLock::RunLock(std::string_view networkDirText)
     : file_(std::string(networkDirText) + std::string(kRunLockFileName)),
       record_(std::string(networkDirText) + std::string(kRunRecordFileName)),
       staleSeconds_(StaleSecondsFromEnvironment()) {
-  fs::RequirePlainFile(file_);
+  fs::RequireOwnFile(file_);
   const std::string real = fs::RealPath(file_).string();
   HANDLE h = CreateFileA(real.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -321,19 +321,10 @@ RunLock::RunLock(std::string_view networkDirText)
     : file_(std::string(networkDirText) + std::string(kRunLockFileName)),
       record_(std::string(networkDirText) + std::string(kRunRecordFileName)),
       staleSeconds_(StaleSecondsFromEnvironment()) {
-  // A link planted in its place is not written through, and a FIFO or
-  // device is refused without waiting on it.
-  fs::RequirePlainFile(file_);
-  const std::string real = fs::RealPath(file_).string();
-  fd_ = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-    ::close(fd_);
-    fd_ = -1;
-    fs::RequirePlainFile(file_);  // names what it is
-  }
+  // A link planted in its place is not written through, a FIFO or device is
+  // refused without waiting on it, and a file with another name is refused.
+  fd_ = fs::OpenOwnFile(file_);
   if (fd_ < 0) {
-    fs::RequirePlainFile(file_);
     throw Error(err::kPathFileAccess,
                 "Cannot create the lock file '" + fs::ForDisplay(file_) +
                     "': the network directory is missing or not writable for the account that runs the command. "

@@ -1,10 +1,10 @@
 #include "platform/status.h"
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 
 #include "platform/datetime.h"
+#include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/numbers.h"
 #include "platform/text.h"
@@ -32,20 +32,34 @@ void Status::Warn(std::string_view line) {
 }
 
 void Status::Record(std::string_view line) {
-  if (!runLogFile_.empty()) AppendRotatedLog(runLogFile_, line);
+  if (runLogFile_.empty()) return;
+  try {
+    AppendRotatedLog(runLogFile_, line);
+  } catch (const Error& e) {
+    // The run log is not the run: it is said once (status line, and where
+    // passed-over files are shown), and the run goes on without it.
+    runLogFile_.clear();
+    const std::string text = std::string("Run log not written: ") + e.what();
+    OnLog(text);
+    OnPassedOver(text);
+    SetStatus(text);
+  }
 }
 
 void AppendRotatedLog(const std::string& pathText, std::string_view line, std::uintmax_t maxBytes) {
+  // Neither the log nor its older part is written through a link, into a
+  // FIFO or into a file with another name.
+  fs::RequireOwnFile(pathText);
   const std::filesystem::path file = fs::RealPath(pathText);
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(file, ec);
   if (!ec && size > maxBytes) {
+    fs::RequireOwnFile(pathText + ".1");
     std::filesystem::path old = file;
     old += ".1";
     std::filesystem::rename(file, old, ec);
   }
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  out << dt::NowGeneralDate() << ' ' << text::Visible(line) << "\r\n";
+  fs::AppendFile(pathText, dt::NowGeneralDate() + ' ' + text::Visible(line) + "\r\n");
 }
 
 void Status::SetStatus(std::string_view text) {

@@ -39,8 +39,10 @@ class Status {
   // Where the kept run log is (path text; empty: none). Lines appended there
   // carry the date and time; the file is rotated when it grows past 1 MiB.
   void KeepRunLog(std::string pathText) { runLogFile_ = std::move(pathText); }
-  // Appends a line to the kept run log, if any; a failure to write it is
-  // passed over (the run itself is not at stake).
+  // Appends a line to the kept run log, if any. A log that cannot be written
+  // (or is refused: a link, FIFO or file with a second name) is said once,
+  // on the status line and as a passed-over line not counted, and the run
+  // goes on without it (the run itself is not at stake).
   void Record(std::string_view line);
 
   // Progress through the current user's log files and through the universe

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "store/journal_guard.h"
 #include "store/roster_store.h"
 #include "logs/user_dir.h"
 #include "roster/master_database.h"
@@ -62,6 +63,8 @@ void CheckBeforeClearing(const RunContext& run, std::size_t count) {
   if (!TryStep([&] { fs::RequirePlainFile(master); }))
     throw Refusal(run, "the first network's Master database '" + Shown(master) +
                            "' is a symbolic link or not a plain file; put the file itself in its place");
+  // So must a journal beside it that no command of ours left there.
+  db::CheckFolderJournals(first, {"MASTER.MDB"});
 }
 
 // A group file being written; a member it refuses is passed over.

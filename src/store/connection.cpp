@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "store/journal_guard.h"
 #include "store/schema.h"
 
 #ifndef _WIN32
@@ -196,9 +197,10 @@ Connection::~Connection() {
   }
 }
 
-void Connection::Track(const std::filesystem::path& real, bool readOnly) {
+void Connection::Track(const std::filesystem::path& real, bool readOnly, bool recorded) {
   real_ = real;
   readOnly_ = readOnly;
+  recorded_ = recorded;
 #ifndef _WIN32
   // Windows keeps an open file from being deleted or replaced.
   struct stat st {};
@@ -423,6 +425,7 @@ void Connection::Close() {
     std::error_code ec;
     for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(real_.string() + suffix, ec);
   }
+  if (recorded_) ForgetWriting(real_);
   if (replaced) FailReplaced();
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {

@@ -99,7 +99,9 @@ class Connection {
 
   // The file as opened (its real path) and whether this connection only
   // reads it; remembers the file's identity to notice a replacement.
-  void Track(const std::filesystem::path& real, bool readOnly);
+  // `recorded`: the command's record names the file as written (its entry
+  // is dropped once the file is closed at rest).
+  void Track(const std::filesystem::path& real, bool readOnly, bool recorded = false);
   // Whether the file by its path is still the one opened: false once it was
   // removed, or another file was moved or copied into its place.
   bool StillInPlace() const;
@@ -174,6 +176,7 @@ class Connection {
   std::filesystem::path real_;
   bool readOnly_ = true;
   bool tracked_ = false;
+  bool recorded_ = false;
   uint64_t device_ = 0, inode_ = 0;
   std::string leftInUse_;
 };

@@ -20,6 +20,7 @@
 #endif
 
 #include "store/connection.h"
+#include "store/journal_guard.h"
 #include "platform/fs.h"
 
 namespace prax::db {
@@ -233,7 +234,12 @@ Database::~Database() {
 std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, OpenOptions options) {
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
-  fs::RequirePlainFile(shown);  // never through a link, never a FIFO or device
+  const bool readOnly = options.access == Access::ReadOnly;
+  // Never through a link, never a FIFO or device; a file written has one name.
+  if (readOnly)
+    fs::RequirePlainFile(shown);
+  else
+    fs::RequireOwnFile(shown);
   std::error_code ec;
   if (!std::filesystem::exists(real, ec)) {
     throw Error(err::kCannotFindFile, "Could not find file '" + shown + "'.", Cause::kData);
@@ -241,8 +247,9 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   if (std::filesystem::is_directory(real, ec)) {
     Unrecognized(shown, "It is a folder, not a database file.");
   }
+  // A journal beside it is used only when it is what a command of ours left.
+  CheckJournals(real, shown);
   CheckHeader(real, shown);
-  const bool readOnly = options.access == Access::ReadOnly;
   // A file left mid-write by a killed program (a hot journal beside it)
   // cannot be read before that write is rolled back, which any program
   // opening it for writing does; a reader then does the same.
@@ -251,6 +258,8 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
   // everything committed and is open nowhere; a reader would leave a -wal and
   // a -shm file there that it may not remove, so it reads the file as it is.
   const bool asItIs = readOnly && !hotJournal && WalHeader(real) && !std::filesystem::exists(real.string() + "-wal", ec);
+  const bool wal = options.journal == Journal::WalWhereLocal && WalWhereLocal(real);
+  if (!readOnly) RecordWriting(real, wal || WalHeader(real));
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(
       asItIs ? ImmutableUri(real).c_str() : Utf8(real).c_str(), &h,
@@ -259,12 +268,13 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
       nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
+    if (!readOnly) ForgetWriting(real);
     CannotOpen(shown, Cause::kEnvironment);
   }
   auto conn = std::make_shared<Connection>(h, file);
+  conn->Track(real, readOnly, !readOnly);
   if (!readOnly && sqlite3_db_readonly(h, "main") == 1) CannotOpen(shown, Cause::kEnvironment);
-  conn->Track(real, readOnly);
-  Configure(*conn, shown, readOnly, options.journal == Journal::WalWhereLocal && WalWhereLocal(real));
+  Configure(*conn, shown, readOnly, wal);
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }
 
@@ -273,7 +283,7 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
   // order); the file records no locale.
   const std::string shown = file.string();
   const std::filesystem::path real = fs::RealPath(shown);
-  fs::RequirePlainFile(shown);  // a link in its place would create the file elsewhere
+  fs::RequireOwnFile(shown);  // a link in its place would create the file elsewhere
   std::error_code ec;
   if (std::filesystem::exists(real, ec)) {
     throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")", Cause::kData);
@@ -284,17 +294,22 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
                                      "that the network share is reachable.", Cause::kData);
   }
   RemoveJournals(real);
+  // Made here, new and never through a link, before the engine opens it.
+  if (!fs::CreateNewFile(shown))
+    throw Error(err::kDatabaseExists, "Database already exists. (" + shown + ")", Cause::kData);
+  RecordWriting(real, false);
   sqlite3* h = nullptr;
-  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(Utf8(real).c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);
+    ForgetWriting(real);
     CannotOpen(shown, Cause::kEnvironment);
   }
   auto conn = std::make_shared<Connection>(h, file);
   const int set = sqlite3_exec(h, ("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), nullptr,
                                nullptr, nullptr);
+  conn->Track(real, false, true);
   if (set != SQLITE_OK) CannotOpen(shown, Cause::kEnvironment);
-  conn->Track(real, false);
   Configure(*conn, shown, false, false);
   return std::unique_ptr<Database>(new Database(std::move(conn)));
 }

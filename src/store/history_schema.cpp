@@ -98,7 +98,10 @@ std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int
 void RemoveUnfinishedHistory(std::string_view fileText) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
     const std::string file = Building(fileText) + suffix;
-    if (fs::Exists(file, true) && !fs::IsDirectory(file)) fs::DeleteFile(file);
+    // A killed creation leaves plain files; a link, FIFO or linked file
+    // there is no leftover of ours.
+    fs::RequireOwnFile(file);
+    if (fs::Exists(file, true)) fs::DeleteFile(file);
   }
 }
 

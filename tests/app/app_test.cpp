@@ -283,6 +283,18 @@ TEST(Settings, CloseWorkWritesBoth) {
   EXPECT_EQ(stdfs::current_path(), stdfs::canonical(site.program.Path()));
   stdfs::current_path(cwd);
 
+  // A link or a second name in their place is not written through, and the
+  // window still closes.
+  const stdfs::path outside = site.program.Path() / "outside.txt";
+  site.program.Write("outside.txt", "keep");
+  stdfs::remove(site.program.Path() / "PXSERVER.SET");
+  stdfs::remove(site.program.Path() / "Restore.KTR");
+  stdfs::create_symlink(outside, site.program.Path() / "PXSERVER.SET");
+  stdfs::create_hard_link(outside, site.program.Path() / "Restore.KTR");
+  EXPECT_TRUE(prax::CloseWork(site.ctx, {}, false));
+  EXPECT_EQ(site.ProgramFileText("outside.txt"), "keep");
+  stdfs::current_path(cwd);
+
   // A program folder that cannot be written still closes.
   site.ctx.ProgramDir = site.program.Text() + "missing/folder";
   EXPECT_TRUE(prax::CloseWork(site.ctx, {}, false));

@@ -59,6 +59,40 @@ TEST(BrokenDatabases, AreRefusedBeforeAnythingWritesToThem) {
   }
 }
 
+// A journal or log beside a database that no command of ours left there,
+// built from a copy of the database with rows changed, is refused before
+// anything is written: the database keeps its bytes.
+TEST(BrokenDatabases, APlantedJournalOrLogIsRefusedAndTheFileKeepsItsRows) {
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
+  n.AppendDay();
+  const stdfs::path copy = n.Root() / "copy.MDB";
+  const struct { const char* file; std::string change, next; } cases[] = {  // next: a change in the transaction
+      {"PRAXDATA.MDB", "UPDATE AlertSystem SET Keystrokes = 7 WHERE User_Num = 2", "DELETE FROM AlertSystem"},
+      {"MASTER.MDB", "UPDATE Users SET Last_Name = 'Unassigned'", "DELETE FROM Users"},
+  };
+  for (const auto& c : cases)
+    for (const std::string suffix : {"-journal", "-wal"}) {
+      SCOPED_TRACE(c.file + suffix);
+      const stdfs::path file = n.Net() / c.file, planted = file.string() + suffix;
+      const std::string bytes = Slurp(file);
+      stdfs::copy_file(file, copy, stdfs::copy_options::overwrite_existing);
+      {  // The journal of a transaction on the changed copy holds the changed rows; so does its log.
+        const praxtest::Db changed(copy, true);
+        const std::vector<std::string> steps = suffix == "-wal"
+            ? std::vector<std::string>{"PRAGMA journal_mode = WAL", c.change}
+            : std::vector<std::string>{"PRAGMA synchronous = OFF", c.change, "BEGIN", c.next};
+        for (const std::string& sql : steps) changed.Query(sql);
+        stdfs::copy_file(copy.string() + suffix, planted);
+      }
+      const Result r = n.Praxload({"--master"}, {.timeoutSeconds = 30});
+      EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+      ExpectSays(r.err, {planted.string() + "' beside the database", "move the journal file out of the folder"});
+      stdfs::remove(planted);
+      EXPECT_EQ(Slurp(file), bytes);
+    }
+}
+
 // Run as the unprivileged account: permissions count even for root.
 TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
   const Network n;

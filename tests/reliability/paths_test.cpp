@@ -2,7 +2,8 @@
 // directories the system names: the entry is skipped and reported, and a
 // sentinel outside is neither read, written nor deleted. FIFOs, devices, a
 // bind-mounted alias and a missing network directory are refused without
-// waiting or creating anything.
+// waiting or creating anything, and so is a link, hard link or FIFO at any
+// file a command writes.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -136,48 +137,67 @@ TEST(Paths, AMergeListingTheNetworkDirectoryThroughABindMountDeletesNothing) {
   EXPECT_EQ(Snapshot(n.Net(), lock), before);
 }
 
-TEST(Paths, LinksFifosAndDevicesNamedLikeInputsAreRefusedWithoutWaiting) {
+TEST(Paths, FifosAndDevicesNamedLikeInputsAreRefusedWithoutWaiting) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
   n.AppendDay();  // every run below has a day to write
-  const stdfs::path outside = n.Root() / "outside";
-  Write(outside / "a.txt", "keep a");
-  stdfs::copy_file(n.History(), outside / "PRAXDATA.MDB");  // a database a followed link would take
-  const auto outsideBefore = Snapshot(outside);
-  enum Kind { kLink, kFifo, kDevice };  // a device has /dev/zero's numbers (root only)
-  const struct { std::string name; Kind kind; std::vector<std::string> options; int exitCode; std::string target = {}; }
-      cases[] = {  // a link's target is in `outside`
-      {"PRAXDATA.MDB", kLink, {"--full"}, 1, "PRAXDATA.MDB"},  // before the engine opens it
-      {"PRAXSERVER.LCK", kLink, {"--full"}, 2, "a.txt"},       // before the command starts
-      {"UPDATED.DAT", kLink, {"--full"}, 1, "a.txt"},
-      {"PX000001.DIR/20260109.PXL", kFifo, {"--full"}, 0},
-      {"PX000001.DIR/20260109.PXT", kFifo, {"--full"}, 0},
-      {"UserDefs.Prn", kFifo, {"--full", "--master"}, 1},
-      {"Networks.Lst", kFifo, {"--full"}, 0},
-      {"PX000002.DIR/20260109.PXL", kDevice, {"--full"}, 0},
+  const struct { std::string name; bool fifo; std::vector<std::string> options; int exitCode; } cases[] = {
+      {"PX000001.DIR/20260109.PXL", true, {"--full"}, 0},
+      {"PX000001.DIR/20260109.PXT", true, {"--full"}, 0},
+      {"UserDefs.Prn", true, {"--full", "--master"}, 1},
+      {"Networks.Lst", true, {"--full"}, 0},
+      {"PX000002.DIR/20260109.PXL", false, {"--full"}, 0},  // /dev/zero's numbers (root only)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const stdfs::path planted = n.Net() / c.name, aside = n.Root() / "aside";
     if (stdfs::exists(planted)) stdfs::rename(planted, aside);
-    std::error_code made;
-    if (c.kind == kLink) stdfs::create_symlink(outside / c.target, planted, made);
-    else if ((c.kind == kFifo ? ::mkfifo(planted.c_str(), 0644)
-                              : ::mknod(planted.c_str(), S_IFCHR | 0644, ::makedev(1, 5))) != 0)
-      made.assign(errno, std::generic_category());
-    if (made) {
-      std::cout << "[ SKIPPED  ] " << c.name << ": cannot make it here (" << made.message() << ")\n";
+    if ((c.fifo ? ::mkfifo(planted.c_str(), 0644) : ::mknod(planted.c_str(), S_IFCHR | 0644, ::makedev(1, 5))) != 0) {
+      std::cout << "[ SKIPPED  ] " << c.name << ": cannot make it here (" << std::strerror(errno) << ")\n";
       continue;
     }
     const Result r = n.Praxload(c.options, {.timeoutSeconds = 30});
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
-    const char* kind[] = {"symbolic link", "FIFO", "device"};
-    EXPECT_TRUE(Has(r.out + r.err, n.NetText() + c.name + "' is a " + kind[c.kind])) << r.out << r.err;
-    EXPECT_EQ(Snapshot(outside), outsideBefore);
-    EXPECT_TRUE(c.kind != kLink || stdfs::is_symlink(planted));
+    EXPECT_TRUE(Has(r.out + r.err, n.NetText() + c.name + "' is a " + (c.fifo ? "FIFO" : "device"))) << r.out << r.err;
     stdfs::remove(planted);
     if (stdfs::exists(aside)) stdfs::rename(aside, planted);
   }
+}
+
+// Every file a command writes, planted as a link to an outside file, a
+// dangling link, a second name of an outside file or a FIFO: the run ends
+// within seconds naming it, and nothing outside is written or created.
+TEST(Paths, EveryWrittenFileRefusesLinksHardLinksAndFifos) {
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  const stdfs::path outside = n.Root() / "outside", log = n.Prog() / "PRAXLOAD.LOG";
+  Write(outside / "a.txt", "keep a");
+  Write(n.Net() / "Everyone.grp", "");  // a group file (only its journals are looked at)
+  const struct { stdfs::path file; int exitCode; std::vector<std::string> options = {}; } cases[] = {
+      {log, 0}, {n.Prog() / "PRAXLOAD.LOG.1", 0}, {n.Prog() / "UPDATED.DAT", 1}, {n.Net() / "UPDATED.DAT", 1},
+      {n.Net() / "PRAXSERVER.LCK", 2}, {n.Net() / "PRAXSERVER.WRT", 2}, {n.Net() / "PRAXDATA.MDB-journal", 2},
+      {n.Net() / "PRAXDATA.MDB-wal", 2}, {n.Net() / "PRAXDATA.MDB-shm", 2}, {n.Net() / "MASTER.MDB-journal", 2},
+      {n.Net() / "MASTER.MDB-wal", 2}, {n.Net() / "Everyone.grp-journal", 2},
+      {n.Net() / "PRAXDATA.MDB", 1}, {n.Net() / "PRAXDATA.MDB.building", 1, {"--fresh", "--yes"}},
+  };
+  const char* kinds[] = {"symbolic link", "symbolic link", "hard link", "FIFO"};
+  for (const auto& c : cases)
+    for (int kind = 0; kind < 4; ++kind) {
+      SCOPED_TRACE(c.file.filename().string() + " " + std::to_string(kind));
+      const stdfs::path aside = n.Root() / "aside";
+      if (stdfs::exists(c.file)) stdfs::rename(c.file, aside);
+      if (c.file.extension() == ".1") Write(log, std::string(1100 * 1024, 'x'));  // rotated at this run
+      if (kind < 2) stdfs::create_symlink(outside / (kind == 0 ? "a.txt" : "gone"), c.file);
+      if (kind == 2) stdfs::create_hard_link(outside / "a.txt", c.file);
+      if (kind == 3) { ASSERT_EQ(::mkfifo(c.file.c_str(), 0644), 0); }
+      const Result r = n.Praxload(c.options, {.timeoutSeconds = 30});
+      EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, c.file.string() + "' is a " + kinds[kind])) << r.err;
+      EXPECT_EQ(Snapshot(outside), (std::map<std::string, std::string>{{(outside / "a.txt").string(), "keep a"}}));
+      stdfs::remove(c.file);
+      if (stdfs::exists(aside)) stdfs::rename(aside, c.file);
+      if (c.file.extension() == ".1") stdfs::remove(log);
+    }
 }
 
 TEST(Paths, AMissingNetworkDirectoryIsRefusedAndNothingIsCreated) {

@@ -2,6 +2,7 @@
 // ours and of others: list ids, appends, tables found whatever their letter case, rows counted once committed.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -65,6 +66,33 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   Database::Open(path)->Close();
   for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(std::filesystem::exists(path.string() + suffix));
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
+}
+
+// A journal is used only beside the very file whose writer of ours left it:
+// after a writer is killed, its file opens; the same journal beside a copy of
+// the file is refused, and the record goes once the file is at rest.
+TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
+  praxtest::TempDir dir;
+  const auto path = dir.Path() / "KILLED.MDB", copy = dir.Path() / "COPY.MDB";
+  praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
+  if (const pid_t child = ::fork(); child == 0) {
+    const auto killed = Database::Open(path);
+    killed->Prepare("INSERT INTO t VALUES (2)").Run();
+    ::_exit(0);  // never committed, never closed
+  } else {
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  }
+  ASSERT_GT(std::filesystem::file_size(path.string() + "-journal"), 0u);
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(path.string() + "-journal", copy.string() + "-journal");
+  const auto refused = Raised([&] { Database::Open(copy); });
+  EXPECT_EQ(refused.Number(), 3051);
+  EXPECT_TRUE(Has(refused.what(), copy.string() + "-journal' beside the database")) << refused.what();
+  auto db = Database::Open(path);
+  db->Prepare("INSERT INTO t VALUES (3)").Run();
+  db->Close();
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "PRAXSERVER.WRT"));
+  EXPECT_EQ(praxtest::Sqlite3(path, "SELECT a FROM t;"), "1\n3\n");
 }
 
 // The History file replaces an earlier one whole, at rest, and holds other writers to the field rules too.
