@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 #include "store/journal_guard.h"
 #include "store/schema.h"
@@ -16,6 +17,9 @@
 namespace prax::db {
 
 namespace {
+
+// A database path as messages show it.
+std::string Shown(const std::filesystem::path& p) { return fs::ForDisplay(fs::ToText(p)); }
 
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -223,7 +227,7 @@ bool Connection::StillInPlace() const {
 
 void Connection::FailReplaced() const {
   throw Error(err::kOtherEngineError,
-              "The database file '" + file_.string() +
+              "The database file '" + Shown(file_) +
                   "' was removed or replaced by another file while this command was using it (moved, copied "
                   "or deleted by another program). The command stopped; what it wrote since the last "
                   "commit is not in the file now in its place. Check that the right file is in place (restore "
@@ -239,7 +243,7 @@ void Connection::ReturnToRollback() {
   // for long.
   sqlite3_busy_timeout(db_, 1000);
   if (JournalMode(db_, "DELETE") == "delete") return;
-  leftInUse_ = "'" + file_.string() +
+  leftInUse_ = "'" + Shown(file_) +
                "' is held open by another program, so it stays in WAL mode with its -wal and -shm files beside "
                "it; the next command returns it to the rollback journal once that program has closed it.";
 }
@@ -247,12 +251,12 @@ void Connection::ReturnToRollback() {
 void Connection::CheckOpen() const {
   if (!db_) {
     throw Error(dberr::kObjectInvalid,
-                "Object invalid or no longer set: the database was closed (" + file_.string() + ")", Cause::kData);
+                "Object invalid or no longer set: the database was closed (" + Shown(file_) + ")", Cause::kData);
   }
 }
 
 void Connection::Fail(int number, const std::string& message, Cause cause) const {
-  throw Error(number, message + " (" + file_.string() + ")", cause);
+  throw Error(number, message + " (" + Shown(file_) + ")", cause);
 }
 
 void Connection::Rethrow(const Error& e) const {
@@ -277,7 +281,7 @@ void Connection::FailStorage(int rc) const {
       Fail(err::kCannotOpenFile, "Cannot open the database file: " + detail + ".", env);
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      Fail(err::kUnrecognizedFormat, "Unrecognized database format '" + file_.string() +
+      Fail(err::kUnrecognizedFormat, "Unrecognized database format '" + Shown(file_) +
                                          "'. The file is damaged; restore it from a backup.", env);
     case SQLITE_NOMEM:
       Fail(err::kOutOfMemory, "Out of memory: " + detail + ". Close other programs, then run the command again.",
@@ -448,7 +452,7 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
   auto info = FindTable(name);
   if (!info) {
     throw Error(err::kCannotFindTable,
-                "Cannot find table '" + std::string(name) + "' in '" + file_.string() + "'.", Cause::kData);
+                "Cannot find table '" + std::string(name) + "' in '" + Shown(file_) + "'.", Cause::kData);
   }
   return info;
 }

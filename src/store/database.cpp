@@ -232,7 +232,7 @@ Database::~Database() {
 }
 
 std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, OpenOptions options) {
-  const std::string shown = file.string();
+  const std::string shown = fs::ForDisplay(fs::ToText(file));
   const std::filesystem::path real = fs::RealPath(shown);
   const bool readOnly = options.access == Access::ReadOnly;
   // Never through a link, never a FIFO or device; a file written has one name.
@@ -281,7 +281,7 @@ std::unique_ptr<Database> Database::Open(const std::filesystem::path& file, Open
 std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
   // Text always compares without regard to letter case (the general sort
   // order); the file records no locale.
-  const std::string shown = file.string();
+  const std::string shown = fs::ForDisplay(fs::ToText(file));
   const std::filesystem::path real = fs::RealPath(shown);
   fs::RequireOwnFile(shown);  // a link in its place would create the file elsewhere
   std::error_code ec;
@@ -556,7 +556,7 @@ void Database::Copy(const std::filesystem::path& from, const std::filesystem::pa
       const int number = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? dberr::kLocked
                          : (rc & 0xff) == SQLITE_FULL                              ? dberr::kNotEnoughSpace
                                                                                    : err::kOtherEngineError;
-      throw Error(number, "Could not copy the database '" + from.string() + "' to '" + to.string() + "' (" +
+      throw Error(number, "Could not copy the database '" + fs::ForDisplay(fs::ToText(from)) + "' to '" + fs::ForDisplay(fs::ToText(to)) + "' (" +
                               detail + "). Check the disk and that no program is changing the file, then run the "
                                        "command again; the source was left unchanged.", Cause::kEnvironment);
     }
@@ -574,7 +574,7 @@ void Database::PutInPlace(const std::filesystem::path& built, const std::filesys
   std::error_code ec;
   std::filesystem::rename(built, target, ec);
   if (ec) {
-    throw Error(err::kPathFileAccess, "Could not put the new database file in place as '" + target.string() + "' (" +
+    throw Error(err::kPathFileAccess, "Could not put the new database file in place as '" + fs::ForDisplay(fs::ToText(target)) + "' (" +
                                           ec.message() + "). Check that the name is not taken by a folder and "
                                           "that the folder is writable, then run the command again.", Cause::kEnvironment);
   }
