@@ -201,4 +201,19 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
   EXPECT_EQ(partial, 0) << "days seen half-written by a reader";
 }
 
+// A console keeping a read open on the roster past the busy wait: the import ends naming the roster as held, not
+// UserDefs.Prn as wrong, and claims no stored record.
+TEST(E2e, ARosterHeldByAConsoleEndsTheImportSayingSo) {
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--no-master"}).exitCode, 0);  // the roster upgraded, not imported
+  const praxtest::Db reader(n.Net() / "MASTER.MDB");
+  reader.Query("BEGIN"), reader.Query("SELECT count(*) FROM Users");
+  const Result r = n.Praxload({"--master"});
+  reader.Query("COMMIT");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_TRUE(Has(r.err, "held by another program") && Has(r.err, "no record was stored") &&
+              !Has(r.err, "Correct UserDefs.Prn")) << r.err;
+  EXPECT_EQ(praxtest::Sqlite3(n.Net() / "MASTER.MDB", "SELECT COUNT(*) FROM Users WHERE Location_Id > 0;"), "0\n");
+}
+
 }  // namespace
