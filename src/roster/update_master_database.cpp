@@ -50,8 +50,8 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
 
   // From here the first failure ends the import. Each record is saved as
   // soon as it is stored, so that whatever ends the import later keeps it.
-  int stored = 0;                      // records saved
-  std::optional<std::string> record;   // the user id of the record being stored
+  int stored = 0;                     // records saved
+  std::optional<std::string> record;  // the user id of the record being stored
   try {
     departments.Prime();
     locations.Open();
