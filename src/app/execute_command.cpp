@@ -135,7 +135,7 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
   }
 
   status.SetStatus("Altering Master database.");
-  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx); });
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx, &status); });
   if (choices.masterState == 1) {
     status.SetStatus("Updating Master database.");
     DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx, &status); });
