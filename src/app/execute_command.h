@@ -45,9 +45,10 @@ struct ExecuteResult {
 
 // Runs a confirmed command: Running is set, the network directory re-read,
 // then, as the universe and creation rule require, the networks merged, the
-// History database created, and (unless Only Create) the Master database
-// altered, UserDefs.Prn imported when the Master import is ticked, the load job run
-// and UPDATED.DAT written in NetworkDir and in the program folder. At the end
+// History database created, and (unless Only Create, which neither reads nor
+// changes MASTER.MDB) the Master database altered, UserDefs.Prn imported when
+// the Master import is ticked, the load job run over the users the merge made
+// (else the roster's user slots) and UPDATED.DAT written in NetworkDir and in the program folder. At the end
 // both percentages are 100, the status reads "Database Created." or
 // "Database Updated.", Running is false and the busy state ended. A failure
 // propagates as Error with the operation named in front of its message
