@@ -70,9 +70,9 @@ void ShowAllDone(Status& status) {
 
 }  // namespace
 
-void PrepareCommand(RunContext& ctx) {
+void PrepareCommand(RunContext& ctx, const WindowChoices& choices) {
   ctx.NetworkDir = ReadNetworkDir(ctx);
-  ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
+  if (!choices.onlyCreate) ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
 }
 
 std::optional<std::string> RangeMessage(const WindowChoices& choices) {

@@ -28,8 +28,9 @@ inline constexpr std::string_view kConfirmText =
     "exists.\r\rDo you wish to proceeed?";
 
 // Re-reads the network directory and the user-slot count at the start of a
-// press: ctx.NetworkDir = ReadNetworkDir, ctx.UserSlotCount from its roster.
-void PrepareCommand(RunContext& ctx);
+// press: ctx.NetworkDir = ReadNetworkDir, ctx.UserSlotCount from its roster
+// (not read for Only Create, which does no roster work).
+void PrepareCommand(RunContext& ctx, const WindowChoices& choices);
 
 // The range checks of a press: with the range universe (1) selected, the
 // message of the first check that fails (start below 1, end below 1, end
