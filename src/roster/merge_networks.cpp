@@ -142,7 +142,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   // network out, named, and the merge goes on with the next.
   std::optional<std::string> unreadable;
   auto leftOut = [&](const Error& e) {
-    unreadable = e.Environment() ? std::string("another program holds it locked, or it cannot be read")
+    unreadable = e.Environment() ? std::string("another program holds it locked, or the file or its folder is unreadable")
                                  : std::string(e.what());
   };
   int32_t slots = 0;

@@ -320,6 +320,23 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
   }
 }
 
+// A network holding the network directory is merged; one whose roster another
+// program holds locked is left out, named, and the merge goes on.
+TEST_F(MergeTest, MergesAroundALockedRoster) {
+  praxtest::MakeRoster(root.Path() / "MASTER.MDB", {{"R2", "Root", "", "", "PX000002.DIR"}});
+  root.Write("PX000002.DIR/20240501.PXL", "nested");
+  praxtest::Db other(root.Path() / "net2/MASTER.MDB", true);
+  for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE"}) other.Query(sql);
+  m.ctx.NetworkPaths = {net1, net2, root.Text()};
+  m.ctx.NetworkCount = 3;
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 4);
+  EXPECT_EQ(Slurp(root.Path() / "target/PX000004.DIR/20240501.PXL"), "nested");
+  ASSERT_EQ(m.status.passedOver.size(), 4u);  // Keep, readme.txt, link.PXL, South
+  const std::string& south = m.status.passedOver[3];
+  EXPECT_TRUE(praxtest::Has(south, "'" + net2 + "' left out") && praxtest::Has(south, "locked") &&
+              !praxtest::Has(south, "writ")) << south;
+}
+
 // Links are deleted, not followed; a user directory holding a folder cannot be
 // removed and ends the clearing with an Error naming it.
 TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
