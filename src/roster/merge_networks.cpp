@@ -87,8 +87,8 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
     const std::string from = fromDir + "\\" + e.name;
     std::error_code ec;
     if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) {
-      merge::PassOver(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain file; put the "
-                                               "file itself in its place and merge again");
+      merge::PassOver(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain "
+                              "file; put the file itself in its place and merge again");
       continue;
     }
     TryStep([&] { fs::CopyFile(from, toDir + "\\" + e.name); });
@@ -198,8 +198,8 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   const std::string oldName(text::FirstChars(subText, 8));
   if (!merge::IsPlainName(subText) || !merge::IsPlainName(oldName) || merge::HasParentComponent(subText)) {
     merge::PassOver(status, "Merging: network '" + Shown(path) + "': user with Sub_Dir " +
-                           (row.subDir ? "\"" + *row.subDir + "\"" : std::string("Null")) +
-                           " skipped: not a user directory name");
+                                (row.subDir ? "\"" + *row.subDir + "\"" : std::string("Null")) +
+                                " skipped: not a user directory name");
     return;
   }
 
@@ -210,8 +210,8 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   const std::string newDir = UserDirPath(run.NetworkDir, n);
   if (!EmptyUserDir(status, newDir)) {
     merge::PassOver(status, "Merging: network '" + Shown(path) + "': user " + subText + " not merged: the user "
-                            "directory '" + Shown(newDir) + "' holds files that cannot be deleted; delete them and "
-                            "merge again");
+                                "directory '" + Shown(newDir) + "' holds files that cannot be deleted; delete them "
+                                "and merge again");
     --n;
     return;
   }
@@ -225,9 +225,8 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
 
   const std::string oldDir = path + oldName + ".DIR";
   if (fs::IsSymlink(oldDir))
-    merge::PassOver(status, "Merging: user directory '" + Shown(oldDir) + "' not copied: it is a symbolic link, and links are "
-                                                              "not followed; put the folder itself in its place and "
-                                                              "merge again");
+    merge::PassOver(status, "Merging: user directory '" + Shown(oldDir) + "' not copied: it is a symbolic link, "
+                                "and links are not followed; put the folder itself in its place and merge again");
   else
     CopyUserFiles(status, oldDir, newDir);
 }
