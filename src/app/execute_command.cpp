@@ -1,6 +1,9 @@
 #include "app/execute_command.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "app/startup.h"
 #include "platform/status.h"
@@ -67,9 +70,9 @@ void ShowAllDone(Status& status) {
 
 }  // namespace
 
-void PrepareCommand(RunContext& ctx) {
+void PrepareCommand(RunContext& ctx, const WindowChoices& choices) {
   ctx.NetworkDir = ReadNetworkDir(ctx);
-  ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
+  if (!choices.onlyCreate) ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir);
 }
 
 std::optional<std::string> RangeMessage(const WindowChoices& choices) {
@@ -110,10 +113,13 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
+  // A merge numbers its users 1..n: n is the universe of the load, even where
+  // a merged user's roster row was refused but the directory was filled.
+  std::optional<int32_t> merged;
   if (multiple) {
     if (fresh) {
       status.MarkPhase("Creating from multiple networks, Start");
-      Step("Merging the networks of Networks.Lst", [&] { ctx.UserSlotCount = MergeNetworks(ctx, &status); });
+      Step("Merging the networks of Networks.Lst", [&] { merged = MergeNetworks(ctx, &status); });
     } else {
       status.MarkPhase("Updating from multiple networks, Start");
     }
@@ -122,9 +128,8 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
     status.MarkPhase("Creating, Start");
     Step("Creating the history database", [&] { CreateHistoryDatabase(ctx, status); });
   }
-  DatabaseStep("Reading the roster", kMasterAdvice,
-               [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
 
+  // Only Create leaves MASTER.MDB alone: not even read.
   if (choices.onlyCreate) {
     ShowAllDone(status);
     status.SetStatus("Database Created.");
@@ -134,8 +139,22 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
     return result;
   }
 
+  if (merged) {
+    ctx.UserSlotCount = *merged;
+    // User numbers are 16-bit: merged users beyond 32767 cannot be loaded.
+    if (*merged > INT16_MAX) {
+      status.PassedOver("    Skipped: merged users 32768 to " + std::to_string(*merged) +
+                        " of the network directory " + fs::ForDisplay(ctx.NetworkDir) +
+                        ": user numbers beyond 32767 cannot be loaded. Merge fewer networks.");
+      ctx.UserSlotCount = INT16_MAX;
+    }
+  } else {
+    DatabaseStep("Reading the roster", kMasterAdvice,
+                 [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
+  }
+
   status.SetStatus("Altering Master database.");
-  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx); });
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx, &status); });
   if (choices.masterState == 1) {
     status.SetStatus("Updating Master database.");
     DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx, &status); });

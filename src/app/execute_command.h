@@ -28,8 +28,9 @@ inline constexpr std::string_view kConfirmText =
     "exists.\r\rDo you wish to proceeed?";
 
 // Re-reads the network directory and the user-slot count at the start of a
-// press: ctx.NetworkDir = ReadNetworkDir, ctx.UserSlotCount from its roster.
-void PrepareCommand(RunContext& ctx);
+// press: ctx.NetworkDir = ReadNetworkDir, ctx.UserSlotCount from its roster
+// (not read for Only Create, which does no roster work).
+void PrepareCommand(RunContext& ctx, const WindowChoices& choices);
 
 // The range checks of a press: with the range universe (1) selected, the
 // message of the first check that fails (start below 1, end below 1, end
@@ -45,9 +46,10 @@ struct ExecuteResult {
 
 // Runs a confirmed command: Running is set, the network directory re-read,
 // then, as the universe and creation rule require, the networks merged, the
-// History database created, and (unless Only Create) the Master database
-// altered, UserDefs.Prn imported when the Master import is ticked, the load job run
-// and UPDATED.DAT written in NetworkDir and in the program folder. At the end
+// History database created, and (unless Only Create, which neither reads nor
+// changes MASTER.MDB) the Master database altered, UserDefs.Prn imported when
+// the Master import is ticked, the load job run over the users the merge made
+// (else the roster's user slots) and UPDATED.DAT written in NetworkDir and in the program folder. At the end
 // both percentages are 100, the status reads "Database Created." or
 // "Database Updated.", Running is false and the busy state ended. A failure
 // propagates as Error with the operation named in front of its message

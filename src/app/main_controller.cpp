@@ -25,7 +25,7 @@ PressResult MainController::ExecutePressed() {
     press.action = PressAction::kIgnore;
     return press;
   }
-  TryStep([&] { PrepareCommand(ctx_); });
+  TryStep([&] { PrepareCommand(ctx_, choices_); });
   if (auto message = RangeMessage(choices_)) {
     press.action = PressAction::kShowMessage;
     press.message = std::move(*message);

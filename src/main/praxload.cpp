@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
 
     // The checks of a press, in the window's order: the range, then the
     // confirmation of a fresh database.
-    prax::TryStep([&] { prax::PrepareCommand(ctx); });
+    prax::TryStep([&] { prax::PrepareCommand(ctx, choices); });
     if (auto message = prax::RangeMessage(choices)) {
       PrintLine(std::cerr, *message);
       return kRefused;

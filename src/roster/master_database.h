@@ -15,10 +15,11 @@ namespace prax {
 // (compared without regard to letter case).
 inline constexpr std::string_view kUnassignedLastName = "Unassigned";
 
-// Adds the location, department and position columns and lists (each
-// statement that fails is passed over). A Master database that cannot be
-// opened ends the operation with an Error naming the file.
-void ModifyMasterDatabase(const RunContext& run);
+// Adds the location, department and position columns and lists, each step
+// saved on its own (each step that fails is passed over; one kept from being
+// saved by the file's other users is named on `status`). A Master database
+// that cannot be opened ends the operation with an Error naming the file.
+void ModifyMasterDatabase(const RunContext& run, Status* status = nullptr);
 
 // Imports NetworkDir & "UserDefs.Prn" into the roster. Failures from the
 // strict stretch end the import with an Error naming the file, the item and

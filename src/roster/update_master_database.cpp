@@ -48,7 +48,10 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
   TryStep([&] { locations.Prime(); });
   TryStep([&] { positions.Prime(); });
 
-  // From here the first failure ends the import; rows stored before it stay.
+  // From here the first failure ends the import. Each record is saved as
+  // soon as it is stored, so that whatever ends the import later keeps it.
+  int stored = 0;                     // records saved
+  std::optional<std::string> record;  // the user id of the record being stored
   try {
     departments.Prime();
     locations.Open();
@@ -61,21 +64,51 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
       // An item that names no listed user is dropped; the next item is tried
       // as a user id, so reading falls back into step with the records.
       if (!user) continue;
+      record = userId;
       const int16_t locationId = locations.Get(readItem());
       const int16_t departmentId = departments.Get(readItem());
       const int16_t positionId = positions.Get(readItem());
       roster->SetUserDefs(*user, locationId, positionId, departmentId);
+      roster->Commit();
+      ++stored;
+      record.reset();
     }
     roster->Close();
   } catch (const Error& e) {
-    TryStep([&] { roster->Commit(); });
-    TryStep([&] { roster->Close(); });
+    const bool busy = e.Number() == db::dberr::kLocked;
+    // A file held by others cannot take the open record (nor would a commit
+    // wait any better): it is undone. After a failure of the data the names
+    // given ids so far are kept, as the lists always keep them. A failure here
+    // changes nothing of what is reported: the records saved stay saved.
+    try {
+      if (busy)
+        roster->Rollback();
+      else
+        roster->Commit();
+    } catch (const Error&) {
+    }
+    try {
+      roster->Close();
+    } catch (const Error&) {
+    }
+    const std::string kept = stored > 1    ? "the " + std::to_string(stored) + " records before it are stored."
+                             : stored == 1 ? "the record before it is stored."
+                                           : "no record was stored.";
+    if (busy) {
+      const std::string at = record ? "the record of user \"" + *record + "\"" : "item \"" + item.value_or("") + "\"";
+      throw Error(e.Number(), "'" + fs::ForDisplay(run.NetworkDir + "MASTER.MDB") +
+                                  "' was held by another program longer than the wait allows, so the import of '" +
+                                  fs::ForDisplay(defsFile) + "' stopped at " + at +
+                                  ", which was not stored; UserDefs.Prn is not at fault. Run the command again when "
+                                  "that program has finished; " + kept,
+                  e.Origin());
+    }
     std::string where = "'" + fs::ForDisplay(defsFile) + "'";
     if (item) where += " at item \"" + *item + "\"";
     throw Error(e.Number(), where + ": " + e.what() +
                                 " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "
-                                "id needs its location, department and position), then run the command again; the "
-                                "records before it are stored.",
+                                "id needs its location, department and position), then run the command again; " +
+                                kept,
                 e.Origin());
   }
 }

@@ -164,6 +164,7 @@ void Roster::AppendUser(const RosterRow& row) { impl_->users.Append(UserValues(r
 ListTable& Roster::List(RosterList list) { return *impl_->lists.at(static_cast<size_t>(list)); }
 
 void Roster::Commit() { impl_->db->Commit(); }
+void Roster::Rollback() { impl_->db->Rollback(); }
 void Roster::Close() { impl_->db->Close(); }
 
 GroupFile::GroupFile(std::unique_ptr<db::Database> db) : db_(std::move(db)) {}

@@ -69,6 +69,8 @@ class Roster {
   ListTable& List(RosterList list);
 
   void Commit();
+  // Undoes what was written since the last Commit.
+  void Rollback();
   void Close();
 
  private:

@@ -57,12 +57,13 @@ struct RunSite : Site {
 };
 
 // Only Create: with "update existing" nothing is made (from multiple networks nothing is merged either), with
-// "create fresh" only PRAXDATA.MDB; UPDATED.DAT is left alone.
+// "create fresh" only PRAXDATA.MDB; UPDATED.DAT and MASTER.MDB, even a foreign one, are left alone.
 TEST(Execute, OnlyCreateModes) {
   const std::tuple<int, int, std::vector<std::string>> cases[] = {
       {0, 1, {}}, {0, 0, {"Creating, Start"}}, {2, 1, {"Updating from multiple networks, Start"}}};
   for (const auto& [universe, rule, phases] : cases) {
     RunSite site;
+    site.network.Write("MASTER.MDB", "another program's file");
     if (universe == 2) site.network.Write("Networks.Lst", "\"F:\\ELSEWHERE\\\",\"A\",\"Sales\"\r\n");
     prax::RunStartup(site.ctx);
     EXPECT_TRUE(prax::RunExecute(site.ctx, site.status, NoRange(universe, rule, 0, true)).onlyCreated);
@@ -71,9 +72,27 @@ TEST(Execute, OnlyCreateModes) {
     EXPECT_EQ(site.status.Message(), "Status: Database Created.");
     EXPECT_EQ(site.status.UserCaption() + std::to_string(site.status.FileBar()), " 100% 100");
     EXPECT_FALSE(site.status.Running() || site.status.Busy() || site.status.Said("Status: Altering Master database."));
-    EXPECT_TRUE(site.UpdatedUntouched() && stdfs::exists(site.network.Path() / "MASTER.MDB"));
-    EXPECT_TRUE(universe != 2 || site.ctx.UserSlotCount == 2);
+    EXPECT_TRUE(site.UpdatedUntouched());
+    EXPECT_EQ(prax::fs::ReadFile(site.ctx.NetworkDir + "MASTER.MDB"), "another program's file");
   }
+}
+
+// A merge whose last user's roster row is refused (its Last_Name too long) still fills that user's directory:
+// the load covers every user the merge numbered.
+TEST(Execute, LoadAfterAMergeCoversEveryMergedUser) {
+  RunSite site;
+  const praxtest::TempDir source;
+  praxtest::MakeRoster(source.Path() / "MASTER.MDB", {{"U1", "Smith", "", "", praxtest::SlotDir(1)},
+                                                      {"U2", "Jones", "", "", praxtest::SlotDir(2)}});
+  praxtest::Sqlite3(source.Path() / "MASTER.MDB", "PRAGMA ignore_check_constraints = 1; UPDATE Users SET Last_Name = '" +
+                                                    std::string(35, 'L') + "' WHERE User_Id = 'U2';");
+  site.network.Write("Networks.Lst", "\"" + source.Text() + "\",\"A\",\"Sales\"\r\n");
+  prax::RunStartup(site.ctx);
+  const prax::ExecuteResult r = prax::RunExecute(site.ctx, site.status, NoRange(2, 0));
+  EXPECT_EQ(praxtest::Query(site.network.Path() / "MASTER.MDB", "SELECT count(*) FROM Users"), std::vector<std::string>{"1"});
+  EXPECT_TRUE(stdfs::is_directory(site.network.Path() / praxtest::SlotDir(2)));
+  EXPECT_EQ(r.summary.usersProcessed, 2);
+  EXPECT_EQ(site.ctx.UserSlotCount, 2);
 }
 
 TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {

@@ -121,9 +121,15 @@ TEST(E2e, OnlyCreateThenNoOptionsRepeatTheSavedChoices) {
   // The window last closed with the range 2 to 2 and the import ticked.
   const std::string saved = "2\r\n1\r\n\"2\",\"2\"\r\n1\r\n1\r\n";
   std::ofstream(n.Prog() / "PXSERVER.SET", std::ios::binary) << saved;
+  // Only Create reads no roster: a damaged MASTER.MDB stays as it is.
+  const std::string roster = Slurp(n.Net() / "MASTER.MDB"),
+                    damaged = roster.substr(0, 4096) + std::string(4096, '\xff') + roster.substr(8192);
+  std::ofstream(n.Net() / "MASTER.MDB", std::ios::binary) << damaged;
   const Result created = n.Praxload({"--fresh", "--yes", "--only-create"});
   ASSERT_EQ(created.exitCode, 0) << created.out << created.err;
   EXPECT_TRUE(Has(created.out, "Status: Database Created.\n")) << created.out;
+  EXPECT_EQ(Slurp(n.Net() / "MASTER.MDB"), damaged);
+  std::ofstream(n.Net() / "MASTER.MDB", std::ios::binary) << roster;
   for (const std::string& t : praxtest::kHistoryTables) EXPECT_EQ(n.Count("SELECT COUNT(*) FROM " + t + ";"), 0) << t;
   EXPECT_FALSE(stdfs::exists(n.Net() / "UPDATED.DAT") || stdfs::exists(n.Prog() / "UPDATED.DAT"));
 
@@ -199,6 +205,21 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
   for (const auto& snapshot : seen)
     for (const auto& [day, rows] : snapshot) partial += final.at(day) != rows;
   EXPECT_EQ(partial, 0) << "days seen half-written by a reader";
+}
+
+// A console keeping a read open on the roster past the busy wait: the import ends naming the roster as held, not
+// UserDefs.Prn as wrong, and claims no stored record.
+TEST(E2e, ARosterHeldByAConsoleEndsTheImportSayingSo) {
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--no-master"}).exitCode, 0);  // the roster upgraded, not imported
+  const praxtest::Db reader(n.Net() / "MASTER.MDB");
+  reader.Query("BEGIN"), reader.Query("SELECT count(*) FROM Users");
+  const Result r = n.Praxload({"--master"});
+  reader.Query("COMMIT");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_TRUE(Has(r.err, "held by another program") && Has(r.err, "no record was stored") &&
+              !Has(r.err, "Correct UserDefs.Prn")) << r.err;
+  EXPECT_EQ(praxtest::Sqlite3(n.Net() / "MASTER.MDB", "SELECT COUNT(*) FROM Users WHERE Location_Id > 0;"), "0\n");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -171,6 +173,63 @@ TEST(UpdateMasterDatabase, NoDefinitionsOrNoLists) {
   praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A1", "Smith", "", "", "PX000001.DIR"}});
   dir.Write("UserDefs.Prn", "A1,Head Office,Accounts,Clerk\r\n");
   EXPECT_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status), prax::Error);
+}
+
+// Another program keeping a read open on the roster: what cannot be saved within the busy wait is named, and what
+// was saved before stays. The upgrade passes the step over and goes on once the file is free; the import ends.
+struct HeldRoster {
+  praxtest::Db reader;
+  explicit HeldRoster(const stdfs::path& master) : reader(master) { Hold(); }
+  void Hold() const { reader.Query("BEGIN"), reader.Query("SELECT count(*) FROM Users"); }
+  void Free() const { reader.Query("COMMIT"); }
+};
+
+TEST(ModifyMasterDatabase, StepsHeldUpByAReaderArePassedOverAndNamed) {
+  praxtest::TempDir dir;
+  const auto master = dir.Path() / "MASTER.MDB";
+  praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "B", "PX000001.DIR"}});
+  MasterContext m(dir.Text());
+  {
+    const HeldRoster held(master);  // past the first step's wait, freed before the second's ends
+    std::thread free([&] { std::this_thread::sleep_for(std::chrono::seconds(6)), held.Free(); });
+    prax::ModifyMasterDatabase(m.ctx, &m.status);
+    free.join();
+  }
+  ASSERT_EQ(m.status.passedOver.size(), 1u);
+  EXPECT_TRUE(praxtest::Has(m.status.passedOver[0], dir.Text() + "MASTER.MDB") &&
+              praxtest::Has(m.status.passedOver[0], "Users.Location_Id")) << m.status.passedOver[0];
+  EXPECT_TRUE(m.status.Said("Users.Location_Id"));
+  EXPECT_ANY_THROW(praxtest::Query(master, "SELECT Location_Id FROM Users"));
+  EXPECT_EQ(Rows(master, "SELECT Department_Id, NetLoggingOff, (SELECT count(*) FROM DepartmentsList) FROM Users"),
+            Lines{"Null|Null|0"});
+  prax::ModifyMasterDatabase(m.ctx, &m.status);
+  EXPECT_EQ(Rows(master, "SELECT Location_Id FROM Users"), Lines{"Null"});
+}
+
+// A status that runs `hook` at each yield: after every list lookup of the import.
+struct HookedStatus : praxtest::RecordingStatus {
+  std::function<void(int)> hook;
+  int yields = 0;
+  void OnYield() override { hook(++yields); }
+};
+
+TEST(UpdateMasterDatabase, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSaved) {
+  ImportCase t("A1,Head Office,Accounts,Clerk\r\nA2,Rome,Sales,Clerk\r\n");
+  std::optional<HeldRoster> held;
+  HookedStatus status;
+  status.hook = [&](int yields) {
+    if (yields == 4) held.emplace(t.master);  // the second record's first lookup
+  };
+  const prax::Error e = praxtest::Raised([&] { prax::UpdateMasterDatabase(t.m.ctx, &status); });
+  held.reset();
+  const std::string what = e.what();
+  EXPECT_EQ(e.Number(), 3218) << what;
+  for (const std::string& part : Lines{t.dir.Text() + "MASTER.MDB", "held by another program", "user \"A2\"",
+                                 "the record before it is stored"})
+    EXPECT_TRUE(praxtest::Has(what, part)) << part << " in " << what;
+  EXPECT_FALSE(praxtest::Has(what, "Correct UserDefs.Prn")) << what;
+  EXPECT_EQ(t.Users(), (Lines{"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"}));
+  EXPECT_EQ(t.Lists(), (Lines{"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}));
 }
 
 // Three good networks, an unreadable one and one reached through "..",
