@@ -84,7 +84,7 @@ TEST(ModifyMasterDatabase, UnopenableDatabaseEndsWithErrorNamingIt) {
     MasterContext m(dir.Text());
     const prax::Error e = praxtest::Raised([&] { prax::ModifyMasterDatabase(m.ctx); });
     const std::string what = e.what();
-    EXPECT_TRUE(praxtest::Has(what, "'" + dir.Text() + "MASTER.MDB'")) << what;
+    EXPECT_TRUE(praxtest::Has(what, std::string("'") + dir.Text() + "MASTER.MDB'")) << what;
     EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
     EXPECT_EQ(e.Number(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
   }
@@ -392,7 +392,7 @@ TEST_F(MergeTest, MergesAroundALockedRoster) {
   EXPECT_EQ(Slurp(root.Path() / "target/PX000004.DIR/20240501.PXL"), "nested");
   ASSERT_EQ(m.status.passedOver.size(), 4u);  // Keep, readme.txt, link.PXL, South
   const std::string& south = m.status.passedOver[3];
-  EXPECT_TRUE(praxtest::Has(south, "'" + net2 + "' left out") && praxtest::Has(south, "locked") &&
+  EXPECT_TRUE(praxtest::Has(south, net2 + "' left out") && praxtest::Has(south, "locked") &&
               !praxtest::Has(south, "writ")) << south;
 }
 
