@@ -35,12 +35,24 @@ void RemoveFolderWithFiles(const std::string& folder) {
   fs::RemoveDirectory(folder);
 }
 
-// A thousand sub-folder is removed only when it holds nothing but user directories.
-bool HoldsOnlyUserDirs(const std::string& folder) {
+// A thousand sub-folder loses every user directory in it (a link is deleted,
+// not followed), so that no merged user is given a directory someone else's
+// logs are still in; the folder itself goes when nothing else is left, and
+// what is left is named.
+void ClearThousandFolder(Status* status, const std::string& folder) {
+  bool kept = false;
   for (const fs::DirEntry& e : fs::List(folder)) {
-    if (!e.isDirectory || !IsUserDirName(e.name) || fs::IsSymlink(folder + "\\" + e.name)) return false;
+    const std::string entry = folder + "\\" + e.name;
+    if (e.isDirectory && IsUserDirName(e.name) && fs::IsSymlink(entry)) {
+      merge::RemoveLink(entry);
+    } else if (e.isDirectory && IsUserDirName(e.name)) {
+      RemoveFolderWithFiles(entry);
+    } else {
+      kept = true;
+      merge::PassOver(status, "Clearing: '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
+    }
   }
-  return true;
+  if (!kept) fs::RemoveDirectory(folder);
 }
 
 // One pass over the listing: every entry is removed (or the clearing ends
@@ -58,11 +70,10 @@ void ClearEntries(Status* status, const std::string& dir) {
       fs::DeleteFile(entry);
     } else if (IsUserDirName(e.name) || e.name == "Samples") {
       RemoveFolderWithFiles(entry);
-    } else if (IsThousandName(e.name) && HoldsOnlyUserDirs(entry)) {
-      for (const fs::DirEntry& u : fs::List(entry)) RemoveFolderWithFiles(entry + "\\" + u.name);
-      fs::RemoveDirectory(entry);
+    } else if (IsThousandName(e.name)) {
+      ClearThousandFolder(status, entry);
     } else {
-      merge::Say(status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
+      merge::PassOver(status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");
     }
   }
 }

@@ -35,15 +35,14 @@ Error Refusal(const RunContext& run, const std::string& why) {
 
 // The checks made before the network directory is emptied. Directories are
 // compared by identity, so a listed path that reaches the network directory
-// through a link, a bind mount or another share is caught like its own name.
+// through a link, a bind mount, another share or a ".." component is caught
+// like its own name. A network that contains the network directory is merged
+// like any other: the clearing touches the network directory only.
 void CheckBeforeClearing(const RunContext& run, std::size_t count) {
   if (count == 0) throw Refusal(run, "Networks.Lst lists no network");
   const std::string& first = run.NetworkPaths[0];
-  if (merge::HasParentComponent(first))
-    throw Refusal(run, "the first network's path '" + Shown(first) + "' contains a '..' component");
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& path = run.NetworkPaths[i];
-    if (merge::HasParentComponent(path)) continue;  // skipped during the merge
     const std::string named = "the network path '" + Shown(path) + "' ";
     switch (fs::PlaceDirectory(path, run.NetworkDir)) {
       case fs::Placement::kSame:
@@ -51,7 +50,6 @@ void CheckBeforeClearing(const RunContext& run, std::size_t count) {
       case fs::Placement::kInside:
         throw Refusal(run, named + "lies inside the network directory, which the merge empties");
       case fs::Placement::kContains:
-        throw Refusal(run, named + "contains the network directory");
       case fs::Placement::kApart:
         break;
     }
@@ -89,12 +87,34 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
     const std::string from = fromDir + "\\" + e.name;
     std::error_code ec;
     if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) {
-      merge::Say(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain file; put the "
-                                               "file itself in its place and merge again");
+      merge::PassOver(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain "
+                              "file; put the file itself in its place and merge again");
       continue;
     }
     TryStep([&] { fs::CopyFile(from, toDir + "\\" + e.name); });
   }
+}
+
+// Makes a merged user's directory and empties it of anything an earlier
+// network left (links are deleted, not followed): false when a file stays.
+// A folder inside is never read as the user's logs; it stays, named.
+bool EmptyUserDir(Status* status, const std::string& dir) {
+  TryStep([&] { fs::MakeDirectory(dir); });
+  bool empty = true;
+  for (const fs::DirEntry& e : fs::List(dir)) {
+    const std::string entry = dir + "\\" + e.name;
+    if (e.isDirectory && !e.isSymlink) {
+      merge::PassOver(status, "Merging: folder '" + Shown(entry) + "' is not a log file; left in place");
+      continue;
+    }
+    try {
+      if (e.isSymlink) merge::RemoveLink(entry);
+      else fs::DeleteFile(entry);
+    } catch (const Error&) {
+      empty = false;
+    }
+  }
+  return empty;
 }
 
 // The merge state that runs on across networks.
@@ -117,32 +137,44 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   merge::Say(status, "Merging: " + Shown(path));
   if (status) status->SetUserPercent(num::ProgressPercent(static_cast<double>(i), static_cast<double>(count)));
   merge::Yield(status);
-  if (merge::HasParentComponent(path)) {
-    merge::Say(status, "Merging: network '" + Shown(path) + "' skipped: its path has a '..' component");
-    return;
-  }
-  // A damaged roster is named when the network's Master database is read
-  // below; a locked one (a failure of the machine) ends the merge.
+  // The roster is read once, waiting within the busy timeout for a program
+  // that holds it; one that still cannot be read (locked, damaged) leaves the
+  // network out, named, and the merge goes on with the next.
+  std::optional<std::string> unreadable;
+  auto leftOut = [&](const Error& e) {
+    unreadable = e.Environment() ? std::string("another program holds it locked, or the file or its folder is unreadable")
+                                 : std::string(e.what());
+  };
   int32_t slots = 0;
-  TryStep([&] { slots = UserSlotCount(path); });
+  try {
+    slots = UserSlotCount(path, status);
+  } catch (const Error& e) {
+    leftOut(e);
+  }
 
   const std::string groupName = name + ".Grp";
   bool groupOk = merge::IsPlainName(name) && !text::EqualsIgnoreCase(groupName, "Everyone.grp");
   if (!groupOk)
-    merge::Say(status, "Merging: network '" + Shown(path) + "' has no usable group name ('" + name +
-                           "'); its group file is not written");
+    merge::PassOver(status, "Merging: network '" + Shown(path) + "' has no usable group name ('" + name +
+                                "'); its group file is not written");
   else
     groupOk = TryStep([&] { CreateGroupFile(run, groupName); });
 
   // Every row in Sub_Dir order; rows of unassigned slots are passed by below.
   std::vector<store::RosterRow> users;
-  try {
-    auto netRoster = store::Roster::Open(fs::RealPath(path + "MASTER.MDB"), db::Access::ReadOnly);
-    users = netRoster->UsersBySubDir();
-    TryStep([&] { netRoster->Close(); });
-  } catch (const Error& e) {
-    RethrowEnvironment(e);
-    merge::Say(status, "Merging: network '" + Shown(path) + "' left out, its roster cannot be read: " + e.what());
+  if (!unreadable) {
+    try {
+      auto netRoster = store::Roster::Open(fs::RealPath(path + "MASTER.MDB"), db::Access::ReadOnly);
+      users = netRoster->UsersBySubDir();
+      TryStep([&] { netRoster->Close(); });
+    } catch (const Error& e) {
+      leftOut(e);
+    }
+  }
+  if (unreadable) {
+    merge::PassOver(status, "Merging: network '" + Shown(path) + "' left out, its Master database '" +
+                                Shown(path + "MASTER.MDB") + "' cannot be read (" + *unreadable +
+                                "); merge again once it can be read");
     return;
   }
   merge::Yield(status);
@@ -165,9 +197,9 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   const std::string subText = row.subDir.value_or(std::string());
   const std::string oldName(text::FirstChars(subText, 8));
   if (!merge::IsPlainName(subText) || !merge::IsPlainName(oldName) || merge::HasParentComponent(subText)) {
-    merge::Say(status, "Merging: network '" + Shown(path) + "': user with Sub_Dir " +
-                           (row.subDir ? "\"" + *row.subDir + "\"" : std::string("Null")) +
-                           " skipped: not a user directory name");
+    merge::PassOver(status, "Merging: network '" + Shown(path) + "': user with Sub_Dir " +
+                                (row.subDir ? "\"" + *row.subDir + "\"" : std::string("Null")) +
+                                " skipped: not a user directory name");
     return;
   }
 
@@ -175,6 +207,14 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   const std::string newName = "PX" + num::ZeroPadded(n, "000000");
   const std::string bucket = ThousandFolderName(n);
   if (!bucket.empty()) TryStep([&] { fs::MakeDirectory(run.NetworkDir + bucket); });
+  const std::string newDir = UserDirPath(run.NetworkDir, n);
+  if (!EmptyUserDir(status, newDir)) {
+    merge::PassOver(status, "Merging: network '" + Shown(path) + "': user " + subText + " not merged: the user "
+                                "directory '" + Shown(newDir) + "' holds files that cannot be deleted; delete them "
+                                "and merge again");
+    --n;
+    return;
+  }
   row.subDir = newName + ".DIR";
   row.userId = prefix + std::string(text::SliceAt(oldName, 3));
 
@@ -183,13 +223,10 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   everyone.Add(row);
   group.Add(row);
 
-  const std::string newDir = UserDirPath(run.NetworkDir, n);
-  TryStep([&] { fs::MakeDirectory(newDir); });
   const std::string oldDir = path + oldName + ".DIR";
   if (fs::IsSymlink(oldDir))
-    merge::Say(status, "Merging: user directory '" + Shown(oldDir) + "' not copied: it is a symbolic link, and links are "
-                                                              "not followed; put the folder itself in its place and "
-                                                              "merge again");
+    merge::PassOver(status, "Merging: user directory '" + Shown(oldDir) + "' not copied: it is a symbolic link, "
+                                "and links are not followed; put the folder itself in its place and merge again");
   else
     CopyUserFiles(status, oldDir, newDir);
 }
@@ -221,7 +258,13 @@ int32_t MergeNetworks(const RunContext& run, Status* status) {
 
   // From here every failing step is passed over and the merge goes on.
   Merge m{run, status, *roster, everyone};
-  for (std::size_t i = 0; i < count; ++i) TryStep([&] { m.MergeNetwork(i, count); });
+  for (std::size_t i = 0; i < count; ++i) {
+    try {
+      m.MergeNetwork(i, count);
+    } catch (const Error& e) {
+      merge::PassOver(status, "Merging: network '" + Shown(run.NetworkPaths[i]) + "' not merged in full: " + e.what());
+    }
+  }
 
   TryStep([&] { roster->Close(); });
   everyone.Close();

@@ -34,6 +34,12 @@ void Say(Status* status, std::string_view text) {
   if (status) status->SetStatus(text);
 }
 
+void PassOver(Status* status, std::string_view text) {
+  if (!status) return;
+  status->SetStatus(text);
+  status->PassedOver(text);
+}
+
 void Yield(Status* status) {
   if (status) status->Yield();
 }

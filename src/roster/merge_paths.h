@@ -22,6 +22,9 @@ bool HasParentComponent(std::string_view pathText);
 void RemoveLink(std::string_view pathText);
 
 void Say(Status* status, std::string_view text);
+// Something left out, skipped or left in place: said on the status line and
+// given as a passed-over line (shown to the administrator, kept in the run log).
+void PassOver(Status* status, std::string_view text);
 void Yield(Status* status);
 
 }  // namespace merge

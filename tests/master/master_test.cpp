@@ -84,7 +84,7 @@ TEST(ModifyMasterDatabase, UnopenableDatabaseEndsWithErrorNamingIt) {
     MasterContext m(dir.Text());
     const prax::Error e = praxtest::Raised([&] { prax::ModifyMasterDatabase(m.ctx); });
     const std::string what = e.what();
-    EXPECT_TRUE(praxtest::Has(what, "'" + dir.Text() + "MASTER.MDB'")) << what;
+    EXPECT_TRUE(praxtest::Has(what, std::string("'") + dir.Text() + "MASTER.MDB'")) << what;
     EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
     EXPECT_EQ(e.Number(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
   }
@@ -232,13 +232,13 @@ TEST(UpdateMasterDatabase, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSav
   EXPECT_EQ(t.Lists(), (Lines{"1|Head Office\n", "1|Accounts\n", "1|Clerk\n"}));
 }
 
-// Three good networks, an unreadable one and one climbing out with "..",
+// Three good networks, an unreadable one and one reached through "..",
 // merged into a folder holding what an earlier merge and the console left.
 class MergeTest : public ::testing::Test {
  protected:
   praxtest::TempDir root;
   std::string target = root.Text() + "target/", net1 = root.Text() + "net1/", net2 = root.Text() + "net2/",
-              broken = root.Text() + "broken/", climbing = root.Text() + "net1/../net2/", net3 = root.Text() + "net3/";
+              broken = root.Text() + "broken/", climbing = root.Text() + "net1/../netB/", net3 = root.Text() + "net3/";
   MasterContext m{target};
 
   void SetUp() override {
@@ -262,6 +262,7 @@ class MergeTest : public ::testing::Test {
                              : praxtest::RosterRow{"E" + number, n == 10 ? "" : "User" + number, "", "", SlotDir(n)});
     }
     praxtest::MakeRoster(root.Path() / "net3/MASTER.MDB", east);
+    praxtest::MakeRoster(root.Path() / "netB/MASTER.MDB", {{"B7", "Ross", "", "", "PX000007.DIR"}});
     for (const auto& [file, bytes] :
          {std::pair{"net1/PX000001.DIR/.hidden", "hidden"}, {"net1/PX000001.DIR/inner/x.PXL", "not copied"},
           {"net1/PX000004.DIR/20240106.PXT", "activity log"}, {"net2/PX000045.DIR/20240201.PXL", "park"},
@@ -270,16 +271,18 @@ class MergeTest : public ::testing::Test {
           {"target/NETWORKS.LST", "other spelling"}, {"target/PRAXDATA.MDB", "old history"},
           {"target/PX000077.DIR/old.PXL", "old"}, {"target/PX000077.DIR/.hid", "old"},
           {"target/Samples/sample.PXL", "sample"}, {"target/002000/PX002001.DIR/a.PXL", "earlier merge"},
+          {"target/001000/PX001001.DIR/stale.PXL", "someone else's"}, {"target/001000/readme.txt", "kept"},
+          {"netB/PX000007.DIR/20240401.PXL", "climbed"},
           {"target/Keep/notes.txt", "admin's"}}) root.Write(file, bytes);
-    m.ctx.NetworkPaths = {net1, net2, broken, climbing, net3};
-    m.ctx.NetworkPrefixes = {"A", "A", "X", "Y", "C"};
-    m.ctx.NetworkNames = {"North", "South", "Broken", "Climb", "East"};
+    m.ctx.NetworkPaths = {net1, net2, broken, net3, climbing};
+    m.ctx.NetworkPrefixes = {"A", "A", "X", "C", "Y"};
+    m.ctx.NetworkNames = {"North", "South", "Broken", "East", "Climb"};
     m.ctx.NetworkCount = 5;
   }
 };
 
 TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
-  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 1001);
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 1002);
   const stdfs::path t = root.Path() / "target";
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
@@ -287,15 +290,16 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
   EXPECT_EQ(Slurp(t / "Networks.Lst") + Slurp(t / "Keep/notes.txt"), "listadmin's");
   EXPECT_TRUE(m.status.Said("Keep"));
   Names expected = {"Networks.Lst", "MASTER.MDB", "Everyone.grp", "North.Grp", "South.Grp", "Broken.Grp",
-                    "East.Grp", "Keep", "001000"};
+                    "East.Grp", "Climb.Grp", "Keep", "001000"};
   for (int n = 1; n <= 1000; ++n) expected.insert(SlotDir(n));
   EXPECT_EQ(NamesIn(t), expected);
   EXPECT_TRUE(NamesIn(t / "PX000077.DIR").empty());
 
   // Merged roster: North in Sub_Dir order, then South, then East; the Unassigned slot,
-  // the unreadable and the climbing network and the bad Sub_Dir add nobody.
+  // the unreadable network and the bad Sub_Dir add nobody.
   const auto users = Rows(t / "MASTER.MDB", "SELECT Sub_Dir, User_Id, Last_Name, First_Name, Middle_Init FROM Users");
-  ASSERT_EQ(users.size(), 1001u);
+  ASSERT_EQ(users.size(), 1002u);
+  EXPECT_EQ(users.back(), "PX001002.DIR|Y000007|Ross|Null|Null");
   EXPECT_EQ(Lines(users.begin(), users.begin() + 5),
             (Lines{"PX000001.DIR|A000001|Smith|Ann|B", "PX000002.DIR|A000003|Jones|Bob|Null",
                    "PX000003.DIR|A000004|Lee|Kim|Null", "PX000004.DIR|A000001|Kim|Sun|Null",
@@ -307,11 +311,11 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
 
   // Group files: Everyone keeps the first A000001; the unreadable network's file is empty.
   const auto everyone = Rows(t / "Everyone.grp", "SELECT Sub_Dir, User_Id, Last_Name FROM Members");
-  ASSERT_EQ(everyone.size(), 1000u);
+  ASSERT_EQ(everyone.size(), 1001u);
   EXPECT_EQ(Lines(everyone.begin(), everyone.begin() + 4),
             (Lines{"PX000001.DIR|A000001|Smith", "PX000002.DIR|A000003|Jones", "PX000003.DIR|A000004|Lee",
                    "PX000005.DIR|A000045|Park"}));
-  EXPECT_EQ(everyone.back(), "PX001001.DIR|C000996|User996");
+  EXPECT_EQ(everyone.back(), "PX001002.DIR|Y000007|Ross");
   EXPECT_EQ(Rows(t / "North.Grp", "SELECT Last_Name, Middle_Init, First_Name, Sub_Dir, User_Id FROM Members"),
             (Lines{"Smith|B|Ann|PX000001.DIR|A000001", "Jones|Null|Bob|PX000002.DIR|A000003",
                    "Lee|Null|Kim|PX000003.DIR|A000004"}));
@@ -331,16 +335,20 @@ TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
   EXPECT_TRUE(NamesIn(t / "PX000002.DIR").empty() && NamesIn(t / "PX000004.DIR").empty());
   EXPECT_EQ(NamesIn(t / "PX000003.DIR"), Names{"20240106.PXT"});
   EXPECT_EQ(Slurp(t / "PX000005.DIR/20240201.PXL") + Slurp(t / "PX001000.DIR/20240301.PXL"), "parkthousandth");
-  EXPECT_EQ(Slurp(t / "001000/PX001001.DIR/20240302.PXL"), "one thousand and first");
+  // An earlier merge's user directory is emptied; what is not one stays, named.
+  EXPECT_EQ(NamesIn(t / "001000"), (Names{"PX001001.DIR", "PX001002.DIR", "readme.txt"}));
+  EXPECT_EQ(NamesIn(t / "001000/PX001001.DIR"), Names{"20240302.PXL"});
+  EXPECT_EQ(Slurp(t / "001000/PX001001.DIR/20240302.PXL") + Slurp(t / "001000/PX001002.DIR/20240401.PXL"),
+            "one thousand and firstclimbed");
 
   // The sources are untouched; what was left out is named on the status line.
   EXPECT_EQ(Slurp(root.Path() / "outside/secret.PXL") + Slurp(root.Path() / "net1/PX000001.DIR/20240105.PXL"),
             "never copiedalert log");
-  for (const std::string& said : {"Merging: " + net1, "Merging: " + net3, "network '" + broken + "' left out",
-                                 "network '" + climbing + "' skipped", std::string("..\\PX1.DIR"),
-                                 std::string("link.PXL' not copied")})
+  for (const std::string& said : {"Merging: " + net1, "Merging: " + climbing, "network '" + broken + "' left out",
+                                 std::string("..\\PX1.DIR"), std::string("link.PXL' not copied"), std::string("readme.txt")})
     EXPECT_TRUE(m.status.Said(said)) << said;
-  EXPECT_TRUE(m.status.UserBar() == 80 && m.status.FileBar() == 100);
+  EXPECT_EQ(m.status.passedOver.size(), 5u);  // Keep, readme.txt, broken, the Sub_Dir, link.PXL
+  EXPECT_TRUE(m.status.UserBar() == 80 && m.status.FileBar() == 14);  // one user of seven slots
 }
 
 // Refusals come before anything is deleted.
@@ -355,8 +363,8 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
       {{net1, target + "Samples/"}, "empties"},  // a folder the merge removes
       {{net1, root.Text() + "alias/kept/"}, "lies inside the network directory"},
       {{net1, target + "new/"}, "lies inside the network directory"},  // not made yet
-      {{net1, root.Text()}, "contains the network directory"}, {{broken + "sub/", net1}, "has no Master database"},
-      {{root.Text() + "linked/", net1}, "not a plain file"}, {{root.Text() + "x/../net1/"}, "'..'"}};
+      {{net1, root.Text() + "net1/../target/"}, "network directory itself"},
+      {{broken + "sub/", net1}, "has no Master database"}, {{root.Text() + "linked/", net1}, "not a plain file"}};
   for (const auto& [paths, says] : cases) {
     m.ctx.NetworkPaths = paths;
     m.ctx.NetworkPrefixes.assign(paths.size(), "A");
@@ -369,6 +377,23 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
     EXPECT_TRUE(stdfs::exists(root.Path() / "target/NETWORKS.LST") &&
                 stdfs::exists(root.Path() / "target/Samples/sample.PXL"));
   }
+}
+
+// A network holding the network directory is merged; one whose roster another
+// program holds locked is left out, named, and the merge goes on.
+TEST_F(MergeTest, MergesAroundALockedRoster) {
+  praxtest::MakeRoster(root.Path() / "MASTER.MDB", {{"R2", "Root", "", "", "PX000002.DIR"}});
+  root.Write("PX000002.DIR/20240501.PXL", "nested");
+  praxtest::Db other(root.Path() / "net2/MASTER.MDB", true);
+  for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE"}) other.Query(sql);
+  m.ctx.NetworkPaths = {net1, net2, root.Text()};
+  m.ctx.NetworkCount = 3;
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 4);
+  EXPECT_EQ(Slurp(root.Path() / "target/PX000004.DIR/20240501.PXL"), "nested");
+  ASSERT_EQ(m.status.passedOver.size(), 4u);  // Keep, readme.txt, link.PXL, South
+  const std::string& south = m.status.passedOver[3];
+  EXPECT_TRUE(praxtest::Has(south, net2 + "' left out") && praxtest::Has(south, "locked") &&
+              !praxtest::Has(south, "writ")) << south;
 }
 
 // Links are deleted, not followed; a user directory holding a folder cannot be

@@ -110,7 +110,8 @@ TEST(Paths, TheMergeSkipsParentAbsoluteAndLinkedEntriesAndTouchesNothingOutside)
   names.erase("PRAXSERVER.LCK");
   EXPECT_EQ(names, (std::set<std::string>{"Networks.Lst", "MASTER.MDB", "Everyone.grp", "PRAXDATA.MDB", "UPDATED.DAT",
                                           "PX000001.DIR", "PX000002.DIR", "PX000003.DIR",
-                                          "PX000004.DIR", "PX000005.DIR", "PX000006.DIR"}));
+                                          "PX000004.DIR", "PX000005.DIR", "PX000006.DIR", "Up.Grp"}));
+  EXPECT_TRUE(Has(r.err, "network '" + aText + "../outside/' left out")) << r.err;  // it has no roster
   EXPECT_EQ(Snapshot(n.Net() / "PX000001.DIR").size(), 1u);  // the plain log only
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM EMSToolsList WHERE Tool_Name LIKE '%SENTINEL%';"), 0);
 }
