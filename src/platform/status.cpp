@@ -19,16 +19,14 @@ void Status::UpdateLog(std::string_view line) { OnLog(text::Visible(line)); }
 
 void Status::PassedOver(std::string_view line) {
   ++passedOver_;
+  Warn(line);
+}
+
+void Status::Warn(std::string_view line) {
   const std::string shown = text::Visible(line);
   OnLog(shown);
   OnPassedOver(shown);
   Record(shown);
-}
-
-void Status::Warn(std::string_view line) {
-  OnLog(line);
-  OnPassedOver(line);
-  Record(line);
 }
 
 void Status::Record(std::string_view line) {
@@ -39,7 +37,7 @@ void Status::Record(std::string_view line) {
     // The run log is not the run: it is said once (status line, and where
     // passed-over files are shown), and the run goes on without it.
     runLogFile_.clear();
-    const std::string text = std::string("Run log not written: ") + e.what();
+    const std::string text = text::Visible(std::string("Run log not written: ") + e.what());
     OnLog(text);
     OnPassedOver(text);
     SetStatus(text);
