@@ -704,12 +704,18 @@ struct Lineage {
   bool HasAbove(const FileIdentity& id) const { return std::find(above.begin(), above.end(), id) != above.end(); }
 };
 
-Lineage LineageOf(std::string_view pathText) {
+// The absolute path free of links and dots (as far as it exists).
+stdfs::path PlainAbsolute(std::string_view pathText) {
   std::error_code ec;
   stdfs::path p = stdfs::absolute(RealPath(pathText), ec);
   stdfs::path c = stdfs::weakly_canonical(p, ec);
   p = (ec ? p : c).lexically_normal();
   if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();  // a trailing separator
+  return p;
+}
+
+Lineage LineageOf(std::string_view pathText) {
+  stdfs::path p = PlainAbsolute(pathText);
   Lineage l;
   l.self = IdentityOfReal(p);
   while (p.has_relative_path()) {
@@ -729,6 +735,16 @@ Placement PlaceDirectory(std::string_view dirText, std::string_view otherText) {
   if (b.self && a.HasAbove(*b.self)) return Placement::kInside;
   if (a.self && b.HasAbove(*a.self)) return Placement::kContains;
   return Placement::kApart;
+}
+
+std::string EntryHolding(std::string_view dirText, std::string_view otherText) {
+  const std::optional<FileIdentity> other = IdentityOf(otherText);
+  if (!other) return {};
+  for (stdfs::path p = PlainAbsolute(dirText); p.has_relative_path(); p = p.parent_path()) {
+    const std::optional<FileIdentity> above = IdentityOfReal(p.parent_path());
+    if (above && *above == *other) return p.filename().string();
+  }
+  return {};
 }
 
 }  // namespace prax::fs

@@ -131,5 +131,8 @@ std::optional<FileIdentity> IdentityOf(std::string_view pathText);
 // nearest existing ancestor is (or lies inside) that directory.
 enum class Placement { kApart, kSame, kInside, kContains };
 Placement PlaceDirectory(std::string_view dirText, std::string_view otherText);
+// For a directory inside another: the name of the other's entry that holds
+// it (its own name when it lies directly in the other); empty otherwise.
+std::string EntryHolding(std::string_view dirText, std::string_view otherText);
 
 }  // namespace prax::fs

@@ -12,16 +12,6 @@ namespace prax {
 
 namespace {
 
-bool IsUserDirName(std::string_view name) { return text::EndsWith(text::ToUpperAscii(name), ".DIR"); }
-
-// A thousand sub-folder of an earlier merge: six digits.
-bool IsThousandName(std::string_view name) {
-  if (name.size() != 6) return false;
-  for (char c : name)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
 // Deletes the files of a folder (its own sub-folders are not looked into, and
 // a link is deleted, not followed), then the folder itself.
 void RemoveFolderWithFiles(const std::string& folder) {
@@ -43,9 +33,9 @@ void ClearThousandFolder(Status* status, const std::string& folder) {
   bool kept = false;
   for (const fs::DirEntry& e : fs::List(folder)) {
     const std::string entry = folder + "\\" + e.name;
-    if (e.isDirectory && IsUserDirName(e.name) && fs::IsSymlink(entry)) {
+    if (e.isDirectory && merge::IsUserDirName(e.name) && fs::IsSymlink(entry)) {
       merge::RemoveLink(entry);
-    } else if (e.isDirectory && IsUserDirName(e.name)) {
+    } else if (e.isDirectory && merge::IsUserDirName(e.name)) {
       RemoveFolderWithFiles(entry);
     } else {
       kept = true;
@@ -68,9 +58,9 @@ void ClearEntries(Status* status, const std::string& dir) {
       merge::RemoveLink(entry);
     } else if (!e.isDirectory) {
       fs::DeleteFile(entry);
-    } else if (IsUserDirName(e.name) || e.name == "Samples") {
+    } else if (merge::IsUserDirName(e.name) || e.name == "Samples") {
       RemoveFolderWithFiles(entry);
-    } else if (IsThousandName(e.name)) {
+    } else if (merge::IsThousandName(e.name)) {
       ClearThousandFolder(status, entry);
     } else {
       merge::PassOver(status, "Clearing: folder '" + fs::ForDisplay(entry) + "' is not a user directory; left in place");

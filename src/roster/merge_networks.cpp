@@ -36,8 +36,8 @@ Error Refusal(const RunContext& run, const std::string& why) {
 // The checks made before the network directory is emptied. Directories are
 // compared by identity, so a listed path that reaches the network directory
 // through a link, a bind mount, another share or a ".." component is caught
-// like its own name. A network that contains the network directory is merged
-// like any other: the clearing touches the network directory only.
+// like its own name. A network that contains the network directory, or lies
+// in a folder of it that the clearing leaves in place, is merged like any other.
 void CheckBeforeClearing(const RunContext& run, std::size_t count) {
   if (count == 0) throw Refusal(run, "Networks.Lst lists no network");
   const std::string& first = run.NetworkPaths[0];
@@ -47,8 +47,14 @@ void CheckBeforeClearing(const RunContext& run, std::size_t count) {
     switch (fs::PlaceDirectory(path, run.NetworkDir)) {
       case fs::Placement::kSame:
         throw Refusal(run, named + "is the network directory itself");
-      case fs::Placement::kInside:
-        throw Refusal(run, named + "lies inside the network directory, which the merge empties");
+      case fs::Placement::kInside: {
+        // A network in a folder of its own there is left alone by the clearing.
+        const std::string entry = fs::EntryHolding(path, run.NetworkDir);
+        if (merge::ClearingEmpties(entry))
+          throw Refusal(run, named + "lies in '" + Shown(run.NetworkDir + entry) +
+                                 "' of the network directory, which the merge empties and fills with merged users");
+        break;
+      }
       case fs::Placement::kContains:
       case fs::Placement::kApart:
         break;

@@ -5,6 +5,7 @@
 #include "platform/status.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace prax::merge {
 
@@ -22,6 +23,19 @@ bool HasParentComponent(std::string_view pathText) {
     start = end + 1;
   }
   return false;
+}
+
+bool IsUserDirName(std::string_view name) { return text::EndsWith(text::ToUpperAscii(name), ".DIR"); }
+
+bool IsThousandName(std::string_view name) {
+  if (name.size() != 6) return false;
+  for (char c : name)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool ClearingEmpties(std::string_view name) {
+  return IsUserDirName(name) || IsThousandName(name) || name == "Samples";
 }
 
 void RemoveLink(std::string_view pathText) {

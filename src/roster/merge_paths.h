@@ -17,6 +17,13 @@ namespace merge {
 bool IsPlainName(std::string_view name);
 // A path text with a ".." component (either separator).
 bool HasParentComponent(std::string_view pathText);
+// A user directory's name (ending ".DIR"), and a thousand sub-folder's name
+// of an earlier merge (six digits).
+bool IsUserDirName(std::string_view name);
+bool IsThousandName(std::string_view name);
+// A folder of the network directory that the clearing before a merge empties
+// or removes, and the merge then fills.
+bool ClearingEmpties(std::string_view name);
 // Deletes a symbolic link itself (never what it points to). Error 75 naming
 // it when that fails.
 void RemoveLink(std::string_view pathText);

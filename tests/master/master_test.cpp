@@ -361,8 +361,8 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
       {{net1, root.Text() + "./target/."}, "network directory itself"},
       {{net1, root.Text() + "alias/"}, "network directory itself"},
       {{net1, target + "Samples/"}, "empties"},  // a folder the merge removes
-      {{net1, root.Text() + "alias/kept/"}, "lies inside the network directory"},
-      {{net1, target + "new/"}, "lies inside the network directory"},  // not made yet
+      {{net1, root.Text() + "alias/001000/kept/"}, "empties"},
+      {{net1, target + "PX000077.DIR/"}, "empties"},
       {{net1, root.Text() + "net1/../target/"}, "network directory itself"},
       {{broken + "sub/", net1}, "has no Master database"}, {{root.Text() + "linked/", net1}, "not a plain file"}};
   for (const auto& [paths, says] : cases) {
@@ -379,19 +379,24 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
   }
 }
 
-// A network holding the network directory is merged; one whose roster another
-// program holds locked is left out, named, and the merge goes on.
+// A network holding the network directory, and one in a folder of it, are
+// merged; one whose roster another program holds locked is left out, named,
+// and the merge goes on.
 TEST_F(MergeTest, MergesAroundALockedRoster) {
   praxtest::MakeRoster(root.Path() / "MASTER.MDB", {{"R2", "Root", "", "", "PX000002.DIR"}});
   root.Write("PX000002.DIR/20240501.PXL", "nested");
+  praxtest::MakeRoster(root.Path() / "target/inner/MASTER.MDB", {{"I3", "Inner", "", "", "PX000003.DIR"}});
+  root.Write("target/inner/PX000003.DIR/20240601.PXL", "within");
   praxtest::Db other(root.Path() / "net2/MASTER.MDB", true);
   for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE"}) other.Query(sql);
-  m.ctx.NetworkPaths = {net1, net2, root.Text()};
-  m.ctx.NetworkCount = 3;
-  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 4);
-  EXPECT_EQ(Slurp(root.Path() / "target/PX000004.DIR/20240501.PXL"), "nested");
-  ASSERT_EQ(m.status.passedOver.size(), 4u);  // Keep, readme.txt, link.PXL, South
-  const std::string& south = m.status.passedOver[3];
+  m.ctx.NetworkPaths = {net1, net2, root.Text(), root.Text() + "alias/inner/"};
+  m.ctx.NetworkCount = 4;
+  stdfs::create_directory_symlink(root.Path() / "target", root.Path() / "alias");
+  EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 5);
+  EXPECT_EQ(Slurp(root.Path() / "target/PX000004.DIR/20240501.PXL") +
+                Slurp(root.Path() / "target/PX000005.DIR/20240601.PXL"), "nestedwithin");
+  ASSERT_EQ(m.status.passedOver.size(), 5u);  // Keep, inner, readme.txt, link.PXL, South
+  const std::string& south = m.status.passedOver[4];
   EXPECT_TRUE(praxtest::Has(south, net2 + "' left out") && praxtest::Has(south, "locked") &&
               !praxtest::Has(south, "writ")) << south;
 }
