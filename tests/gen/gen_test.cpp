@@ -136,7 +136,7 @@ TEST(Calendar, WeekdaysAndDaysOfTheYear) {
     EXPECT_EQ(std::tie(d.year, d.month, d.day), std::tie(expected.year, expected.month, expected.day))
         << start.year << "-" << start.month << "-" << start.day << " + " << n;
   }
-  EXPECT_EQ(prax::gen::DayOfYear({2024, 12, 31}), 366);
+  EXPECT_EQ(prax::dt::DayOfYear({2024, 12, 31}), 366);
 }
 
 // Sixty days of twelve users: CR LF lines, none empty (that would end the reading), Windows-1252; the parsers
