@@ -1,5 +1,7 @@
 #include "app/window/frm_pxlog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -183,28 +185,26 @@ void FrmPXlog::ApplyStartup() {
 
 void FrmPXlog::ApplyChoices() {
   const WindowChoices& c = controller_.Choices();
-  optUniverse_[c.universe]->setChecked(true);
+  optUniverse_[static_cast<int>(c.universe)]->setChecked(true);
   txtStart_->setText(FromCp1252(c.startText));
   txtEnd_->setText(FromCp1252(c.endText));
-  optFresh_[c.creationRule < 2 ? c.creationRule : 1]->setChecked(true);
-  if (c.masterState == 2) chkMaster_->setTristate(true);
-  chkMaster_->setCheckState(c.masterState == 1   ? Qt::Checked
-                            : c.masterState == 2 ? Qt::PartiallyChecked
-                                                 : Qt::Unchecked);
+  optFresh_[static_cast<int>(c.creationRule)]->setChecked(true);
+  if (c.masterImport == MasterImport::kGreyed) chkMaster_->setTristate(true);
+  chkMaster_->setCheckState(c.masterImport == MasterImport::kTicked   ? Qt::Checked
+                            : c.masterImport == MasterImport::kGreyed ? Qt::PartiallyChecked
+                                                                      : Qt::Unchecked);
   chkMultCreateOnly_->setChecked(c.onlyCreate);
 }
 
 void FrmPXlog::SyncChoices() {
   WindowChoices& c = controller_.Choices();
-  const int universe = universeGroup_->checkedId();
-  c.universe = universe < 0 ? 0 : universe;
+  c.universe = static_cast<Universe>(std::max(universeGroup_->checkedId(), 0));
   c.startText = ToCp1252(txtStart_->text());
   c.endText = ToCp1252(txtEnd_->text());
-  const int rule = freshGroup_->checkedId();
-  c.creationRule = rule < 0 ? 0 : rule;
-  c.masterState = chkMaster_->checkState() == Qt::Checked            ? 1
-                  : chkMaster_->checkState() == Qt::PartiallyChecked ? 2
-                                                                     : 0;
+  c.creationRule = static_cast<CreationRule>(std::max(freshGroup_->checkedId(), 0));
+  c.masterImport = chkMaster_->checkState() == Qt::Checked            ? MasterImport::kTicked
+                   : chkMaster_->checkState() == Qt::PartiallyChecked ? MasterImport::kGreyed
+                                                                      : MasterImport::kUnticked;
   c.onlyCreate = chkMultCreateOnly_->isChecked();
 }
 
