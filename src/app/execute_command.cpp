@@ -8,8 +8,8 @@
 #include "app/startup.h"
 #include "platform/status.h"
 #include "store/database.h"
-#include "load/history_database.h"
-#include "roster/master_database.h"
+#include "load/history_location.h"
+#include "roster/roster_operations.h"
 #include "roster/user_slot_count.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -154,10 +154,10 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
   }
 
   status.SetStatus("Altering Master database.");
-  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx, &status); });
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { UpgradeMasterSchema(ctx, &status); });
   if (choices.masterImport == MasterImport::kTicked) {
     status.SetStatus("Updating Master database.");
-    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx, &status); });
+    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { ImportUserDefs(ctx, &status); });
   }
 
   DatabaseStep("Loading", kHistoryAdvice, [&] {

@@ -15,7 +15,7 @@
 #include "gen/gen_random.h"
 #include "gen/malformed_lines.h"
 #include "logs/user_dir.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"

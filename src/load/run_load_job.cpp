@@ -17,7 +17,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/numbers.h"
-#include "load/history_database.h"
+#include "load/history_location.h"
 #include "store/history_store.h"
 
 namespace prax {
