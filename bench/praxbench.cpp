@@ -130,9 +130,9 @@ int ParseFloor(const std::string& netDir, int maxUser) {
       std::vector<std::string> skipped;
       const prax::FileList files = prax::BuildUserFileList(run.NetworkDir, userDir, ext, skipped);
       load.user = u;
-      for (size_t i = 1; i < files.size(); ++i) {
-        const std::string path = userDir + "\\" + prax::EntryFileName(files[i], ext);
-        const int32_t date = prax::EntryDateKey(files[i]);
+      for (const prax::LogDay& day : files) {
+        const std::string path = userDir + "\\" + day.fileName;
+        const int32_t date = day.date;
         if (!prax::TryStep([&] {
               const std::string bytes = prax::ReadLogBytes(path);
               if (alerts) {

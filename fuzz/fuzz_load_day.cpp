@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "fuzz_env.h"
-#include "load/history_database.h"
+#include "load/history_location.h"
 #include "load/load_activity_logs.h"
 #include "load/load_alert_logs.h"
 #include "load/load_context.h"

@@ -2,7 +2,7 @@
 // departments and positions and the Users rows of a real Master database,
 // put back to the same upgraded state before each input.
 #include "fuzz_env.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct Env {
     pristine = dir.Path() / "pristine.MDB";
     defs = dir.Path() / "UserDefs.Prn";
     praxfuzz::MakeMaster(live);
-    prax::ModifyMasterDatabase(ctx);
+    prax::UpgradeMasterSchema(ctx);
     praxfuzz::stdfs::copy_file(live, pristine);
   }
 };
@@ -29,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Env env;
   praxfuzz::Restore(env.pristine, env.live);
   praxfuzz::WriteBytes(env.defs, praxfuzz::AsText(data, size));
-  prax::TryStep([&] { prax::UpdateMasterDatabase(env.ctx, &env.status); });
+  prax::TryStep([&] { prax::ImportUserDefs(env.ctx, &env.status); });
   return 0;
 }

@@ -8,8 +8,8 @@
 #include "app/startup.h"
 #include "platform/status.h"
 #include "store/database.h"
-#include "load/history_database.h"
-#include "roster/master_database.h"
+#include "load/history_location.h"
+#include "roster/roster_operations.h"
 #include "roster/user_slot_count.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -76,7 +76,7 @@ void PrepareCommand(RunContext& ctx, const WindowChoices& choices) {
 }
 
 std::optional<std::string> RangeMessage(const WindowChoices& choices) {
-  if (choices.universe != 1) return std::nullopt;
+  if (choices.universe != Universe::kRange) return std::nullopt;
   const double start = num::LeadingNumber(choices.startText);
   const double end = num::LeadingNumber(choices.endText);
   if (start < 1) {
@@ -102,8 +102,8 @@ std::optional<std::string> RangeMessage(const WindowChoices& choices) {
 
 ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices) {
   ExecuteResult result;
-  const bool fresh = choices.creationRule == 0;
-  const bool multiple = choices.universe == 2;
+  const bool fresh = choices.creationRule == CreationRule::kCreateFresh;
+  const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
   ctx.NetworkDir = ReadNetworkDir(ctx);
@@ -154,15 +154,15 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
   }
 
   status.SetStatus("Altering Master database.");
-  DatabaseStep("Altering Master database", kMasterAdvice, [&] { ModifyMasterDatabase(ctx, &status); });
-  if (choices.masterState == 1) {
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { UpgradeMasterSchema(ctx, &status); });
+  if (choices.masterImport == MasterImport::kTicked) {
     status.SetStatus("Updating Master database.");
-    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { UpdateMasterDatabase(ctx, &status); });
+    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { ImportUserDefs(ctx, &status); });
   }
 
   DatabaseStep("Loading", kHistoryAdvice, [&] {
     int16_t first = 1, last = 0;
-    if (choices.universe == 1) {
+    if (choices.universe == Universe::kRange) {
       first = num::RoundToInt16(num::LeadingNumber(choices.startText));
       last = num::RoundToInt16(num::LeadingNumber(choices.endText));
     } else {

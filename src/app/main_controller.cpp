@@ -42,7 +42,7 @@ PressResult MainController::ExecutePressed() {
   }
   button_ = ButtonState::kRunning;
   commandChoices_ = choices_;
-  press.action = commandChoices_.creationRule == 0 ? PressAction::kConfirm : PressAction::kRun;
+  press.action = commandChoices_.creationRule == CreationRule::kCreateFresh ? PressAction::kConfirm : PressAction::kRun;
   return press;
 }
 

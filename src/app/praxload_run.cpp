@@ -10,18 +10,18 @@ namespace prax {
 
 WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options) {
   WindowChoices choices;
-  choices.creationRule = 1;
+  choices.creationRule = CreationRule::kUpdateExisting;
   LoadSettings(ctx, choices);
   if (options.universe) {
     choices.universe = *options.universe;
-    if (*options.universe == 1) {
+    if (*options.universe == Universe::kRange) {
       choices.startText = options.rangeFrom;
       choices.endText = options.rangeTo;
     }
   }
   // The saved rule is always "update existing"; only --fresh creates.
-  if (options.fresh) choices.creationRule = 0;
-  if (options.master) choices.masterState = *options.master ? 1 : 0;
+  if (options.fresh) choices.creationRule = CreationRule::kCreateFresh;
+  if (options.master) choices.masterImport = *options.master ? MasterImport::kTicked : MasterImport::kUnticked;
   choices.onlyCreate = options.onlyCreate;
   return choices;
 }

@@ -13,7 +13,7 @@ namespace prax {
 
 // What the command line asked for; unset items keep the restored choice.
 struct LoadOptions {
-  std::optional<int> universe;  // 0 --full, 1 --range, 2 --networks
+  std::optional<Universe> universe;  // --full, --range, --networks
   std::string rangeFrom, rangeTo;  // --range FROM TO, as typed
   bool fresh = false;              // --fresh: create a fresh History database
   std::optional<bool> master;      // --master / --no-master

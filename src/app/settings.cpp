@@ -24,13 +24,13 @@ namespace prax {
 
 namespace {
 
-// An index item of PXSERVER.SET as a whole number in 0..2, or -1 when it is
-// not one (a damaged file).
+// An index item of PXSERVER.SET as a whole number in 0..2, or 0 (the design
+// value of each) when it is not one (a damaged file).
 int IndexItem(ListReader& reader) {
   const double value = reader.ReadNumber();
-  int index = -1;
+  int index = 0;
   TryStep([&] { index = num::RoundToInt16(value); });
-  return index >= 0 && index <= 2 ? index : -1;
+  return index >= 0 && index <= 2 ? index : 0;
 }
 
 }  // namespace
@@ -43,24 +43,21 @@ void LoadSettings(const RunContext& ctx, WindowChoices& choices) {
   TryStep([&] {
     ListReader reader(fs::ReadFile(file));
     if (reader.ReadNumber() != 2) return;
-    const int universe = IndexItem(reader);
-    choices.universe = universe < 0 ? 0 : universe;
+    choices.universe = static_cast<Universe>(IndexItem(reader));
     choices.startText = reader.ReadItem();
     choices.endText = reader.ReadItem();
-    const int rule = IndexItem(reader);
-    choices.creationRule = rule < 0 ? 0 : rule;
-    const int master = IndexItem(reader);
-    choices.masterState = master < 0 ? 0 : master;
+    choices.creationRule = IndexItem(reader) == 0 ? CreationRule::kCreateFresh : CreationRule::kUpdateExisting;
+    choices.masterImport = static_cast<MasterImport>(IndexItem(reader));
   });
 }
 
 std::string SettingsBytes(const WindowChoices& choices) {
   ListWriter out;
   out.Line({int64_t{2}})
-      .Line({int64_t{choices.universe}})
+      .Line({static_cast<int64_t>(choices.universe)})
       .Line({choices.startText, choices.endText})
-      .Line({int64_t{1}})
-      .Line({int64_t{choices.masterState}});
+      .Line({static_cast<int64_t>(CreationRule::kUpdateExisting)})
+      .Line({static_cast<int64_t>(choices.masterImport)});
   return out.Bytes();
 }
 

@@ -8,21 +8,31 @@
 
 namespace prax {
 
+// The choices of the window, numbered as PXSERVER.SET and the window's option
+// buttons hold them.
+// The users a command loads: all, a range, or those of the networks merged.
+enum class Universe { kFull = 0, kRange = 1, kMultipleNetworks = 2 };
+// What a command does with the History database.
+enum class CreationRule { kCreateFresh = 0, kUpdateExisting = 1 };
+// The box "Update Master database with UserDefs.Prn".
+enum class MasterImport { kUnticked = 0, kTicked = 1, kGreyed = 2 };
+
 // The choices of the window that drive a command.
 struct WindowChoices {
-  int universe = 0;          // universe of users: 0 full, 1 range, 2 multiple networks
+  Universe universe = Universe::kFull;
   std::string startText, endText;  // the range's first and last user, as typed
-  int creationRule = 0;      // optFresh: 0 create fresh, 1 update existing
-  int masterState = 0;       // Master import: 0 not ticked, 1 ticked, 2 greyed
+  CreationRule creationRule = CreationRule::kCreateFresh;
+  MasterImport masterImport = MasterImport::kUnticked;
   bool onlyCreate = false;   // only create the History database (never saved)
 };
 
 // Reads the program folder's PXSERVER.SET into choices. A missing or
 // unreadable file, or one whose format number is not 2, changes nothing.
 // A damaged item falls back to its design value: a universe index outside
-// 0..2 (or not a number) selects the full universe (0), a creation-rule index
-// outside 0..2 selects create fresh (0) and a Master import state outside 0..2
-// leaves the box unticked (0); the other items of the file are still taken.
+// 0..2 (or not a number) selects the full universe, a creation-rule index
+// outside 0..2 selects create fresh (1 and 2 select update existing) and a
+// Master import state outside 0..2 leaves the box unticked; the other items
+// of the file are still taken.
 // A file that ends early keeps what was read up to there.
 void LoadSettings(const RunContext& ctx, WindowChoices& choices);
 

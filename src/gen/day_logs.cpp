@@ -195,51 +195,17 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 
 // ---------------------------------------------------------------- calendar
 
-int64_t DaysFromCivil(const dt::Date& d) {
-  const int64_t y = d.year - (d.month <= 2 ? 1 : 0);
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t mp = (d.month + 9) % 12;
-  const int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-dt::Date CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  return {year, month, day};
-}
-
-int DayOfYear(const dt::Date& d) { return static_cast<int>(DaysFromCivil(d) - DaysFromCivil({d.year, 1, 1})) + 1; }
-
-int Weekday(const dt::Date& d) {
-  // 1 January 1970 was a Thursday (3 counting from Monday = 0).
-  const int64_t w = (DaysFromCivil(d) + 3) % 7;
-  return static_cast<int>(w < 0 ? w + 7 : w);
-}
-
 dt::Date NthWeekday(const dt::Date& start, int n) {
-  int64_t day = DaysFromCivil(start);
-  auto weekday = [](int64_t z) {
-    const int64_t w = (z + 3) % 7;
-    return w < 0 ? w + 7 : w;
-  };
-  while (weekday(day) >= 5) ++day;
+  int64_t day = dt::SerialDay(start);
+  const auto weekend = [](int64_t serial) { return dt::Weekday(dt::FromSerialDay(serial)) >= 5; };
+  while (weekend(day)) ++day;
   // Whole weeks first, then single days.
   day += static_cast<int64_t>(n / 5) * 7;
   for (int i = 0; i < n % 5; ++i) {
     ++day;
-    while (weekday(day) >= 5) ++day;
+    while (weekend(day)) ++day;
   }
-  return CivilFromDays(day);
+  return dt::FromSerialDay(day);
 }
 
 // ---------------------------------------------------------------- users
@@ -295,7 +261,7 @@ std::string LogFileName(const UserProfile& profile, int dayIndex, const dt::Date
   std::string name;
   if (dayOfYear) {
     name = "PRAX";
-    AppendDigits(name, DayOfYear(date), 3);
+    AppendDigits(name, dt::DayOfYear(date), 3);
   } else {
     AppendDigits(name, date.year, 4);
     AppendDigits(name, date.month, 2);

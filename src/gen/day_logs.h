@@ -12,11 +12,6 @@
 
 namespace prax::gen {
 
-// Calendar arithmetic on the proleptic Gregorian calendar.
-int64_t DaysFromCivil(const dt::Date& d);  // days since 1 January 1970
-dt::Date CivilFromDays(int64_t days);
-int DayOfYear(const dt::Date& d);  // 1..366
-int Weekday(const dt::Date& d);    // 0 Monday .. 6 Sunday
 // The n-th weekday (n from 0) on or after `start`, Saturdays and Sundays skipped.
 dt::Date NthWeekday(const dt::Date& start, int n);
 

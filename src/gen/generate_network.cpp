@@ -15,7 +15,7 @@
 #include "gen/gen_random.h"
 #include "gen/malformed_lines.h"
 #include "logs/user_dir.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -278,14 +278,12 @@ GenSummary GenerateNetwork(const GenOptions& options) {
 }
 
 dt::Date DefaultStart(const dt::Date& today, int days) {
-  // Serial days count from Saturday 30 December 1899, which is day 363 of 1899.
   int64_t serial = dt::SerialDay(today);
-  auto date = [](int64_t n) { return dt::FromYearDay(1899, static_cast<int>(363 + n)); };
   for (int weekdays = 0; weekdays < kAppendRoom + std::max(days, 1);) {
     --serial;
-    if (Weekday(date(serial)) < 5) ++weekdays;
+    if (dt::Weekday(dt::FromSerialDay(serial)) < 5) ++weekdays;
   }
-  return date(serial);
+  return dt::FromSerialDay(serial);
 }
 
 GenSummary AppendDay(const stdfs::path& networkDirIn, int threads, dt::Date today) {

@@ -6,39 +6,14 @@
 #include "platform/fs.h"
 #include "platform/lines.h"
 #include "platform/numbers.h"
-#include "platform/text.h"
 
 namespace prax {
 
-namespace {
-
-// The log of an activity entry: a dated entry ("yy-mm-dd" & century & "*")
-// gives UserDir\yyyymmdd.PXT, a day-number entry ("yy-mm-dd" & nnn)
-// UserDir\PRAXnnn.PXT.
-std::string ActivityLogPath(std::string_view userDir, std::string_view entry) {
-  std::string path(userDir);
-  if (text::EndsWith(entry, "*")) {
-    path += '\\';
-    path += text::SliceAt(entry, 9, 2);
-    path += text::SliceAt(entry, 1, 2);
-    path += text::SliceAt(entry, 4, 2);
-    path += text::SliceAt(entry, 7, 2);
-  } else {
-    path += "\\PRAX";
-    path += text::SliceAt(entry, 9, 3);
-  }
-  path += ".PXT";
-  return path;
-}
-
-}  // namespace
-
 std::size_t DaysToLoad(LogKind kind, const FileList& files) {
-  if (files.size() < 2) return 0;
-  if (kind == LogKind::kAlert) return files.size() - 1;
+  if (kind == LogKind::kAlert) return files.size();
   // The activity loader counts its days in 16 bits: a longer list loads none.
   int16_t n = 0;
-  TryStep([&] { n = num::RoundToInt16(static_cast<double>(files.size() - 1)); });
+  TryStep([&] { n = num::RoundToInt16(static_cast<double>(files.size())); });
   return static_cast<std::size_t>(n);
 }
 
@@ -67,6 +42,10 @@ bool DueToday(const RunContext& run, int32_t date) {
 
 bool DatedInFuture(const RunContext& run, int32_t date) {
   return run.Today && date > NextDayKey(run.Today());
+}
+
+std::string LoadingLine(const PreparedDay& day) {
+  return (day.log.naming == LogNaming::kDate ? "    Loading-1: " : "    Loading-2: ") + day.log.Label();
 }
 
 std::string LaterLine(const RunContext& run, const PreparedDay& day) {
@@ -104,7 +83,7 @@ bool DayReader::Loaded(const PreparedUser& user, int32_t date) {
     loaded_.clear();
     handedOver_.clear();
     std::vector<int32_t> dates;
-    for (std::size_t i = 1; i < user.files.size(); ++i) TryStep([&] { dates.push_back(EntryDateKey(user.files[i])); });
+    for (const LogDay& day : user.files) dates.push_back(day.date);
     lockStore();
     loaded_ = load_.store.LoadedDays(table, user.user, dates);
     lock = {};
@@ -119,20 +98,16 @@ bool DayReader::Loaded(const PreparedUser& user, int32_t date) {
 PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
   PreparedDay d;
   try {
-    d.entry = user.files.at(index);
+    d.log = user.files.at(index);
+    d.date = d.log.date;
+    d.path = user.userDir + "\\" + d.log.fileName;
     if (kind_ == LogKind::kAlert) {
-      d.path = user.userDir + "\\" + EntryFileName(d.entry, "PXL");
-      d.date = EntryDateKey(d.entry);
       if (Loaded(user, d.date)) return d;
     } else {
-      // A day whose date cannot be formed or probed is left for a later run.
+      // A day whose probe fails is left for a later run.
       bool due = false;
-      TryStep([&] {
-        d.date = EntryDateKey(d.entry);
-        due = !Loaded(user, d.date);
-      });
+      TryStep([&] { due = !Loaded(user, d.date); });
       if (!due) return d;
-      TryStep([&] { d.path = ActivityLogPath(user.userDir, d.entry); });
     }
     if (DueToday(load_.run, d.date)) {
       d.kind = PreparedDay::Kind::kLater;
@@ -202,7 +177,7 @@ void PassSource::Produce() {
     const std::size_t n = user.failure ? 0 : DaysToLoad(reader_.Kind(), user.files);
     const PreparedUser listed = user;
     if (!push(std::move(user))) return;
-    for (std::size_t i = 1; i <= n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
       if (!push(reader_.Day(listed, i))) return;
     }
   }
@@ -223,7 +198,7 @@ PassSource::Item PassSource::Pop() {
 PreparedUser PassSource::NextUser() {
   if (ahead_) return std::get<PreparedUser>(Pop());
   current_ = reader_.User(nextUser_++);
-  nextIndex_ = 1;
+  nextIndex_ = 0;
   return *current_;
 }
 

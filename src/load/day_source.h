@@ -38,8 +38,9 @@ struct PreparedDay {
     kParsed,      // read and parsed (an alert log that does not exist: an empty day)
   };
   Kind kind = Kind::kLoaded;
-  std::string entry, path;
-  int32_t date = 0;
+  LogDay log;
+  std::string path;
+  int32_t date = 0;             // log.date
   bool present = true;          // an alert log exists
   bool future = false;          // dated after tomorrow: loaded, and said so
   int number = 0;               // why a log is unreadable
@@ -58,8 +59,9 @@ bool DueToday(const RunContext& run, int32_t date);
 // 1970 names its logs 2070 by the two-digit year rule). Waiting would not
 // help, so it is loaded under its date and named.
 bool DatedInFuture(const RunContext& run, int32_t date);
-// The lines that name a log left for a later run, and a log dated in the
-// future.
+// The lines that name a log being loaded, a log left for a later run, and a
+// log dated in the future.
+std::string LoadingLine(const PreparedDay& day);
 std::string LaterLine(const RunContext& run, const PreparedDay& day);
 std::string FutureDatedLine(const PreparedDay& day);
 
@@ -121,7 +123,7 @@ int LoadListedDays(LoadContext& load, LogKind kind, std::string_view userDir, co
   DayReader reader(load, kind);
   const PreparedUser user{load.user, std::string(userDir), files, {}, nullptr};
   std::size_t i = 0;
-  return storeDays(load, DaysToLoad(kind, files), [&] { return reader.Day(user, ++i); }, nullptr);
+  return storeDays(load, DaysToLoad(kind, files), [&] { return reader.Day(user, i++); }, nullptr);
 }
 
 // Hands the writing side the users and days of a pass, either prepared on
@@ -157,7 +159,7 @@ class PassSource {
   std::thread thread_;
   // Without a reading thread: the user whose days are prepared on the spot.
   std::optional<PreparedUser> current_;
-  std::size_t nextIndex_ = 1;
+  std::size_t nextIndex_ = 0;
   int32_t nextUser_ = 0;
 };
 

@@ -109,12 +109,12 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
           break;
         case PreparedDay::Kind::kUnreadable:
           // Nothing of the day is written, so the next run tries it again.
-          status.UpdateLog((d.entry.ends_with('*') ? "    Loading-1: " : "    Loading-2: ") + d.entry);
+          status.UpdateLog(LoadingLine(d));
           status.PassedOver("    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason);
           status.SetStatus("Alert log skipped: " + d.reason);
           break;
         case PreparedDay::Kind::kParsed: {
-          status.UpdateLog((d.entry.ends_with('*') ? "    Loading-1: " : "    Loading-2: ") + d.entry);
+          status.UpdateLog(LoadingLine(d));
           strict = true;
           WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day)); });
           if (d.present) ++loaded;

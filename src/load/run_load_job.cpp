@@ -17,7 +17,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/numbers.h"
-#include "load/history_database.h"
+#include "load/history_location.h"
 #include "store/history_store.h"
 
 namespace prax {
@@ -91,12 +91,12 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
         status.SetStatus(why);
         status.PassedOver("    Skipped: " + why);
       }
-      if (user.files.size() > 1) {
+      if (!user.files.empty()) {
         status.Yield();
         const std::size_t days = DaysToLoad(kind, user.files);
-        if (days < user.files.size() - 1) {
+        if (days < user.files.size()) {
           const std::string why = "User directory '" + fs::ForDisplay(user.userDir) + "': " +
-                                  std::to_string(user.files.size() - 1) +
+                                  std::to_string(user.files.size()) +
                                   " activity logs, more than the 32767 a run goes through, so none of them is "
                                   "loaded (its alert logs are). Move older logs out of the folder, then run again.";
           status.SetStatus(why);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -12,11 +13,8 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "platform/numbers.h"
 
 namespace prax {
-
-std::string DayNameDate(std::string_view name, const std::optional<fs::CivilTime>& modified, std::string_view path);
 
 namespace {
 
@@ -34,44 +32,71 @@ int Digits(std::string_view s) {
   return v;
 }
 
-std::string DateText(const dt::Date& d) {
-  return dt::FormatYyMmDd(d) + "  -  " + std::to_string(dt::SerialDay(d));
+// yyyymmdd of a date, its century by the two-digit year rule.
+int32_t DateKey(const dt::Date& d) {
+  const int yy = (d.year % 100 + 100) % 100;
+  return ((yy > 90 ? 1900 : 2000) + yy) * 10000 + d.month * 100 + d.day;
 }
 
-// "its name ... <why>": what a listed name that gives no entry is told by.
+// "its name ... <why>": what a listed name that gives no day is told by.
 Error BadName(std::string_view name, std::string_view why) {
   return Error(err::kInvalidCall, "its name " + std::string(name) + " " + std::string(why), Cause::kData);
 }
 
-// One entry for a listed (upper-cased) name, or nothing when the name is not a
-// log name this system writes. An entry must lead back to the same file name,
-// so that a day is never loaded from another file than the one it was dated by.
-// `name` is the file's name as the path text resolves it in the folder whose
-// real path is realDir (its date comes from that file's modification time).
-std::string EntryFor(std::string_view dirText, const std::filesystem::path& realDir, std::string_view name,
-                     std::string_view upper, std::string_view ext) {
-  std::string entry;
-  if (text::StartsWith(upper, "PRAX")) {
-    const std::string path = std::string(dirText) + "\\" + std::string(name);
-    entry = std::string(text::FirstChars(DayNameDate(name, fs::LastModifiedReal(realDir / std::string(name)), path), 8));
-    entry += text::SliceAt(upper, 5, 3);
-  } else if (text::StartsWith(upper, "20") || text::StartsWith(upper, "19")) {
-    entry = std::string(text::FirstChars(DateNameToDate(upper), 8));
-    entry += text::FirstChars(upper, 2);
-    entry += '*';
-  } else {
-    return {};
+// The date of a PRAX name whose file was last modified at `modified`
+// (nullopt: the file is gone; `path` names it).
+dt::Date DayNumberDate(std::string_view name, const std::optional<fs::CivilTime>& modified, std::string_view path) {
+  const std::string_view digits = text::SliceAt(name, 5, 3);
+  if (digits.size() != 3 || !AllDigits(digits)) {
+    throw BadName(name, "has no three-digit day number after PRAX");
   }
-  if (!text::EqualsIgnoreCase(EntryFileName(entry, ext), upper)) {
-    throw BadName(name, "is not named as a log is (" + EntryFileName(entry, ext) + " would be)");
-  }
-  return entry;
+  const int day = Digits(digits);
+  if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
+  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.", Cause::kData);
+  return dt::FromYearDay(modified->year, day - 1);
+}
+
+dt::Date DateNameDate(std::string_view name) {
+  const std::string_view digits = text::FirstChars(name, 8);
+  if (digits.size() != 8 || !AllDigits(digits)) throw BadName(name, "does not begin with a date yyyymmdd");
+  const dt::Date date{Digits(digits.substr(0, 4)), Digits(digits.substr(4, 2)), Digits(digits.substr(6, 2))};
+  if (!dt::IsValid(date.year, date.month, date.day)) throw BadName(name, "does not name a valid date");
+  return date;
 }
 
 // Whether a name is one the logs are given (PRAX, 19 or 20 at its start):
-// such a name that gives no entry is named, any other is no log at all.
+// such a name that gives no day is named, any other is no log at all.
 bool LooksLikeLog(std::string_view upper) {
   return text::StartsWith(upper, "PRAX") || text::StartsWith(upper, "20") || text::StartsWith(upper, "19");
+}
+
+// The day of a listed (upper-cased) name, or nothing when the name is not a
+// log name this system writes. A day must lead back to the same file name,
+// so that a day is never loaded from another file than the one it was dated by.
+// `name` is the file's name as the path text resolves it in the folder whose
+// real path is realDir (its date comes from that file's modification time).
+std::optional<LogDay> DayFor(std::string_view dirText, const std::filesystem::path& realDir, std::string_view name,
+                             std::string_view upper, std::string_view ext) {
+  LogDay day;
+  dt::Date date;
+  if (text::StartsWith(upper, "PRAX")) {
+    const std::string path = std::string(dirText) + "\\" + std::string(name);
+    date = DayNumberDate(name, fs::LastModifiedReal(realDir / std::string(name)), path);
+    day.naming = LogNaming::kDayNumber;
+    day.fileName = "PRAX" + std::string(text::SliceAt(upper, 5, 3));
+  } else if (LooksLikeLog(upper)) {  // 19 or 20
+    date = DateNameDate(upper);
+    day.fileName = std::string(text::FirstChars(upper, 8));
+  } else {
+    return std::nullopt;
+  }
+  day.fileName += '.';
+  day.fileName += ext;
+  day.date = DateKey(date);
+  if (!text::EqualsIgnoreCase(day.fileName, upper)) {
+    throw BadName(name, "is not named as a log is (" + day.fileName + " would be)");
+  }
+  return day;
 }
 
 // The listing behind both file lists; onSkip (when given) hears of each
@@ -81,7 +106,7 @@ bool LooksLikeLog(std::string_view upper) {
 FileList ListLogs(std::string_view dirText, std::string_view ext,
                   const std::function<void(const std::string& path, const std::string& why)>& onSkip,
                   std::error_code* openError = nullptr) {
-  FileList list(1);
+  FileList list;
   const std::string pattern = "*." + std::string(ext);
   const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern, openError);
   const std::filesystem::path realDir = fs::RealPath(dirText);
@@ -110,9 +135,9 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
       if (LooksLikeLog(upper)) skip(e, "it is a folder, not a log");
       continue;
     }
-    std::string entry;
+    std::optional<LogDay> day;
     try {
-      entry = EntryFor(dirText, realDir, resolved.at(upper), upper, ext);
+      day = DayFor(dirText, realDir, resolved.at(upper), upper, ext);
     } catch (const Error& failure) {
       // A name that does not give a valid date is passed over, named; a file
       // that vanished since the listing is gone. The run goes on.
@@ -122,7 +147,7 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
       }
       continue;
     }
-    if (!entry.empty()) list.push_back(std::move(entry));
+    if (day) list.push_back(std::move(*day));
   }
   return list;
 }
@@ -155,7 +180,7 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
       skip("User directory '" + fs::ForDisplay(userDir) + "' not read: '" + fs::ForDisplay(folder) +
            "' is a symbolic link, and links are not followed out of the network directory. Put the folder "
            "itself in place of the link.");
-      return FileList(1);
+      return {};
     }
     folder += '\\';
   }
@@ -183,68 +208,14 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
   } else if (openError && openError != std::errc::no_such_file_or_directory) {
     skip("User directory '" + fs::ForDisplay(userDir) + "' not read: " + openError.message() +
          ". Let the account that runs the load read it; its logs are loaded by the next run.");
-    return FileList(1);
+    return {};
   }
   return list;
 }
 
-// The date of a PRAX name whose file was last modified at `modified`
-// (nullopt: the file is gone; `path` names it).
-std::string DayNameDate(std::string_view name, const std::optional<fs::CivilTime>& modified, std::string_view path) {
-  const std::string_view digits = text::SliceAt(name, 5, 3);
-  if (digits.size() != 3 || !AllDigits(digits)) {
-    throw BadName(name, "has no three-digit day number after PRAX");
-  }
-  const int day = Digits(digits);
-  if (day < 1 || day > 366) throw BadName(name, "has a day number outside 001 to 366");
-  if (!modified) throw Error(err::kFileNotFound, "File not found: '" + fs::ForDisplay(path) + "'.", Cause::kData);
-  return DateText(dt::FromYearDay(modified->year, day - 1));
-}
-
-std::string DayNameToDate(std::string_view dirText, std::string_view name) {
-  const std::string path = std::string(dirText) + "\\" + std::string(name);
-  return DayNameDate(name, fs::LastModified(path), path);
-}
-
-std::string DateNameToDate(std::string_view name) {
-  const std::string_view digits = text::FirstChars(name, 8);
-  if (digits.size() != 8 || !AllDigits(digits)) throw BadName(name, "does not begin with a date yyyymmdd");
-  const int year = Digits(digits.substr(0, 4));
-  const int month = Digits(digits.substr(4, 2));
-  const int day = Digits(digits.substr(6, 2));
-  if (!dt::IsValid(year, month, day)) throw BadName(name, "does not name a valid date");
-  return DateText(dt::Date{year, month, day});
-}
-
-std::string AddCentury(std::string_view yymmdd) {
-  std::string out = num::LeadingNumber(text::FirstChars(yymmdd, 2)) > 90 ? "19" : "20";
-  out += yymmdd;
-  return out;
-}
-
-int32_t EntryDateKey(std::string_view entry) {
-  std::string yymmdd;
-  yymmdd.reserve(6);
-  yymmdd += text::SliceAt(entry, 1, 2);
-  yymmdd += text::SliceAt(entry, 4, 2);
-  yymmdd += text::SliceAt(entry, 7, 2);
-  return num::RoundToInt32(num::LeadingNumber(AddCentury(yymmdd)));
-}
-
-std::string EntryFileName(std::string_view entry, std::string_view ext) {
-  std::string name;
-  if (!entry.empty() && entry.back() == '*') {
-    name += text::SliceAt(entry, 9, 2);
-    name += text::SliceAt(entry, 1, 2);
-    name += text::SliceAt(entry, 4, 2);
-    name += text::SliceAt(entry, 7, 2);
-  } else {
-    name = "PRAX";
-    name += text::SliceAt(entry, 9, 3);
-  }
-  name += '.';
-  name += ext;
-  return name;
+std::string LogDay::Label() const {
+  return dt::FormatYyMmDd({date / 10000, date / 100 % 100, date % 100}) +
+         (naming == LogNaming::kDate ? fileName.substr(0, 2) + "*" : fileName.substr(4, 3));
 }
 
 }  // namespace prax

@@ -1,7 +1,6 @@
 #pragma once
-// Log dates and file naming: the log files of a user directory become a list
-// of dated 11-character entries ("yy-mm-dd" and a three-character tag), and
-// each entry gives back its file name and its date key yyyymmdd.
+// The log files of a user directory as a list of days: each log that gives a
+// valid day is listed with its date, its file name and how it is named.
 
 #include <cstdint>
 #include <string>
@@ -10,18 +9,33 @@
 
 namespace prax {
 
+// How a log is named: PRAXnnn after the day number of the year it was last
+// written in, or yyyymmdd after its date.
+enum class LogNaming { kDayNumber, kDate };
 
-// Entries at positions 1..n in directory-listing order; position 0 exists
-// and is never filled (an empty list has size 1).
-using FileList = std::vector<std::string>;
+struct LogDay {
+  // yyyymmdd. The century follows the two-digit year rule ("19" when the year
+  // of the century is above 90, else "20"), also for a yyyymmdd name, whose
+  // own century names only the file: 19900101.PXL is the day 20900101.
+  int32_t date = 0;
+  std::string fileName;  // in capitals ("PRAX032.PXL", "20011231.PXL")
+  LogNaming naming = LogNaming::kDate;
+
+  // The day as the status log names it: "yy-mm-dd" and the three day digits,
+  // or "yy-mm-dd", the century and "*".
+  std::string Label() const;
+  bool operator==(const LogDay&) const = default;
+};
+
+// In directory-listing order.
+using FileList = std::vector<LogDay>;
 
 // Lists dir & "\*." & ext (hidden files included, names upper-cased, in
-// listing order). A PRAX name gives "yy-mm-dd" & its three day digits, a
-// 19/20 name gives "yy-mm-dd" & its century & "*", anything else nothing.
-// A PRAX name without three digits, or a yyyymmdd name that is not a valid
-// date, gives no entry. A missing directory gives an empty list.
-// An entry that is a symbolic link is passed over (links are never followed
-// out of a user directory).
+// listing order). A PRAX name is dated by its three day digits in the year of
+// its last modification, a 19/20 name by its yyyymmdd. A PRAX name without
+// three digits, or a yyyymmdd name that is not a valid date, gives no day. A
+// missing directory gives an empty list. An entry that is a symbolic link is
+// passed over (links are never followed out of a user directory).
 FileList BuildFileList(std::string_view dirText, std::string_view ext);
 
 // BuildFileList for the user directory userDir of networkDir (userDir begins
@@ -31,19 +45,5 @@ FileList BuildFileList(std::string_view dirText, std::string_view ext);
 // administrator can do.
 FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir, std::string_view ext,
                            std::vector<std::string>& skipped);
-
-// Date texts ("yy-mm-dd  -  <serial>"; callers use the first 8 characters).
-// DayNameToDate reads the year from the file's last-modification time in dir.
-// Both throw Error when the name does not give a valid date.
-std::string DayNameToDate(std::string_view dirText, std::string_view name);
-std::string DateNameToDate(std::string_view name);
-
-// "yymmdd" -> "yyyymmdd": "19" in front when the two-digit year is above 90,
-// else "20".
-std::string AddCentury(std::string_view yymmdd);
-
-// From an entry back to its date key (yyyymmdd as a number) and file name.
-int32_t EntryDateKey(std::string_view entry);
-std::string EntryFileName(std::string_view entry, std::string_view ext);
 
 }  // namespace prax

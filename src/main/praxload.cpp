@@ -117,13 +117,13 @@ int main(int argc, char** argv) {
     const int rc = app.exit(e);
     return rc == 0 ? kFinished : kRefused;
   }
-  if (full) options.universe = 0;
+  if (full) options.universe = prax::Universe::kFull;
   if (!range.empty()) {
-    options.universe = 1;
+    options.universe = prax::Universe::kRange;
     options.rangeFrom = range[0];
     options.rangeTo = range[1];
   }
-  if (networks) options.universe = 2;
+  if (networks) options.universe = prax::Universe::kMultipleNetworks;
   if (master) options.master = true;
   if (noMaster) options.master = false;
 
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         return !e.Environment() && (!lock || e.Number() == prax::err::kTableExists) ? kRefused : kFailed;
       }
     }
-    if (choices.creationRule == 0 && !yes) {
+    if (choices.creationRule == prax::CreationRule::kCreateFresh && !yes) {
       if (!terminal) {
         std::cerr << "A fresh database erases the current "
                   << (prax::ReadHistoryServer(ctx).empty() ? "PRAXDATA.MDB" : "History tables on the server")

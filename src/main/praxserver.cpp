@@ -4,7 +4,7 @@
 #include <QApplication>
 
 #include "platform/run_context.h"
-#include "app/window/frm_pxlog.h"
+#include "app/window/main_window.h"
 #include "platform/fs.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   std::string dir = prax::fs::ToText(prax::fs::ExecutableDir());
   while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
   ctx.ProgramDir = dir;
-  prax::FrmPXlog window(ctx);
+  prax::MainWindow window(ctx);
   window.show();
   return app.exec();
 }

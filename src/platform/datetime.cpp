@@ -64,6 +64,16 @@ std::string FormatYyMmDd(const Date& d) {
 
 int64_t SerialDay(const Date& d) { return DaysFromCivil(d.year, d.month, d.day) - DaysFromCivil(1899, 12, 30); }
 
+Date FromSerialDay(int64_t serial) { return CivilFromDays(serial + DaysFromCivil(1899, 12, 30)); }
+
+int Weekday(const Date& d) {
+  // 30 December 1899 was a Saturday (5 counting from Monday = 0).
+  const int64_t w = (SerialDay(d) + 5) % 7;
+  return static_cast<int>(w < 0 ? w + 7 : w);
+}
+
+int DayOfYear(const Date& d) { return static_cast<int>(SerialDay(d) - SerialDay({d.year, 1, 1})) + 1; }
+
 std::string NowGeneralDate() {
   const std::tm tm = LocalNow();
   char buffer[64];

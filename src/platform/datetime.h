@@ -18,8 +18,13 @@ Date FromYearDay(int year, int days);
 bool IsValid(int year, int month, int day);
 // "yy-mm-dd"
 std::string FormatYyMmDd(const Date& d);
-// The date's serial day number (days since 30 December 1899).
+// The date's serial day number (days since 30 December 1899), and back.
 int64_t SerialDay(const Date& d);
+Date FromSerialDay(int64_t serial);
+// 0 Monday .. 6 Sunday.
+int Weekday(const Date& d);
+// 1..366
+int DayOfYear(const Date& d);
 
 // Current local time in the general date format: short date, a blank,
 // long time ("05/12/2026 19:04:45").

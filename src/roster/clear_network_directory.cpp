@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "roster/merge_paths.h"
 #include "platform/error.h"
 #include "platform/fs.h"

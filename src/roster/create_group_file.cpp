@@ -2,7 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "roster/merge_paths.h"
 #include "store/roster_store.h"
 

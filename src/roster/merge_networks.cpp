@@ -8,7 +8,7 @@
 #include "store/journal_guard.h"
 #include "store/roster_store.h"
 #include "logs/user_dir.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "roster/merge_paths.h"
 #include "roster/user_slot_count.h"
 #include "platform/error.h"

@@ -17,9 +17,11 @@ namespace stdfs = std::filesystem;
 using apptest::Site;
 using prax::PressAction;
 
-// Choices without a range: the universe, creation rule, Master import state and only-create.
+// Choices without a range: the universe, creation rule, Master import state (as PXSERVER.SET numbers them) and
+// only-create.
 prax::WindowChoices NoRange(int universe, int rule, int master = 0, bool onlyCreate = false) {
-  return {universe, "", "", rule, master, onlyCreate};
+  return {static_cast<prax::Universe>(universe), "", "", static_cast<prax::CreationRule>(rule),
+          static_cast<prax::MasterImport>(master), onlyCreate};
 }
 
 TEST(Execute, RangeMessages) {
@@ -32,7 +34,7 @@ TEST(Execute, RangeMessages) {
       {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
-    prax::WindowChoices w{.universe = c.universe, .startText = c.start, .endText = c.end};
+    prax::WindowChoices w{.universe = static_cast<prax::Universe>(c.universe), .startText = c.start, .endText = c.end};
     const std::optional<std::string> said = prax::RangeMessage(w);
     EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
     EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
@@ -133,7 +135,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_EQ(c.ButtonCaption(), "Execute");
-  c.Choices() = {.universe = 1, .startText = "7", .endText = "5"};
+  c.Choices() = {.universe = prax::Universe::kRange, .startText = "7", .endText = "5"};
   EXPECT_EQ(c.ExecutePressed().action, PressAction::kShowMessage);
   EXPECT_TRUE(c.ButtonEnabled());
 
@@ -144,7 +146,7 @@ TEST(Controller, PressDecisionsAndButtonStates) {
   EXPECT_TRUE(c.ButtonEnabled());
   EXPECT_FALSE(site.HasHistory());
 
-  c.Choices().creationRule = 1;
+  c.Choices().creationRule = prax::CreationRule::kUpdateExisting;
   c.Choices().onlyCreate = true;
   EXPECT_EQ(c.ExecutePressed().action, PressAction::kRun);
   EXPECT_EQ(c.ExecutePressed().action, PressAction::kIgnore);
@@ -174,7 +176,7 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   prax::MainController c(site.ctx, site.status);
   c.Startup();
   EXPECT_TRUE(site.status.Message().find("KEYS.MAX line 1") != std::string::npos && !site.status.Busy());
-  c.Choices().creationRule = 1;
+  c.Choices().creationRule = prax::CreationRule::kUpdateExisting;
   const prax::PressResult refused = c.ExecutePressed();
   EXPECT_EQ(refused.action, PressAction::kShowMessage);
   EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
@@ -282,11 +284,12 @@ TEST(Settings, LoadAndSaveOurFilesOtherFormatsAndDamagedFiles) {
     site.program.Write("PXSERVER.SET", c.bytes);
     prax::WindowChoices w{.startText = "x", .endText = "y"};
     prax::LoadSettings(site.ctx, w);
-    EXPECT_EQ(std::tie(w.universe, w.creationRule, w.masterState, w.startText, w.endText),
+    EXPECT_EQ(std::make_tuple(static_cast<int>(w.universe), static_cast<int>(w.creationRule),
+                              static_cast<int>(w.masterImport), w.startText, w.endText),
               std::make_tuple(c.universe, c.rule, c.master, std::string(c.start), std::string(c.end)))
         << c.bytes;
     if (!c.ours) continue;
-    w.creationRule = 0;
+    w.creationRule = prax::CreationRule::kCreateFresh;
     w.onlyCreate = true;
     prax::SaveSettings(site.ctx, w);
     EXPECT_EQ(site.ProgramFileText("PXSERVER.SET"), c.bytes);

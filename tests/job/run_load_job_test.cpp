@@ -8,7 +8,7 @@
 #include <optional>
 #include <tuple>
 
-#include "load/history_database.h"
+#include "load/history_location.h"
 #include "load/error_keys.h"
 #include "load/run_load_job.h"
 #include "platform/datetime.h"

@@ -104,7 +104,9 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
   dir.Write("PX000005.DIR/20020615.PXT", "001 0915 1 8,3\r\n001 1440 1 46,2\r\n");
   dir.Write("PX000005.DIR/PRAX365.PXT", "001 0000 1 8,1\r\n");
   // A missing log is parsed as empty and reported; it writes nothing.
-  const prax::FileList list{"", "02-06-1520*", "99-12-31365", "03-01-0220*"};
+  const prax::FileList list{{20020615, "20020615.PXT"},
+                            {19991231, "PRAX365.PXT", prax::LogNaming::kDayNumber},
+                            {20030102, "20030102.PXT"}};
   EXPECT_EQ(Load(list), 2);  // days read: not the one whose log is missing
   const std::string rows =
       "20020615|00|8|3\n20020615|00|46|2\n20020615|10|8|3\n20020615|15|46|2\n19991231|00|8|1\n19991231|01|8|1\n";
@@ -120,7 +122,7 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
 
   // A day without error keys leaves no row, so it is parsed again on every run.
   dir.Write("PX000005.DIR/20020616.PXT", "001 0915 1 65,3\r\nUser Notes: hello\r\n");
-  EXPECT_EQ(Load({"", "02-06-1620*"}) + Load({"", "02-06-1620*"}), 2);
+  EXPECT_EQ(Load({{20020616, "20020616.PXT"}}) + Load({{20020616, "20020616.PXT"}}), 2);
   EXPECT_EQ(Query("SELECT count(*) FROM ProjectNotes;"), "2\n");
 }
 

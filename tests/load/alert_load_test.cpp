@@ -102,7 +102,8 @@ TEST_F(AlertLoadTest, UnreadableLogsAreSkippedAndWriteFailuresEndTheLoader) {
   dir.Write("PX000005.DIR/20021205.PXL", cycled);
   dir.Write("PX000005.DIR/20021206.PXL", "STARTED\r\n");
   try {
-    Load({"", "02-12-0320*", "02-12-0420*", "02-12-0520*", "02-12-0620*"});
+    Load({{20021203, "20021203.PXL"}, {20021204, "20021204.PXL"}, {20021205, "20021205.PXL"},
+          {20021206, "20021206.PXL"}});
     ADD_FAILURE() << "no error";
   } catch (const prax::Error& e) {
     EXPECT_NE(std::string(e.what()).find("Alert log " + prax::fs::ForDisplay(UserDir() + "\\20021205.PXL") + ": "),
@@ -139,8 +140,8 @@ TEST_F(AlertLoadTest, TwoDaysEndToEnd) {
                                "001 0900 1000 0 0 0 0 0 0 0 0 0 x\r\n"),
                      2003, 8, 9);
   prax::FileList list = prax::BuildFileList(UserDir(), "PXL");
-  ASSERT_EQ(list, (prax::FileList{"", "02-12-0320*", "03-02-01032"}));
-  list.push_back("03-02-0320*");  // no such file
+  ASSERT_EQ(list, (prax::FileList{{20021203, "20021203.PXL"}, {20030201, "PRAX032.PXL", prax::LogNaming::kDayNumber}}));
+  list.push_back({20030203, "20030203.PXL"});  // no such file
 
   EXPECT_EQ(Load(list), 2);
   EXPECT_EQ(status.log, (std::vector<std::string>{"    Loading-1: 02-12-0320*", "    Loading-2: 03-02-01032",

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "load/history_database.h"
+#include "load/history_location.h"
 #include "load/load_activity_logs.h"
 #include "load/load_alert_logs.h"
 #include "load/load_context.h"

@@ -10,7 +10,7 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/run_context.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "roster/user_slot_count.h"
 #include "support/programs.h"
 #include "support/raised.h"
@@ -49,7 +49,7 @@ std::string ErrorOf(const std::function<void()>& step) { return praxtest::Raised
 // A fresh roster, or one that already holds LocationsList (with distinct or duplicate ids): the missing columns and
 // lists are added, Null and empty; an existing list keeps its rows and gets its unique index unless two rows share an
 // id; a second run changes nothing.
-TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
+TEST(UpgradeMasterSchema, AddsWhatIsMissingOnce) {
   for (const int existing : {0, 1, 2}) {
     SCOPED_TRACE(existing);
     praxtest::TempDir dir;
@@ -59,7 +59,7 @@ TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
       praxtest::Sqlite3(master, std::string("CREATE TABLE LocationsList (Location_Id INTEGER, Location_Name TEXT (255)); INSERT INTO "
                                 "LocationsList VALUES (3, 'Depot'), (") + std::to_string(existing == 2 ? 3 : 4) + ", 'Depot');");
     MasterContext m(dir.Text());
-    prax::ModifyMasterDatabase(m.ctx);
+    prax::UpgradeMasterSchema(m.ctx);
     EXPECT_EQ(Rows(master, "SELECT User_Id, Location_Id, Department_Id, Position_Id, LastRunDate, SystemVer, "
                            "NetLoggingOff FROM Users"),
               (Lines{"A1|Null|Null|Null|Null|Null|Null", "Null|Null|Null|Null|Null|Null|Null"}));
@@ -72,17 +72,17 @@ TEST(ModifyMasterDatabase, AddsWhatIsMissingOnce) {
                                         "replace(m.name, 'sList', '_Id') ORDER BY 1;"),
               existing == 2 ? "DepartmentsList\nPositionsList\n" : "DepartmentsList\nLocationsList\nPositionsList\n");
     const std::string before = praxtest::Sqlite3(master, ".dump");
-    prax::ModifyMasterDatabase(m.ctx);
+    prax::UpgradeMasterSchema(m.ctx);
     EXPECT_EQ(praxtest::Sqlite3(master, ".dump"), before);
   }
 }
 
-TEST(ModifyMasterDatabase, UnopenableDatabaseEndsWithErrorNamingIt) {
+TEST(UpgradeMasterSchema, UnopenableDatabaseEndsWithErrorNamingIt) {
   for (const bool present : {false, true}) {
     praxtest::TempDir dir;
     if (present) dir.Write("MASTER.MDB", "Standard Jet DB\nnot a database of ours");
     MasterContext m(dir.Text());
-    const prax::Error e = praxtest::Raised([&] { prax::ModifyMasterDatabase(m.ctx); });
+    const prax::Error e = praxtest::Raised([&] { prax::UpgradeMasterSchema(m.ctx); });
     const std::string what = e.what();
     EXPECT_TRUE(praxtest::Has(what, std::string("'") + dir.Text() + "MASTER.MDB'")) << what;
     EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
@@ -99,7 +99,7 @@ struct ImportCase {
   explicit ImportCase(std::string_view defs) {
     praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "", "PX000001.DIR"}, {"A2", "Jones", "Bob", "C", "PX000002.DIR"},
                                   {"B7", "Lee", "Kim", "", "PX000003.DIR"}, {"", "Unassigned", "", "", "PX000004.DIR"}});
-    prax::ModifyMasterDatabase(m.ctx);
+    prax::UpgradeMasterSchema(m.ctx);
     dir.Write("UserDefs.Prn", defs);
   }
   Lines Users() const { return Rows(master, "SELECT User_Id, Location_Id, Department_Id, Position_Id FROM Users"); }
@@ -113,7 +113,7 @@ struct ImportCase {
 };
 
 // A failure ends the import with an Error naming the file, the item and the reason; the rows stored before it stay.
-TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
+TEST(ImportUserDefs, RecordsSetIdsAndGrowTheListsUpToAFailure) {
   // UserDefs.Prn, the users and lists after the import, the rows listed before, and a failure and the item it names.
   const struct { const char* name; std::string defs; Lines users, lists; const char* before = ""; int error = 0;
                  const char* item = ""; } cases[] = {
@@ -154,7 +154,7 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
     SCOPED_TRACE(c.name);
     ImportCase t(c.defs);
     praxtest::Sqlite3(t.master, c.before);
-    const prax::Error e = praxtest::Raised([&] { prax::UpdateMasterDatabase(t.m.ctx, &t.m.status); });
+    const prax::Error e = praxtest::Raised([&] { prax::ImportUserDefs(t.m.ctx, &t.m.status); });
     const std::string what = e.what();
     EXPECT_EQ(e.Number(), c.error) << what;
     EXPECT_TRUE(!c.error || (praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
@@ -165,14 +165,14 @@ TEST(UpdateMasterDatabase, RecordsSetIdsAndGrowTheListsUpToAFailure) {
 }
 
 // No UserDefs.Prn: nothing is opened. A roster never upgraded has no lists: the import fails.
-TEST(UpdateMasterDatabase, NoDefinitionsOrNoLists) {
+TEST(ImportUserDefs, NoDefinitionsOrNoLists) {
   praxtest::TempDir dir;
   MasterContext m(dir.Text());
-  EXPECT_NO_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status));
+  EXPECT_NO_THROW(prax::ImportUserDefs(m.ctx, &m.status));
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "MASTER.MDB"));
   praxtest::MakeRoster(dir.Path() / "MASTER.MDB", {{"A1", "Smith", "", "", "PX000001.DIR"}});
   dir.Write("UserDefs.Prn", "A1,Head Office,Accounts,Clerk\r\n");
-  EXPECT_THROW(prax::UpdateMasterDatabase(m.ctx, &m.status), prax::Error);
+  EXPECT_THROW(prax::ImportUserDefs(m.ctx, &m.status), prax::Error);
 }
 
 // Another program keeping a read open on the roster: what cannot be saved within the busy wait is named, and what
@@ -184,7 +184,7 @@ struct HeldRoster {
   void Free() const { reader.Query("COMMIT"); }
 };
 
-TEST(ModifyMasterDatabase, StepsHeldUpByAReaderArePassedOverAndNamed) {
+TEST(UpgradeMasterSchema, StepsHeldUpByAReaderArePassedOverAndNamed) {
   praxtest::TempDir dir;
   const auto master = dir.Path() / "MASTER.MDB";
   praxtest::MakeRoster(master, {{"A1", "Smith", "Ann", "B", "PX000001.DIR"}});
@@ -192,7 +192,7 @@ TEST(ModifyMasterDatabase, StepsHeldUpByAReaderArePassedOverAndNamed) {
   {
     const HeldRoster held(master);  // past the first step's wait, freed before the second's ends
     std::thread free([&] { std::this_thread::sleep_for(std::chrono::seconds(6)), held.Free(); });
-    prax::ModifyMasterDatabase(m.ctx, &m.status);
+    prax::UpgradeMasterSchema(m.ctx, &m.status);
     free.join();
   }
   ASSERT_EQ(m.status.passedOver.size(), 1u);
@@ -202,7 +202,7 @@ TEST(ModifyMasterDatabase, StepsHeldUpByAReaderArePassedOverAndNamed) {
   EXPECT_ANY_THROW(praxtest::Query(master, "SELECT Location_Id FROM Users"));
   EXPECT_EQ(Rows(master, "SELECT Department_Id, NetLoggingOff, (SELECT count(*) FROM DepartmentsList) FROM Users"),
             Lines{"Null|Null|0"});
-  prax::ModifyMasterDatabase(m.ctx, &m.status);
+  prax::UpgradeMasterSchema(m.ctx, &m.status);
   EXPECT_EQ(Rows(master, "SELECT Location_Id FROM Users"), Lines{"Null"});
 }
 
@@ -213,14 +213,14 @@ struct HookedStatus : praxtest::RecordingStatus {
   void OnYield() override { hook(++yields); }
 };
 
-TEST(UpdateMasterDatabase, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSaved) {
+TEST(ImportUserDefs, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSaved) {
   ImportCase t("A1,Head Office,Accounts,Clerk\r\nA2,Rome,Sales,Clerk\r\n");
   std::optional<HeldRoster> held;
   HookedStatus status;
   status.hook = [&](int yields) {
     if (yields == 4) held.emplace(t.master);  // the second record's first lookup
   };
-  const prax::Error e = praxtest::Raised([&] { prax::UpdateMasterDatabase(t.m.ctx, &status); });
+  const prax::Error e = praxtest::Raised([&] { prax::ImportUserDefs(t.m.ctx, &status); });
   held.reset();
   const std::string what = e.what();
   EXPECT_EQ(e.Number(), 3218) << what;
@@ -247,7 +247,7 @@ class MergeTest : public ::testing::Test {
                          {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", " UNASSIGNED  ", "", "", "PX000002.DIR"},
                           {"N1", "Smith", "Ann", "B", "PX000001.DIR"}, {"N2", "Jones", "Bob", "", "PX000003.DIR"}});
     MasterContext up(net1);
-    prax::ModifyMasterDatabase(up.ctx);  // the merged roster keeps these lists
+    prax::UpgradeMasterSchema(up.ctx);  // the merged roster keeps these lists
     praxtest::SetMTime(root.Write("net1/PX000001.DIR/20240105.PXL", "alert log"), 2024, 1, 5);
     praxtest::SetMTime(root.Write("net1/PX000001.DIR/PRAX001.PXL", "old log"), 2019, 7, 1);
     stdfs::create_symlink(root.Write("outside/secret.PXL", "never copied"), root.Path() / "net1/PX000001.DIR/link.PXL");

@@ -1,4 +1,6 @@
-#include "app/window/frm_pxlog.h"
+#include "app/window/main_window.h"
+
+#include <algorithm>
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -51,10 +53,10 @@ W* Named(W* widget, const char* name) {
 
 }  // namespace
 
-FrmPXlog::FrmPXlog(RunContext& ctx, QWidget* parent)
+MainWindow::MainWindow(RunContext& ctx, QWidget* parent)
     : QWidget(parent), ctx_(ctx), status_(this), controller_(ctx, status_) {
   BuildWidgets();
-  connect(&status_, &WindowStatus::changed, this, &FrmPXlog::ShowStatus);
+  connect(&status_, &WindowStatus::changed, this, &MainWindow::ShowStatus);
   // Form_Load: start-up, saved choices, then what they show.
   controller_.Startup();
   ApplyStartup();
@@ -63,11 +65,11 @@ FrmPXlog::FrmPXlog(RunContext& ctx, QWidget* parent)
   status_.Flush();
 }
 
-FrmPXlog::~FrmPXlog() {
+MainWindow::~MainWindow() {
   if (worker_.joinable()) worker_.join();
 }
 
-void FrmPXlog::BuildWidgets() {
+void MainWindow::BuildWidgets() {
   setObjectName(QStringLiteral("frmPXlog"));
   setWindowTitle(QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size()));
 
@@ -150,11 +152,11 @@ void FrmPXlog::BuildWidgets() {
   outer->addWidget(frame2_);
   outer->addWidget(frame3_);
 
-  connect(cmdExecute_, &QPushButton::clicked, this, &FrmPXlog::ExecuteClicked);
+  connect(cmdExecute_, &QPushButton::clicked, this, &MainWindow::ExecuteClicked);
   PlaceRangeBoxes();
 }
 
-void FrmPXlog::ApplyStartup() {
+void MainWindow::ApplyStartup() {
   const StartupInfo& info = controller_.Info();
   setWindowTitle(NamesText(text::Cp1252ToUtf8(info.caption)));
   for (const std::string& path : info.networks) comboNetworks_->addItem(NamesText(text::Cp1252ToUtf8(path)));
@@ -181,39 +183,37 @@ void FrmPXlog::ApplyStartup() {
   }
 }
 
-void FrmPXlog::ApplyChoices() {
+void MainWindow::ApplyChoices() {
   const WindowChoices& c = controller_.Choices();
-  optUniverse_[c.universe]->setChecked(true);
+  optUniverse_[static_cast<int>(c.universe)]->setChecked(true);
   txtStart_->setText(FromCp1252(c.startText));
   txtEnd_->setText(FromCp1252(c.endText));
-  optFresh_[c.creationRule < 2 ? c.creationRule : 1]->setChecked(true);
-  if (c.masterState == 2) chkMaster_->setTristate(true);
-  chkMaster_->setCheckState(c.masterState == 1   ? Qt::Checked
-                            : c.masterState == 2 ? Qt::PartiallyChecked
-                                                 : Qt::Unchecked);
+  optFresh_[static_cast<int>(c.creationRule)]->setChecked(true);
+  if (c.masterImport == MasterImport::kGreyed) chkMaster_->setTristate(true);
+  chkMaster_->setCheckState(c.masterImport == MasterImport::kTicked   ? Qt::Checked
+                            : c.masterImport == MasterImport::kGreyed ? Qt::PartiallyChecked
+                                                                      : Qt::Unchecked);
   chkMultCreateOnly_->setChecked(c.onlyCreate);
 }
 
-void FrmPXlog::SyncChoices() {
+void MainWindow::SyncChoices() {
   WindowChoices& c = controller_.Choices();
-  const int universe = universeGroup_->checkedId();
-  c.universe = universe < 0 ? 0 : universe;
+  c.universe = static_cast<Universe>(std::max(universeGroup_->checkedId(), 0));
   c.startText = ToCp1252(txtStart_->text());
   c.endText = ToCp1252(txtEnd_->text());
-  const int rule = freshGroup_->checkedId();
-  c.creationRule = rule < 0 ? 0 : rule;
-  c.masterState = chkMaster_->checkState() == Qt::Checked            ? 1
-                  : chkMaster_->checkState() == Qt::PartiallyChecked ? 2
-                                                                     : 0;
+  c.creationRule = static_cast<CreationRule>(std::max(freshGroup_->checkedId(), 0));
+  c.masterImport = chkMaster_->checkState() == Qt::Checked            ? MasterImport::kTicked
+                   : chkMaster_->checkState() == Qt::PartiallyChecked ? MasterImport::kGreyed
+                                                                      : MasterImport::kUnticked;
   c.onlyCreate = chkMultCreateOnly_->isChecked();
 }
 
-void FrmPXlog::UpdateButton() {
+void MainWindow::UpdateButton() {
   cmdExecute_->setText(QString::fromStdString(controller_.ButtonCaption()));
   cmdExecute_->setEnabled(controller_.ButtonEnabled());
 }
 
-void FrmPXlog::PlaceRangeBoxes() {
+void MainWindow::PlaceRangeBoxes() {
   QRadioButton* option = optUniverse_[1];
   const QFontMetrics fm = option->fontMetrics();
   const int textLeft = option->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option) +
@@ -230,13 +230,13 @@ void FrmPXlog::PlaceRangeBoxes() {
   option->setMinimumHeight(fm.height() + 6);
 }
 
-void FrmPXlog::PlaceLogo() {
+void MainWindow::PlaceLogo() {
   if (imgLogo_->isHidden()) return;
   imgLogo_->move(frame1_->width() - imgLogo_->width() - kLogoInset, kLogoInset);
   imgLogo_->raise();
 }
 
-bool FrmPXlog::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize || event->type() == QEvent::Show) {
     if (watched == frame1_) PlaceLogo();
     if (watched == optUniverse_[1]) PlaceRangeBoxes();
@@ -244,7 +244,7 @@ bool FrmPXlog::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void FrmPXlog::ExecuteClicked() {
+void MainWindow::ExecuteClicked() {
   SyncChoices();
   const PressResult press = controller_.ExecutePressed();
   const QString title = QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size());
@@ -279,7 +279,7 @@ void FrmPXlog::ExecuteClicked() {
   }
 }
 
-void FrmPXlog::StartCommand() {
+void MainWindow::StartCommand() {
   if (worker_.joinable()) worker_.join();
   worker_ = std::thread([this] {
     const CommandOutcome outcome = controller_.RunCommand();
@@ -287,7 +287,7 @@ void FrmPXlog::StartCommand() {
   });
 }
 
-void FrmPXlog::CommandDone(const CommandOutcome& outcome) {
+void MainWindow::CommandDone(const CommandOutcome& outcome) {
   if (worker_.joinable()) worker_.join();
   controller_.CommandFinished(outcome);
   status_.Flush();
@@ -300,7 +300,7 @@ void FrmPXlog::CommandDone(const CommandOutcome& outcome) {
   emit commandFinished();
 }
 
-void FrmPXlog::ShowStatus(const StatusSnapshot& s) {
+void MainWindow::ShowStatus(const StatusSnapshot& s) {
   lblMessage_->setText(QString::fromStdString(s.message));
   lblLoading_->setText(QString::fromStdString(s.loading));
   lblExecute_->setText(QString::fromStdString(s.fileCaption));
@@ -313,7 +313,7 @@ void FrmPXlog::ShowStatus(const StatusSnapshot& s) {
     unsetCursor();
 }
 
-void FrmPXlog::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   SyncChoices();
   if (!controller_.CanClose()) {
     QApplication::beep();

@@ -7,7 +7,7 @@
 #include "platform/fs.h"
 #include "platform/listio.h"
 #include "platform/text.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "store/roster_store.h"
 
 namespace prax {
@@ -23,7 +23,7 @@ void RefuseQuotedUserId(const std::string& userId) {
 
 }  // namespace
 
-void UpdateMasterDatabase(const RunContext& run, Status* status) {
+void ImportUserDefs(const RunContext& run, Status* status) {
   const std::string defsFile = run.NetworkDir + "UserDefs.Prn";
   if (!fs::Exists(defsFile, true)) return;
 

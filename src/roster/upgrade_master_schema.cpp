@@ -2,7 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "roster/master_database.h"
+#include "roster/roster_operations.h"
 #include "store/roster_store.h"
 
 namespace prax {
@@ -21,7 +21,7 @@ std::string Describe(const store::UpgradeStep& step) {
 
 }  // namespace
 
-void ModifyMasterDatabase(const RunContext& run, Status* status) {
+void UpgradeMasterSchema(const RunContext& run, Status* status) {
   const std::string file = run.NetworkDir + "MASTER.MDB";
   // The engine's message names the file; the caller names the operation.
   auto roster = store::Roster::Open(fs::RealPath(file));

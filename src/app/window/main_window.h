@@ -22,14 +22,14 @@ class QRadioButton;
 
 namespace prax {
 
-class FrmPXlog : public QWidget {
+class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
   // ctx.ProgramDir must be set; the window is the status display and runs
   // start-up (Form_Load) before it returns.
-  explicit FrmPXlog(RunContext& ctx, QWidget* parent = nullptr);
-  ~FrmPXlog() override;
+  explicit MainWindow(RunContext& ctx, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   MainController& Controller() { return controller_; }
   // Delivers pending status changes to the widgets at once.

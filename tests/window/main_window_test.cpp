@@ -8,7 +8,7 @@
 
 #include "app/execute_command.h"
 #include "app/site.h"
-#include "app/window/frm_pxlog.h"
+#include "app/window/main_window.h"
 #include "support/roster.h"
 
 namespace {
@@ -48,9 +48,9 @@ void AnswerNextBox(QMessageBox::StandardButton which, Box* out, int tries = 2000
   });
 }
 
-void WaitForCommand(prax::FrmPXlog& window) {
+void WaitForCommand(prax::MainWindow& window) {
   QEventLoop loop;
-  QObject::connect(&window, &prax::FrmPXlog::commandFinished, &loop, &QEventLoop::quit);
+  QObject::connect(&window, &prax::MainWindow::commandFinished, &loop, &QEventLoop::quit);
   loop.exec();
   window.FlushStatus();
 }
@@ -67,7 +67,7 @@ TEST(Window, StartupStatesCaptionsLogoAndSettings) {
       logo.fill(Qt::red);
       ASSERT_TRUE(logo.save(QString::fromStdString((site.program.Path() / "SrvLogo.BMP").string()), "BMP"));
     }
-    prax::FrmPXlog w(site.ctx);
+    prax::MainWindow w(site.ctx);
     w.show();
     QApplication::processEvents();
     EXPECT_EQ(w.windowTitle(), with ? "PraxServer        DB Updated Last: 05/12/2026 19:04:45" : "PraxServer");
@@ -99,7 +99,7 @@ struct RunWindowSite : apptest::Site {
 };
 
 // Runs a command with a fresh database through the window, confirming it.
-void RunFresh(prax::FrmPXlog& w, bool onlyCreate) {
+void RunFresh(prax::MainWindow& w, bool onlyCreate) {
   w.show();
   Get<QCheckBox>(w, "chkMultCreateOnly")->setChecked(onlyCreate);
   Box box;
@@ -111,7 +111,7 @@ void RunFresh(prax::FrmPXlog& w, bool onlyCreate) {
 
 TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
   RunWindowSite site;
-  prax::FrmPXlog w(site.ctx);
+  prax::MainWindow w(site.ctx);
   RunFresh(w, true);
   EXPECT_TRUE(Get<QPushButton>(w, "cmdExecute")->text() == "Close" && Get<QPushButton>(w, "cmdExecute")->isEnabled());
   EXPECT_EQ(Get<QLabel>(w, "lblData")->text(), " 100% ");
@@ -129,7 +129,7 @@ TEST(Window, OnlyCreateRunEndsWithCloseAndClosingSaves) {
 TEST(Window, MessagesAndFailuresShowInBoxes) {
   RunWindowSite site;
   site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("01/01/2026 00:00:00"));
-  prax::FrmPXlog w(site.ctx);
+  prax::MainWindow w(site.ctx);
   w.show();
   Get<QRadioButton>(w, "optUniverse1")->setChecked(true);
   Get<QLineEdit>(w, "txtStart")->setText("7");
@@ -155,7 +155,7 @@ TEST(Window, MessagesAndFailuresShowInBoxes) {
 TEST(Window, DISABLED_Screenshot) {
   RunWindowSite site;
   site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
-  prax::FrmPXlog w(site.ctx);
+  prax::MainWindow w(site.ctx);
   RunFresh(w, false);
   const char* out = std::getenv("PRAX_SCREENSHOT");
   EXPECT_TRUE(w.grab().save(QString::fromLocal8Bit(out ? out : "window.png"), "PNG"));

@@ -1,4 +1,4 @@
-#include "load/history_database.h"
+#include "load/history_location.h"
 
 #include "platform/fs.h"
 #include "store/pg_history_store.h"

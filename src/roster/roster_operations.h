@@ -19,13 +19,13 @@ inline constexpr std::string_view kUnassignedLastName = "Unassigned";
 // saved on its own (each step that fails is passed over; one kept from being
 // saved by the file's other users is named on `status`). A Master database
 // that cannot be opened ends the operation with an Error naming the file.
-void ModifyMasterDatabase(const RunContext& run, Status* status = nullptr);
+void UpgradeMasterSchema(const RunContext& run, Status* status = nullptr);
 
 // Imports NetworkDir & "UserDefs.Prn" into the roster. Failures from the
 // strict stretch end the import with an Error naming the file, the item and
 // the reason; rows stored before stay. A user id or name holding a single
 // quote is such a failure.
-void UpdateMasterDatabase(const RunContext& run, Status* status);
+void ImportUserDefs(const RunContext& run, Status* status);
 
 // Rebuilds run.NetworkDir as one network from the networks of Networks.Lst
 // (run.NetworkPaths/Prefixes/Names). Refuses, deleting nothing, when the list
