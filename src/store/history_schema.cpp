@@ -2,8 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "store/database.h"
-#include "store/connection.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 
 namespace prax::store {
@@ -108,10 +107,10 @@ void RemoveUnfinishedHistory(std::string_view fileText) {
 void CreateSqliteHistory(std::string_view fileText) {
   RemoveUnfinishedHistory(fileText);
   const std::string building = Building(fileText);
-  auto db = db::Database::Create(fs::RealPath(building));
+  auto db = db::SqliteFile::Create(fs::RealPath(building));
   try {
     for (const auto& table : HistorySchema()) db->AppendTable(table);
-    AddLoadAids(db::ConnectionOf(*db), false);
+    AddLoadAids(*db, false);
     db->Close();
   } catch (const Error&) {
     db.reset();
@@ -119,7 +118,7 @@ void CreateSqliteHistory(std::string_view fileText) {
     throw;
   }
   db.reset();
-  db::Database::PutInPlace(fs::RealPath(building), fs::RealPath(fileText));
+  db::SqliteFile::PutInPlace(fs::RealPath(building), fs::RealPath(fileText));
 }
 
 }  // namespace prax::store

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "platform/error.h"
-#include "store/database.h"
+#include "store/sqlite_file.h"
 #include "store/pg_connection.h"
 
 namespace prax::store {
@@ -16,7 +16,7 @@ using db::FieldDef;
 using db::FieldType;
 using db::TableDef;
 using db::Value;
-using pg::Quote;
+using db::Quote;
 using pg::ResultRow;
 
 constexpr const char* kPendingTable = "ErrorKeysPending";
@@ -25,27 +25,6 @@ constexpr const char* kPendingTable = "ErrorKeysPending";
 constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
-
-std::string ColumnSql(const FieldDef& f, bool notNull) {
-  const std::string q = Quote(f.name);
-  std::string s = q;
-  switch (f.type) {
-    // The types bound the numbers; the file needs checks for that.
-    case FieldType::Integer:
-      s += " SMALLINT" + std::string(notNull ? " NOT NULL" : "");
-      break;
-    case FieldType::Long:
-      s += " INTEGER" + std::string(notNull ? " NOT NULL" : "");
-      break;
-    case FieldType::Text: {
-      const std::string n = std::to_string(f.size);
-      s += " VARCHAR(" + n + ")" + (notNull ? " NOT NULL" : "") + " CHECK (length(" + q + ") BETWEEN 1 AND " + n +
-           ")";
-      break;
-    }
-  }
-  return s;
-}
 
 // Two names are one for a list's unique name index when they have the same
 // length in bytes and the same text, A-Z folded, up to and including the
@@ -80,7 +59,7 @@ std::vector<std::string> CreateSql(const TableDef& t) {
     }
   }
   std::string table = "CREATE TABLE IF NOT EXISTS " + Quote(t.name) + " (";
-  for (size_t i = 0; i < t.fields.size(); ++i) table += (i ? ", " : "") + ColumnSql(t.fields[i], notNull[i]);
+  for (size_t i = 0; i < t.fields.size(); ++i) table += (i ? ", " : "") + ColumnSql(t.fields[i], notNull[i], db::Engine::kServer);
   std::vector<std::string> sql{table + ")"};
   for (const auto& ix : t.indexes) {
     const bool unique = ix.unique || ix.primary;
@@ -620,7 +599,7 @@ std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect, int time
 
 std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect,
                                                int timeout) {
-  const auto source = db::Database::Open(file, db::OpenOptions{db::Access::ReadOnly});
+  const auto source = db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadOnly});
   pg::Connection conn(connect, timeout);
   const bool tracked = source->FindTable(kPendingTable) != nullptr;
   std::vector<TableDef> tables = HistorySchema();
@@ -654,8 +633,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
   constexpr int64_t kChunkRows = 50000;
   for (const auto& t : tables) {
     std::string columns;
-    for (const auto& f : t.fields) columns += (columns.empty() ? "" : ", ") + db::Database::Quote(f.name);
-    auto read = source->Prepare("SELECT " + columns + " FROM " + db::Database::Quote(t.name) + " ORDER BY rowid");
+    for (const auto& f : t.fields) columns += (columns.empty() ? "" : ", ") + Quote(f.name);
     std::string data;
     int64_t rows = 0, buffered = 0;
     const auto send = [&] {
@@ -663,19 +641,20 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
       data.clear();
       buffered = 0;
     };
-    while (read.Step()) {
-      for (size_t i = 0; i < t.fields.size(); ++i) {
-        if (i) data += '\t';
-        AppendValue(data, read.Column(static_cast<int>(i)), Format::kCopy);
-      }
-      data += '\n';
-      ++rows;
-      if (++buffered == kChunkRows) send();
-    }
+    db::ForEachRow(*source, source->Prepare("SELECT " + columns + " FROM " + Quote(t.name) + " ORDER BY rowid"),
+                   [&](sqlite3_stmt* read) {
+                     for (size_t i = 0; i < t.fields.size(); ++i) {
+                       if (i) data += '\t';
+                       AppendValue(data, db::ReadValue(read, static_cast<int>(i)), Format::kCopy);
+                     }
+                     data += '\n';
+                     ++rows;
+                     if (++buffered == kChunkRows) send();
+                   });
     send();
-    auto count = source->Prepare("SELECT count(*) FROM " + db::Database::Quote(t.name));
-    count.Step();
-    const int64_t fileRows = count.ColumnInt(0);
+    int64_t fileRows = 0;
+    db::ForEachRow(*source, source->Prepare("SELECT count(*) FROM " + Quote(t.name)),
+                   [&](sqlite3_stmt* count) { fileRows = sqlite3_column_int64(count, 0); });
     const int64_t serverRows = std::stoll(conn.Run("SELECT count(*) FROM " + Quote(t.name)).at(0).at(0).value_or("0"));
     if (serverRows != fileRows || rows != fileRows) {
       conn.Rollback();

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "store/connection.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 
 namespace prax::store {
@@ -25,7 +25,7 @@ const db::TableDef& SchemaTable(std::string_view name) {
 }
 
 // The columns of a row a writer appends, by schema name.
-db::TableWriter Writer(db::Database& db, std::string_view table, std::vector<std::string> columns = {}) {
+db::TableWriter Writer(db::SqliteFile& db, std::string_view table, std::vector<std::string> columns = {}) {
   if (columns.empty()) columns = FieldNames(SchemaTable(table));
   return db::TableWriter(db, std::string(table), std::move(columns));
 }
@@ -55,20 +55,20 @@ constexpr const char* kPendingTable = "ErrorKeysPending";
 
 }  // namespace
 
-bool AddLoadAids(db::Connection& conn, bool indexes) {
-  const auto alerts = conn.FindTable("AlertSystem"), activity = conn.FindTable("ActivitySystem");
+bool AddLoadAids(db::SqliteFile& file, bool indexes) {
+  const auto alerts = file.FindTable("AlertSystem"), activity = file.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
-  const bool tracked = conn.FindTable(kPendingTable) != nullptr;
-  conn.BeginWrite();
+  const bool tracked = file.FindTable(kPendingTable) != nullptr;
+  file.BeginWrite();
   if (indexes) {
-    conn.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
-    conn.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
+    file.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
+    file.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
               " (User_Num, Data_Date)");
   }
-  conn.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
+  file.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
             " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
-  conn.Commit();
-  conn.SchemaChanged();
+  file.Commit();
+  file.SchemaChanged();
   return tracked;
 }
 
@@ -76,9 +76,9 @@ namespace {
 
 class SqliteHistoryStore : public HistoryStore {
  public:
-  explicit SqliteHistoryStore(std::unique_ptr<db::Database> db)
+  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
       : db_(std::move(db)),
-        conn_(db::ConnectionOf(*db_)),
+        file_(*db_),
         alerts_(Writer(*db_, "AlertSystem")),
         activity_(Writer(*db_, "ActivitySystem")),
         userNotes_(Writer(*db_, "UserNotes",
@@ -96,37 +96,37 @@ class SqliteHistoryStore : public HistoryStore {
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
     const bool empty = Empty();
-    untracked_ = !AddLoadAids(conn_, !empty);
+    untracked_ = !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
     // cache keeps its memory the same however long the history grows.
-    if (!empty) conn_.Exec("PRAGMA cache_size = -2048");
+    if (!empty) file_.Exec("PRAGMA cache_size = -2048");
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
-    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     sqlite3_stmt* st =
-        conn_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
+        file_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_int64(st, 2, date);
     bool found = false;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt*) { found = true; });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt*) { found = true; });
     return found;
   }
 
   std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
     std::set<int32_t> loaded;
     if (dates.empty()) return loaded;
-    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     // One statement probes every date through the index: the dates travel as
     // one bound JSON array.
-    sqlite3_stmt* st = conn_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
+    sqlite3_stmt* st = file_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND Data_Date = value)");
     std::string list = "[";
     for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
     list += "]";
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_text(st, 2, list.data(), static_cast<int>(list.size()), SQLITE_TRANSIENT);
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
     return loaded;
   }
 
@@ -169,14 +169,14 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
-    const auto info = conn_.Table("ActivitySystem");
-    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
+    const auto info = file_.Table("ActivitySystem");
+    sqlite3_stmt* st = file_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND App_Id = -1" +
                                      (date ? " AND Data_Date = ?2" : "") + " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredKeyCount> rows;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredKeyCount{Read<int64_t>(r, 0), Read<std::string>(r, 1), Read<int64_t>(r, 2),
                                     Read<int64_t>(r, 3)});
     });
@@ -184,14 +184,14 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
-    const auto info = conn_.Table("AlertSystem");
-    sqlite3_stmt* st = conn_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
+    const auto info = file_.Table("AlertSystem");
+    sqlite3_stmt* st = file_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
                                      " WHERE User_Num = ?1" + (date ? " AND Data_Date = ?2" : "") +
                                      " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredAlertHour> rows;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredAlertHour{sqlite3_column_int64(r, 0), Read<int64_t>(r, 1), Read<std::string>(r, 2),
                                      Read<int64_t>(r, 3)});
     });
@@ -199,29 +199,29 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void MarkErrorKeysPending(int32_t user, int32_t date) override {
-    sqlite3_stmt* st = conn_.Prepare("INSERT OR IGNORE INTO " + std::string(kPendingTable) + " VALUES (?1, ?2)");
+    sqlite3_stmt* st = file_.Prepare("INSERT OR IGNORE INTO " + std::string(kPendingTable) + " VALUES (?1, ?2)");
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_int64(st, 2, date);
-    conn_.BeginWrite();
-    db::TableWriter::RunWrite(conn_, st);
+    file_.BeginWrite();
+    db::TableWriter::RunWrite(file_, st);
   }
 
   std::vector<int32_t> ErrorKeysPending(int32_t user) override {
-    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date FROM " + std::string(kPendingTable) +
+    sqlite3_stmt* st = file_.Prepare("SELECT Data_Date FROM " + std::string(kPendingTable) +
                                      " WHERE User_Num = ?1 ORDER BY Data_Date");
     sqlite3_bind_int64(st, 1, user);
     std::vector<int32_t> dates;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
     return dates;
   }
 
   void ClearErrorKeysPending(int32_t user, std::optional<int32_t> date) override {
-    sqlite3_stmt* st = conn_.Prepare("DELETE FROM " + std::string(kPendingTable) + " WHERE User_Num = ?1" +
+    sqlite3_stmt* st = file_.Prepare("DELETE FROM " + std::string(kPendingTable) + " WHERE User_Num = ?1" +
                                      (date ? " AND Data_Date = ?2" : ""));
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
-    conn_.BeginWrite();
-    db::TableWriter::RunWrite(conn_, st);
+    file_.BeginWrite();
+    db::TableWriter::RunWrite(file_, st);
   }
 
   bool ErrorKeysUntracked() const override { return untracked_; }
@@ -229,10 +229,10 @@ class SqliteHistoryStore : public HistoryStore {
   // Whether neither day table holds a row.
   bool Empty() {
     for (const char* table : {"AlertSystem", "ActivitySystem"}) {
-      const auto info = conn_.FindTable(table);
+      const auto info = file_.FindTable(table);
       if (!info) continue;
       bool any = false;
-      db::ForEachRow(conn_, conn_.Prepare("SELECT 1 FROM " + info->quoted + " LIMIT 1"),
+      db::ForEachRow(file_, file_.Prepare("SELECT 1 FROM " + info->quoted + " LIMIT 1"),
                      [&](sqlite3_stmt*) { any = true; });
       if (any) return false;
     }
@@ -247,7 +247,7 @@ class SqliteHistoryStore : public HistoryStore {
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
   void Close() override {
-    if (conn_.IsOpen()) AddLoadAids(conn_, true);
+    if (file_.IsOpen()) AddLoadAids(file_, true);
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -258,14 +258,14 @@ class SqliteHistoryStore : public HistoryStore {
   // The table was found by the check before; SQL names are matched whatever
   // their letter case.
   void UpdateRow(const char* sqlText, int64_t value, RowId row) {
-    sqlite3_stmt* st = conn_.Prepare(sqlText);
+    sqlite3_stmt* st = file_.Prepare(sqlText);
     sqlite3_bind_int64(st, 1, value);
     sqlite3_bind_int64(st, 2, row);
-    db::TableWriter::RunWrite(conn_, st);
+    db::TableWriter::RunWrite(file_, st);
   }
 
-  std::unique_ptr<db::Database> db_;
-  db::Connection& conn_;
+  std::unique_ptr<db::SqliteFile> db_;
+  db::SqliteFile& file_;
   bool untracked_ = false;
   db::TableWriter alerts_, activity_, userNotes_, projectNotes_, usage_;
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
@@ -275,7 +275,7 @@ class SqliteHistoryStore : public HistoryStore {
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file) {
   return std::make_unique<SqliteHistoryStore>(
-      db::Database::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
+      db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
 }
 
 }  // namespace prax::store
