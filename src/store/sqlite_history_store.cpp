@@ -1,7 +1,5 @@
 #include <sqlite3.h>
 
-#include <array>
-
 #include "store/sqlite_file.h"
 #include "store/history_store.h"
 
@@ -11,27 +9,13 @@ namespace {
 
 using db::Value;
 
-std::vector<std::string> FieldNames(const db::TableDef& def) {
-  std::vector<std::string> names;
-  for (const auto& f : def.fields) names.push_back(f.name);
-  return names;
+// A writer of every column of a History table.
+db::TableWriter Writer(db::SqliteFile& file, const db::TableDef& table) {
+  std::vector<std::string> columns;
+  for (const auto& f : table.fields) columns.push_back(f.name);
+  return db::TableWriter(file, table.name, std::move(columns));
 }
 
-const db::TableDef& SchemaTable(std::string_view name) {
-  for (const auto& t : HistorySchema()) {
-    if (t.name == name) return t;
-  }
-  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.", Cause::kData);
-}
-
-// The columns of a row a writer appends, by schema name.
-db::TableWriter Writer(db::SqliteFile& db, std::string_view table, std::vector<std::string> columns = {}) {
-  if (columns.empty()) columns = FieldNames(SchemaTable(table));
-  return db::TableWriter(db, std::string(table), std::move(columns));
-}
-
-Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
-Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
 template <class T>
 std::optional<T> Read(sqlite3_stmt* st, int col);
 template <>
@@ -47,14 +31,10 @@ std::optional<std::string> Read(sqlite3_stmt* st, int col) {
 
 constexpr int kErrorKeysColumn = 3 + kAlertCountColumns;
 
-// What the load adds to a History file beside its tables (report tools may
-// ignore both): an index per user and date on the two tables a day's load
-// is known by, so that "is this day loaded" is one probe, and the table of
-// user-days whose error keys are still to be worked out.
-constexpr const char* kPendingTable = "ErrorKeysPending";
-
 }  // namespace
 
+// Beside the tables, an index per user and date on the two tables a day's
+// load is known by makes "is this day loaded" one probe.
 bool AddLoadAids(db::SqliteFile& file, bool indexes) {
   const auto alerts = file.FindTable("AlertSystem"), activity = file.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
@@ -77,21 +57,13 @@ namespace {
 class SqliteHistoryStore : public HistoryStore {
  public:
   explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
-      : db_(std::move(db)),
-        file_(*db_),
-        alerts_(Writer(*db_, "AlertSystem")),
-        activity_(Writer(*db_, "ActivitySystem")),
-        userNotes_(Writer(*db_, "UserNotes",
-                          {"User_Num", "Data_Date", "Data_Hour", "Data_Minute", "BodyPart_Id", "Discomfort_Id",
-                           "Note_Id"})),
-        projectNotes_(Writer(*db_, "ProjectNotes")),
-        usage_(Writer(*db_, "EMSSystemUsage")) {
-    static constexpr const char* kLists[kHistoryListCount][3] = {
-        {"ApplicationsList", "App_Id", "App_Name"},       {"WindowsList", "Window_Id", "Window_Name"},
-        {"ProjectsList", "Proj_Id", "Proj_Name"},         {"ProjectTasksList", "Task_Id", "Task_Name"},
-        {"NotesList", "Note_Id", "Note_Name"},            {"BodyPartsList", "BodyPart_Id", "BodyPart_Name"},
-        {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name"}, {"EMSToolsList", "Tool_Id", "Tool_Name"}};
-    for (const auto& l : kLists) lists_.push_back(std::make_unique<db::SqliteListTable>(*db_, l[0], l[1], l[2]));
+      : db_(std::move(db)), file_(*db_) {
+    writers_.reserve(kRowKindCount);
+    for (int k = 0; k < kRowKindCount; ++k) writers_.push_back(Writer(file_, RowTable(static_cast<RowKind>(k))));
+    for (int l = 0; l < kHistoryListCount; ++l) {
+      const db::TableDef& t = ListTableDef(static_cast<HistoryList>(l));
+      lists_.push_back(std::make_unique<db::SqliteListTable>(file_, t.name, t.fields[0].name, t.fields[1].name));
+    }
     // A file with no day loaded yet (a fresh database) gets the day indexes
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
@@ -132,41 +104,7 @@ class SqliteHistoryStore : public HistoryStore {
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
-  void AppendAlertHour(const AlertHourRow& row) override {
-    std::array<Value, 4 + kAlertCountColumns> values;
-    values[0] = Value(int64_t{row.user});
-    values[1] = Value(int64_t{row.date});
-    values[2] = Value(row.hour);
-    for (std::size_t i = 0; i < row.counts.size(); ++i) values[3 + i] = Value(row.counts[i]);
-    values.back() = Value(row.errorKeys);
-    alerts_.Append(values);
-  }
-
-  void AppendSystemUsage(const SystemUsageRow& row) override {
-    usage_.Append({Value(int64_t{row.user}), Opt(row.date), Opt(row.hour), Value(row.toolId)});
-  }
-
-  RowId AppendUserNote(const UserNoteRow& row) override {
-    return userNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
-                              Value(row.bodyPartId), Value(row.discomfortId), Value()});
-  }
-
-  void SetUserNoteNote(RowId row, int64_t noteId) override {
-    userNotes_.Check({{6, Value(noteId)}});
-    UpdateRow("UPDATE UserNotes SET Note_Id = ?1 WHERE rowid = ?2", noteId, row);
-  }
-
-  void AppendProjectNote(const ProjectNoteRow& row) override {
-    projectNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
-                          Value(row.projectId), Value(row.taskId), Value(row.noteId)});
-  }
-
-  void AppendActivity(const ActivityRow& row) override {
-    const std::array<Value, 9> values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour),
-                                      Value(row.appId),           Value(row.windowId),      Value(row.projectId),
-                                      Value(row.taskId),          Value(row.keyNum),        Value(row.keyCount)};
-    activity_.Append(values);
-  }
+  void Append(TableRow row) override { writers_[static_cast<size_t>(row.kind)].Append(row.values); }
 
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
     const auto info = file_.Table("ActivitySystem");
@@ -240,8 +178,13 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
-    alerts_.Check({{kErrorKeysColumn, Value(errorKeys)}});
-    UpdateRow("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2", errorKeys, row);
+    writers_[static_cast<size_t>(RowKind::kAlertHour)].Check({{kErrorKeysColumn, Value(errorKeys)}});
+    // The table was found by the check before; SQL names are matched
+    // whatever their letter case.
+    sqlite3_stmt* st = file_.Prepare("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2");
+    sqlite3_bind_int64(st, 1, errorKeys);
+    sqlite3_bind_int64(st, 2, row);
+    db::TableWriter::RunWrite(file_, st);
   }
 
   void Commit() override { db_->Commit(); }
@@ -255,19 +198,10 @@ class SqliteHistoryStore : public HistoryStore {
   std::map<std::string, int64_t> RowsAdded() const override { return EveryHistoryTable(db_->RowsAdded()); }
 
  private:
-  // The table was found by the check before; SQL names are matched whatever
-  // their letter case.
-  void UpdateRow(const char* sqlText, int64_t value, RowId row) {
-    sqlite3_stmt* st = file_.Prepare(sqlText);
-    sqlite3_bind_int64(st, 1, value);
-    sqlite3_bind_int64(st, 2, row);
-    db::TableWriter::RunWrite(file_, st);
-  }
-
   std::unique_ptr<db::SqliteFile> db_;
   db::SqliteFile& file_;
   bool untracked_ = false;
-  db::TableWriter alerts_, activity_, userNotes_, projectNotes_, usage_;
+  std::vector<db::TableWriter> writers_;  // by RowKind
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
 };
 

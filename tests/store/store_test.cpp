@@ -208,8 +208,7 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   row.keyNum = 40000;  // beyond an Integer
   EXPECT_EQ(Raised([&] { store->AppendActivity(row); }).Number(), 6);
   EXPECT_EQ(Raised([&] { store->AppendSystemUsage({1, 20260105, "", 3}); }).Number(), 3315);
-  const RowId note = store->AppendUserNote({1, 20260105, "09", "30", 4, 5});
-  store->SetUserNoteNote(note, 6);
+  store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
   store->Commit();
   store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
   store->Rollback();
