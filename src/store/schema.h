@@ -37,9 +37,6 @@ inline FieldDef IntegerField(std::string name) { return FieldDef{std::move(name)
 inline FieldDef LongField(std::string name) { return FieldDef{std::move(name), FieldType::Long, 4}; }
 inline FieldDef TextField(std::string name, int size) { return FieldDef{std::move(name), FieldType::Text, size}; }
 
-// The locale the system creates databases with (general sort order, code page 1252).
-inline constexpr std::string_view kGeneralLocale = ";LANGID=0x0809;CP=1252;COUNTRY=0";
-
 // A double-quoted SQL identifier, for SQL text of either engine.
 std::string Quote(std::string_view name);
 

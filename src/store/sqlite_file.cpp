@@ -29,6 +29,12 @@
 
 namespace prax::db {
 
+// Error numbers only the engine's own checks raise.
+namespace dberr {
+inline constexpr int kInvalidPath = 3044;
+inline constexpr int kFieldDefinedTwice = 3191;
+}  // namespace dberr
+
 namespace {
 
 // A database path as messages show it.

@@ -55,8 +55,6 @@ inline constexpr int kNotEnoughSpace = 3026;
 inline constexpr int kReadOnly = 3027;
 inline constexpr int kLocked = 3218;
 inline constexpr int kObjectInvalid = 3420;
-inline constexpr int kInvalidPath = 3044;
-inline constexpr int kFieldDefinedTwice = 3191;
 }  // namespace dberr
 
 // PRAGMA application_id of the files this program creates ("PRAX").
@@ -158,7 +156,6 @@ class SqliteFile {
   bool IsOpen() const { return db_ != nullptr; }
   void CheckOpen() const;
   sqlite3* Handle() const { return db_; }
-  const std::filesystem::path& File() const { return file_; }
   // After Close: empty when the file was left at rest (rollback journal, no
   // -wal or -shm beside it); else a sentence for the run log saying that
   // another program held it open, so its log stays until the next command.
