@@ -172,8 +172,7 @@ class PgHistoryStore : public HistoryStore {
                            .at(0)
                            .at(0) == "t";
     if (fresh) {
-      const auto& activity = *std::find_if(HistorySchema().begin(), HistorySchema().end(),
-                                           [](const TableDef& t) { return t.name == "ActivitySystem"; });
+      const TableDef& activity = RowTable(RowKind::kActivity);
       for (const auto& ix : activity.indexes) conn_.Run("DROP INDEX " + Quote(activity.name + "_" + ix.name));
       for (const char* t : {"AlertSystem", "ActivitySystem"}) conn_.Run("DROP INDEX " + Quote(std::string(t) + "_Day_Ix"));
       deferred_ = CreateSql(activity);
