@@ -7,7 +7,7 @@
 
 #include "app/startup.h"
 #include "platform/status.h"
-#include "store/database.h"
+#include "store/sqlite_file.h"
 #include "load/history_location.h"
 #include "roster/roster_operations.h"
 #include "roster/user_slot_count.h"
@@ -250,7 +250,7 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) 
   std::vector<std::string> notices = lock->networkDir->Notices();
   // The folder classed as a share for the journal choice is one whose OS
   // locks other machines may not see.
-  if (!db::Database::WalWhereLocal(fs::RealPath(networkDir + "PRAXDATA.MDB"))) {
+  if (!db::SqliteFile::WalWhereLocal(fs::RealPath(networkDir + "PRAXDATA.MDB"))) {
     std::string record = networkDir;
     record += kRunRecordFileName;
     std::string notice = "The network directory '";

@@ -3,6 +3,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "load/day_source.h"
@@ -39,7 +40,10 @@ std::optional<std::string> OptionalText(const std::optional<std::string>& cp1252
   return StoredText(*cp1252);
 }
 
-// The events of a day, in line order, with the ids current at each.
+// The events of a day, in line order, with the ids current at each. The
+// day's last entry is held until the day's events end, so that the notes
+// after it reach it: it is appended whole when the next entry is accepted
+// or at the end (Finish), its Note_Id Null when no note came.
 class AlertDayWriter {
  public:
   AlertDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
@@ -52,16 +56,26 @@ class AlertDayWriter {
   void operator()(const DiscomfortEntered& e) {
     TryStep([&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
     TryStep([&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
-    TryStep([&] {
-      lastEntry_ = load_.store.AppendUserNote(
-          {load_.user, date_, OptionalText(e.hour), OptionalText(e.minute), ids().bodyPart, ids().discomfort});
-      entryStored_ = true;
-    });
+    // A refused entry stores nothing; the notes after it go to the entry
+    // before.
+    store::UserNoteRow row{load_.user,    date_, OptionalText(e.hour), OptionalText(e.minute),
+                           ids().bodyPart, ids().discomfort, std::nullopt};
+    const store::TableRow values = store::ToTableRow(row);
+    if (!TryStep([&] { store::CheckRow(store::RowTable(values.kind), values.values); })) return;
+    TryStep([&] { Finish(); });
+    entry_ = std::move(row);
   }
 
   void operator()(const EntryNoted& e) {
     TryStep([&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
-    if (entryStored_) TryStep([&] { load_.store.SetUserNoteNote(lastEntry_, ids().note); });
+    if (entry_) entry_->noteId = ids().note;
+  }
+
+  // Appends the entry held.
+  void Finish() {
+    if (!entry_) return;
+    const store::UserNoteRow row = *std::exchange(entry_, std::nullopt);
+    load_.store.AppendUserNote(row);
   }
 
  private:
@@ -69,8 +83,7 @@ class AlertDayWriter {
 
   LoadContext& load_;
   int32_t date_;
-  bool entryStored_ = false;
-  store::RowId lastEntry_ = 0;  // the day's last stored UserNotes row
+  std::optional<store::UserNoteRow> entry_;  // the day's last entry, not yet appended
 };
 
 }  // namespace
@@ -78,6 +91,7 @@ class AlertDayWriter {
 void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
   AlertDayWriter writer(load, date);
   for (const AlertEvent& event : day.events) std::visit(writer, event);
+  TryStep([&] { writer.Finish(); });
 
   for (int h = 0; h < AlertCounts::kSlots; ++h) {
     if (!day.counts.SlotHasCount(h)) continue;

@@ -250,7 +250,7 @@ int32_t MergeNetworks(const RunContext& run, Status* status) {
   try {
     ClearNetworkDirectory(status, run.NetworkDir);
     // A consistent copy: rows the console committed into its log are taken too.
-    db::Database::Copy(fs::RealPath(run.NetworkPaths[0] + "MASTER.MDB"), fs::RealPath(masterFile));
+    db::SqliteFile::Copy(fs::RealPath(run.NetworkPaths[0] + "MASTER.MDB"), fs::RealPath(masterFile));
     CreateGroupFile(run, "Everyone.grp");
     roster = store::Roster::Open(fs::RealPath(masterFile));
     everyone.Open(run.NetworkDir + "Everyone.grp");

@@ -1,9 +1,9 @@
+#include <array>
 #include <string>
 
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "store/database.h"
-#include "store/connection.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 
 namespace prax::store {
@@ -16,6 +16,7 @@ using db::IntegerField;
 using db::LongField;
 using db::TableDef;
 using db::TextField;
+using db::Value;
 
 // User_Num, Data_Date, Data_Hour: the leading fields of the per-user tables.
 std::vector<FieldDef> Common() { return {LongField("User_Num"), LongField("Data_Date"), TextField("Data_Hour", 2)}; }
@@ -45,10 +46,31 @@ TableDef PerUser(std::string name, std::vector<FieldDef> more) {
   return t;
 }
 
+// The list tables in HistoryList order: the table, its id and name columns,
+// and whether its one index is the unique one on the name (else on the id).
+struct ListCatalogue {
+  const char* table;
+  const char* id;
+  const char* name;
+  bool onName;
+};
+constexpr ListCatalogue kLists[kHistoryListCount] = {
+    {"ApplicationsList", "App_Id", "App_Name", true},
+    {"WindowsList", "Window_Id", "Window_Name", true},
+    {"ProjectsList", "Proj_Id", "Proj_Name", false},
+    {"ProjectTasksList", "Task_Id", "Task_Name", false},
+    {"NotesList", "Note_Id", "Note_Name", false},
+    {"BodyPartsList", "BodyPart_Id", "BodyPart_Name", false},
+    {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name", false},
+    {"EMSToolsList", "Tool_Id", "Tool_Name", false},
+};
+
 // A list: an Integer id and a Text (255) name, one index.
-TableDef List(std::string name, std::string id, std::string text, bool onName) {
-  TableDef t{std::move(name), {IntegerField(id), TextField(text, 255)}, {}};
-  if (onName) {
+TableDef List(HistoryList list) {
+  const ListCatalogue& l = kLists[static_cast<size_t>(list)];
+  const std::string id = l.id, text = l.name;
+  TableDef t{l.table, {IntegerField(id), TextField(text, 255)}, {}};
+  if (l.onName) {
     t.indexes.push_back(IndexDef{text + "_Ix", text, true, true});
   } else {
     t.indexes.push_back(IndexDef{id + "_Ix", id, false, false});
@@ -65,25 +87,87 @@ std::vector<TableDef> BuildSchema() {
                             IntegerField("Note_Id")}),
       PerUser("ProjectNotes", {TextField("Data_Minute", 2), IntegerField("Project_Id"), IntegerField("Task_Id"),
                                IntegerField("Note_Id")}),
-      List("ApplicationsList", "App_Id", "App_Name", true),
-      List("ProjectsList", "Proj_Id", "Proj_Name", false),
-      List("BodyPartsList", "BodyPart_Id", "BodyPart_Name", false),
-      List("WindowsList", "Window_Id", "Window_Name", true),
-      List("DiscomfortsList", "Discomfort_Id", "Discomfort_Name", false),
-      List("ProjectTasksList", "Task_Id", "Task_Name", false),
-      List("NotesList", "Note_Id", "Note_Name", false),
-      List("EMSToolsList", "Tool_Id", "Tool_Name", false),
+      List(HistoryList::kApplications),
+      List(HistoryList::kProjects),
+      List(HistoryList::kBodyParts),
+      List(HistoryList::kWindows),
+      List(HistoryList::kDiscomforts),
+      List(HistoryList::kTasks),
+      List(HistoryList::kNotes),
+      List(HistoryList::kTools),
       PerUser("EMSSystemUsage", {IntegerField("Tool_Id")}),
   };
 }
 
 std::string Building(std::string_view fileText) { return std::string(fileText) + ".building"; }
 
+const TableDef& SchemaTable(std::string_view name) {
+  for (const auto& t : HistorySchema()) {
+    if (t.name == name) return t;
+  }
+  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.", Cause::kData);
+}
+
+Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
+Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
+
 }  // namespace
 
 const std::vector<db::TableDef>& HistorySchema() {
   static const std::vector<db::TableDef> schema = BuildSchema();
   return schema;
+}
+
+const db::TableDef& RowTable(RowKind kind) {
+  static const std::array<const TableDef*, kRowKindCount> tables{
+      &SchemaTable("AlertSystem"), &SchemaTable("EMSSystemUsage"), &SchemaTable("UserNotes"),
+      &SchemaTable("ProjectNotes"), &SchemaTable("ActivitySystem")};
+  return *tables[static_cast<size_t>(kind)];
+}
+
+const db::TableDef& ListTableDef(HistoryList list) { return SchemaTable(kLists[static_cast<size_t>(list)].table); }
+
+TableRow ToTableRow(const AlertHourRow& row) {
+  TableRow r{RowKind::kAlertHour, {}};
+  r.values.reserve(4 + kAlertCountColumns);
+  r.values.insert(r.values.end(), {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour)});
+  for (const int64_t count : row.counts) r.values.emplace_back(count);
+  r.values.emplace_back(row.errorKeys);
+  return r;
+}
+
+TableRow ToTableRow(const SystemUsageRow& row) {
+  return {RowKind::kSystemUsage, {Value(int64_t{row.user}), Opt(row.date), Opt(row.hour), Value(row.toolId)}};
+}
+
+TableRow ToTableRow(const UserNoteRow& row) {
+  return {RowKind::kUserNote,
+          {Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute), Value(row.bodyPartId),
+           Value(row.discomfortId), Opt(row.noteId)}};
+}
+
+TableRow ToTableRow(const ProjectNoteRow& row) {
+  return {RowKind::kProjectNote,
+          {Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute), Value(row.projectId),
+           Value(row.taskId), Value(row.noteId)}};
+}
+
+TableRow ToTableRow(const ActivityRow& row) {
+  return {RowKind::kActivity,
+          {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId), Value(row.windowId),
+           Value(row.projectId), Value(row.taskId), Value(row.keyNum), Value(row.keyCount)}};
+}
+
+void CheckRow(const db::TableDef& table, const std::vector<db::Value>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Value& v = values[i];
+    db::CheckValue(table.name, table.fields[i], v);
+    if (v.IsText() && !v.TextRef().empty() && v.TextRef()[0] == '\0') {
+      throw Error(err::kOtherEngineError, "The History database refused the change: the value for '" + table.name +
+                                              "." + table.fields[i].name + "' starts with a NUL character.",
+                  Cause::kData);
+    }
+  }
 }
 
 std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int64_t>& counted) {
@@ -108,10 +192,10 @@ void RemoveUnfinishedHistory(std::string_view fileText) {
 void CreateSqliteHistory(std::string_view fileText) {
   RemoveUnfinishedHistory(fileText);
   const std::string building = Building(fileText);
-  auto db = db::Database::Create(fs::RealPath(building));
+  auto db = db::SqliteFile::Create(fs::RealPath(building));
   try {
     for (const auto& table : HistorySchema()) db->AppendTable(table);
-    AddLoadAids(db::ConnectionOf(*db), false);
+    AddLoadAids(*db, false);
     db->Close();
   } catch (const Error&) {
     db.reset();
@@ -119,7 +203,7 @@ void CreateSqliteHistory(std::string_view fileText) {
     throw;
   }
   db.reset();
-  db::Database::PutInPlace(fs::RealPath(building), fs::RealPath(fileText));
+  db::SqliteFile::PutInPlace(fs::RealPath(building), fs::RealPath(fileText));
 }
 
 }  // namespace prax::store

@@ -55,11 +55,12 @@ struct SystemUsageRow {  // EMSSystemUsage
   int64_t toolId = 0;
 };
 
-struct UserNoteRow {  // UserNotes; Note_Id stays Null until SetUserNoteNote
+struct UserNoteRow {  // UserNotes
   int32_t user = 0;
   int32_t date = 0;
   std::optional<std::string> hour, minute;
   int64_t bodyPartId = 0, discomfortId = 0;
+  std::optional<int64_t> noteId;  // Null when no note followed the entry
 };
 
 struct ProjectNoteRow {  // ProjectNotes
@@ -76,6 +77,33 @@ struct ActivityRow {  // ActivitySystem
   int64_t appId = 0, windowId = 0, projectId = 0, taskId = 0;
   int64_t keyNum = 0, keyCount = 0;
 };
+
+// The kinds of row the load appends, each to one History table whose every
+// column it fills, in column order.
+enum class RowKind { kAlertHour, kSystemUsage, kUserNote, kProjectNote, kActivity };
+inline constexpr int kRowKindCount = 5;
+struct TableRow {
+  RowKind kind;
+  std::vector<db::Value> values;  // one a column, in column order
+};
+TableRow ToTableRow(const AlertHourRow& row);
+TableRow ToTableRow(const SystemUsageRow& row);
+TableRow ToTableRow(const UserNoteRow& row);
+TableRow ToTableRow(const ProjectNoteRow& row);
+TableRow ToTableRow(const ActivityRow& row);
+// The table of a row kind, of a list, as HistorySchema describes them (a
+// list: the id column, then the name column).
+const db::TableDef& RowTable(RowKind kind);
+const db::TableDef& ListTableDef(HistoryList list);
+// Throws the data Error either engine refuses a row of `table` with:
+// CheckValue of each value, and 3146 for a text that starts with a NUL
+// character (the file's length check counts the characters before the
+// first NUL).
+void CheckRow(const db::TableDef& table, const std::vector<db::Value>& values);
+
+// What the load keeps beside the History tables (report tools may ignore
+// it): the user-days whose error keys are still to be worked out.
+inline constexpr const char* kPendingTable = "ErrorKeysPending";
 
 // A whole-application (App_Id -1) ActivitySystem row of a user, as stored.
 struct StoredKeyCount {
@@ -103,12 +131,12 @@ class HistoryStore {
   virtual std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) = 0;
   virtual ListTable& List(HistoryList list) = 0;
 
-  virtual void AppendAlertHour(const AlertHourRow& row) = 0;
-  virtual void AppendSystemUsage(const SystemUsageRow& row) = 0;
-  virtual RowId AppendUserNote(const UserNoteRow& row) = 0;
-  virtual void SetUserNoteNote(RowId row, int64_t noteId) = 0;
-  virtual void AppendProjectNote(const ProjectNoteRow& row) = 0;
-  virtual void AppendActivity(const ActivityRow& row) = 0;
+  virtual void Append(TableRow row) = 0;
+  void AppendAlertHour(const AlertHourRow& row) { Append(ToTableRow(row)); }
+  void AppendSystemUsage(const SystemUsageRow& row) { Append(ToTableRow(row)); }
+  void AppendUserNote(const UserNoteRow& row) { Append(ToTableRow(row)); }
+  void AppendProjectNote(const ProjectNoteRow& row) { Append(ToTableRow(row)); }
+  void AppendActivity(const ActivityRow& row) { Append(ToTableRow(row)); }
 
   // The error-keys step: the user's whole-application activity rows, the
   // user's alert rows in stored order (of one date, or of every date), and
@@ -132,7 +160,7 @@ class HistoryStore {
   // the machine failed under it.
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
-  // Commits and releases the database; see Database::Close and LeftInUse.
+  // Commits and releases the database; see SqliteFile::Close and LeftInUse.
   virtual void Close() = 0;
   virtual const std::string& LeftInUse() const = 0;
   // Rows added by the committed transactions, by table as the schema names

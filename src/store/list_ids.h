@@ -39,7 +39,7 @@ class ListTable {
   // Stores a new row; a name the name column refuses (longer than 255
   // characters) throws a data Error and stores nothing.
   virtual void Insert(int16_t id, std::string_view name) = 0;
-  // Takes the file's write lock now (see Database::BeginWrite).
+  // Takes the file's write lock now (see SqliteFile::BeginWrite).
   virtual void BeginWrite() = 0;
   // Changes whenever another program committed to the file since last asked.
   virtual int64_t DataVersion() = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "store/schema.h"
 
 namespace prax::store::pg {
 
@@ -18,13 +19,6 @@ std::string Trimmed(std::string s) {
 }
 
 }  // namespace
-
-std::string Quote(std::string_view name) {
-  std::string quoted(1, '"');
-  quoted.append(name);
-  quoted += '"';
-  return quoted;
-}
 
 std::string FromServerText(std::string_view text) {
   std::string out;
@@ -184,8 +178,8 @@ std::vector<ResultRow> Connection::Run(const std::string& sql, const std::vector
 }
 
 void Connection::Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data) {
-  std::string sql = "COPY " + Quote(table) + " (";
-  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Quote(columns[i]);
+  std::string sql = "COPY " + db::Quote(table) + " (";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + db::Quote(columns[i]);
   sql += ") FROM STDIN";
   Settle();
   PGresult* r = PQexec(conn_, sql.c_str());

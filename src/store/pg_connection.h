@@ -23,9 +23,6 @@ namespace prax::store::pg {
 using Param = std::optional<std::string>;
 using ResultRow = std::vector<std::optional<std::string>>;
 
-// A name quoted for the server, so its letter case is kept.
-std::string Quote(std::string_view name);
-
 // Text read back from the server (U+FFFD as NUL).
 std::string FromServerText(std::string_view text);
 

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "platform/error.h"
-#include "store/database.h"
+#include "store/sqlite_file.h"
 #include "store/pg_connection.h"
 
 namespace prax::store {
@@ -16,36 +16,14 @@ using db::FieldDef;
 using db::FieldType;
 using db::TableDef;
 using db::Value;
-using pg::Quote;
+using db::Quote;
 using pg::ResultRow;
 
-constexpr const char* kPendingTable = "ErrorKeysPending";
 // Values (rows times columns) of a table that go by COPY rather than with
 // the other statements: a wide table's day goes by COPY, a few notes not.
 constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
-
-std::string ColumnSql(const FieldDef& f, bool notNull) {
-  const std::string q = Quote(f.name);
-  std::string s = q;
-  switch (f.type) {
-    // The types bound the numbers; the file needs checks for that.
-    case FieldType::Integer:
-      s += " SMALLINT" + std::string(notNull ? " NOT NULL" : "");
-      break;
-    case FieldType::Long:
-      s += " INTEGER" + std::string(notNull ? " NOT NULL" : "");
-      break;
-    case FieldType::Text: {
-      const std::string n = std::to_string(f.size);
-      s += " VARCHAR(" + n + ")" + (notNull ? " NOT NULL" : "") + " CHECK (length(" + q + ") BETWEEN 1 AND " + n +
-           ")";
-      break;
-    }
-  }
-  return s;
-}
 
 // Two names are one for a list's unique name index when they have the same
 // length in bytes and the same text, A-Z folded, up to and including the
@@ -80,7 +58,7 @@ std::vector<std::string> CreateSql(const TableDef& t) {
     }
   }
   std::string table = "CREATE TABLE IF NOT EXISTS " + Quote(t.name) + " (";
-  for (size_t i = 0; i < t.fields.size(); ++i) table += (i ? ", " : "") + ColumnSql(t.fields[i], notNull[i]);
+  for (size_t i = 0; i < t.fields.size(); ++i) table += (i ? ", " : "") + ColumnSql(t.fields[i], notNull[i], db::Engine::kServer);
   std::vector<std::string> sql{table + ")"};
   for (const auto& ix : t.indexes) {
     const bool unique = ix.unique || ix.primary;
@@ -194,8 +172,7 @@ class PgHistoryStore : public HistoryStore {
                            .at(0)
                            .at(0) == "t";
     if (fresh) {
-      const auto& activity = *std::find_if(HistorySchema().begin(), HistorySchema().end(),
-                                           [](const TableDef& t) { return t.name == "ActivitySystem"; });
+      const TableDef& activity = RowTable(RowKind::kActivity);
       for (const auto& ix : activity.indexes) conn_.Run("DROP INDEX " + Quote(activity.name + "_" + ix.name));
       for (const char* t : {"AlertSystem", "ActivitySystem"}) conn_.Run("DROP INDEX " + Quote(std::string(t) + "_Day_Ix"));
       deferred_ = CreateSql(activity);
@@ -207,10 +184,9 @@ class PgHistoryStore : public HistoryStore {
     // for the server's disk at every day.
     conn_.Run("SET synchronous_commit = off");
     for (const auto& t : HistorySchema()) buffers_[t.name].def = &t;
-    static constexpr const char* kLists[kHistoryListCount] = {
-        "ApplicationsList", "WindowsList", "ProjectsList", "ProjectTasksList",
-        "NotesList",        "BodyPartsList", "DiscomfortsList", "EMSToolsList"};
-    for (const char* l : kLists) lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(l)));
+    for (int l = 0; l < kHistoryListCount; ++l) {
+      lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(ListTableDef(static_cast<HistoryList>(l)).name)));
+    }
   }
 
   // Every row and change waiting goes to the server: COPYs, then one round
@@ -226,16 +202,7 @@ class PgHistoryStore : public HistoryStore {
   // A checked row joins its table's buffer; a full buffer is sent first, so
   // the row just added is always still buffered.
   void Buffered(Buffer& b, Row row) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      const FieldDef& f = b.def->fields[i];
-      db::CheckValue(b.def->name, f, row[i]);
-      // The file's length check counts the characters before the first NUL:
-      // a text that starts with one is refused there, and so here.
-      if (row[i].IsText() && !row[i].TextRef().empty() && row[i].TextRef()[0] == '\0') {
-        throw Error(err::kOtherEngineError, "The History " + conn_.Server() + " refused the change: the value for '" +
-                                                b.def->name + "." + f.name + "' starts with a NUL character.", Cause::kData);
-      }
-    }
+    CheckRow(*b.def, row);
     if (b.rows.size() >= kBufferedRows) {
       Statements few;
       SendRows(b, few);
@@ -244,7 +211,7 @@ class PgHistoryStore : public HistoryStore {
   }
 
   // A read sees the rows buffered for the table it reads, and no other
-  // buffer is sent for it (a user note waits there for its note).
+  // buffer is sent for it.
   std::vector<ResultRow> Read(const char* table, const std::string& sql,
                               const std::vector<std::optional<std::string>>& params) {
     Statements out;
@@ -285,47 +252,14 @@ class PgHistoryStore : public HistoryStore {
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
-  void AppendAlertHour(const AlertHourRow& row) override {
-    Row values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour)};
-    for (const int64_t c : row.counts) values.emplace_back(c);
-    values.emplace_back(row.errorKeys);
-    Buffered(buffers_.at("AlertSystem"), std::move(values));
-  }
-
-  void AppendSystemUsage(const SystemUsageRow& row) override {
-    Buffered(buffers_.at("EMSSystemUsage"), {Value(int64_t{row.user}), Opt(row.date), Opt(row.hour), Value(row.toolId)});
-  }
-
-  // A user note is found again by its place in the buffer: its note is set
-  // before the row is sent.
-  RowId AppendUserNote(const UserNoteRow& row) override {
-    Buffer& b = buffers_.at("UserNotes");
-    Buffered(b, {Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
-                 Value(row.bodyPartId), Value(row.discomfortId), Value()});
-    return static_cast<RowId>(b.sent + static_cast<int64_t>(b.rows.size()));
-  }
-
-  void SetUserNoteNote(RowId row, int64_t noteId) override {
-    Buffer& b = buffers_.at("UserNotes");
-    const int64_t at = row - 1 - b.sent;
-    if (at < 0 || at >= static_cast<int64_t>(b.rows.size())) {
-      throw Error(err::kNoCurrentRecord, "No current record: the UserNotes row was already sent to the server.", Cause::kData);
-    }
-    db::CheckValue(b.def->name, b.def->fields[6], Value(noteId));
-    b.rows[static_cast<size_t>(at)][6] = Value(noteId);
-  }
-
-  void AppendProjectNote(const ProjectNoteRow& row) override {
-    Buffered(buffers_.at("ProjectNotes"), {Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour),
-                                           Opt(row.minute), Value(row.projectId), Value(row.taskId),
-                                           Value(row.noteId)});
-  }
-
-  void AppendActivity(const ActivityRow& row) override {
-    Buffered(buffers_.at("ActivitySystem"),
-             {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId),
-              Value(row.windowId), Value(row.projectId), Value(row.taskId), Value(row.keyNum), Value(row.keyCount)});
-    if (!deferred_.empty()) openActivityDays_.insert({row.user, row.date});
+  // An activity row's day counts as loaded once the row is buffered.
+  void Append(TableRow row) override {
+    const bool activityDay = row.kind == RowKind::kActivity && !deferred_.empty();
+    const auto day = activityDay ? std::pair{static_cast<int32_t>(row.values[0].IntValue()),
+                                             static_cast<int32_t>(row.values[1].IntValue())}
+                                 : std::pair<int32_t, int32_t>{};
+    Buffered(buffers_.at(RowTable(row.kind).name), std::move(row.values));
+    if (activityDay) openActivityDays_.insert(day);
   }
 
   // Rows come in stored order: the order of the table's pages, which is the
@@ -421,8 +355,6 @@ class PgHistoryStore : public HistoryStore {
 
  private:
   static const char* DayTableName(DayTable t) { return t == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem"; }
-  static Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
-  static Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
   static std::vector<std::optional<std::string>> Params(int32_t user, std::optional<int32_t> date) {
     std::vector<std::optional<std::string>> p{std::to_string(user)};
     if (date) p.push_back(std::to_string(*date));
@@ -620,7 +552,7 @@ std::unique_ptr<HistoryStore> OpenPgHistory(const std::string& connect, int time
 
 std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect,
                                                int timeout) {
-  const auto source = db::Database::Open(file, db::OpenOptions{db::Access::ReadOnly});
+  const auto source = db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadOnly});
   pg::Connection conn(connect, timeout);
   const bool tracked = source->FindTable(kPendingTable) != nullptr;
   std::vector<TableDef> tables = HistorySchema();
@@ -654,8 +586,7 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
   constexpr int64_t kChunkRows = 50000;
   for (const auto& t : tables) {
     std::string columns;
-    for (const auto& f : t.fields) columns += (columns.empty() ? "" : ", ") + db::Database::Quote(f.name);
-    auto read = source->Prepare("SELECT " + columns + " FROM " + db::Database::Quote(t.name) + " ORDER BY rowid");
+    for (const auto& f : t.fields) columns += (columns.empty() ? "" : ", ") + Quote(f.name);
     std::string data;
     int64_t rows = 0, buffered = 0;
     const auto send = [&] {
@@ -663,19 +594,20 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
       data.clear();
       buffered = 0;
     };
-    while (read.Step()) {
-      for (size_t i = 0; i < t.fields.size(); ++i) {
-        if (i) data += '\t';
-        AppendValue(data, read.Column(static_cast<int>(i)), Format::kCopy);
-      }
-      data += '\n';
-      ++rows;
-      if (++buffered == kChunkRows) send();
-    }
+    db::ForEachRow(*source, source->Prepare("SELECT " + columns + " FROM " + Quote(t.name) + " ORDER BY rowid"),
+                   [&](sqlite3_stmt* read) {
+                     for (size_t i = 0; i < t.fields.size(); ++i) {
+                       if (i) data += '\t';
+                       AppendValue(data, db::ReadValue(read, static_cast<int>(i)), Format::kCopy);
+                     }
+                     data += '\n';
+                     ++rows;
+                     if (++buffered == kChunkRows) send();
+                   });
     send();
-    auto count = source->Prepare("SELECT count(*) FROM " + db::Database::Quote(t.name));
-    count.Step();
-    const int64_t fileRows = count.ColumnInt(0);
+    int64_t fileRows = 0;
+    db::ForEachRow(*source, source->Prepare("SELECT count(*) FROM " + Quote(t.name)),
+                   [&](sqlite3_stmt* count) { fileRows = sqlite3_column_int64(count, 0); });
     const int64_t serverRows = std::stoll(conn.Run("SELECT count(*) FROM " + Quote(t.name)).at(0).at(0).value_or("0"));
     if (serverRows != fileRows || rows != fileRows) {
       conn.Rollback();

@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include "platform/text.h"
-#include "store/connection.h"
+#include "store/sqlite_file.h"
 
 namespace prax::store {
 
@@ -74,9 +74,8 @@ const std::vector<UpgradeStep>& RosterUpgrade() {
 }
 
 struct Roster::Impl {
-  explicit Impl(std::unique_ptr<db::Database> d)
+  explicit Impl(std::unique_ptr<db::SqliteFile> d)
       : db(std::move(d)),
-        conn(db::ConnectionOf(*db)),
         users(*db, "Users", kUserColumns),
         defs(*db, "Users", {"Location_Id", "Position_Id", "Department_Id"}) {
     lists.push_back(std::make_unique<db::SqliteListTable>(*db, "LocationsList", "Location_Id", "Location_Name"));
@@ -84,10 +83,9 @@ struct Roster::Impl {
     lists.push_back(
         std::make_unique<db::SqliteListTable>(*db, "DepartmentsList", "Department_Id", "Department_Name"));
   }
-  std::string UsersTable() { return conn.Table("Users")->quoted; }
+  std::string UsersTable() { return db->Table("Users")->quoted; }
 
-  std::unique_ptr<db::Database> db;
-  db::Connection& conn;
+  std::unique_ptr<db::SqliteFile> db;
   db::TableWriter users, defs;
   std::vector<std::unique_ptr<db::SqliteListTable>> lists;
 };
@@ -96,12 +94,12 @@ Roster::Roster(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Roster::~Roster() = default;
 
 std::unique_ptr<Roster> Roster::Open(const std::filesystem::path& file, db::Access access) {
-  auto db = db::Database::Open(file, db::OpenOptions{access, db::Journal::Rollback});
+  auto db = db::SqliteFile::Open(file, db::OpenOptions{access, db::Journal::Rollback});
   return std::unique_ptr<Roster>(new Roster(std::make_unique<Impl>(std::move(db))));
 }
 
 std::unique_ptr<Roster> Roster::Create(const std::filesystem::path& file) {
-  auto db = db::Database::Create(file);
+  auto db = db::SqliteFile::Create(file);
   db->AppendTable(UsersTable());
   return std::unique_ptr<Roster>(new Roster(std::make_unique<Impl>(std::move(db))));
 }
@@ -116,7 +114,7 @@ void Roster::Apply(const UpgradeStep& step) {
 
 std::vector<std::optional<std::string>> Roster::SubDirs() {
   std::vector<std::optional<std::string>> dirs;
-  db::ForEachRow(impl_->conn, impl_->conn.Prepare("SELECT Sub_Dir FROM " + impl_->UsersTable() + " ORDER BY rowid"),
+  db::ForEachRow(*impl_->db, impl_->db->Prepare("SELECT Sub_Dir FROM " + impl_->UsersTable() + " ORDER BY rowid"),
                  [&](sqlite3_stmt* st) { dirs.push_back(ReadText(st, 0)); });
   return dirs;
 }
@@ -125,38 +123,38 @@ std::vector<RosterRow> Roster::UsersBySubDir() {
   std::vector<RosterRow> rows;
   const std::string sqlText = "SELECT Last_Name, First_Name, Middle_Init, Sub_Dir, User_Id FROM " +
                               impl_->UsersTable() + " ORDER BY " + db::kFoldFunction + "(Sub_Dir), rowid";
-  db::ForEachRow(impl_->conn, impl_->conn.Prepare(sqlText), [&](sqlite3_stmt* st) {
+  db::ForEachRow(*impl_->db, impl_->db->Prepare(sqlText), [&](sqlite3_stmt* st) {
     rows.push_back(RosterRow{ReadText(st, 0), ReadText(st, 1), ReadText(st, 2), ReadText(st, 3), ReadText(st, 4)});
   });
   return rows;
 }
 
 std::optional<RowId> Roster::FindUser(std::string_view userId) {
-  sqlite3_stmt* st = impl_->conn.Prepare("SELECT rowid FROM " + impl_->UsersTable() + " WHERE " +
+  sqlite3_stmt* st = impl_->db->Prepare("SELECT rowid FROM " + impl_->UsersTable() + " WHERE " +
                                          db::kFoldFunction + "(User_Id) = ?1 ORDER BY rowid LIMIT 1");
   const std::string folded = text::FoldCase1252(userId);
   sqlite3_bind_text(st, 1, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
   std::optional<RowId> found;
-  db::ForEachRow(impl_->conn, st, [&](sqlite3_stmt* r) { found = sqlite3_column_int64(r, 0); });
+  db::ForEachRow(*impl_->db, st, [&](sqlite3_stmt* r) { found = sqlite3_column_int64(r, 0); });
   return found;
 }
 
 void Roster::SetUserDefs(RowId user, int64_t location, int64_t position, int64_t department) {
   impl_->defs.Check({{0, Value(location)}, {1, Value(position)}, {2, Value(department)}});
-  sqlite3_stmt* st = impl_->conn.Prepare("UPDATE " + impl_->UsersTable() +
+  sqlite3_stmt* st = impl_->db->Prepare("UPDATE " + impl_->UsersTable() +
                                          " SET Location_Id = ?1, Position_Id = ?2, Department_Id = ?3 WHERE rowid = ?4");
   sqlite3_bind_int64(st, 1, location);
   sqlite3_bind_int64(st, 2, position);
   sqlite3_bind_int64(st, 3, department);
   sqlite3_bind_int64(st, 4, user);
-  db::TableWriter::RunWrite(impl_->conn, st);
+  db::TableWriter::RunWrite(*impl_->db, st);
 }
 
 void Roster::RemoveNumberedUsers() {
   sqlite3_stmt* st =
-      impl_->conn.Prepare("DELETE FROM " + impl_->UsersTable() + " WHERE Sub_Dir > ?1 COLLATE NOCASE");
+      impl_->db->Prepare("DELETE FROM " + impl_->UsersTable() + " WHERE Sub_Dir > ?1 COLLATE NOCASE");
   sqlite3_bind_text(st, 1, "PX000000.DIR", -1, SQLITE_STATIC);
-  db::TableWriter::RunWrite(impl_->conn, st);
+  db::TableWriter::RunWrite(*impl_->db, st);
 }
 
 void Roster::AppendUser(const RosterRow& row) { impl_->users.Append(UserValues(row)); }
@@ -167,17 +165,17 @@ void Roster::Commit() { impl_->db->Commit(); }
 void Roster::Rollback() { impl_->db->Rollback(); }
 void Roster::Close() { impl_->db->Close(); }
 
-GroupFile::GroupFile(std::unique_ptr<db::Database> db) : db_(std::move(db)) {}
+GroupFile::GroupFile(std::unique_ptr<db::SqliteFile> db) : db_(std::move(db)) {}
 GroupFile::~GroupFile() = default;
 
 void GroupFile::Create(const std::filesystem::path& file) {
-  auto db = db::Database::Create(file);
+  auto db = db::SqliteFile::Create(file);
   db->AppendTable(MembersTable());
   db->Close();
 }
 
 std::unique_ptr<GroupFile> GroupFile::Open(const std::filesystem::path& file) {
-  return std::unique_ptr<GroupFile>(new GroupFile(db::Database::Open(file)));
+  return std::unique_ptr<GroupFile>(new GroupFile(db::SqliteFile::Open(file)));
 }
 
 void GroupFile::AppendMember(const RosterRow& row) {
@@ -189,14 +187,14 @@ void GroupFile::AppendMember(const RosterRow& row) {
   members.Check(all);
   if (row.userId) {
     // The file's unique index ignores the case of A-Z only; every letter with a case partner counts here.
-    db::Connection& conn = db::ConnectionOf(*db_);
-    sqlite3_stmt* st = conn.Prepare("SELECT 1 FROM " + conn.Table("Members")->quoted + " WHERE " +
+    db::SqliteFile& file = *db_;
+    sqlite3_stmt* st = file.Prepare("SELECT 1 FROM " + file.Table("Members")->quoted + " WHERE " +
                                     db::kFoldFunction + "(User_Id) = ?1 LIMIT 1");
     const std::string folded = text::FoldCase1252(*row.userId);
     sqlite3_bind_text(st, 1, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
     bool found = false;
-    db::ForEachRow(conn, st, [&](sqlite3_stmt*) { found = true; });
-    if (found) db::FailDuplicate(conn, "User_Id_Ix");
+    db::ForEachRow(file, st, [&](sqlite3_stmt*) { found = true; });
+    if (found) db::FailDuplicate(file, "User_Id_Ix");
   }
   members.Append(values);
 }

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/database.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 #include "store/list_ids.h"
 
@@ -93,8 +93,8 @@ class GroupFile {
   void Close();
 
  private:
-  explicit GroupFile(std::unique_ptr<db::Database> db);
-  std::unique_ptr<db::Database> db_;
+  explicit GroupFile(std::unique_ptr<db::SqliteFile> db);
+  std::unique_ptr<db::SqliteFile> db_;
 };
 
 }  // namespace prax::store

@@ -5,24 +5,31 @@
 
 namespace prax::db {
 
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+std::string Quote(std::string_view name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
   }
-  return true;
+  q += '"';
+  return q;
 }
 
-}  // namespace
-
-const FieldDef* TableDef::Field(std::string_view field) const {
-  for (const auto& f : fields) {
-    if (SameName(f.name, field)) return &f;
+std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine) {
+  const bool file = engine == Engine::kSqliteFile;
+  const std::string q = Quote(f.name), null = notNull ? " NOT NULL" : "";
+  switch (f.type) {
+    case FieldType::Integer:
+      return q + " SMALLINT" + null + (file ? " CHECK (" + q + " BETWEEN -32768 AND 32767)" : "");
+    case FieldType::Long:
+      return q + " INTEGER" + null + (file ? " CHECK (" + q + " BETWEEN -2147483648 AND 2147483647)" : "");
+    case FieldType::Text: {
+      const std::string n = std::to_string(f.size);
+      return q + " VARCHAR(" + n + ")" + (file ? " COLLATE NOCASE" : "") + null + " CHECK (length(" + q +
+             ") BETWEEN 1 AND " + n + ")";
+    }
   }
-  return nullptr;
+  return q;
 }
 
 void CheckValue(std::string_view table, const FieldDef& field, const Value& value) {

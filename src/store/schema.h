@@ -31,17 +31,23 @@ struct TableDef {
   std::string name;
   std::vector<FieldDef> fields;  // in column order
   std::vector<IndexDef> indexes;
-
-  // The field by name (letter case ignored); nullptr when absent.
-  const FieldDef* Field(std::string_view field) const;
 };
 
 inline FieldDef IntegerField(std::string name) { return FieldDef{std::move(name), FieldType::Integer, 2}; }
 inline FieldDef LongField(std::string name) { return FieldDef{std::move(name), FieldType::Long, 4}; }
 inline FieldDef TextField(std::string name, int size) { return FieldDef{std::move(name), FieldType::Text, size}; }
 
-// The locale the system creates databases with (general sort order, code page 1252).
-inline constexpr std::string_view kGeneralLocale = ";LANGID=0x0809;CP=1252;COUNTRY=0";
+// A double-quoted SQL identifier, for SQL text of either engine.
+std::string Quote(std::string_view name);
+
+// The engines a table is created in: the SQLite file, or the PostgreSQL
+// server, whose column types bound the numbers themselves.
+enum class Engine { kSqliteFile, kServer };
+// Column definition text for CREATE TABLE / ADD COLUMN: the type, NOT NULL
+// for primary-index columns, a CHECK holding text to 1..size characters and,
+// in the SQLite file, the NOCASE collation of text and a CHECK holding
+// numbers to their type's range.
+std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine);
 
 // Throws the refusal of a value for a field of `table` (a data Error):
 // Overflow (6) for a number outside an Integer's or Long's range, 3315 for

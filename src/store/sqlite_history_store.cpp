@@ -1,8 +1,6 @@
 #include <sqlite3.h>
 
-#include <array>
-
-#include "store/connection.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 
 namespace prax::store {
@@ -11,27 +9,13 @@ namespace {
 
 using db::Value;
 
-std::vector<std::string> FieldNames(const db::TableDef& def) {
-  std::vector<std::string> names;
-  for (const auto& f : def.fields) names.push_back(f.name);
-  return names;
+// A writer of every column of a History table.
+db::TableWriter Writer(db::SqliteFile& file, const db::TableDef& table) {
+  std::vector<std::string> columns;
+  for (const auto& f : table.fields) columns.push_back(f.name);
+  return db::TableWriter(file, table.name, std::move(columns));
 }
 
-const db::TableDef& SchemaTable(std::string_view name) {
-  for (const auto& t : HistorySchema()) {
-    if (t.name == name) return t;
-  }
-  throw Error(err::kCannotFindTable, "No History table is named '" + std::string(name) + "'.", Cause::kData);
-}
-
-// The columns of a row a writer appends, by schema name.
-db::TableWriter Writer(db::Database& db, std::string_view table, std::vector<std::string> columns = {}) {
-  if (columns.empty()) columns = FieldNames(SchemaTable(table));
-  return db::TableWriter(db, std::string(table), std::move(columns));
-}
-
-Value Opt(const std::optional<int64_t>& v) { return v ? Value(*v) : Value(); }
-Value Opt(const std::optional<std::string>& v) { return v ? Value(*v) : Value(); }
 template <class T>
 std::optional<T> Read(sqlite3_stmt* st, int col);
 template <>
@@ -47,28 +31,24 @@ std::optional<std::string> Read(sqlite3_stmt* st, int col) {
 
 constexpr int kErrorKeysColumn = 3 + kAlertCountColumns;
 
-// What the load adds to a History file beside its tables (report tools may
-// ignore both): an index per user and date on the two tables a day's load
-// is known by, so that "is this day loaded" is one probe, and the table of
-// user-days whose error keys are still to be worked out.
-constexpr const char* kPendingTable = "ErrorKeysPending";
-
 }  // namespace
 
-bool AddLoadAids(db::Connection& conn, bool indexes) {
-  const auto alerts = conn.FindTable("AlertSystem"), activity = conn.FindTable("ActivitySystem");
+// Beside the tables, an index per user and date on the two tables a day's
+// load is known by makes "is this day loaded" one probe.
+bool AddLoadAids(db::SqliteFile& file, bool indexes) {
+  const auto alerts = file.FindTable("AlertSystem"), activity = file.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
-  const bool tracked = conn.FindTable(kPendingTable) != nullptr;
-  conn.BeginWrite();
+  const bool tracked = file.FindTable(kPendingTable) != nullptr;
+  file.BeginWrite();
   if (indexes) {
-    conn.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
-    conn.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
+    file.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
+    file.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
               " (User_Num, Data_Date)");
   }
-  conn.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
+  file.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
             " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
-  conn.Commit();
-  conn.SchemaChanged();
+  file.Commit();
+  file.SchemaChanged();
   return tracked;
 }
 
@@ -76,107 +56,65 @@ namespace {
 
 class SqliteHistoryStore : public HistoryStore {
  public:
-  explicit SqliteHistoryStore(std::unique_ptr<db::Database> db)
-      : db_(std::move(db)),
-        conn_(db::ConnectionOf(*db_)),
-        alerts_(Writer(*db_, "AlertSystem")),
-        activity_(Writer(*db_, "ActivitySystem")),
-        userNotes_(Writer(*db_, "UserNotes",
-                          {"User_Num", "Data_Date", "Data_Hour", "Data_Minute", "BodyPart_Id", "Discomfort_Id",
-                           "Note_Id"})),
-        projectNotes_(Writer(*db_, "ProjectNotes")),
-        usage_(Writer(*db_, "EMSSystemUsage")) {
-    static constexpr const char* kLists[kHistoryListCount][3] = {
-        {"ApplicationsList", "App_Id", "App_Name"},       {"WindowsList", "Window_Id", "Window_Name"},
-        {"ProjectsList", "Proj_Id", "Proj_Name"},         {"ProjectTasksList", "Task_Id", "Task_Name"},
-        {"NotesList", "Note_Id", "Note_Name"},            {"BodyPartsList", "BodyPart_Id", "BodyPart_Name"},
-        {"DiscomfortsList", "Discomfort_Id", "Discomfort_Name"}, {"EMSToolsList", "Tool_Id", "Tool_Name"}};
-    for (const auto& l : kLists) lists_.push_back(std::make_unique<db::SqliteListTable>(*db_, l[0], l[1], l[2]));
+  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
+      : db_(std::move(db)), file_(*db_) {
+    writers_.reserve(kRowKindCount);
+    for (int k = 0; k < kRowKindCount; ++k) writers_.push_back(Writer(file_, RowTable(static_cast<RowKind>(k))));
+    for (int l = 0; l < kHistoryListCount; ++l) {
+      const db::TableDef& t = ListTableDef(static_cast<HistoryList>(l));
+      lists_.push_back(std::make_unique<db::SqliteListTable>(file_, t.name, t.fields[0].name, t.fields[1].name));
+    }
     // A file with no day loaded yet (a fresh database) gets the day indexes
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
     const bool empty = Empty();
-    untracked_ = !AddLoadAids(conn_, !empty);
+    untracked_ = !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
     // cache keeps its memory the same however long the history grows.
-    if (!empty) conn_.Exec("PRAGMA cache_size = -2048");
+    if (!empty) file_.Exec("PRAGMA cache_size = -2048");
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
-    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     sqlite3_stmt* st =
-        conn_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
+        file_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_int64(st, 2, date);
     bool found = false;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt*) { found = true; });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt*) { found = true; });
     return found;
   }
 
   std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
     std::set<int32_t> loaded;
     if (dates.empty()) return loaded;
-    const auto info = conn_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
+    const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     // One statement probes every date through the index: the dates travel as
     // one bound JSON array.
-    sqlite3_stmt* st = conn_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
+    sqlite3_stmt* st = file_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND Data_Date = value)");
     std::string list = "[";
     for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
     list += "]";
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_text(st, 2, list.data(), static_cast<int>(list.size()), SQLITE_TRANSIENT);
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
     return loaded;
   }
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
-  void AppendAlertHour(const AlertHourRow& row) override {
-    std::array<Value, 4 + kAlertCountColumns> values;
-    values[0] = Value(int64_t{row.user});
-    values[1] = Value(int64_t{row.date});
-    values[2] = Value(row.hour);
-    for (std::size_t i = 0; i < row.counts.size(); ++i) values[3 + i] = Value(row.counts[i]);
-    values.back() = Value(row.errorKeys);
-    alerts_.Append(values);
-  }
-
-  void AppendSystemUsage(const SystemUsageRow& row) override {
-    usage_.Append({Value(int64_t{row.user}), Opt(row.date), Opt(row.hour), Value(row.toolId)});
-  }
-
-  RowId AppendUserNote(const UserNoteRow& row) override {
-    return userNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
-                              Value(row.bodyPartId), Value(row.discomfortId), Value()});
-  }
-
-  void SetUserNoteNote(RowId row, int64_t noteId) override {
-    userNotes_.Check({{6, Value(noteId)}});
-    UpdateRow("UPDATE UserNotes SET Note_Id = ?1 WHERE rowid = ?2", noteId, row);
-  }
-
-  void AppendProjectNote(const ProjectNoteRow& row) override {
-    projectNotes_.Append({Value(int64_t{row.user}), Value(int64_t{row.date}), Opt(row.hour), Opt(row.minute),
-                          Value(row.projectId), Value(row.taskId), Value(row.noteId)});
-  }
-
-  void AppendActivity(const ActivityRow& row) override {
-    const std::array<Value, 9> values{Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour),
-                                      Value(row.appId),           Value(row.windowId),      Value(row.projectId),
-                                      Value(row.taskId),          Value(row.keyNum),        Value(row.keyCount)};
-    activity_.Append(values);
-  }
+  void Append(TableRow row) override { writers_[static_cast<size_t>(row.kind)].Append(row.values); }
 
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
-    const auto info = conn_.Table("ActivitySystem");
-    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
+    const auto info = file_.Table("ActivitySystem");
+    sqlite3_stmt* st = file_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND App_Id = -1" +
                                      (date ? " AND Data_Date = ?2" : "") + " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredKeyCount> rows;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredKeyCount{Read<int64_t>(r, 0), Read<std::string>(r, 1), Read<int64_t>(r, 2),
                                     Read<int64_t>(r, 3)});
     });
@@ -184,14 +122,14 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
-    const auto info = conn_.Table("AlertSystem");
-    sqlite3_stmt* st = conn_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
+    const auto info = file_.Table("AlertSystem");
+    sqlite3_stmt* st = file_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
                                      " WHERE User_Num = ?1" + (date ? " AND Data_Date = ?2" : "") +
                                      " ORDER BY rowid");
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
     std::vector<StoredAlertHour> rows;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) {
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredAlertHour{sqlite3_column_int64(r, 0), Read<int64_t>(r, 1), Read<std::string>(r, 2),
                                      Read<int64_t>(r, 3)});
     });
@@ -199,29 +137,29 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void MarkErrorKeysPending(int32_t user, int32_t date) override {
-    sqlite3_stmt* st = conn_.Prepare("INSERT OR IGNORE INTO " + std::string(kPendingTable) + " VALUES (?1, ?2)");
+    sqlite3_stmt* st = file_.Prepare("INSERT OR IGNORE INTO " + std::string(kPendingTable) + " VALUES (?1, ?2)");
     sqlite3_bind_int64(st, 1, user);
     sqlite3_bind_int64(st, 2, date);
-    conn_.BeginWrite();
-    db::TableWriter::RunWrite(conn_, st);
+    file_.BeginWrite();
+    db::TableWriter::RunWrite(file_, st);
   }
 
   std::vector<int32_t> ErrorKeysPending(int32_t user) override {
-    sqlite3_stmt* st = conn_.Prepare("SELECT Data_Date FROM " + std::string(kPendingTable) +
+    sqlite3_stmt* st = file_.Prepare("SELECT Data_Date FROM " + std::string(kPendingTable) +
                                      " WHERE User_Num = ?1 ORDER BY Data_Date");
     sqlite3_bind_int64(st, 1, user);
     std::vector<int32_t> dates;
-    db::ForEachRow(conn_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
     return dates;
   }
 
   void ClearErrorKeysPending(int32_t user, std::optional<int32_t> date) override {
-    sqlite3_stmt* st = conn_.Prepare("DELETE FROM " + std::string(kPendingTable) + " WHERE User_Num = ?1" +
+    sqlite3_stmt* st = file_.Prepare("DELETE FROM " + std::string(kPendingTable) + " WHERE User_Num = ?1" +
                                      (date ? " AND Data_Date = ?2" : ""));
     sqlite3_bind_int64(st, 1, user);
     if (date) sqlite3_bind_int64(st, 2, *date);
-    conn_.BeginWrite();
-    db::TableWriter::RunWrite(conn_, st);
+    file_.BeginWrite();
+    db::TableWriter::RunWrite(file_, st);
   }
 
   bool ErrorKeysUntracked() const override { return untracked_; }
@@ -229,10 +167,10 @@ class SqliteHistoryStore : public HistoryStore {
   // Whether neither day table holds a row.
   bool Empty() {
     for (const char* table : {"AlertSystem", "ActivitySystem"}) {
-      const auto info = conn_.FindTable(table);
+      const auto info = file_.FindTable(table);
       if (!info) continue;
       bool any = false;
-      db::ForEachRow(conn_, conn_.Prepare("SELECT 1 FROM " + info->quoted + " LIMIT 1"),
+      db::ForEachRow(file_, file_.Prepare("SELECT 1 FROM " + info->quoted + " LIMIT 1"),
                      [&](sqlite3_stmt*) { any = true; });
       if (any) return false;
     }
@@ -240,14 +178,19 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
-    alerts_.Check({{kErrorKeysColumn, Value(errorKeys)}});
-    UpdateRow("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2", errorKeys, row);
+    writers_[static_cast<size_t>(RowKind::kAlertHour)].Check({{kErrorKeysColumn, Value(errorKeys)}});
+    // The table was found by the check before; SQL names are matched
+    // whatever their letter case.
+    sqlite3_stmt* st = file_.Prepare("UPDATE AlertSystem SET Error_Keys = ?1 WHERE rowid = ?2");
+    sqlite3_bind_int64(st, 1, errorKeys);
+    sqlite3_bind_int64(st, 2, row);
+    db::TableWriter::RunWrite(file_, st);
   }
 
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
   void Close() override {
-    if (conn_.IsOpen()) AddLoadAids(conn_, true);
+    if (file_.IsOpen()) AddLoadAids(file_, true);
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -255,19 +198,10 @@ class SqliteHistoryStore : public HistoryStore {
   std::map<std::string, int64_t> RowsAdded() const override { return EveryHistoryTable(db_->RowsAdded()); }
 
  private:
-  // The table was found by the check before; SQL names are matched whatever
-  // their letter case.
-  void UpdateRow(const char* sqlText, int64_t value, RowId row) {
-    sqlite3_stmt* st = conn_.Prepare(sqlText);
-    sqlite3_bind_int64(st, 1, value);
-    sqlite3_bind_int64(st, 2, row);
-    db::TableWriter::RunWrite(conn_, st);
-  }
-
-  std::unique_ptr<db::Database> db_;
-  db::Connection& conn_;
+  std::unique_ptr<db::SqliteFile> db_;
+  db::SqliteFile& file_;
   bool untracked_ = false;
-  db::TableWriter alerts_, activity_, userNotes_, projectNotes_, usage_;
+  std::vector<db::TableWriter> writers_;  // by RowKind
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
 };
 
@@ -275,7 +209,7 @@ class SqliteHistoryStore : public HistoryStore {
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file) {
   return std::make_unique<SqliteHistoryStore>(
-      db::Database::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
+      db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
 }
 
 }  // namespace prax::store

@@ -65,6 +65,14 @@ TEST_F(AlertLoadTest, UserEntryAndNotesRows) {
   StoreAlert("User Notes: Alone\r\n");
   EXPECT_EQ(Query("SELECT quote(Note_Id) FROM UserNotes ORDER BY rowid;"), "1\nNULL\n1\n");
   EXPECT_EQ(Rows("NotesList"), "1|Sore after lunch\n2|Alone\n");
+
+  // An entry refused (its minute starts with NUL) stores nothing: the notes after it go to the entry before, the
+  // last one winning.
+  using namespace std::string_literals;
+  StoreAlert("User Entry:  Ache-- Wrist\r\n001 09\0x 0 0 0 0 0 0 0 0 0 0 x\r\nUser Entry:  Ache-- Neck\r\n"
+             "User Notes: Late\r\nUser Notes: Later\r\n"s);
+  EXPECT_EQ(NoteRows(), "5|20020615|'-1'|NULL|1|1|1\n5|20020615|' 9'|'05'|2|1|NULL\n5|20020615|'14'|'30'|3|1|1\n"
+                        "5|20020615|'-1'|NULL|1|1|4\n");
 }
 
 // Every slot with a count becomes a row; a refused row ends the day's rows

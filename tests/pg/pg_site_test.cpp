@@ -73,8 +73,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   // As long and the same up to the NUL: the name index refuses it.
   EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Number(), 3022);
 
-  const RowId note = store->AppendUserNote({1, 20260105, "09", "30", 4, 5});
-  store->SetUserNoteNote(note, 6);
+  store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
   AlertHourRow hour{1, 20260105, "09", {}, 0};
   hour.counts[0] = 2;
   store->AppendAlertHour(hour);

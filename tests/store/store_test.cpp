@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "store/database.h"
+#include "store/sqlite_file.h"
 #include "store/history_store.h"
 #include "store/roster_store.h"
 #include "support/programs.h"
@@ -18,7 +18,7 @@
 namespace {
 
 using namespace prax::store;
-using prax::db::Database;
+using prax::db::SqliteFile;
 using praxtest::Has;
 using praxtest::Raised;
 
@@ -43,7 +43,7 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabaseOrCannotBeOpened) {
       {dir.Path() / "MISSING.MDB", 3024, "Could not find file"}, {locked, 3051, "holds it locked"},
       {readOnly, ::geteuid() == 0 ? 0 : 3051, "read-only"}};
   for (const auto& c : cases) {
-    const auto out = Raised([&] { Database::Open(c.file); });
+    const auto out = Raised([&] { SqliteFile::Open(c.file); });
     EXPECT_EQ(out.Number(), c.number) << c.file;
     EXPECT_TRUE(c.number == 0 || (Has(out.what(), c.says) && Has(out.what(), c.file.string()))) << out.what();
   }
@@ -56,14 +56,14 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   const auto path = dir.Path() / "LOG.MDB";
   praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
   ::setenv("PRAX_JOURNAL", "wal", 1);
-  auto db = Database::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::WalWhereLocal});
+  auto db = SqliteFile::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::WalWhereLocal});
   ::unsetenv("PRAX_JOURNAL");
   std::optional<praxtest::Db> reader(std::in_place, path);
   for (const char* sql : {"BEGIN", "SELECT count(*) FROM t"}) reader->Query(sql);
   db->Close();
   EXPECT_TRUE(Has(db->LeftInUse(), "LOG.MDB' is held open by another program"));
   reader.reset();
-  Database::Open(path)->Close();
+  SqliteFile::Open(path)->Close();
   for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(std::filesystem::exists(path.string() + suffix));
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
 }
@@ -76,8 +76,9 @@ TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   const auto path = dir.Path() / "KILLED.MDB", copy = dir.Path() / "COPY.MDB";
   praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
   if (const pid_t child = ::fork(); child == 0) {
-    const auto killed = Database::Open(path);
-    killed->Prepare("INSERT INTO t VALUES (2)").Run();
+    const auto killed = SqliteFile::Open(path);
+    killed->BeginWrite();
+    killed->Exec("INSERT INTO t VALUES (2)");
     ::_exit(0);  // never committed, never closed
   } else {
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
@@ -85,11 +86,12 @@ TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   ASSERT_GT(std::filesystem::file_size(path.string() + "-journal"), 0u);
   std::filesystem::copy_file(path, copy);
   std::filesystem::copy_file(path.string() + "-journal", copy.string() + "-journal");
-  const auto refused = Raised([&] { Database::Open(copy); });
+  const auto refused = Raised([&] { SqliteFile::Open(copy); });
   EXPECT_EQ(refused.Number(), 3051);
   EXPECT_TRUE(Has(refused.what(), copy.string() + "-journal' beside the database")) << refused.what();
-  auto db = Database::Open(path);
-  db->Prepare("INSERT INTO t VALUES (3)").Run();
+  auto db = SqliteFile::Open(path);
+  db->BeginWrite();
+  db->Exec("INSERT INTO t VALUES (3)");
   db->Close();
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "PRAXSERVER.WRT"));
   EXPECT_EQ(praxtest::Sqlite3(path, "SELECT a FROM t;"), "1\n3\n");
@@ -99,8 +101,8 @@ TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
 TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
   praxtest::TempDir dir;
   const auto file = dir.Path() / "PRAXDATA.MDB";
-  Database::Create(file)->Close();
-  EXPECT_EQ(Raised([&] { Database::Create(file); }).Number(), 3204);
+  SqliteFile::Create(file)->Close();
+  EXPECT_EQ(Raised([&] { SqliteFile::Create(file); }).Number(), 3204);
   dir.Write("PRAXDATA.MDB.building", "left by a killed run");
   prax::store::CreateSqliteHistory(file.string());
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".building"));
@@ -206,8 +208,7 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   row.keyNum = 40000;  // beyond an Integer
   EXPECT_EQ(Raised([&] { store->AppendActivity(row); }).Number(), 6);
   EXPECT_EQ(Raised([&] { store->AppendSystemUsage({1, 20260105, "", 3}); }).Number(), 3315);
-  const RowId note = store->AppendUserNote({1, 20260105, "09", "30", 4, 5});
-  store->SetUserNoteNote(note, 6);
+  store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
   store->Commit();
   store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
   store->Rollback();
