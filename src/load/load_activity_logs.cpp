@@ -106,7 +106,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
         if (d.kind == PreparedDay::Kind::kUnreadable) {
           status.PassedOver("    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
           // A day without an activity log is usual; anything else is shown.
-          if (d.number != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
+          if (d.why != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
         WriteDay(load, storeLock, d.date, [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day)); });
         if (d.future && d.kind == PreparedDay::Kind::kParsed) status.Warn(FutureDatedLine(d));

@@ -37,7 +37,7 @@ void ModifyMasterDatabase(const RunContext& run, Status* status) {
         roster->Commit();
       });
     } catch (const Error& e) {
-      if (e.Number() != db::dberr::kLocked) throw;
+      if (e.Kind() != err::kLocked) throw;
       roster->Rollback();
       if (status != nullptr) {
         const std::string line = "'" + fs::ForDisplay(file) + "' is in use by another program: " + Describe(step) +

@@ -250,17 +250,17 @@ void Connection::ReturnToRollback() {
 
 void Connection::CheckOpen() const {
   if (!db_) {
-    throw Error(dberr::kObjectInvalid,
+    throw Error(err::kObjectInvalid,
                 "Object invalid or no longer set: the database was closed (" + Shown(file_) + ")", Cause::kData);
   }
 }
 
-void Connection::Fail(int number, const std::string& message, Cause cause) const {
-  throw Error(number, message + " (" + Shown(file_) + ")", cause);
+void Connection::Fail(ErrorKind kind, const std::string& message, Cause cause) const {
+  throw Error(kind, message + " (" + Shown(file_) + ")", cause);
 }
 
 void Connection::Rethrow(const Error& e) const {
-  Fail(e.Number(), e.what(), e.Origin());
+  Fail(e.Kind(), e.what(), e.Origin());
 }
 
 void Connection::FailStorage(int rc) const {
@@ -269,11 +269,11 @@ void Connection::FailStorage(int rc) const {
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Fail(dberr::kLocked,
+      Fail(err::kLocked,
            "The database is locked by another program, which held it longer than the wait allows. Run the command "
            "again when that program has finished; the days stored before are kept.", env);
     case SQLITE_READONLY:
-      Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
+      Fail(err::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
                              "writable for the account that runs the command, then run it again.", env);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
@@ -310,7 +310,7 @@ void Connection::FailStorage(int rc) const {
 }
 
 void Connection::FailNoSpace() const {
-  Fail(dberr::kNotEnoughSpace,
+  Fail(err::kNotEnoughSpace,
        "Not enough space on disk: the database file could not be written (the disk is full, the file may not "
        "grow any further, or the disk or its network connection failed). Free disk space (or raise the "
        "file-size limit) and check the connection, then run the command again; the days stored before are "
@@ -433,7 +433,7 @@ void Connection::Close() {
   if (replaced) FailReplaced();
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
-    Fail((failure & 0xff) == SQLITE_BUSY ? dberr::kLocked : err::kOtherEngineError,
+    Fail((failure & 0xff) == SQLITE_BUSY ? err::kLocked : err::kOtherEngineError,
          "The last changes could not be saved when the database was closed: " + detail + ".", Cause::kEnvironment);
   }
 }

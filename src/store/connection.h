@@ -21,12 +21,6 @@
 
 namespace prax::db {
 
-// Error numbers only the engine's own checks raise.
-namespace dberr {
-inline constexpr int kInvalidPath = 3044;
-inline constexpr int kFieldDefinedTwice = 3191;
-}  // namespace dberr
-
 // PRAGMA application_id of the files this program creates ("PRAX").
 inline constexpr int32_t kApplicationId = 0x50524158;
 
@@ -114,8 +108,8 @@ class Connection {
   sqlite3* Handle() const { return db_; }
   const std::filesystem::path& File() const { return file_; }
 
-  // Throws Error(number, message + " (<file>)").
-  [[noreturn]] void Fail(int number, const std::string& message, Cause cause) const;
+  // Throws Error(kind, message + " (<file>)").
+  [[noreturn]] void Fail(ErrorKind kind, const std::string& message, Cause cause) const;
   // Throws the error an SQLite result code stands for. Busy and locked
   // files, I/O errors, a full disk, memory running out and a damaged file
   // are failures of the environment; the rest (a refused value, a bad

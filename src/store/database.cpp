@@ -290,7 +290,7 @@ std::unique_ptr<Database> Database::Create(const std::filesystem::path& file) {
   }
   const auto parent = real.parent_path();
   if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-    throw Error(dberr::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
+    throw Error(err::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
                                      "that the network share is reachable.", Cause::kData);
   }
   RemoveJournals(real);
@@ -338,7 +338,7 @@ void CheckFields(const Connection& conn, const std::string& table, const std::ve
     if (f.name.empty()) conn.Fail(err::kSyntaxInCreateTable, "A field of table '" + table + "' has no name.", Cause::kData);
     for (size_t j = 0; j < i; ++j) {
       if (EqualNoCase(fields[j].name, f.name)) {
-        conn.Fail(dberr::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.", Cause::kData);
+        conn.Fail(err::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.", Cause::kData);
       }
     }
     if (f.type == FieldType::Text && (f.size < 1 || f.size > 255)) {
@@ -553,10 +553,10 @@ void Database::Copy(const std::filesystem::path& from, const std::filesystem::pa
       source.reset();
       std::filesystem::remove(building, ec);
       RemoveJournals(building);
-      const int number = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? dberr::kLocked
-                         : (rc & 0xff) == SQLITE_FULL                              ? dberr::kNotEnoughSpace
-                                                                                   : err::kOtherEngineError;
-      throw Error(number, "Could not copy the database '" + fs::ForDisplay(fs::ToText(from)) + "' to '" + fs::ForDisplay(fs::ToText(to)) + "' (" +
+      const ErrorKind kind = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? err::kLocked
+                             : (rc & 0xff) == SQLITE_FULL                              ? err::kNotEnoughSpace
+                                                                                       : err::kOtherEngineError;
+      throw Error(kind, "Could not copy the database '" + fs::ForDisplay(fs::ToText(from)) + "' to '" + fs::ForDisplay(fs::ToText(to)) + "' (" +
                               detail + "). Check the disk and that no program is changing the file, then run the "
                                        "command again; the source was left unchanged.", Cause::kEnvironment);
     }

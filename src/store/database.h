@@ -25,14 +25,6 @@ struct sqlite3_stmt;
 
 namespace prax::db {
 
-// Error numbers of the engine that platform/error.h does not list.
-namespace dberr {
-inline constexpr int kNotEnoughSpace = 3026;
-inline constexpr int kReadOnly = 3027;
-inline constexpr int kLocked = 3218;
-inline constexpr int kObjectInvalid = 3420;
-}  // namespace dberr
-
 // How a file is opened. Every file this program leaves behind uses the
 // rollback journal (journal mode DELETE), so that readers on any machine may
 // open it; a read-only open changes nothing in or beside the file.
