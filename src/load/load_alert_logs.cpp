@@ -45,14 +45,14 @@ class AlertDayWriter {
   AlertDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
 
   void operator()(const ToolUsed& e) {
-    TryStep([&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
-    TryStep([&] { load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool}); });
+    TryStep(&load_.status, "EMSToolsList", [&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
+    TryStep(&load_.status, "EMSSystemUsage", [&] { load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool}); });
   }
 
   void operator()(const DiscomfortEntered& e) {
-    TryStep([&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
-    TryStep([&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
-    TryStep([&] {
+    TryStep(&load_.status, "BodyPartsList", [&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
+    TryStep(&load_.status, "DiscomfortsList", [&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
+    TryStep(&load_.status, "UserNotes", [&] {
       lastEntry_ = load_.store.AppendUserNote(
           {load_.user, date_, OptionalText(e.hour), OptionalText(e.minute), ids().bodyPart, ids().discomfort});
       entryStored_ = true;
@@ -60,8 +60,8 @@ class AlertDayWriter {
   }
 
   void operator()(const EntryNoted& e) {
-    TryStep([&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
-    if (entryStored_) TryStep([&] { load_.store.SetUserNoteNote(lastEntry_, ids().note); });
+    TryStep(&load_.status, "NotesList", [&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
+    if (entryStored_) TryStep(&load_.status, "UserNotes", [&] { load_.store.SetUserNoteNote(lastEntry_, ids().note); });
   }
 
  private:

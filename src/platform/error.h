@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace prax {
@@ -86,18 +87,37 @@ class Error : public std::runtime_error {
   Cause cause_;
 };
 
+// Hears of each step the tolerant style passes over: where it was (the
+// table it wrote or looked up, or the kind of file) and the data Error that
+// ended it. The status of a run counts them.
+class SkipReporter {
+ public:
+  virtual void StepSkipped(std::string_view where, const Error& e) = 0;
+
+ protected:
+  ~SkipReporter() = default;
+};
+
 // Runs one step in the tolerant style: a data Error it raises is passed
-// over; an environment Error goes on to the caller. Returns whether the step
-// completed.
+// over (and told to `reporter`, when there is one); an environment Error
+// goes on to the caller. Returns whether the step completed.
 template <class F>
-bool TryStep(F&& step) {
+bool TryStep(SkipReporter* reporter, std::string_view where, F&& step) {
   try {
     std::forward<F>(step)();
     return true;
   } catch (const Error& e) {
     if (e.Environment()) throw;
+    if (reporter != nullptr) reporter->StepSkipped(where, e);
     return false;
   }
+}
+
+// The same where nothing counts the steps passed over (settings, roster
+// steps outside a load).
+template <class F>
+bool TryStep(F&& step) {
+  return TryStep(nullptr, {}, std::forward<F>(step));
 }
 
 // Memory ran out while `what` (a file, named) was handled.
