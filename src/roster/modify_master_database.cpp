@@ -32,7 +32,7 @@ void ModifyMasterDatabase(const RunContext& run, Status* status) {
   // named; the next run adds it.
   for (const store::UpgradeStep& step : store::RosterUpgrade()) {
     try {
-      TryStep([&] {
+      TryStep(status, "MASTER.MDB", [&] {
         roster->Apply(step);
         roster->Commit();
       });

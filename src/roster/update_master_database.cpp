@@ -45,8 +45,8 @@ void UpdateMasterDatabase(const RunContext& run, Status* status) {
 
   // The first two lists are primed leniently: a list whose maximum cannot be
   // read starts from 0.
-  TryStep([&] { locations.Prime(); });
-  TryStep([&] { positions.Prime(); });
+  TryStep(status, "LocationsList", [&] { locations.Prime(); });
+  TryStep(status, "PositionsList", [&] { positions.Prime(); });
 
   // From here the first failure ends the import. Each record is saved as
   // soon as it is stored, so that whatever ends the import later keeps it.
