@@ -32,8 +32,12 @@ class ActivityDayWriter {
   }
 
   void operator()(const ProjectDeclared& e) {
-    if (!e.project.empty()) TryStep(&load_.status, "ProjectsList", [&] { ids().project = load_.Lookup(HistoryList::kProjects, e.project); });
-    if (!e.task.empty()) TryStep(&load_.status, "ProjectTasksList", [&] { ids().task = load_.Lookup(HistoryList::kTasks, e.task); });
+    if (!e.project.empty()) TryStep(&load_.status, "ProjectsList", [&] {
+      ids().project = load_.Lookup(HistoryList::kProjects, e.project);
+    });
+    if (!e.task.empty()) TryStep(&load_.status, "ProjectTasksList", [&] {
+      ids().task = load_.Lookup(HistoryList::kTasks, e.task);
+    });
   }
 
   void operator()(const NoteDeclared& e) {

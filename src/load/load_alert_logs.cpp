@@ -46,12 +46,18 @@ class AlertDayWriter {
 
   void operator()(const ToolUsed& e) {
     TryStep(&load_.status, "EMSToolsList", [&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
-    TryStep(&load_.status, "EMSSystemUsage", [&] { load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool}); });
+    TryStep(&load_.status, "EMSSystemUsage", [&] {
+      load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool});
+    });
   }
 
   void operator()(const DiscomfortEntered& e) {
-    TryStep(&load_.status, "BodyPartsList", [&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
-    TryStep(&load_.status, "DiscomfortsList", [&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
+    TryStep(&load_.status, "BodyPartsList", [&] {
+      ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart);
+    });
+    TryStep(&load_.status, "DiscomfortsList", [&] {
+      ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort);
+    });
     TryStep(&load_.status, "UserNotes", [&] {
       lastEntry_ = load_.store.AppendUserNote(
           {load_.user, date_, OptionalText(e.hour), OptionalText(e.minute), ids().bodyPart, ids().discomfort});
