@@ -129,8 +129,8 @@ void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
     load.status.SetLoading("Pass 3, User" + num::SpacedNumberText(u) + ":");
     load.user = u;
     try {
-      WorkOutErrorKeys(load.store, u, everything);
-      TryStep(&load.status, "Error_Keys", [&] { load.store.Commit(); });
+      WorkOutErrorKeys(load.store, u, everything, &load.status);
+      TryStep(&load.status, "AlertSystem", [&] { load.store.Commit(); });
     } catch (const Error& e) {
       throw e.WithContext("Loading error keys of user" + num::SpacedNumberText(u));
     }
