@@ -45,10 +45,10 @@ void DatabaseStep(const char* operation, const FileAdvice& advice, F&& f) {
     std::forward<F>(f)();
   } catch (const Error& e) {
     std::string_view more;
-    if (e.Number() == err::kCannotFindFile) more = advice.missing;
-    if (e.Number() == err::kUnrecognizedFormat) more = advice.replaced;
+    if (e.Kind() == err::kCannotFindFile) more = advice.missing;
+    if (e.Kind() == err::kUnrecognizedFormat) more = advice.replaced;
     if (more.empty()) throw e.WithContext(operation);
-    throw Error(e.Number(), std::string(operation) + ": " + e.what() + " " + std::string(more), e.Origin());
+    throw Error(e.Kind(), std::string(operation) + ": " + e.what() + " " + std::string(more), e.Origin());
   }
 }
 

@@ -129,7 +129,7 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
     } catch (const Error& e) {
       RethrowEnvironment(e);
       d.kind = PreparedDay::Kind::kUnreadable;
-      d.number = e.Number();
+      d.why = e.Kind();
       d.reason = e.what();
       if (kind_ == LogKind::kActivity) d.day = ActivityDay{};
     }

@@ -23,6 +23,7 @@
 
 #include "load/load_context.h"
 #include "logs/file_list.h"
+#include "platform/error.h"
 
 namespace prax {
 
@@ -43,7 +44,7 @@ struct PreparedDay {
   int32_t date = 0;             // log.date
   bool present = true;          // an alert log exists
   bool future = false;          // dated after tomorrow: loaded, and said so
-  int number = 0;               // why a log is unreadable
+  ErrorKind why{};              // why a log is unreadable
   std::string reason;
   std::exception_ptr failure;
   std::variant<std::monostate, AlertDay, ActivityDay> day;

@@ -11,11 +11,12 @@
 
 namespace prax {
 
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date) {
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date,
+                        SkipReporter* skipped) {
   using HourKey = std::pair<int64_t, std::string>;  // Data_Date, Data_Hour (upper case)
 
   std::vector<store::StoredKeyCount> counts;
-  if (!TryStep([&] { counts = store.WholeApplicationKeyCounts(user, date); })) return;
+  if (!TryStep(skipped, "ActivitySystem", [&] { counts = store.WholeApplicationKeyCounts(user, date); })) return;
   std::map<HourKey, int64_t> sums;
   for (const store::StoredKeyCount& c : counts) {
     if (!c.keyNum || (*c.keyNum != kBackspaceKey && *c.keyNum != kDeleteKey)) continue;
@@ -25,7 +26,7 @@ void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<
   if (sums.empty()) return;
 
   std::vector<store::StoredAlertHour> hours;
-  if (!TryStep([&] { hours = store.AlertHours(user, date); })) return;
+  if (!TryStep(skipped, "AlertSystem", [&] { hours = store.AlertHours(user, date); })) return;
   for (const store::StoredAlertHour& h : hours) {
     if (sums.empty()) break;
     if (!h.date || !h.hour) continue;
@@ -34,21 +35,21 @@ void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<
     const int64_t sum = it->second;
     sums.erase(it);
     if (h.errorKeys == sum) continue;
-    TryStep([&] { store.SetErrorKeys(h.row, sum); });
+    TryStep(skipped, "AlertSystem", [&] { store.SetErrorKeys(h.row, sum); });
   }
 }
 
-void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything) {
+void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything, SkipReporter* skipped) {
   if (everything) {
-    TryStep([&] { WriteUserErrorKeys(store, user); });
-    TryStep([&] { store.ClearErrorKeysPending(user, std::nullopt); });
+    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, std::nullopt, skipped); });
+    TryStep(skipped, "ErrorKeysPending", [&] { store.ClearErrorKeysPending(user, std::nullopt); });
     return;
   }
   std::vector<int32_t> dates;
-  TryStep([&] { dates = store.ErrorKeysPending(user); });
+  TryStep(skipped, "ErrorKeysPending", [&] { dates = store.ErrorKeysPending(user); });
   for (const int32_t date : dates) {
-    TryStep([&] { WriteUserErrorKeys(store, user, date); });
-    TryStep([&] { store.ClearErrorKeysPending(user, date); });
+    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, date, skipped); });
+    TryStep(skipped, "ErrorKeysPending", [&] { store.ClearErrorKeysPending(user, date); });
   }
 }
 

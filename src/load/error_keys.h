@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/error.h"
 #include "store/history_store.h"
 
 namespace prax {
@@ -20,11 +21,12 @@ class Status;
 // A read that fails (for the data) leaves the user's rows as they are.
 // With a date, only that date's rows are read and written: the same values
 // as for every date, since a sum never crosses dates.
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date = std::nullopt);
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date = std::nullopt,
+                        SkipReporter* skipped = nullptr);
 
 // The error-keys step of a job for one user: the pending user-days (every
 // date of the user when `everything`), each cleared from the pending ones in
 // the transaction that writes its sums.
-void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything);
+void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything, SkipReporter* skipped);
 
 }  // namespace prax

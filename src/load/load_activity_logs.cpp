@@ -22,25 +22,29 @@ class ActivityDayWriter {
   ActivityDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
 
   void operator()(const LineBooked& e) {
-    TryStep([&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
-    TryStep([&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+    TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
+    TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
     if (!e.writeKeys) return;
-    TryStep([&] {
+    TryStep(&load_.status, "ActivitySystem", [&] {
       KeyRow(e.hourSlot, kBackspaceKey, e.backspaces, ids());
       KeyRow(e.hourSlot, kDeleteKey, e.deletes, ids());
     });
   }
 
   void operator()(const ProjectDeclared& e) {
-    if (!e.project.empty()) TryStep([&] { ids().project = load_.Lookup(HistoryList::kProjects, e.project); });
-    if (!e.task.empty()) TryStep([&] { ids().task = load_.Lookup(HistoryList::kTasks, e.task); });
+    if (!e.project.empty()) TryStep(&load_.status, "ProjectsList", [&] {
+      ids().project = load_.Lookup(HistoryList::kProjects, e.project);
+    });
+    if (!e.task.empty()) TryStep(&load_.status, "ProjectTasksList", [&] {
+      ids().task = load_.Lookup(HistoryList::kTasks, e.task);
+    });
   }
 
   void operator()(const NoteDeclared& e) {
-    TryStep([&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
+    TryStep(&load_.status, "NotesList", [&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
     std::optional<std::string> minute;
     if (!e.minute.empty()) minute = StoredText(e.minute);  // no data line yet: no minute
-    TryStep([&] {
+    TryStep(&load_.status, "ProjectNotes", [&] {
       load_.store.AppendProjectNote(
           {load_.user, date_, StoredText(e.hour), minute, ids().project, ids().task, ids().note});
     });
@@ -49,7 +53,7 @@ class ActivityDayWriter {
   // The day's rows: slot 0 (the whole day) first, key 8 before key 46.
   void DayRows(const ActivityDay& day) {
     const CurrentIds none{0, 0, 0, 0, -1, -1, -1, -1};
-    TryStep([&] {
+    TryStep(&load_.status, "ActivitySystem", [&] {
       for (int h = 0; h < kHourSlots; ++h) {
         const auto& keys = day.errorKeys[static_cast<std::size_t>(h)];
         KeyRow(static_cast<int16_t>(h), kBackspaceKey, keys[0], none);
@@ -106,7 +110,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
         if (d.kind == PreparedDay::Kind::kUnreadable) {
           status.PassedOver("    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
           // A day without an activity log is usual; anything else is shown.
-          if (d.number != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
+          if (d.why != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
         WriteDay(load, storeLock, d.date, [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day)); });
         if (d.future && d.kind == PreparedDay::Kind::kParsed) status.Warn(FutureDatedLine(d));

@@ -49,25 +49,27 @@ class AlertDayWriter {
   AlertDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
 
   void operator()(const ToolUsed& e) {
-    TryStep([&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
-    TryStep([&] { load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool}); });
+    TryStep(&load_.status, "EMSToolsList", [&] { ids().tool = load_.Lookup(HistoryList::kTools, e.tool); });
+    TryStep(&load_.status, "EMSSystemUsage", [&] {
+      load_.store.AppendSystemUsage({load_.user, e.date, OptionalText(e.hour), ids().tool});
+    });
   }
 
   void operator()(const DiscomfortEntered& e) {
-    TryStep([&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
-    TryStep([&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
+    TryStep(&load_.status, "BodyPartsList", [&] { ids().bodyPart = load_.Lookup(HistoryList::kBodyParts, e.bodyPart); });
+    TryStep(&load_.status, "DiscomfortsList", [&] { ids().discomfort = load_.Lookup(HistoryList::kDiscomforts, e.discomfort); });
     // A refused entry stores nothing; the notes after it go to the entry
     // before.
     store::UserNoteRow row{load_.user,    date_, OptionalText(e.hour), OptionalText(e.minute),
                            ids().bodyPart, ids().discomfort, std::nullopt};
     const store::TableRow values = store::ToTableRow(row);
-    if (!TryStep([&] { store::CheckRow(store::RowTable(values.kind), values.values); })) return;
-    TryStep([&] { Finish(); });
+    if (!TryStep(&load_.status, "UserNotes", [&] { store::CheckRow(store::RowTable(values.kind), values.values); })) return;
+    TryStep(&load_.status, "UserNotes", [&] { Finish(); });
     entry_ = std::move(row);
   }
 
   void operator()(const EntryNoted& e) {
-    TryStep([&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
+    TryStep(&load_.status, "NotesList", [&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
     if (entry_) entry_->noteId = ids().note;
   }
 
@@ -91,7 +93,7 @@ class AlertDayWriter {
 void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
   AlertDayWriter writer(load, date);
   for (const AlertEvent& event : day.events) std::visit(writer, event);
-  TryStep([&] { writer.Finish(); });
+  TryStep(&load.status, "UserNotes", [&] { writer.Finish(); });
 
   for (int h = 0; h < AlertCounts::kSlots; ++h) {
     if (!day.counts.SlotHasCount(h)) continue;

@@ -43,7 +43,7 @@ void Prime(LoadContext& load, HistoryList list, bool strict) {
   if (strict) {
     load.List(list).Prime();
   } else {
-    TryStep([&] { load.List(list).Prime(); });
+    TryStep(&load.status, load.store.List(list).TableName(), [&] { load.List(list).Prime(); });
   }
 }
 
@@ -129,8 +129,8 @@ void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
     load.status.SetLoading("Pass 3, User" + num::SpacedNumberText(u) + ":");
     load.user = u;
     try {
-      WorkOutErrorKeys(load.store, u, everything);
-      TryStep([&] { load.store.Commit(); });
+      WorkOutErrorKeys(load.store, u, everything, &load.status);
+      TryStep(&load.status, "AlertSystem", [&] { load.store.Commit(); });
     } catch (const Error& e) {
       throw e.WithContext("Loading error keys of user" + num::SpacedNumberText(u));
     }
@@ -181,7 +181,7 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
       }
     } else {
       // A failure of the data ends the job; the rows written before it stay.
-      TryStep([&] { history->Commit(); });
+      TryStep(&status, "PRAXDATA.MDB", [&] { history->Commit(); });
     }
     // The file is left at rest; the failure passed up is the one to report.
     try {

@@ -141,7 +141,7 @@ FileList ListLogs(std::string_view dirText, std::string_view ext,
     } catch (const Error& failure) {
       // A name that does not give a valid date is passed over, named; a file
       // that vanished since the listing is gone. The run goes on.
-      if (failure.Number() == err::kInvalidCall) {
+      if (failure.Kind() == err::kInvalidCall) {
         skip(e, std::string(failure.what()) + ", so no day is loaded from it. Rename it yyyymmdd after the day it "
                                                 "holds, or move it out of the folder");
       }

@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
         // Refused before anything was copied: another command runs, or the
         // server's tables hold rows.
         PrintLine(std::cerr, prax::DescribeError(e));
-        return !e.Environment() && (!lock || e.Number() == prax::err::kTableExists) ? kRefused : kFailed;
+        return !e.Environment() && (!lock || e.Kind() == prax::err::kTableExists) ? kRefused : kFailed;
       }
     }
     if (choices.creationRule == prax::CreationRule::kCreateFresh && !yes) {

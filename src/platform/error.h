@@ -1,10 +1,11 @@
 #pragma once
-// Errors of the system: a numeric code in the style of the runtime and the
+// Errors of the system: a kind, shown as a number in the style of the runtime and the
 // database engine the administrators know, and a message that names the file
 // and says what to do.
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace prax {
@@ -18,71 +19,105 @@ namespace prax {
 // ends naming the file, so that nothing goes missing in silence.
 enum class Cause { kData, kEnvironment };
 
+// What failed, each kind with the number shown to the administrator
+// ("Error 3218: ..."), in the style of the runtime and the database engine
+// they know. Code that branches on a failure compares kinds; the numbers are
+// said only in messages.
+enum class ErrorKind : int {
+  kNone = 0,  // nothing failed
+  // Runtime
+  kInvalidCall = 5,
+  kOverflow = 6,
+  kOutOfMemory = 7,
+  kSubscript = 9,
+  kTypeMismatch = 13,
+  kFileNotFound = 53,
+  kInputPastEnd = 62,
+  kPermissionDenied = 70,
+  kPathFileAccess = 75,
+  kPathNotFound = 76,
+  kInvalidUseOfNull = 94,
+  // Database engine
+  kTableExists = 3010,
+  kNoCurrentRecord = 3021,
+  kDuplicateValue = 3022,
+  kCannotFindFile = 3024,
+  kNotEnoughSpace = 3026,
+  kReadOnly = 3027,
+  kInvalidPath = 3044,
+  kCannotOpenFile = 3051,  // locked, read-only or unreadable
+  kNullInIndexedField = 3058,
+  kSyntaxInExpression = 3075,
+  kCannotFindTable = 3078,
+  kOtherEngineError = 3146,  // anything else the storage reports
+  kFieldTooSmall = 3163,
+  kFieldDefinedTwice = 3191,
+  kDatabaseExists = 3204,
+  kLocked = 3218,
+  kItemNotFound = 3265,  // no such field
+  kSyntaxInCreateTable = 3290,
+  kZeroLengthString = 3315,
+  kUnrecognizedFormat = 3343,
+  kIndexExists = 3375,
+  kFieldExists = 3380,
+  kObjectInvalid = 3420,
+};
+
+// The kinds by their short names: err::kFileNotFound.
+namespace err {
+using enum ErrorKind;
+}  // namespace err
+
 class Error : public std::runtime_error {
  public:
   // Every failure says where it comes from: there is no default, so each
   // place that raises one decides.
-  Error(int number, const std::string& message, Cause cause)
-      : std::runtime_error(message), number_(number), cause_(cause) {}
-  int Number() const noexcept { return number_; }
+  Error(ErrorKind kind, const std::string& message, Cause cause)
+      : std::runtime_error(message), kind_(kind), cause_(cause) {}
+  ErrorKind Kind() const noexcept { return kind_; }
+  // The number shown with the message.
+  int Number() const noexcept { return static_cast<int>(kind_); }
   Cause Origin() const noexcept { return cause_; }
   bool Environment() const noexcept { return cause_ == Cause::kEnvironment; }
   // The same error with "context: " in front of the message (operation, user, file).
-  Error WithContext(const std::string& context) const { return Error(number_, context + ": " + what(), cause_); }
+  Error WithContext(const std::string& context) const { return Error(kind_, context + ": " + what(), cause_); }
 
  private:
-  int number_;
+  ErrorKind kind_;
   Cause cause_;
 };
 
-// Error numbers used across the system.
-namespace err {
-// Runtime
-inline constexpr int kInvalidCall = 5;
-inline constexpr int kOverflow = 6;
-inline constexpr int kOutOfMemory = 7;
-inline constexpr int kSubscript = 9;
-inline constexpr int kTypeMismatch = 13;
-inline constexpr int kFileNotFound = 53;
-inline constexpr int kInputPastEnd = 62;
-inline constexpr int kPermissionDenied = 70;
-inline constexpr int kPathFileAccess = 75;
-inline constexpr int kPathNotFound = 76;
-inline constexpr int kInvalidUseOfNull = 94;
-// Database engine
-inline constexpr int kTableExists = 3010;
-inline constexpr int kNoCurrentRecord = 3021;
-inline constexpr int kDuplicateValue = 3022;
-inline constexpr int kCannotFindFile = 3024;
-inline constexpr int kCannotOpenFile = 3051;  // locked, read-only or unreadable
-inline constexpr int kNullInIndexedField = 3058;
-inline constexpr int kSyntaxInExpression = 3075;
-inline constexpr int kCannotFindTable = 3078;
-inline constexpr int kInvalidSqlStatement = 3129;
-inline constexpr int kFieldTooSmall = 3163;
-inline constexpr int kDatabaseExists = 3204;
-inline constexpr int kItemNotFound = 3265;  // no such field
-inline constexpr int kSyntaxInCreateTable = 3290;
-inline constexpr int kSyntaxInAlterTable = 3293;
-inline constexpr int kZeroLengthString = 3315;
-inline constexpr int kUnrecognizedFormat = 3343;
-inline constexpr int kIndexExists = 3375;
-inline constexpr int kFieldExists = 3380;
-inline constexpr int kOtherEngineError = 3146;  // anything else the storage reports
-}  // namespace err
+// Hears of each step the tolerant style passes over: where it was (the
+// table it wrote or looked up, or the kind of file) and the data Error that
+// ended it. The status of a run counts them.
+class SkipReporter {
+ public:
+  virtual void StepSkipped(std::string_view where, const Error& e) = 0;
+
+ protected:
+  ~SkipReporter() = default;
+};
 
 // Runs one step in the tolerant style: a data Error it raises is passed
-// over; an environment Error goes on to the caller. Returns whether the step
-// completed.
+// over (and told to `reporter`, when there is one); an environment Error
+// goes on to the caller. Returns whether the step completed.
 template <class F>
-bool TryStep(F&& step) {
+bool TryStep(SkipReporter* reporter, std::string_view where, F&& step) {
   try {
     std::forward<F>(step)();
     return true;
   } catch (const Error& e) {
     if (e.Environment()) throw;
+    if (reporter != nullptr) reporter->StepSkipped(where, e);
     return false;
   }
+}
+
+// The same where nothing counts the steps passed over (settings, roster
+// steps outside a load).
+template <class F>
+bool TryStep(F&& step) {
+  return TryStep(nullptr, {}, std::forward<F>(step));
 }
 
 // Memory ran out while `what` (a file, named) was handled.

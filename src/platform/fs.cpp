@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <system_error>
 
 #include <sys/stat.h>
@@ -62,21 +63,31 @@ std::string AccessMessage(std::string_view pathText) {
 // A missing file or folder, or a folder where a file belongs (and the other
 // way round), is a fault of what the folder holds; a refused access (busy,
 // locked, not permitted) and a failed read or write are the machine's.
-[[noreturn]] void ThrowFileError(int number, std::string_view pathText) {
-  switch (number) {
+[[noreturn]] void ThrowFileError(ErrorKind kind, std::string_view pathText) {
+  switch (kind) {
     case err::kFileNotFound:
-      throw Error(number, "File not found: " + Quoted(pathText) + " Check that it exists and can be reached.",
+      throw Error(kind, "File not found: " + Quoted(pathText) + " Check that it exists and can be reached.",
                   Cause::kData);
     case err::kPermissionDenied:
-      throw Error(number,
+      throw Error(kind,
                   "Permission denied: " + Quoted(pathText) +
                       " Check that no other program holds it open and that the account may use it.",
                   Cause::kEnvironment);
     case err::kPathNotFound:
-      throw Error(number, "Path not found: " + Quoted(pathText) + " Check that the folder exists.", Cause::kData);
+      throw Error(kind, "Path not found: " + Quoted(pathText) + " Check that the folder exists.", Cause::kData);
     default:
       throw Error(err::kPathFileAccess, AccessMessage(pathText), Cause::kEnvironment);
   }
+}
+
+// A folder that cannot be listed, or whose listing breaks off: the machine's
+// failure, named, so that no folder is taken for an empty one.
+[[noreturn]] void ThrowUnlisted(std::string_view dirText, const std::error_code& ec) {
+  throw Error(err::kPathFileAccess,
+              "Folder '" + ForDisplay(dirText) + "' cannot be read (" + ec.message() +
+                  "). Check that it is a folder and that the account that runs the command may read it, then run "
+                  "the command again.",
+              Cause::kEnvironment);
 }
 
 // Error 75 for a name that is taken by the wrong kind of entry.
@@ -94,8 +105,8 @@ bool IsDirectoryReal(const stdfs::path& p) {
   return stdfs::is_directory(p, ec);
 }
 
-// The runtime's number for a failed operation on `p` with the system's error.
-int NumberFor(const std::error_code& ec, const stdfs::path& p) {
+// The kind of a failed operation on `p` with the system's error.
+ErrorKind KindFor(const std::error_code& ec, const stdfs::path& p) {
   const std::error_condition c = ec.default_error_condition();
   if (c == std::errc::no_such_file_or_directory || c == std::errc::not_a_directory) {
     return IsDirectoryReal(p.parent_path().empty() ? stdfs::path(".") : p.parent_path())
@@ -132,7 +143,7 @@ std::FILE* OpenPlain(const stdfs::path& p, const wchar_t* mode, std::string_view
   if (IsReparsePoint(p)) ThrowNotPlain(pathText, "a symbolic link");
   const bool write = mode[0] != L'r';
   std::FILE* f = ::_wfopen(p.c_str(), write ? L"ab" : L"rb");
-  if (f == nullptr) ThrowFileError(NumberFor(LastError(), p), pathText);
+  if (f == nullptr) ThrowFileError(KindFor(LastError(), p), pathText);
   const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
   if (::GetFileType(h) != FILE_TYPE_DISK) {
     std::fclose(f);
@@ -167,7 +178,7 @@ int OpenPlain(const stdfs::path& p, int flags, std::string_view pathText) {
     struct stat st {};
     if ((error == ELOOP || error == ENXIO || error == EMLINK) && ::lstat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
       ThrowNotPlain(pathText, KindOf(st.st_mode));
-    ThrowFileError(NumberFor(std::error_code(error, std::generic_category()), p), pathText);
+    ThrowFileError(KindFor(std::error_code(error, std::generic_category()), p), pathText);
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -233,16 +244,19 @@ bool IsHiddenReal(const stdfs::path& p) {
 #ifndef _WIN32
 // Looks for `component` in the existing directory `dir`: the exact name when
 // it exists, otherwise the first name (in byte order) equal to it ignoring
-// letter case. Empty when there is none.
+// letter case. Empty when there is none (or `dir` is no folder); a folder
+// that cannot be read is named.
 std::string ResolveComponent(const stdfs::path& dir, const std::string& component) {
   std::error_code ec;
   if (stdfs::exists(dir / component, ec)) return component;
   std::string best;
-  stdfs::directory_iterator it(dir, stdfs::directory_options::skip_permission_denied, ec);
+  stdfs::directory_iterator it(dir, ec);
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return best;
   for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
     std::string name = it->path().filename().string();
     if (text::EqualsIgnoreCase(name, component) && (best.empty() || name < best)) best = std::move(name);
   }
+  if (ec) ThrowUnlisted(ToText(dir), ec);
   return best;
 }
 #endif
@@ -250,40 +264,36 @@ std::string ResolveComponent(const stdfs::path& dir, const std::string& componen
 }  // namespace
 
 stdfs::path RealPath(std::string_view pathText) {
-  try {
 #ifdef _WIN32
-    // The file system itself ignores letter case here.
-    return stdfs::path(std::string(pathText));
+  // The file system itself ignores letter case here.
+  return stdfs::path(std::string(pathText));
 #else
-    stdfs::path result;
-    std::size_t pos = 0;
-    if (!pathText.empty() && (pathText[0] == '\\' || pathText[0] == '/')) result = "/";
-    bool resolving = true;  // whether the folder built so far exists
-    while (pos <= pathText.size()) {
-      std::size_t end = pathText.find_first_of("\\/", pos);
-      if (end == std::string_view::npos) end = pathText.size();
-      std::string component(pathText.substr(pos, end - pos));
-      pos = end + 1;
-      if (component.empty()) continue;
-      if (component == "." || component == "..") {
-        result /= component;
-        continue;
-      }
-      if (resolving) {
-        const stdfs::path dir = result.empty() ? stdfs::path(".") : result;
-        std::string actual = ResolveComponent(dir, component);
-        if (actual.empty())
-          resolving = false;
-        else
-          component = std::move(actual);
-      }
+  stdfs::path result;
+  std::size_t pos = 0;
+  if (!pathText.empty() && (pathText[0] == '\\' || pathText[0] == '/')) result = "/";
+  bool resolving = true;  // whether the folder built so far exists
+  while (pos <= pathText.size()) {
+    std::size_t end = pathText.find_first_of("\\/", pos);
+    if (end == std::string_view::npos) end = pathText.size();
+    std::string component(pathText.substr(pos, end - pos));
+    pos = end + 1;
+    if (component.empty()) continue;
+    if (component == "." || component == "..") {
       result /= component;
+      continue;
     }
-    return result;
-#endif
-  } catch (...) {
-    return stdfs::path(std::string(pathText));
+    if (resolving) {
+      const stdfs::path dir = result.empty() ? stdfs::path(".") : result;
+      std::string actual = ResolveComponent(dir, component);
+      if (actual.empty())
+        resolving = false;
+      else
+        component = std::move(actual);
+    }
+    result /= component;
   }
+  return result;
+#endif
 }
 
 bool Exists(std::string_view pathText, bool includeHidden) {
@@ -301,45 +311,50 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
     std::string key = text::ToUpperAscii(name);
     keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink}});
   };
-  try {
-    const stdfs::path dir = RealPath(dirText);
+  const stdfs::path dir = RealPath(dirText);
+  // Why the folder could not be opened is the caller's when it asks;
+  // otherwise a folder that does not exist lists empty and any other
+  // failure is named.
+  const auto unopened = [&](const std::error_code& ec) {
+    if (openError != nullptr)
+      *openError = ec;
+    else if (ec != std::errc::no_such_file_or_directory)
+      ThrowUnlisted(dirText, ec);
+    return std::vector<DirEntry>{};
+  };
 #ifdef _WIN32
-    std::error_code ec;
-    stdfs::directory_iterator it(dir, stdfs::directory_options::skip_permission_denied, ec);
-    if (ec && openError != nullptr) *openError = ec;
-    for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
-      std::string name = it->path().filename().string();
-      if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
-      std::error_code typeEc;
-      const bool isDir = it->is_directory(typeEc);
-      add(std::move(name), isDir, it->is_symlink(typeEc));
-    }
-#else
-    // The entries' types come with the listing; a link (or a file system that
-    // gives no type) costs one stat.
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) {
-      if (openError != nullptr) *openError = std::error_code(errno, std::generic_category());
-      return {};
-    }
-    const int fd = ::dirfd(d);
-    while (const dirent* e = ::readdir(d)) {
-      const std::string_view name = e->d_name;
-      if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
-      bool isDir = e->d_type == DT_DIR, isLink = e->d_type == DT_LNK;
-      struct stat st {};
-      if (e->d_type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        isLink = S_ISLNK(st.st_mode);
-        isDir = S_ISDIR(st.st_mode);
-      }
-      if (isLink) isDir = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-      add(std::string(name), isDir, isLink);
-    }
-    ::closedir(d);
-#endif
-  } catch (...) {
-    // An unreadable directory lists what could be read.
+  std::error_code ec;
+  stdfs::directory_iterator it(dir, ec);
+  if (ec) return unopened(ec);
+  for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
+    std::error_code typeEc;
+    const bool isDir = it->is_directory(typeEc);
+    add(std::move(name), isDir, it->is_symlink(typeEc));
   }
+  if (ec) ThrowUnlisted(dirText, ec);
+#else
+  // The entries' types come with the listing; a link (or a file system that
+  // gives no type) costs one stat.
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+  if (d == nullptr) return unopened(LastError());
+  const int fd = ::dirfd(d.get());
+  // errno tells the end of the listing from a failed read.
+  for (errno = 0; const dirent* e = ::readdir(d.get()); errno = 0) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
+    bool isDir = e->d_type == DT_DIR, isLink = e->d_type == DT_LNK;
+    struct stat st {};
+    if (e->d_type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      isLink = S_ISLNK(st.st_mode);
+      isDir = S_ISDIR(st.st_mode);
+    }
+    if (isLink) isDir = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    add(std::string(name), isDir, isLink);
+  }
+  if (errno != 0) ThrowUnlisted(dirText, LastError());
+#endif
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
   });
@@ -385,12 +400,12 @@ void SetLastModified(std::string_view pathText, const CivilTime& t) {
   std::error_code ec;
   const auto sys = std::chrono::system_clock::from_time_t(when);
   stdfs::last_write_time(p, std::chrono::clock_cast<stdfs::file_time_type::clock>(sys), ec);
-  if (ec) ThrowFileError(NumberFor(ec, p), pathText);
+  if (ec) ThrowFileError(KindFor(ec, p), pathText);
 #else
   struct timespec times[2] = {};
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = when;
-  if (::utimensat(AT_FDCWD, p.c_str(), times, 0) != 0) ThrowFileError(NumberFor(LastError(), p), pathText);
+  if (::utimensat(AT_FDCWD, p.c_str(), times, 0) != 0) ThrowFileError(KindFor(LastError(), p), pathText);
 #endif
 }
 
@@ -490,7 +505,7 @@ bool CreateNewFile(std::string_view pathText) {
   const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (errno == EEXIST) return false;
-    ThrowFileError(NumberFor(LastError(), p), pathText);
+    ThrowFileError(KindFor(LastError(), p), pathText);
   }
   ::close(fd);
 #endif
@@ -590,11 +605,11 @@ void CopyFile(std::string_view fromText, std::string_view toText) {
   RequireOwnFile(toText);
   std::error_code ec;
   const auto modified = stdfs::last_write_time(from, ec);
-  if (ec) ThrowFileError(NumberFor(ec, from), fromText);
+  if (ec) ThrowFileError(KindFor(ec, from), fromText);
   stdfs::copy_file(from, to, stdfs::copy_options::overwrite_existing, ec);
-  if (ec) ThrowFileError(NumberFor(ec, to), toText);
+  if (ec) ThrowFileError(KindFor(ec, to), toText);
   stdfs::last_write_time(to, modified, ec);
-  if (ec) ThrowFileError(NumberFor(ec, to), toText);
+  if (ec) ThrowFileError(KindFor(ec, to), toText);
 }
 
 void DeleteFile(std::string_view pathText) {
@@ -602,7 +617,7 @@ void DeleteFile(std::string_view pathText) {
   if (!IsSymlink(pathText) && (!ExistsReal(p) || IsDirectoryReal(p))) ThrowFileError(err::kFileNotFound, pathText);
   std::error_code ec;
   stdfs::remove(p, ec);
-  if (ec) ThrowFileError(NumberFor(ec, p), pathText);
+  if (ec) ThrowFileError(KindFor(ec, p), pathText);
 }
 
 void MakeDirectory(std::string_view pathText) {
@@ -610,8 +625,8 @@ void MakeDirectory(std::string_view pathText) {
   if (ExistsReal(p)) ThrowWrongEntry(pathText);
   std::error_code ec;
   if (!stdfs::create_directory(p, ec) || ec) {
-    const int number = NumberFor(ec, p);
-    ThrowFileError(number == err::kFileNotFound ? err::kPathFileAccess : number, pathText);
+    const ErrorKind kind = KindFor(ec, p);
+    ThrowFileError(kind == err::kFileNotFound ? err::kPathFileAccess : kind, pathText);
   }
 }
 
@@ -621,8 +636,8 @@ void RemoveDirectory(std::string_view pathText) {
   std::error_code ec;
   stdfs::remove(p, ec);
   if (ec) {
-    const int number = NumberFor(ec, p);
-    ThrowFileError(number == err::kPermissionDenied ? number : err::kPathFileAccess, pathText);
+    const ErrorKind kind = KindFor(ec, p);
+    ThrowFileError(kind == err::kPermissionDenied ? kind : err::kPathFileAccess, pathText);
   }
 }
 

@@ -37,9 +37,11 @@ struct DirEntry {
 };
 // Entries of a directory whose names match a pattern of '*' and '?' (letter
 // case ignored; "*" alone matches everything), hidden ones included, "." and
-// ".." never, sorted by upper-cased name. A directory that does not exist or
-// cannot be read gives an empty list; why it could not be opened goes to
-// `openError` when given.
+// ".." never, sorted by upper-cased name. A directory that does not exist
+// gives an empty list; one that cannot be opened (not a folder, not
+// permitted) or read raises an environment Error 75 naming it, unless
+// `openError` is given: then why it could not be opened goes there and the
+// list is empty.
 std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern = "*",
                            std::error_code* openError = nullptr);
 

@@ -5,12 +5,16 @@
 // present them (or record them).
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/error.h"
 
 namespace prax {
 
-class Status {
+class Status : public SkipReporter {
  public:
   virtual ~Status() = default;
 
@@ -36,6 +40,12 @@ class Status {
   // itself, so not counted: a log dated in the future, a list running out of
   // ids.
   void Warn(std::string_view line);
+  // Steps passed over (a row not written, a name not looked up), counted by
+  // where (table or file kind) and kind of failure. Nothing is shown: the
+  // passed-over lines say what the administrator sees.
+  void StepSkipped(std::string_view where, const Error& e) override { ++skippedSteps_[{std::string(where), e.Kind()}]; }
+  using SkippedSteps = std::map<std::pair<std::string, ErrorKind>, int>;
+  const SkippedSteps& Skipped() const { return skippedSteps_; }
   // Where the kept run log is (path text; empty: none). Lines appended there
   // carry the date and time; the file is rotated when it grows past 1 MiB.
   void KeepRunLog(std::string pathText) { runLogFile_ = std::move(pathText); }
@@ -85,6 +95,7 @@ class Status {
   std::string userCaption_ = "0%";
   int userBar_ = 0;
   int passedOver_ = 0;
+  SkippedSteps skippedSteps_;
   std::string runLogFile_;
 };
 

@@ -45,8 +45,8 @@ void ImportUserDefs(const RunContext& run, Status* status) {
 
   // The first two lists are primed leniently: a list whose maximum cannot be
   // read starts from 0.
-  TryStep([&] { locations.Prime(); });
-  TryStep([&] { positions.Prime(); });
+  TryStep(status, "LocationsList", [&] { locations.Prime(); });
+  TryStep(status, "PositionsList", [&] { positions.Prime(); });
 
   // From here the first failure ends the import. Each record is saved as
   // soon as it is stored, so that whatever ends the import later keeps it.
@@ -75,7 +75,7 @@ void ImportUserDefs(const RunContext& run, Status* status) {
     }
     roster->Close();
   } catch (const Error& e) {
-    const bool busy = e.Number() == db::dberr::kLocked;
+    const bool busy = e.Kind() == err::kLocked;
     // A file held by others cannot take the open record (nor would a commit
     // wait any better): it is undone. After a failure of the data the names
     // given ids so far are kept, as the lists always keep them. A failure here
@@ -96,7 +96,7 @@ void ImportUserDefs(const RunContext& run, Status* status) {
                                            : "no record was stored.";
     if (busy) {
       const std::string at = record ? "the record of user \"" + *record + "\"" : "item \"" + item.value_or("") + "\"";
-      throw Error(e.Number(), "'" + fs::ForDisplay(run.NetworkDir + "MASTER.MDB") +
+      throw Error(e.Kind(), "'" + fs::ForDisplay(run.NetworkDir + "MASTER.MDB") +
                                   "' was held by another program longer than the wait allows, so the import of '" +
                                   fs::ForDisplay(defsFile) + "' stopped at " + at +
                                   ", which was not stored; UserDefs.Prn is not at fault. Run the command again when "
@@ -105,7 +105,7 @@ void ImportUserDefs(const RunContext& run, Status* status) {
     }
     std::string where = "'" + fs::ForDisplay(defsFile) + "'";
     if (item) where += " at item \"" + *item + "\"";
-    throw Error(e.Number(), where + ": " + e.what() +
+    throw Error(e.Kind(), where + ": " + e.what() +
                                 " Correct UserDefs.Prn at that item (a name may not hold a single quote; every user "
                                 "id needs its location, department and position), then run the command again; " +
                                 kept,

@@ -97,7 +97,7 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
                               "file; put the file itself in its place and merge again");
       continue;
     }
-    TryStep([&] { fs::CopyFile(from, toDir + "\\" + e.name); });
+    TryStep(status, "log file", [&] { fs::CopyFile(from, toDir + "\\" + e.name); });
   }
 }
 
@@ -105,7 +105,7 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
 // network left (links are deleted, not followed): false when a file stays.
 // A folder inside is never read as the user's logs; it stays, named.
 bool EmptyUserDir(Status* status, const std::string& dir) {
-  TryStep([&] { fs::MakeDirectory(dir); });
+  TryStep(status, "user directory", [&] { fs::MakeDirectory(dir); });
   bool empty = true;
   for (const fs::DirEntry& e : fs::List(dir)) {
     const std::string entry = dir + "\\" + e.name;
@@ -164,7 +164,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
     merge::PassOver(status, "Merging: network '" + Shown(path) + "' has no usable group name ('" + name +
                                 "'); its group file is not written");
   else
-    groupOk = TryStep([&] { CreateGroupFile(run, groupName); });
+    groupOk = TryStep(status, "group file", [&] { CreateGroupFile(run, groupName); });
 
   // Every row in Sub_Dir order; rows of unassigned slots are passed by below.
   std::vector<store::RosterRow> users;
@@ -172,7 +172,7 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
     try {
       auto netRoster = store::Roster::Open(fs::RealPath(path + "MASTER.MDB"), db::Access::ReadOnly);
       users = netRoster->UsersBySubDir();
-      TryStep([&] { netRoster->Close(); });
+      TryStep(status, "MASTER.MDB", [&] { netRoster->Close(); });
     } catch (const Error& e) {
       leftOut(e);
     }
@@ -186,11 +186,11 @@ void Merge::MergeNetwork(std::size_t i, std::size_t count) {
   merge::Yield(status);
 
   Group group;
-  if (groupOk && !TryStep([&] { group.Open(run.NetworkDir + groupName); })) group.Close();
+  if (groupOk && !TryStep(status, "group file", [&] { group.Open(run.NetworkDir + groupName); })) group.Close();
 
   int32_t visited = 0;
   for (store::RosterRow& row : users) {
-    TryStep([&] { MergeUser(path, prefix, std::move(row), group); });
+    TryStep(status, "MASTER.MDB", [&] { MergeUser(path, prefix, std::move(row), group); });
     ++visited;
     if (status) status->SetFilePercent(num::ProgressPercent(visited, slots));
     merge::Yield(status);
@@ -212,7 +212,7 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   ++n;
   const std::string newName = "PX" + num::ZeroPadded(n, "000000");
   const std::string bucket = ThousandFolderName(n);
-  if (!bucket.empty()) TryStep([&] { fs::MakeDirectory(run.NetworkDir + bucket); });
+  if (!bucket.empty()) TryStep(status, "thousand folder", [&] { fs::MakeDirectory(run.NetworkDir + bucket); });
   const std::string newDir = UserDirPath(run.NetworkDir, n);
   if (!EmptyUserDir(status, newDir)) {
     merge::PassOver(status, "Merging: network '" + Shown(path) + "': user " + subText + " not merged: the user "
@@ -225,7 +225,7 @@ void Merge::MergeUser(const std::string& path, const std::string& prefix, store:
   row.userId = prefix + std::string(text::SliceAt(oldName, 3));
 
   merge::Yield(status);
-  TryStep([&] { roster.AppendUser(row); });
+  TryStep(status, "MASTER.MDB", [&] { roster.AppendUser(row); });
   everyone.Add(row);
   group.Add(row);
 
@@ -257,7 +257,7 @@ int32_t MergeNetworks(const RunContext& run, Status* status) {
     roster->RemoveNumberedUsers();
   } catch (const Error& e) {
     everyone.Close();
-    if (roster) TryStep([&] { roster->Close(); });
+    if (roster) TryStep(status, "MASTER.MDB", [&] { roster->Close(); });
     throw e.WithContext("network directory '" + Shown(run.NetworkDir) + "'");
   }
   merge::Yield(status);
@@ -272,7 +272,7 @@ int32_t MergeNetworks(const RunContext& run, Status* status) {
     }
   }
 
-  TryStep([&] { roster->Close(); });
+  TryStep(status, "MASTER.MDB", [&] { roster->Close(); });
   everyone.Close();
   return m.n;
 }

@@ -32,12 +32,12 @@ void UpgradeMasterSchema(const RunContext& run, Status* status) {
   // named; the next run adds it.
   for (const store::UpgradeStep& step : store::RosterUpgrade()) {
     try {
-      TryStep([&] {
+      TryStep(status, "MASTER.MDB", [&] {
         roster->Apply(step);
         roster->Commit();
       });
     } catch (const Error& e) {
-      if (e.Number() != db::dberr::kLocked) throw;
+      if (e.Kind() != err::kLocked) throw;
       roster->Rollback();
       if (status != nullptr) {
         const std::string line = "'" + fs::ForDisplay(file) + "' is in use by another program: " + Describe(step) +

@@ -51,7 +51,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
   } catch (const Error& e) {
     // A roster without a Users table has no slots; one that cannot be read
     // (locked, damaged, unreadable) is no empty roster.
-    if (e.Number() == err::kCannotFindTable) return 0;
+    if (e.Kind() == err::kCannotFindTable) return 0;
     throw e.WithContext("Reading the roster " + fs::ForDisplay(file));
   }
   return highest;

@@ -29,12 +29,6 @@
 
 namespace prax::db {
 
-// Error numbers only the engine's own checks raise.
-namespace dberr {
-inline constexpr int kInvalidPath = 3044;
-inline constexpr int kFieldDefinedTwice = 3191;
-}  // namespace dberr
-
 namespace {
 
 // A database path as messages show it.
@@ -198,17 +192,17 @@ void SqliteFile::ReturnToRollback() {
 
 void SqliteFile::CheckOpen() const {
   if (!db_) {
-    throw Error(dberr::kObjectInvalid,
+    throw Error(err::kObjectInvalid,
                 "Object invalid or no longer set: the database was closed (" + Shown(file_) + ")", Cause::kData);
   }
 }
 
-void SqliteFile::Fail(int number, const std::string& message, Cause cause) const {
-  throw Error(number, message + " (" + Shown(file_) + ")", cause);
+void SqliteFile::Fail(ErrorKind kind, const std::string& message, Cause cause) const {
+  throw Error(kind, message + " (" + Shown(file_) + ")", cause);
 }
 
 void SqliteFile::Rethrow(const Error& e) const {
-  Fail(e.Number(), e.what(), e.Origin());
+  Fail(e.Kind(), e.what(), e.Origin());
 }
 
 void SqliteFile::FailStorage(int rc) const {
@@ -217,11 +211,11 @@ void SqliteFile::FailStorage(int rc) const {
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Fail(dberr::kLocked,
+      Fail(err::kLocked,
            "The database is locked by another program, which held it longer than the wait allows. Run the command "
            "again when that program has finished; the days stored before are kept.", env);
     case SQLITE_READONLY:
-      Fail(dberr::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
+      Fail(err::kReadOnly, "Cannot update. Database or object is read-only. Make the file and its folder "
                              "writable for the account that runs the command, then run it again.", env);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
@@ -258,7 +252,7 @@ void SqliteFile::FailStorage(int rc) const {
 }
 
 void SqliteFile::FailNoSpace() const {
-  Fail(dberr::kNotEnoughSpace,
+  Fail(err::kNotEnoughSpace,
        "Not enough space on disk: the database file could not be written (the disk is full, the file may not "
        "grow any further, or the disk or its network connection failed). Free disk space (or raise the "
        "file-size limit) and check the connection, then run the command again; the days stored before are "
@@ -381,7 +375,7 @@ void SqliteFile::Close() {
   if (replaced) FailReplaced();
   if (failure == SQLITE_FULL) FailNoSpace();
   if (failure != 0) {
-    Fail((failure & 0xff) == SQLITE_BUSY ? dberr::kLocked : err::kOtherEngineError,
+    Fail((failure & 0xff) == SQLITE_BUSY ? err::kLocked : err::kOtherEngineError,
          "The last changes could not be saved when the database was closed: " + detail + ".", Cause::kEnvironment);
   }
 }
@@ -859,7 +853,7 @@ std::unique_ptr<SqliteFile> SqliteFile::Create(const std::filesystem::path& file
   }
   const auto parent = real.parent_path();
   if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-    throw Error(dberr::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
+    throw Error(err::kInvalidPath, "'" + shown + "' is not a valid path. Make sure that the folder exists and "
                                      "that the network share is reachable.", Cause::kData);
   }
   RemoveJournals(real);
@@ -907,7 +901,7 @@ void CheckFields(const SqliteFile& conn, const std::string& table, const std::ve
     if (f.name.empty()) conn.Fail(err::kSyntaxInCreateTable, "A field of table '" + table + "' has no name.", Cause::kData);
     for (size_t j = 0; j < i; ++j) {
       if (text::EqualsIgnoreCase(fields[j].name, f.name)) {
-        conn.Fail(dberr::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.", Cause::kData);
+        conn.Fail(err::kFieldDefinedTwice, "Field '" + f.name + "' is defined more than once in table '" + table + "'.", Cause::kData);
       }
     }
     if (f.type == FieldType::Text && (f.size < 1 || f.size > 255)) {
@@ -1045,10 +1039,10 @@ void SqliteFile::Copy(const std::filesystem::path& from, const std::filesystem::
       source.reset();
       std::filesystem::remove(building, ec);
       RemoveJournals(building);
-      const int number = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? dberr::kLocked
-                         : (rc & 0xff) == SQLITE_FULL                              ? dberr::kNotEnoughSpace
-                                                                                   : err::kOtherEngineError;
-      throw Error(number, "Could not copy the database '" + fs::ForDisplay(fs::ToText(from)) + "' to '" + fs::ForDisplay(fs::ToText(to)) + "' (" +
+      const ErrorKind kind = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ? err::kLocked
+                             : (rc & 0xff) == SQLITE_FULL                              ? err::kNotEnoughSpace
+                                                                                       : err::kOtherEngineError;
+      throw Error(kind, "Could not copy the database '" + fs::ForDisplay(fs::ToText(from)) + "' to '" + fs::ForDisplay(fs::ToText(to)) + "' (" +
                               detail + "). Check the disk and that no program is changing the file, then run the "
                                        "command again; the source was left unchanged.", Cause::kEnvironment);
     }

@@ -49,14 +49,6 @@
 
 namespace prax::db {
 
-// Error numbers of the engine that platform/error.h does not list.
-namespace dberr {
-inline constexpr int kNotEnoughSpace = 3026;
-inline constexpr int kReadOnly = 3027;
-inline constexpr int kLocked = 3218;
-inline constexpr int kObjectInvalid = 3420;
-}  // namespace dberr
-
 // PRAGMA application_id of the files this program creates ("PRAX").
 inline constexpr int32_t kApplicationId = 0x50524158;
 
@@ -161,8 +153,8 @@ class SqliteFile {
   // another program held it open, so its log stays until the next command.
   const std::string& LeftInUse() const { return leftInUse_; }
 
-  // Throws Error(number, message + " (<file>)").
-  [[noreturn]] void Fail(int number, const std::string& message, Cause cause) const;
+  // Throws Error(kind, message + " (<file>)").
+  [[noreturn]] void Fail(ErrorKind kind, const std::string& message, Cause cause) const;
   // Throws the error an SQLite result code stands for. Busy and locked
   // files, I/O errors, a full disk, memory running out and a damaged file
   // are failures of the environment; the rest (a refused value, a bad

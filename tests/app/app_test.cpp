@@ -113,7 +113,7 @@ TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   RunSite site;
   const prax::Error e = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
   const std::string text = prax::DescribeError(e);
-  EXPECT_TRUE(e.Number() && text.find("PRAXDATA.MDB") != std::string::npos) << text;
+  EXPECT_TRUE(e.Kind() != prax::err::kNone && text.find("PRAXDATA.MDB") != std::string::npos) << text;
   prax::FailCommand(site.status, e);
   EXPECT_EQ(site.status.Message(), "Status: " + text);
   EXPECT_FALSE(site.status.Running() || site.status.Busy());
@@ -127,7 +127,7 @@ TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   std::fill(bytes.begin() + (page - 1) * 4096, bytes.begin() + page * 4096, '\xff');
   prax::fs::WriteFile(master, bytes);
   const prax::Error damaged = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
-  EXPECT_TRUE(damaged.Number() == prax::err::kUnrecognizedFormat && damaged.Environment()) << damaged.what();
+  EXPECT_TRUE(damaged.Kind() == prax::err::kUnrecognizedFormat && damaged.Environment()) << damaged.what();
 }
 
 TEST(Controller, PressDecisionsAndButtonStates) {

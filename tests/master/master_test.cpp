@@ -86,7 +86,7 @@ TEST(UpgradeMasterSchema, UnopenableDatabaseEndsWithErrorNamingIt) {
     const std::string what = e.what();
     EXPECT_TRUE(praxtest::Has(what, std::string("'") + dir.Text() + "MASTER.MDB'")) << what;
     EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
-    EXPECT_EQ(e.Number(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
+    EXPECT_EQ(e.Kind(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
   }
 }
 
@@ -115,7 +115,7 @@ struct ImportCase {
 // A failure ends the import with an Error naming the file, the item and the reason; the rows stored before it stay.
 TEST(ImportUserDefs, RecordsSetIdsAndGrowTheListsUpToAFailure) {
   // UserDefs.Prn, the users and lists after the import, the rows listed before, and a failure and the item it names.
-  const struct { const char* name; std::string defs; Lines users, lists; const char* before = ""; int error = 0;
+  const struct { const char* name; std::string defs; Lines users, lists; const char* before = ""; prax::ErrorKind error = prax::err::kNone;
                  const char* item = ""; } cases[] = {
       {"one record into empty lists", "\"A1\",\"Head Office\",\"Accounts\",\"Clerk\"\r\n",
        {"A1|1|1|1", "A2|Null|Null|Null", "B7|Null|Null|Null", "Null|Null|Null|Null"},
@@ -156,8 +156,8 @@ TEST(ImportUserDefs, RecordsSetIdsAndGrowTheListsUpToAFailure) {
     praxtest::Sqlite3(t.master, c.before);
     const prax::Error e = praxtest::Raised([&] { prax::ImportUserDefs(t.m.ctx, &t.m.status); });
     const std::string what = e.what();
-    EXPECT_EQ(e.Number(), c.error) << what;
-    EXPECT_TRUE(!c.error || (praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
+    EXPECT_EQ(e.Kind(), c.error) << what;
+    EXPECT_TRUE(c.error == prax::err::kNone || (praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
                              praxtest::Has(what, "Correct UserDefs.Prn at that item"))) << what;
     EXPECT_EQ(t.Users(), c.users);
     EXPECT_EQ(t.Lists(), c.lists);
@@ -223,7 +223,7 @@ TEST(ImportUserDefs, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSaved) {
   const prax::Error e = praxtest::Raised([&] { prax::ImportUserDefs(t.m.ctx, &status); });
   held.reset();
   const std::string what = e.what();
-  EXPECT_EQ(e.Number(), 3218) << what;
+  EXPECT_EQ(e.Kind(), prax::err::kLocked) << what;
   for (const std::string& part : Lines{t.dir.Text() + "MASTER.MDB", "held by another program", "user \"A2\"",
                                  "the record before it is stored"})
     EXPECT_TRUE(praxtest::Has(what, part)) << part << " in " << what;

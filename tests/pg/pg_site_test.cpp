@@ -32,6 +32,8 @@ using namespace prax::store;
 using praxtest::Has;
 using praxtest::Network;
 using praxtest::Raised;
+using prax::ErrorKind;
+namespace err = prax::err;
 using Tables = std::map<std::string, std::vector<std::string>>;
 
 // The ids of a list, primed and open.
@@ -57,13 +59,13 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
 
   ActivityRow row{1, 20260105, "09", -1, 0, 0, 0, 8, 12};
   store->AppendActivity(row);
-  const struct { const char* what; std::function<void()> append; int error; } refused[] = {
-      {"beyond an Integer", [&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 40000, 1}); }, 6},
-      {"empty text", [&] { store->AppendSystemUsage({1, 20260105, "", 3}); }, 3315},
-      {"text starting with NUL", [&] { store->AppendSystemUsage({1, 20260105, std::string("\0" "9", 2), 3}); }, 3146},
-      {"error keys beyond an Integer", [&] { store->SetErrorKeys(0, 40000); }, 6},
+  const struct { const char* what; std::function<void()> append; ErrorKind error; } refused[] = {
+      {"beyond an Integer", [&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 40000, 1}); }, err::kOverflow},
+      {"empty text", [&] { store->AppendSystemUsage({1, 20260105, "", 3}); }, err::kZeroLengthString},
+      {"text starting with NUL", [&] { store->AppendSystemUsage({1, 20260105, std::string("\0" "9", 2), 3}); }, err::kOtherEngineError},
+      {"error keys beyond an Integer", [&] { store->SetErrorKeys(0, 40000); }, err::kOverflow},
   };
-  for (const auto& r : refused) EXPECT_EQ(Raised(r.append).Number(), r.error) << r.what;
+  for (const auto& r : refused) EXPECT_EQ(Raised(r.append).Kind(), r.error) << r.what;
 
   const auto ids = Opened(store->List(HistoryList::kTools)), apps = Opened(store->List(HistoryList::kApplications));
   EXPECT_EQ(ids->Get("Drill"), 1);
@@ -71,7 +73,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   EXPECT_EQ(ids->Get(std::string("Sa\0w", 4)), 2);
   EXPECT_EQ(apps->Get(std::string("S\xC3\xA1\0w", 5)), 1);
   // As long and the same up to the NUL: the name index refuses it.
-  EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Number(), 3022);
+  EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Kind(), err::kDuplicateValue);
 
   store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
   AlertHourRow hour{1, 20260105, "09", {}, 0};

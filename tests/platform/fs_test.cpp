@@ -16,7 +16,7 @@
 namespace prax::fs {
 namespace {
 
-int ErrorNumber(const std::function<void()>& f) { return praxtest::Raised(f).Number(); }
+ErrorKind KindRaised(const std::function<void()>& f) { return praxtest::Raised(f).Kind(); }
 
 // Path text as the system builds it: backslashes below the folder.
 std::string Win(const praxtest::TempDir& dir, const std::string& relative) { return dir.Text() + relative; }
@@ -56,6 +56,27 @@ TEST(List, SortedByUpperCaseNameAndFilteredByPattern) {
   EXPECT_TRUE(List(Win(dir, "missing")).empty());
 }
 
+// Only a folder that does not exist lists empty: one that cannot be read is
+// named as the machine's failure, or handed to a caller that asks why.
+TEST(List, AFolderThatCannotBeReadIsNamedNotTakenForEmpty) {
+  praxtest::TempDir dir;
+  dir.Write("file", "");
+  dir.Write("locked/a.pxl", "");
+  ASSERT_EQ(::mkfifo((dir.Path() / "fifo").c_str(), 0600), 0);
+  std::vector<std::pair<std::string, bool>> cases = {{"missing", false}, {"file", true}, {"fifo", true},
+                                                     {"file\\below", true}};
+  if (::geteuid() != 0) cases.push_back({"locked", true});  // root reads it all the same
+  ::chmod((dir.Path() / "locked").c_str(), 0);
+  for (const auto& [name, raises] : cases) {
+    const Error e = praxtest::Raised([&] { EXPECT_TRUE(List(Win(dir, name)).empty()); });
+    EXPECT_EQ(e.Kind(), raises ? err::kPathFileAccess : err::kNone) << name;
+    EXPECT_TRUE(!raises || (e.Environment() && praxtest::Has(e.what(), ForDisplay(Win(dir, name))))) << e.what();
+    std::error_code why;
+    EXPECT_TRUE(List(Win(dir, name), "*", &why).empty() && why) << name;
+  }
+  ::chmod((dir.Path() / "locked").c_str(), 0700);
+}
+
 TEST(Files, ReadWriteCopyDeleteAndDirectories) {
   praxtest::TempDir dir;
   const std::string bytes("a\0b\r\n\xE9", 6);
@@ -83,8 +104,8 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
   dir.Write("full/f", "");
 
   const Error missing = praxtest::Raised([&] { ReadFile(Win(dir, "nothere.pxl")); });
-  EXPECT_TRUE(missing.Number() == err::kFileNotFound && std::string(missing.what()).find("nothere.pxl") != std::string::npos);
-  const std::pair<std::function<void()>, int> failures[] = {
+  EXPECT_TRUE(missing.Kind() == err::kFileNotFound && std::string(missing.what()).find("nothere.pxl") != std::string::npos);
+  const std::pair<std::function<void()>, ErrorKind> failures[] = {
       {[&] { ReadFile(Win(dir, "nodir\\x")); }, err::kPathNotFound},
       {[&] { ReadFile(dir.Text()); }, err::kPathFileAccess},
       {[&] { WriteFile(Win(dir, "nodir\\x"), "y"); }, err::kPathNotFound},
@@ -94,7 +115,7 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
       {[&] { RemoveDirectory(Win(dir, "nodir")); }, err::kPathNotFound},
       {[&] { RemoveDirectory(Win(dir, "FULL")); }, err::kPathFileAccess},
   };
-  for (size_t i = 0; i < std::size(failures); ++i) EXPECT_EQ(ErrorNumber(failures[i].first), failures[i].second) << i;
+  for (size_t i = 0; i < std::size(failures); ++i) EXPECT_EQ(KindRaised(failures[i].first), failures[i].second) << i;
 }
 
 // Only plain files are read or written: a link is not gone through and a
@@ -114,7 +135,7 @@ TEST(Files, OnlyPlainFilesAreReadOrWritten) {
   for (const std::string name : {"link.dat", "dangling.dat", "pipe.dat", "linked.dat"}) {
     for (std::size_t i = name == "linked.dat" ? 1 : 0; i < std::size(uses); ++i) {
       const Error e = praxtest::Raised([&] { uses[i](Win(dir, name)); });
-      EXPECT_EQ(e.Number(), err::kPathFileAccess) << name << " " << i;
+      EXPECT_EQ(e.Kind(), err::kPathFileAccess) << name << " " << i;
       EXPECT_NE(std::string(e.what()).find(dir.Text() + name + "' is a"), std::string::npos) << e.what();
     }
   }

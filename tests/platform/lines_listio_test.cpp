@@ -68,7 +68,7 @@ TEST(ListReader, ItemRules) {
   EXPECT_EQ(reader.ReadItem(), "1");
   EXPECT_EQ(reader.ReadItem(), "250");
   EXPECT_TRUE(reader.AtEnd());
-  EXPECT_EQ(praxtest::Raised([&] { reader.ReadItem(); }).Number(), err::kInputPastEnd);
+  EXPECT_EQ(praxtest::Raised([&] { reader.ReadItem(); }).Kind(), err::kInputPastEnd);
 }
 
 TEST(ListWriter, ExactBytesReadBack) {

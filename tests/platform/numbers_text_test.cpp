@@ -13,7 +13,7 @@
 namespace prax {
 namespace {
 
-int ErrorNumber(const std::function<void()>& f) { return praxtest::Raised(f).Number(); }
+ErrorKind KindRaised(const std::function<void()>& f) { return praxtest::Raised(f).Kind(); }
 
 TEST(Val, ReadsTheLeadingNumber) {
   const std::pair<const char*, double> cases[] = {
@@ -38,10 +38,10 @@ TEST(Rounding, HalvesGoToEvenAndRangesOverflow) {
   EXPECT_EQ(num::RoundToInt32(-2147483648.5), -2147483648LL);
   EXPECT_EQ(num::AddCount32(2147483646, 1), 2147483647);
   const double inf = std::numeric_limits<double>::infinity();
-  for (double v : {32767.5, -32768.6, 40000.0, std::nan(""), inf}) EXPECT_EQ(ErrorNumber([&] { num::RoundToInt16(v); }), 6) << v;
-  for (double v : {2147483647.5, -2147483649.0, std::nan("")}) EXPECT_EQ(ErrorNumber([&] { num::RoundToInt32(v); }), 6) << v;
-  EXPECT_EQ(ErrorNumber([] { num::AddCount32(2147483647, 1); }), err::kOverflow);
-  EXPECT_EQ(ErrorNumber([] { num::AddCount32(-5, std::numeric_limits<int64_t>::min()); }), err::kOverflow);
+  for (double v : {32767.5, -32768.6, 40000.0, std::nan(""), inf}) EXPECT_EQ(KindRaised([&] { num::RoundToInt16(v); }), err::kOverflow) << v;
+  for (double v : {2147483647.5, -2147483649.0, std::nan("")}) EXPECT_EQ(KindRaised([&] { num::RoundToInt32(v); }), err::kOverflow) << v;
+  EXPECT_EQ(KindRaised([] { num::AddCount32(2147483647, 1); }), err::kOverflow);
+  EXPECT_EQ(KindRaised([] { num::AddCount32(-5, std::numeric_limits<int64_t>::min()); }), err::kOverflow);
 }
 
 TEST(NumberText, StrFormatAndPercentages) {
@@ -80,7 +80,7 @@ TEST(Text, TrimCaseAndSubstrings) {
   EXPECT_TRUE(text::EqualsIgnoreCase("Px000001.dir", "PX000001.DIR") && !text::EqualsIgnoreCase("\xE9", "\xC9"));
   for (const std::function<void()>& bad : std::vector<std::function<void()>>{
            [] { text::SliceAt("abc", 0); }, [] { text::SliceAt("abc", 1, -1); }, [] { text::FirstChars("abc", -1); }})
-    EXPECT_EQ(ErrorNumber(bad), err::kInvalidCall);
+    EXPECT_EQ(KindRaised(bad), err::kInvalidCall);
   EXPECT_EQ((std::vector<size_t>{text::PositionOf("a,b,c", ","), text::PositionOf("a,b,c", ",", 3), text::PositionOf("abc", "c", 4)}),
             (std::vector<size_t>{2, 4, 0}));
 }

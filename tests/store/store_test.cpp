@@ -21,6 +21,8 @@ using namespace prax::store;
 using prax::db::SqliteFile;
 using praxtest::Has;
 using praxtest::Raised;
+using prax::ErrorKind;
+namespace err = prax::err;
 
 
 // Files not ours are refused, named; so are a locked file (after the busy wait) and a read-only one (whose
@@ -36,16 +38,18 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabaseOrCannotBeOpened) {
   std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read, std::filesystem::perm_options::replace);
   const praxtest::Db holder(locked, true);
   for (const char* sql : {"PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "INSERT INTO t VALUES (1)"}) holder.Query(sql);
-  const struct { std::filesystem::path file; int number; const char* says; } cases[] = {
-      {dir.Write("JET.MDB", jet), 3343, "earlier installation"}, {other, 3343, "another program"},
-      {dir.Write("RANDOM.MDB", random), 3343, "Unrecognized database format"},
-      {dir.Write("EMPTY.MDB", ""), 3343, "Unrecognized database format"},
-      {dir.Path() / "MISSING.MDB", 3024, "Could not find file"}, {locked, 3051, "holds it locked"},
-      {readOnly, ::geteuid() == 0 ? 0 : 3051, "read-only"}};
+  const struct { std::filesystem::path file; ErrorKind kind; const char* says; } cases[] = {
+      {dir.Write("JET.MDB", jet), err::kUnrecognizedFormat, "earlier installation"},
+      {other, err::kUnrecognizedFormat, "another program"},
+      {dir.Write("RANDOM.MDB", random), err::kUnrecognizedFormat, "Unrecognized database format"},
+      {dir.Write("EMPTY.MDB", ""), err::kUnrecognizedFormat, "Unrecognized database format"},
+      {dir.Path() / "MISSING.MDB", err::kCannotFindFile, "Could not find file"},
+      {locked, err::kCannotOpenFile, "holds it locked"},
+      {readOnly, ::geteuid() == 0 ? err::kNone : err::kCannotOpenFile, "read-only"}};
   for (const auto& c : cases) {
     const auto out = Raised([&] { SqliteFile::Open(c.file); });
-    EXPECT_EQ(out.Number(), c.number) << c.file;
-    EXPECT_TRUE(c.number == 0 || (Has(out.what(), c.says) && Has(out.what(), c.file.string()))) << out.what();
+    EXPECT_EQ(out.Kind(), c.kind) << c.file;
+    EXPECT_TRUE(c.kind == err::kNone || (Has(out.what(), c.says) && Has(out.what(), c.file.string()))) << out.what();
   }
 }
 
@@ -87,7 +91,7 @@ TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   std::filesystem::copy_file(path, copy);
   std::filesystem::copy_file(path.string() + "-journal", copy.string() + "-journal");
   const auto refused = Raised([&] { SqliteFile::Open(copy); });
-  EXPECT_EQ(refused.Number(), 3051);
+  EXPECT_EQ(refused.Kind(), err::kCannotOpenFile);
   EXPECT_TRUE(Has(refused.what(), copy.string() + "-journal' beside the database")) << refused.what();
   auto db = SqliteFile::Open(path);
   db->BeginWrite();
@@ -102,7 +106,7 @@ TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
   praxtest::TempDir dir;
   const auto file = dir.Path() / "PRAXDATA.MDB";
   SqliteFile::Create(file)->Close();
-  EXPECT_EQ(Raised([&] { SqliteFile::Create(file); }).Number(), 3204);
+  EXPECT_EQ(Raised([&] { SqliteFile::Create(file); }).Kind(), err::kDatabaseExists);
   dir.Write("PRAXDATA.MDB.building", "left by a killed run");
   prax::store::CreateSqliteHistory(file.string());
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".building"));
@@ -116,19 +120,19 @@ TEST(CreateHistory, ReplacesTheEarlierFileAndLeavesItAtRest) {
 
 TEST(CheckValue, RefusesWhatDoesNotFitTheField) {
   using namespace prax::db;
-  // A value and the error it raises in the field (0: accepted).
-  const struct { FieldDef field; Value value; int number; } cases[] = {
-      {IntegerField("I"), 32767, 0},         {IntegerField("I"), -32768, 0},
-      {IntegerField("I"), 32768, 6},         {IntegerField("I"), -32769, 6},
-      {LongField("L"), int64_t{2147483647}, 0}, {LongField("L"), int64_t{2147483648}, 6},
-      {LongField("L"), "12", 13},            {LongField("L"), nullptr, 0},
-      {TextField("T", 3), "", 3315},         {TextField("T", 3), "\xC3\xA9t\xC3\xA9", 0},
-      {TextField("T", 3), "abcd", 3163},     {TextField("T", 3), nullptr, 0},
+  // A value and the error it raises in the field (kNone: accepted).
+  const struct { FieldDef field; Value value; ErrorKind kind; } cases[] = {
+      {IntegerField("I"), 32767, err::kNone},    {IntegerField("I"), -32768, err::kNone},
+      {IntegerField("I"), 32768, err::kOverflow}, {IntegerField("I"), -32769, err::kOverflow},
+      {LongField("L"), int64_t{2147483647}, err::kNone}, {LongField("L"), int64_t{2147483648}, err::kOverflow},
+      {LongField("L"), "12", err::kTypeMismatch},    {LongField("L"), nullptr, err::kNone},
+      {TextField("T", 3), "", err::kZeroLengthString}, {TextField("T", 3), "\xC3\xA9t\xC3\xA9", err::kNone},
+      {TextField("T", 3), "abcd", err::kFieldTooSmall}, {TextField("T", 3), nullptr, err::kNone},
   };
   for (const auto& c : cases) {
     const auto out = Raised([&] { CheckValue("Tbl", c.field, c.value); });
-    EXPECT_EQ(out.Number(), c.number) << c.field.name << " " << c.value.Describe();
-    EXPECT_TRUE(c.number == 0 || Has(out.what(), "Tbl." + c.field.name)) << out.what();
+    EXPECT_EQ(out.Kind(), c.kind) << c.field.name << " " << c.value.Describe();
+    EXPECT_TRUE(c.kind == err::kNone || Has(out.what(), "Tbl." + c.field.name)) << out.what();
   }
 }
 
@@ -141,8 +145,8 @@ class StoreTest : public ::testing::Test {
   std::filesystem::path file = dir.Path() / "PRAXDATA.MDB";
 };
 
-// A lookup: the name, then the id it gets or (negative) the error it raises.
-struct Lookup { std::string name; int result; };
+// A lookup: the name, then the id it gets or the error it raises.
+struct Lookup { std::string name; int id; ErrorKind error = err::kNone; };
 
 TEST_F(StoreTest, ListIdsFollowTheirRules) {
   const std::string longName(256, 'w');
@@ -152,11 +156,11 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
       {"trim and fold", {{7, "stapler"}, {41, "Hammer"}, {5, "\xC3\x89mile"}},
        {{"  STAPLER ", 7}, {"\xC3\xA9MILE", 5}, {"Drill", 42}, {"drill ", 42}, {"\tdrill", 43}},
        "7|stapler\n41|Hammer\n5|\xC3\x89mile\n42|Drill\n43|\tdrill\n"},
-      {"refused", {{1, "Editor"}}, {{"Bob's", -3075}, {"   ", -3315}, {longName, -3163}, {"Mail", 3}, {"editor", 1}},
+      {"refused", {{1, "Editor"}}, {{"Bob's", 0, err::kSyntaxInExpression}, {"   ", 0, err::kZeroLengthString}, {longName, 0, err::kFieldTooSmall}, {"Mail", 3}, {"editor", 1}},
        "1|Editor\n3|Mail\n"},
-      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", -6}, {"early", 3}, {"FULL", 32767}, {" NEW", -6}, {"Other", -6}},
+      {"full", {{32767, "Full"}, {3, "Early"}}, {{"New", 0, err::kOverflow}, {"early", 3}, {"FULL", 32767}, {" NEW", 0, err::kOverflow}, {"Other", 0, err::kOverflow}},
        "32767|Full\n3|Early\n", 2},
-      {"last id", {{32766, "Late"}}, {{"Last", 32767}, {"Past", -6}, {"last", 32767}}, "32766|Late\n32767|Last\n", 1},
+      {"last id", {{32766, "Late"}}, {{"Last", 32767}, {"Past", 0, err::kOverflow}, {"last", 32767}}, "32766|Late\n32767|Last\n", 1},
       // A NUL byte (junk of a damaged log): as the name index compares, the same length and text up to it.
       {"NUL byte", {{4, std::string("ab\0c", 4)}},
        {{std::string("AB\0d", 4), 4}, {std::string("ab\0cd", 5), 5}, {std::string("\xC3\xA9\0x", 4), 6},
@@ -174,9 +178,9 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
     ids.Prime();
     ids.Open();
     for (const auto& l : c.lookups) {
-      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.result) << l.name; }).Number(), std::max(-l.result, 0))
+      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.id) << l.name; }).Kind(), l.error)
           << l.name;
-      done += l.result > 0;
+      done += l.error == err::kNone;
     }
     EXPECT_EQ(lookups, done);
     EXPECT_EQ(ids.Unnumbered(), c.unnumbered);
@@ -206,8 +210,8 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   ActivityRow row{1, 20260105, "09", -1, 0, 0, 0, 8, 12};
   store->AppendActivity(row);
   row.keyNum = 40000;  // beyond an Integer
-  EXPECT_EQ(Raised([&] { store->AppendActivity(row); }).Number(), 6);
-  EXPECT_EQ(Raised([&] { store->AppendSystemUsage({1, 20260105, "", 3}); }).Number(), 3315);
+  EXPECT_EQ(Raised([&] { store->AppendActivity(row); }).Kind(), err::kOverflow);
+  EXPECT_EQ(Raised([&] { store->AppendSystemUsage({1, 20260105, "", 3}); }).Kind(), err::kZeroLengthString);
   store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
   store->Commit();
   store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
@@ -233,8 +237,8 @@ TEST_F(StoreTest, OthersFilesAreReadWhateverTheLetterCase) {
   store->AppendAlertHour(row);
   const RowId hour = store->AlertHours(3, std::nullopt).at(0).row;
   store->SetErrorKeys(hour, 9);
-  EXPECT_EQ(Raised([&] { store->SetErrorKeys(hour, 40000); }).Number(), 6);
-  EXPECT_EQ(Raised([&] { store->DayLoaded(DayTable::kActivity, 3, 20260106); }).Number(), 3078);
+  EXPECT_EQ(Raised([&] { store->SetErrorKeys(hour, 40000); }).Kind(), err::kOverflow);
+  EXPECT_EQ(Raised([&] { store->DayLoaded(DayTable::kActivity, 3, 20260106); }).Kind(), err::kCannotFindTable);
   store->Close();
   EXPECT_EQ(store->RowsAdded()["AlertSystem"], 1);
   EXPECT_EQ(Stored("SELECT User_Num, Key_L1_Given, Error_Keys FROM alertsystem;"), "3|2|9\n");
@@ -252,14 +256,14 @@ TEST(RosterStore, FindsUsersAndMembersWithoutLetterCase) {
   for (const auto& u : roster->UsersBySubDir()) order += *u.subDir + " ";
   EXPECT_EQ(order, "Alpha.DIR PX000000.DIR ");
   for (const auto& step : RosterUpgrade()) roster->Apply(step);
-  EXPECT_NE(Raised([&] { roster->Apply(RosterUpgrade()[0]); }).Number(), 0);
+  EXPECT_NE(Raised([&] { roster->Apply(RosterUpgrade()[0]); }).Kind(), err::kNone);
   roster->Close();
 
   const auto group = dir.Path() / "TEAM.GRP";
   GroupFile::Create(group);
   auto members = GroupFile::Open(group);
   members->AppendMember({"Last", "First", std::nullopt, "PX000001.DIR", "\xC3\xA9mile"});
-  EXPECT_EQ(Raised([&] { members->AppendMember({"Other", {}, {}, "PX000002.DIR", "\xC3\x89MILE"}); }).Number(), 3022);
+  EXPECT_EQ(Raised([&] { members->AppendMember({"Other", {}, {}, "PX000002.DIR", "\xC3\x89MILE"}); }).Kind(), err::kDuplicateValue);
   members->Close();
   EXPECT_EQ(praxtest::Sqlite3(group, "SELECT count(*) FROM Members;"), "1\n");
 }

@@ -12,7 +12,7 @@ inline prax::Error Raised(const std::function<void()>& step) {
   } catch (const prax::Error& e) {
     return e;
   }
-  return prax::Error(0, "", prax::Cause::kData);
+  return prax::Error(prax::err::kNone, "", prax::Cause::kData);
 }
 
 }  // namespace praxtest
