@@ -150,6 +150,12 @@ HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
   const std::string where = "section [HISTORY] of '" + fs::ForDisplay(file) + "'";
   HistoryConfig config;
   if (engine.empty() && connect.empty()) return config;
+#ifndef PRAX_WITH_POSTGRESQL
+  config.problem = where + " keeps the History database on a server, but this build of PraxServer has no server "
+                   "engine. Remove the section from PXNET.INI to keep the History database in PRAXDATA.MDB, or run "
+                   "a build made with the server engine, then run the command again. Nothing was changed.";
+  return config;
+#endif
   if (text::FoldCase1252(engine) != "postgresql") {
     config.problem = where + (engine.empty() ? " has CONNECT but no ENGINE" : " names the engine '" + engine + "'") +
                      ". Write ENGINE=postgresql there to keep the History database on a PostgreSQL server, or "

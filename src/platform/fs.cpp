@@ -15,7 +15,9 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #include <io.h>
 // The system headers define these names as macros.
@@ -399,7 +401,7 @@ void SetLastModified(std::string_view pathText, const CivilTime& t) {
 #ifdef _WIN32
   std::error_code ec;
   const auto sys = std::chrono::system_clock::from_time_t(when);
-  stdfs::last_write_time(p, std::chrono::clock_cast<stdfs::file_time_type::clock>(sys), ec);
+  stdfs::last_write_time(p, stdfs::file_time_type::clock::from_sys(sys), ec);
   if (ec) ThrowFileError(KindFor(ec, p), pathText);
 #else
   struct timespec times[2] = {};

@@ -7,9 +7,13 @@
 #include <system_error>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// The system headers define this name as a macro (fs::DeleteFile is called here).
+#undef DeleteFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
