@@ -39,8 +39,8 @@
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/lines.h"
-#include "platform/run_context.h"
-#include "platform/status.h"
+#include "command/run_context.h"
+#include "command/status.h"
 #include "store/history_store.h"
 
 namespace {

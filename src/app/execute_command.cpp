@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "platform/status.h"
+#include "command/status.h"
 #include "store/sqlite_file.h"
 #include "load/history_location.h"
 #include "roster/roster_operations.h"

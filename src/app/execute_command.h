@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "app/settings.h"
 #include "load/run_load_job.h"
 #include "platform/error.h"
 #include "platform/run_lock.h"
-#include "platform/status.h"
+#include "command/status.h"
 #include "store/pg_history_store.h"
 
 namespace prax {

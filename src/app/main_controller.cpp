@@ -1,6 +1,6 @@
 #include "app/main_controller.h"
 
-#include "platform/status.h"
+#include "command/status.h"
 
 namespace prax {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/status.h"
+#include "command/status.h"
 
 namespace prax {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/execute_command.h"
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "app/settings.h"
 
 namespace prax {

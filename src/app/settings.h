@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/run_context.h"
+#include "command/run_context.h"
 
 namespace prax {
 

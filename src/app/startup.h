@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/run_context.h"
+#include "command/run_context.h"
 
 namespace prax {
 

@@ -15,7 +15,6 @@
 #include "gen/gen_random.h"
 #include "gen/malformed_lines.h"
 #include "logs/user_dir.h"
-#include "roster/roster_operations.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -171,7 +170,7 @@ void WriteRoster(const stdfs::path& networkDir, const NetworkState& s) {
   for (int32_t slot = 1; slot <= slots; ++slot) {
     store::RosterRow row;
     if (IsUnassignedSlot(slot, s.users, s.unassigned)) {
-      row.lastName = std::string(kUnassignedLastName);
+      row.lastName = std::string(store::kUnassignedLastName);
     } else {
       const PersonName name = MakePersonName(s.seed, slot);
       char id[16];

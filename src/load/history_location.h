@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/run_context.h"
-#include "platform/status.h"
+#include "command/run_context.h"
+#include "command/status.h"
 #include "store/history_store.h"
 
 namespace prax {

@@ -13,8 +13,8 @@
 
 #include "logs/activity_day.h"
 #include "logs/alert_day.h"
-#include "platform/run_context.h"
-#include "platform/status.h"
+#include "command/run_context.h"
+#include "command/status.h"
 #include "store/history_store.h"
 #include "store/list_ids.h"
 

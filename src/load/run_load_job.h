@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/run_context.h"
-#include "platform/status.h"
+#include "command/run_context.h"
+#include "command/status.h"
 
 namespace prax {
 

@@ -34,7 +34,7 @@
 #include "app/execute_command.h"
 #include "app/praxload_console.h"
 #include "app/praxload_run.h"
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "platform/error.h"

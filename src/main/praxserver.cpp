@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "app/window/main_window.h"
 #include "platform/fs.h"
 

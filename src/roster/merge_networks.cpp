@@ -23,7 +23,7 @@ namespace {
 namespace stdfs = std::filesystem;
 
 bool IsUnassigned(const std::optional<std::string>& lastName) {
-  return lastName && text::EqualsIgnoreCase(text::Trim(*lastName), kUnassignedLastName);
+  return lastName && text::EqualsIgnoreCase(text::Trim(*lastName), store::kUnassignedLastName);
 }
 
 std::string Shown(std::string_view pathText) { return fs::ForDisplay(pathText); }

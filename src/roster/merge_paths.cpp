@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "platform/status.h"
+#include "command/status.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"

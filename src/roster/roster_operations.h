@@ -6,14 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/run_context.h"
-#include "platform/status.h"
+#include "command/run_context.h"
+#include "command/status.h"
 
 namespace prax {
-
-// The Last_Name placeholder that marks an unassigned user slot in Users
-// (compared without regard to letter case).
-inline constexpr std::string_view kUnassignedLastName = "Unassigned";
 
 // Adds the location, department and position columns and lists, each step
 // saved on its own (each step that fails is passed over; one kept from being

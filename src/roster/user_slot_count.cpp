@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/status.h"
+#include "command/status.h"
 #include "store/roster_store.h"
 #include "platform/error.h"
 #include "platform/fs.h"

@@ -19,6 +19,10 @@
 
 namespace prax::store {
 
+// The Last_Name placeholder that marks an unassigned user slot in Users
+// (compared without regard to letter case).
+inline constexpr std::string_view kUnassignedLastName = "Unassigned";
+
 enum class RosterList : int { kLocations, kPositions, kDepartments };
 
 // A row of Users or Members. Text columns may be Null.

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/fs.h"
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "support/recording_status.h"
 #include "support/temp_dir.h"
 

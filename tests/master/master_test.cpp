@@ -9,7 +9,7 @@
 
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "platform/run_context.h"
+#include "command/run_context.h"
 #include "roster/roster_operations.h"
 #include "roster/user_slot_count.h"
 #include "support/programs.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/status.h"
+#include "command/status.h"
 
 namespace praxtest {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/status.h"
+#include "command/status.h"
 
 namespace prax {
 

@@ -1,4 +1,4 @@
-#include "platform/status.h"
+#include "command/status.h"
 
 #include <algorithm>
 #include <system_error>
