@@ -1,7 +1,6 @@
 #include "app/execute_command.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -100,16 +99,37 @@ std::optional<std::string> RangeMessage(const WindowChoices& choices) {
   return std::nullopt;
 }
 
-ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices) {
+namespace {
+
+// The configuration of one command, built whole at its start: the network
+// directory read again, where the History database lives, and the error keys
+// worked out anew for a fresh database.
+RunContext CommandContext(const RunContext& base, bool fresh) {
+  RunContext ctx = base;
+  ctx.NetworkDir = ReadNetworkDir(ctx);
+  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
+  ctx.HistoryServer = history.server;
+  ctx.HistoryTimeout = history.timeout;
+  ctx.RecomputeErrorKeys = base.RecomputeErrorKeys || fresh;
+  return ctx;
+}
+
+// The same with the user slots the Master database work and the load cover.
+RunContext WithUserSlots(const RunContext& ctx, int32_t slots) {
+  RunContext run = ctx;
+  run.UserSlotCount = slots;
+  return run;
+}
+
+}  // namespace
+
+ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowChoices& choices) {
   ExecuteResult result;
   const bool fresh = choices.creationRule == CreationRule::kCreateFresh;
   const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
-  ctx.NetworkDir = ReadNetworkDir(ctx);
-  const HistoryConfig history = ReadUsableHistoryConfig(ctx);
-  ctx.HistoryServer = history.server;
-  ctx.HistoryTimeout = history.timeout;
+  const RunContext ctx = CommandContext(base, fresh);
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 
@@ -139,25 +159,26 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
     return result;
   }
 
+  int32_t slots = 0;
   if (merged) {
-    ctx.UserSlotCount = *merged;
+    slots = *merged;
     // User numbers are 16-bit: merged users beyond 32767 cannot be loaded.
     if (*merged > INT16_MAX) {
       status.PassedOver("    Skipped: merged users 32768 to " + std::to_string(*merged) +
                         " of the network directory " + fs::ForDisplay(ctx.NetworkDir) +
                         ": user numbers beyond 32767 cannot be loaded. Merge fewer networks.");
-      ctx.UserSlotCount = INT16_MAX;
+      slots = INT16_MAX;
     }
   } else {
-    DatabaseStep("Reading the roster", kMasterAdvice,
-                 [&] { ctx.UserSlotCount = UserSlotCount(ctx.NetworkDir, &status); });
+    DatabaseStep("Reading the roster", kMasterAdvice, [&] { slots = UserSlotCount(ctx.NetworkDir, &status); });
   }
+  const RunContext run = WithUserSlots(ctx, slots);
 
   status.SetStatus("Altering Master database.");
-  DatabaseStep("Altering Master database", kMasterAdvice, [&] { UpgradeMasterSchema(ctx, &status); });
+  DatabaseStep("Altering Master database", kMasterAdvice, [&] { UpgradeMasterSchema(run, &status); });
   if (choices.masterImport == MasterImport::kTicked) {
     status.SetStatus("Updating Master database.");
-    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { ImportUserDefs(ctx, &status); });
+    DatabaseStep("Importing UserDefs.Prn", kMasterAdvice, [&] { ImportUserDefs(run, &status); });
   }
 
   DatabaseStep("Loading", kHistoryAdvice, [&] {
@@ -166,13 +187,7 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
       first = num::RoundToInt16(num::LeadingNumber(choices.startText));
       last = num::RoundToInt16(num::LeadingNumber(choices.endText));
     } else {
-      last = num::RoundToInt16(ctx.UserSlotCount);
-    }
-    // A fresh database has every user-day to work out.
-    RunContext run = ctx;
-    run.RecomputeErrorKeys = run.RecomputeErrorKeys || fresh;
-    if (const char* ahead = std::getenv("PRAX_PARSE_AHEAD"); ahead != nullptr && std::string_view(ahead) == "0") {
-      run.ParseAhead = false;
+      last = num::RoundToInt16(run.UserSlotCount);
     }
     result.summary = RunLoadJob(run, status, first, last);
   });
@@ -186,7 +201,7 @@ ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& c
   status.SetRunning(false);
   status.EndBusy();
 
-  Step("Writing UPDATED.DAT", [&] { WriteUpdatedDat(ctx); });
+  Step("Writing UPDATED.DAT", [&] { WriteUpdatedDat(run); });
   return result;
 }
 

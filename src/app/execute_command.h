@@ -55,7 +55,7 @@ struct ExecuteResult {
 // propagates as Error with the operation named in front of its message
 // ("Creating the history database: ..."); nothing written is undone and
 // Running stays set (see FailCommand).
-ExecuteResult RunExecute(RunContext& ctx, Status& status, const WindowChoices& choices);
+ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowChoices& choices);
 
 // Why a command cannot run on ctx.NetworkDir: it does not exist or is not a
 // folder (the message names it and the PXNET.INI it came from), or the

@@ -206,10 +206,11 @@ int main(int argc, char** argv) {
     status.ClearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!quiet) {
+      const std::string server = prax::ReadHistoryServer(ctx);
       PrintLine(std::cout, "History database: " +
-                               (ctx.HistoryServer.empty()
+                               (server.empty()
                                     ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
-                                    : "PostgreSQL server (" + ctx.HistoryServer + ")"));
+                                    : "PostgreSQL server (" + server + ")"));
     }
     PrintLine(std::cout, prax::SummaryText(result, seconds));
     return kFinished;
