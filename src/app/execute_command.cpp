@@ -254,7 +254,7 @@ std::unique_ptr<CommandLock> TakeRunLock(const RunContext& ctx, Status& status) 
   const std::string networkDir = ReadNetworkDir(ctx);
   if (auto message = MissingNetworkDir(ctx, networkDir)) throw Error(err::kPathNotFound, *message, Cause::kData);
   auto lock = std::make_unique<CommandLock>();
-  lock->networkDir = std::make_unique<RunLock>(networkDir);
+  lock->networkDir = std::make_unique<RunLock>(networkDir, ctx.LockStaleSeconds);
   // Journals beside the databases that no command of ours left refuse the
   // command before anything is written.
   std::vector<std::string> databases = {"MASTER.MDB"};

@@ -1,6 +1,8 @@
 #include "app/startup.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <string_view>
 
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -207,6 +209,19 @@ StartupInfo RunStartup(RunContext& ctx) {
   ctx.AppsNoPresent = fs::Exists(ctx.ProgramFile("APPS.NO"), /*includeHidden=*/false);
   ReadKeysMax(ctx, info);
   return info;
+}
+
+void ReadEnvironmentSettings(RunContext& ctx) {
+  if (const char* ahead = std::getenv("PRAX_PARSE_AHEAD"); ahead != nullptr && std::string_view(ahead) == "0")
+    ctx.ParseAhead = false;
+  if (const char* journal = std::getenv("PRAX_JOURNAL")) {
+    if (text::EqualsIgnoreCase(journal, "wal")) ctx.HistoryJournal = RunContext::Journal::kWal;
+    if (text::EqualsIgnoreCase(journal, "delete")) ctx.HistoryJournal = RunContext::Journal::kRollback;
+  }
+  if (const char* stale = std::getenv("PRAX_LOCK_STALE_SECONDS")) {
+    const long seconds = std::strtol(stale, nullptr, 10);
+    if (seconds > 0 && seconds <= 24L * 3600) ctx.LockStaleSeconds = static_cast<int>(seconds);
+  }
 }
 
 }  // namespace prax

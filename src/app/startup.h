@@ -68,4 +68,9 @@ std::string ReadHistoryServer(const RunContext& ctx);
 // left out; a KEYS.MAX that does not hold a 16-bit number leaves KeysMax 260.
 StartupInfo RunStartup(RunContext& ctx);
 
+// The test and tuning settings of the environment, read once by each program
+// at its start: PRAX_PARSE_AHEAD=0, PRAX_JOURNAL=wal|delete and
+// PRAX_LOCK_STALE_SECONDS (1 to 86400); anything else leaves the default.
+void ReadEnvironmentSettings(RunContext& ctx);
+
 }  // namespace prax

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
+#include "platform/run_lock.h"
 
 namespace prax {
 
@@ -51,6 +52,14 @@ struct RunContext {
   // writes (the rows are the same either way). PRAX_PARSE_AHEAD=0 in the
   // environment turns it off (a test and tuning knob).
   bool ParseAhead = true;
+  // The journal of PRAXDATA.MDB while a load has it open: the write-ahead log
+  // where the file lies on a local file system, else the rollback journal.
+  // PRAX_JOURNAL=wal|delete forces either (a test and tuning knob).
+  enum class Journal { kWalWhereLocal, kWal, kRollback };
+  Journal HistoryJournal = Journal::kWalWhereLocal;
+  // Seconds after which another command's lock record without a heartbeat
+  // is taken over; PRAX_LOCK_STALE_SECONDS sets another (a test and tuning knob).
+  int LockStaleSeconds = kRunLockStaleSeconds;
 
   // Path text of a program-folder file: ProgramDir & "\" & name.
   std::string ProgramFile(std::string_view name) const { return ProgramDir + "\\" + std::string(name); }

@@ -22,7 +22,10 @@ std::unique_ptr<store::HistoryStore> OpenHistory(const RunContext& run) {
   if (!run.HistoryServer.empty()) return store::OpenPgHistory(run.HistoryServer, run.HistoryTimeout);
   const std::string file = run.NetworkDir + "PRAXDATA.MDB";
   store::RemoveUnfinishedHistory(file);
-  return store::OpenSqliteHistory(fs::RealPath(file));
+  const db::Journal journal = run.HistoryJournal == RunContext::Journal::kWal        ? db::Journal::Wal
+                              : run.HistoryJournal == RunContext::Journal::kRollback ? db::Journal::Rollback
+                                                                                     : db::Journal::WalWhereLocal;
+  return store::OpenSqliteHistory(fs::RealPath(file), journal);
 }
 
 }  // namespace prax

@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
   const bool terminal = PRAX_ISATTY(0) && PRAX_ISATTY(1);
   prax::ConsoleStatus status(stdout, PRAX_ISATTY(1) != 0, quiet);
   prax::RunContext ctx;
+  prax::ReadEnvironmentSettings(ctx);
   ctx.IncludeToday = includeToday;
   ctx.RecomputeErrorKeys = recompute;
 

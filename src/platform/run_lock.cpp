@@ -72,14 +72,6 @@ Error HeldError(const std::string& file, const std::string& holder, std::string_
                    std::string(more), Cause::kData);
 }
 
-int StaleSecondsFromEnvironment() {
-  if (const char* text = std::getenv("PRAX_LOCK_STALE_SECONDS")) {
-    const long seconds = std::strtol(text, nullptr, 10);
-    if (seconds > 0 && seconds <= 24L * 3600) return static_cast<int>(seconds);
-  }
-  return kRunLockStaleSeconds;
-}
-
 // The value of a "key value" line of a record; empty when it has none.
 std::string Field(const std::string& text, std::string_view key) {
   std::size_t at = 0;
@@ -274,10 +266,10 @@ double ShareNow(const std::string& probeReal) {
 
 #ifdef _WIN32
 
-RunLock::RunLock(std::string_view networkDirText)
+RunLock::RunLock(std::string_view networkDirText, int staleSeconds)
     : file_(std::string(networkDirText) + std::string(kRunLockFileName)),
       record_(std::string(networkDirText) + std::string(kRunRecordFileName)),
-      staleSeconds_(StaleSecondsFromEnvironment()) {
+      staleSeconds_(staleSeconds) {
   fs::RequireOwnFile(file_);
   const std::string real = fs::RealPath(file_).string();
   HANDLE h = CreateFileA(real.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -317,10 +309,10 @@ RunLock::RunLock(std::string_view networkDirText)
 
 #else
 
-RunLock::RunLock(std::string_view networkDirText)
+RunLock::RunLock(std::string_view networkDirText, int staleSeconds)
     : file_(std::string(networkDirText) + std::string(kRunLockFileName)),
       record_(std::string(networkDirText) + std::string(kRunRecordFileName)),
-      staleSeconds_(StaleSecondsFromEnvironment()) {
+      staleSeconds_(staleSeconds) {
   // A link planted in its place is not written through, a FIFO or device is
   // refused without waiting on it, and a file with another name is refused.
   fd_ = fs::OpenOwnFile(file_);

@@ -16,8 +16,8 @@
 //
 // A killed command leaves its record behind. The next command takes it over
 // when its process no longer exists on this same machine, or when its last
-// heartbeat is older than the stale limit (kRunLockStaleSeconds; the
-// environment variable PRAX_LOCK_STALE_SECONDS sets another, a test and
+// heartbeat is older than the stale limit (kRunLockStaleSeconds, or what the
+// command passes: PRAX_LOCK_STALE_SECONDS in the programs, a test and
 // tuning knob). The age is the record's modification time against the
 // share's own clock (read from a file written just before), so the clocks of
 // the machines need not agree. Two commands taking over the same record at
@@ -55,8 +55,9 @@ class RunLock {
   // Takes the lock on networkDirText & kRunLockFileName and the record.
   // Throws Error when another command holds either (naming the holder and
   // what to do) or when a file cannot be created (naming the file); nothing
-  // is left held then.
-  explicit RunLock(std::string_view networkDirText);
+  // is left held then. A record whose heartbeat is older than staleSeconds
+  // is taken over.
+  explicit RunLock(std::string_view networkDirText, int staleSeconds = kRunLockStaleSeconds);
   ~RunLock();
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;

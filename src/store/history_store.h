@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/sqlite_file.h"
 #include "store/list_ids.h"
 #include "store/schema.h"
 
@@ -179,7 +180,8 @@ std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int
 // write-ahead log where the file is local. Tables are found whatever the
 // letter case of their stored names; a missing table fails the first
 // operation on it (3078).
-std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file);
+std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file,
+                                                db::Journal journal = db::Journal::WalWhereLocal);
 
 // Builds a new, empty History file at `file`: the tables are created in
 // `file`.building, which then replaces any earlier file in one step, so that

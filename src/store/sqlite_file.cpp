@@ -787,10 +787,6 @@ bool OnSharedFileSystem(const std::filesystem::path&) { return true; }
 }  // namespace
 
 bool SqliteFile::WalWhereLocal(const std::filesystem::path& file) {
-  if (const char* forced = std::getenv("PRAX_JOURNAL")) {
-    if (text::EqualsIgnoreCase(forced, "wal")) return true;
-    if (text::EqualsIgnoreCase(forced, "delete")) return false;
-  }
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
   return !OnSharedFileSystem(folder);
@@ -823,7 +819,7 @@ std::unique_ptr<SqliteFile> SqliteFile::Open(const std::filesystem::path& file, 
   // everything committed and is open nowhere; a reader would leave a -wal and
   // a -shm file there that it may not remove, so it reads the file as it is.
   const bool asItIs = readOnly && !hotJournal && WalHeader(real) && !std::filesystem::exists(real.string() + "-wal", ec);
-  const bool wal = options.journal == Journal::WalWhereLocal && WalWhereLocal(real);
+  const bool wal = options.journal == Journal::Wal || (options.journal == Journal::WalWhereLocal && WalWhereLocal(real));
   if (!readOnly) RecordWriting(real, wal || WalHeader(real));
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(

@@ -66,10 +66,11 @@ enum class Journal {
   Rollback,
   // The write-ahead log while the file is open, where that is safe: only when
   // the file lies on a local file system (never NFS or SMB/CIFS), since WAL
-  // needs every reader on the machine that holds the file. The environment
-  // variable PRAX_JOURNAL=wal|delete forces the choice (a test and tuning
-  // knob). Close returns the file to the rollback journal.
+  // needs every reader on the machine that holds the file. Close returns the
+  // file to the rollback journal.
   WalWhereLocal,
+  // The write-ahead log wherever the file lies (a test and tuning choice).
+  Wal,
 };
 struct OpenOptions {
   Access access = Access::ReadWrite;

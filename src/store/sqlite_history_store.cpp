@@ -207,9 +207,8 @@ class SqliteHistoryStore : public HistoryStore {
 
 }  // namespace
 
-std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file) {
-  return std::make_unique<SqliteHistoryStore>(
-      db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, db::Journal::WalWhereLocal}));
+std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file, db::Journal journal) {
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}));
 }
 
 }  // namespace prax::store

@@ -229,9 +229,8 @@ TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
       if (action == "replace") fs::rename(dir.Path() / "backup.MDB", DbFile());
       if (action == "remove") fs::remove(DbFile());
     };
-    ::setenv("PRAX_JOURNAL", journal.c_str(), 1);
+    ctx.HistoryJournal = journal == "wal" ? prax::RunContext::Journal::kWal : prax::RunContext::Journal::kRollback;
     const std::string failure = Failure();
-    ::unsetenv("PRAX_JOURNAL");
     EXPECT_EQ(praxtest::Has(failure, "PRAXDATA.MDB' was removed or replaced"), !action.empty()) << failure;
     EXPECT_EQ(environment, !action.empty());
     EXPECT_TRUE(at.empty() || status.loading.back() == at) << status.loading.back();  // no user after it
@@ -296,7 +295,6 @@ TEST_F(LoadJobTest, MoreActivityLogsThanARunTakesAreNamed) {
 // at once (it does not wait): the day before is committed with its error-keys
 // mark, and nothing stays open. A default load on a local disk runs in WAL.
 TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
-  ::unsetenv("PRAX_JOURNAL");
   std::vector<std::string> between;
   status.onCaption = [&](const std::string& caption) {
     if (caption != " 50% " || !status.Loading().ends_with(" User 2:")) return;

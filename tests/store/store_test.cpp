@@ -59,9 +59,7 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   praxtest::TempDir dir;
   const auto path = dir.Path() / "LOG.MDB";
   praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
-  ::setenv("PRAX_JOURNAL", "wal", 1);
-  auto db = SqliteFile::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::WalWhereLocal});
-  ::unsetenv("PRAX_JOURNAL");
+  auto db = SqliteFile::Open(path, {prax::db::Access::ReadWrite, prax::db::Journal::Wal});
   std::optional<praxtest::Db> reader(std::in_place, path);
   for (const char* sql : {"BEGIN", "SELECT count(*) FROM t"}) reader->Query(sql);
   db->Close();
