@@ -163,7 +163,7 @@ void AppendActivityLine(std::string& out, Random& rng, const UserProfile& p, int
     std::array<int, 6> weights{};
     int chosen = 0, weightSum = 0;
     while (chosen < others) {
-      const int k = kKeyPool[static_cast<std::size_t>(rng.Below(static_cast<int>(kKeyPool.size())))];
+      const int k = rng.Pick(kKeyPool);
       bool seen = false;
       for (int i = 0; i < chosen; ++i) seen = seen || keysChosen[i] == k;
       if (seen) continue;
@@ -240,19 +240,17 @@ UserProfile MakeProfile(uint64_t seed, int32_t user) {
 PersonName MakePersonName(uint64_t seed, int32_t user) {
   Random rng(Mix(seed, kNameStream, static_cast<uint64_t>(user)));
   PersonName n;
-  n.first = kFirstNames[static_cast<std::size_t>(rng.Below(static_cast<int>(kFirstNames.size())))];
-  n.last = kLastNames[static_cast<std::size_t>(rng.Below(static_cast<int>(kLastNames.size())))];
+  n.first = rng.Pick(kFirstNames);
+  n.last = rng.Pick(kLastNames);
   if (rng.Chance(0.6)) n.middle = std::string(1, static_cast<char>('A' + rng.Below(26)));
   return n;
 }
 
 UserDefinition MakeUserDefinition(uint64_t seed, int32_t user) {
   Random rng(Mix(seed, kDefStream, static_cast<uint64_t>(user)));
-  UserDefinition d;
-  d.location = kLocations[static_cast<std::size_t>(rng.Below(static_cast<int>(kLocations.size())))];
-  d.department = kDepartments[static_cast<std::size_t>(rng.Below(static_cast<int>(kDepartments.size())))];
-  d.position = kPositions[static_cast<std::size_t>(rng.Below(static_cast<int>(kPositions.size())))];
-  return d;
+  // A braced list is evaluated from left to right: location, department, position.
+  return UserDefinition{std::string(rng.Pick(kLocations)), std::string(rng.Pick(kDepartments)),
+                        std::string(rng.Pick(kPositions))};
 }
 
 std::string LogFileName(const UserProfile& profile, int dayIndex, const dt::Date& date, const char* ext) {

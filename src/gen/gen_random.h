@@ -31,8 +31,8 @@ class Random {
   // [0, 1) with 53 bits.
   double Unit() { return static_cast<double>(engine_() >> 11) * (1.0 / 9007199254740992.0); }
   bool Chance(double p) { return Unit() < p; }
-  template <class T>
-  const T& Pick(const std::vector<T>& items) {
+  template <class Items>
+  const auto& Pick(const Items& items) {
     return items[static_cast<std::size_t>(Below(static_cast<int>(items.size())))];
   }
 

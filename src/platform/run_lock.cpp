@@ -293,12 +293,7 @@ RunLock::RunLock(std::string_view networkDirText, int staleSeconds)
                                           "command again; nothing was changed.", Cause::kData);
   }
   handle_ = h;
-  try {
-    TakeRecord();
-  } catch (...) {
-    Release();
-    throw;
-  }
+  TakeRecordOrRelease();
   const std::string text = HolderText();
   DWORD written = 0;
   SetEndOfFile(h);
@@ -343,12 +338,7 @@ RunLock::RunLock(std::string_view networkDirText, int staleSeconds)
                     "files beside them). Make the folder writable for that account, then run the command again; "
                     "nothing was changed.", Cause::kData);
   }
-  try {
-    TakeRecord();
-  } catch (...) {
-    Release();
-    throw;
-  }
+  TakeRecordOrRelease();
   const std::string text = HolderText();
   if (::ftruncate(fd_, 0) == 0) {
     [[maybe_unused]] const ssize_t w = ::pwrite(fd_, text.data(), text.size(), 0);
@@ -361,6 +351,15 @@ RunLock::RunLock(std::string_view networkDirText, int staleSeconds)
 RunLock::~RunLock() { Release(); }
 
 // ---- The record ----
+
+void RunLock::TakeRecordOrRelease() {
+  try {
+    TakeRecord();
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
 
 void RunLock::TakeRecord() {
   const std::string real = fs::RealPath(record_).string();

@@ -68,6 +68,8 @@ class RunLock {
 
  private:
   void TakeRecord();
+  // TakeRecord, letting go of the OS lock when it fails.
+  void TakeRecordOrRelease();
   void Beat();
   void Release();
 
