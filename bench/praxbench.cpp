@@ -119,7 +119,8 @@ int ParseFloor(const std::string& netDir, int maxUser) {
   if (run.NetworkDir.back() != '/' && run.NetworkDir.back() != '\\') run.NetworkDir += '/';
   CountingStore store;
   prax::LoadContext load(run, status, store);
-  load.OpenAllLists();
+  load.OpenPassLists(prax::LogKind::kAlert);
+  load.OpenPassLists(prax::LogKind::kActivity);
 
   const auto t0 = Clock::now();
   int64_t days = 0;
