@@ -73,12 +73,7 @@ class CountingStore : public prax::store::HistoryStore {
   bool DayLoaded(prax::store::DayTable, int32_t, int32_t) override { return false; }
   std::set<int32_t> LoadedDays(prax::store::DayTable, int32_t, const std::vector<int32_t>&) override { return {}; }
   prax::store::ListTable& List(prax::store::HistoryList list) override { return lists_[static_cast<size_t>(list)]; }
-  void AppendAlertHour(const prax::store::AlertHourRow&) override { ++rows["AlertSystem"]; }
-  void AppendSystemUsage(const prax::store::SystemUsageRow&) override { ++rows["EMSSystemUsage"]; }
-  prax::store::RowId AppendUserNote(const prax::store::UserNoteRow&) override { return ++rows["UserNotes"]; }
-  void SetUserNoteNote(prax::store::RowId, int64_t) override {}
-  void AppendProjectNote(const prax::store::ProjectNoteRow&) override { ++rows["ProjectNotes"]; }
-  void AppendActivity(const prax::store::ActivityRow&) override { ++rows["ActivitySystem"]; }
+  void Append(prax::store::TableRow row) override { ++rows[prax::store::RowTable(row.kind).name]; }
   std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t, std::optional<int32_t>) override {
     return {};
   }
@@ -119,7 +114,8 @@ int ParseFloor(const std::string& netDir, int maxUser) {
   if (run.NetworkDir.back() != '/' && run.NetworkDir.back() != '\\') run.NetworkDir += '/';
   CountingStore store;
   prax::LoadContext load(run, status, store);
-  load.OpenAllLists();
+  load.OpenPassLists(prax::LogKind::kAlert);
+  load.OpenPassLists(prax::LogKind::kActivity);
 
   const auto t0 = Clock::now();
   int64_t days = 0;

@@ -35,7 +35,8 @@ struct Env {
     store = prax::store::OpenSqliteHistory(live);
     load = std::make_unique<prax::LoadContext>(run, status, *store);
     load->user = 7;
-    load->OpenAllLists();
+    load->OpenPassLists(prax::LogKind::kAlert);
+    load->OpenPassLists(prax::LogKind::kActivity);
   }
   void Reset() {
     load.reset();

@@ -15,7 +15,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <variant>
@@ -26,8 +25,6 @@
 #include "platform/error.h"
 
 namespace prax {
-
-enum class LogKind { kAlert, kActivity };
 
 // One listed day as the reading side left it.
 struct PreparedDay {
@@ -115,17 +112,6 @@ class DayReader {
   std::optional<int32_t> probed_;
   std::set<int32_t> loaded_, handedOver_;
 };
-
-// Runs a loader's writing side (StoreAlertDays, StoreActivityDays) over one
-// user's list, its days prepared on the spot (outside a job's passes).
-template <class StoreDays>
-int LoadListedDays(LoadContext& load, LogKind kind, std::string_view userDir, const FileList& files,
-                   StoreDays storeDays) {
-  DayReader reader(load, kind);
-  const PreparedUser user{load.user, std::string(userDir), files, {}, nullptr};
-  std::size_t i = 0;
-  return storeDays(load, DaysToLoad(kind, files), [&] { return reader.Day(user, i++); }, nullptr);
-}
 
 // Hands the writing side the users and days of a pass, either prepared on
 // the spot or by a reading thread running ahead (at most `ahead` days).

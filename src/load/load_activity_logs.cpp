@@ -129,8 +129,4 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
   return parsed;
 }
 
-int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
-  return LoadListedDays(load, LogKind::kActivity, userDir, fileList, StoreActivityDays);
-}
-
 }  // namespace prax

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include <functional>
 #include <mutex>
@@ -11,18 +10,13 @@
 #include "load/day_source.h"
 #include "load/load_context.h"
 #include "logs/activity_day.h"
-#include "logs/file_list.h"
 
 namespace prax {
 
-// Loads every listed day of load.user not yet in ActivitySystem. Tolerant
-// throughout, but for failures of the machine. Returns the number of days
-// parsed (a day whose log cannot be read included).
-int LoadActivityLogs(LoadContext& load, std::string_view userDir, const FileList& fileList);
-
-// The writing side of LoadActivityLogs: the `days` days of a user's list as
-// `next` hands them over prepared, in list order; `storeLock` (may be null)
-// is held while a day is written.
+// The writing side of pass 2 for load.user, as StoreAlertDays is for
+// ActivitySystem, tolerant throughout but for failures of the machine.
+// Returns the number of days parsed (a day whose log cannot be read
+// included).
 int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
                       std::mutex* storeLock);
 

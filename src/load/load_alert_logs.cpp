@@ -153,8 +153,4 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
   return loaded;
 }
 
-int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList) {
-  return LoadListedDays(load, LogKind::kAlert, userDir, fileList, StoreAlertDays);
-}
-
 }  // namespace prax

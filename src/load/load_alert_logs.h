@@ -2,7 +2,6 @@
 // Alert logs (.PXL) of one user into AlertSystem, EMSSystemUsage and UserNotes.
 
 #include <cstdint>
-#include <string_view>
 
 #include <functional>
 #include <mutex>
@@ -10,18 +9,14 @@
 #include "load/day_source.h"
 #include "load/load_context.h"
 #include "logs/alert_day.h"
-#include "logs/file_list.h"
 
 namespace prax {
 
-// Loads every listed day of load.user not yet in AlertSystem. Returns the
-// number of days parsed and written. A failure from the first write on ends
-// the loader and reaches the caller with the file named.
-int LoadAlertLogs(LoadContext& load, std::string_view userDir, const FileList& fileList);
-
-// The writing side of LoadAlertLogs: the `days` days of a user's list as
-// `next` hands them over prepared, in list order; `storeLock` (may be null)
-// is held while a day is written.
+// The writing side of pass 1 for load.user: the `days` days of the user's
+// list as `next` hands them over prepared, in list order, those not yet in
+// AlertSystem written with `storeLock` (may be null) held. Returns the number
+// of days parsed and written. A failure from the first write on ends the
+// loader and reaches the caller with the file named.
 int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
                    std::mutex* storeLock);
 

@@ -15,12 +15,20 @@ LoadContext::LoadContext(const RunContext& runContext, Status& statusDisplay, st
   }
 }
 
-void LoadContext::OpenAllLists() {
-  for (auto& list : lists_) {
-    if (list->IsOpen()) list->Close();
-    list->Prime();
-    list->Open();
+std::vector<store::HistoryList> LoadContext::OpenPassLists(LogKind kind) {
+  using L = store::HistoryList;
+  const bool alerts = kind == LogKind::kAlert;
+  const std::vector<L> lists = alerts ? std::vector<L>{L::kTools, L::kBodyParts, L::kDiscomforts, L::kNotes}
+                                      : std::vector<L>{L::kNotes, L::kApplications, L::kWindows, L::kProjects, L::kTasks};
+  for (const L l : lists) {
+    if (alerts && (l == L::kDiscomforts || l == L::kNotes)) {
+      List(l).Prime();
+    } else {
+      TryStep(&status, store.List(l).TableName(), [&] { List(l).Prime(); });
+    }
   }
+  for (const L l : lists) List(l).Open();
+  return lists;
 }
 
 namespace {

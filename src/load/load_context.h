@@ -30,6 +30,9 @@ struct CurrentIds {
   int16_t app = 0, window = 0, project = 0, task = 0;
 };
 
+// The logs a pass loads.
+enum class LogKind { kAlert, kActivity };
+
 struct LoadContext {
   LoadContext(const RunContext& run, Status& status, store::HistoryStore& store);
 
@@ -44,9 +47,11 @@ struct LoadContext {
 
   // The ids of a History list (open for the pass that uses it).
   store::ListIds& List(store::HistoryList list) { return *lists_[static_cast<std::size_t>(list)]; }
-  // Primes and opens every list at once, for loading days outside a job (a
-  // job opens the lists of each pass with the pass's own priming rules).
-  void OpenAllLists();
+  // Primes and opens the lists a pass of `kind` writes to, and returns them
+  // for closing when the pass ends. Priming: for alert logs tools and body
+  // parts tolerantly, discomforts and notes strictly (a failure ends the
+  // job); for activity logs tolerantly throughout.
+  std::vector<store::HistoryList> OpenPassLists(LogKind kind);
   // Get-or-create of a log's name (Windows-1252) in a list; the name goes to
   // the list as UTF-8.
   // A list that passes 90 % of its ids, and a list that is full and so

@@ -39,20 +39,6 @@ void ShowUserProgress(LoadContext& load, int32_t user) {
   load.status.SetUserPercent(num::ProgressPercent(user, load.run.UserSlotCount));
 }
 
-void Prime(LoadContext& load, HistoryList list, bool strict) {
-  if (strict) {
-    load.List(list).Prime();
-  } else {
-    TryStep(&load.status, load.store.List(list).TableName(), [&] { load.List(list).Prime(); });
-  }
-}
-
-// The lists a pass opens, and whether each is primed strictly.
-struct PassList {
-  HistoryList list;
-  bool strict;
-};
-
 // Passes 1 and 2: every user's alert (activity) logs. The logs are read and
 // parsed on a thread of their own ahead of the writing when ParseAhead.
 // `said` holds the folders and files named so far in the job: a user
@@ -61,20 +47,7 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
              std::set<std::string>& said) {
   Status& status = load.status;
   const bool alerts = kind == LogKind::kAlert;
-  // Priming: for alerts tools and body parts tolerant, discomforts and notes
-  // strict; for activity tolerant throughout.
-  const std::vector<PassList> lists =
-      alerts ? std::vector<PassList>{{HistoryList::kTools, false},
-                                     {HistoryList::kBodyParts, false},
-                                     {HistoryList::kDiscomforts, true},
-                                     {HistoryList::kNotes, true}}
-             : std::vector<PassList>{{HistoryList::kNotes, false},
-                                     {HistoryList::kApplications, false},
-                                     {HistoryList::kWindows, false},
-                                     {HistoryList::kProjects, false},
-                                     {HistoryList::kTasks, false}};
-  for (const PassList& l : lists) Prime(load, l.list, l.strict);
-  for (const PassList& l : lists) load.List(l.list).Open();
+  const std::vector<HistoryList> lists = load.OpenPassLists(kind);
 
   PassSource source(load, kind, userStart, userEnd, load.run.ParseAhead);
   const auto next = [&] { return source.NextDay(); };
@@ -117,7 +90,7 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
     ShowUserProgress(load, u);
     if (!alerts) status.Yield();
   }
-  for (const PassList& l : lists) load.List(l.list).Close();
+  for (const HistoryList l : lists) load.List(l).Close();
 }
 
 // Pass 3, tolerant throughout (as far as the data goes): the user-days the

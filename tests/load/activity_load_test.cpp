@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 // one list row, also in a later run, and are stored as UTF-8.
 TEST_F(LoaderTest, AccentedNamesShareOneRowWhateverTheirCase) {
   StoreActivity("User Project: \xDC" "bersicht (Entwurf)\r\n001 0900 \"\xDC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
-  load->OpenAllLists();
+  load->OpenPassLists(prax::LogKind::kActivity);
   StoreActivity("User Project: \xFC" "BERSICHT (Entwurf)\r\n001 0900 \"\xDC" "BERSICHT\",\"\xE9" "DITEUR\" 1 8,1\r\n"
                 "001 0901 \"\xFC" "bersicht\",\"\xC9" "diteur\" 1 8,1\r\n");
   EXPECT_EQ(Rows("WindowsList") + Rows("ApplicationsList") + Rows("ProjectsList"),
@@ -75,7 +75,7 @@ TEST_F(LoaderTest, EachActivityFileStartsItsIdsAfreshWhileTheApplicationAndNoteC
 // distinct name it refuses is counted while the rows keep the id before.
 TEST_F(LoaderTest, ListsRunningOutOfIdsAreSaidOnceAndCounted) {
   Query("INSERT INTO ApplicationsList VALUES (29490, 'Old'); INSERT INTO WindowsList VALUES (32766, 'Old');");
-  load->OpenAllLists();
+  load->OpenPassLists(prax::LogKind::kActivity);
   std::string log;
   for (const char* name : {"N1", "N2", "N3", "n2", "N1"}) log += std::string("001 0900 \"") + name + "\",\"" + name + "\" 1 8,1\r\n";
   StoreActivity(log);
@@ -96,10 +96,7 @@ TEST_F(LoaderTest, ListsRunningOutOfIdsAreSaidOnceAndCounted) {
 
 class LoadActivityTest : public LoaderTest {
  protected:
-  int Load(const prax::FileList& list) {
-    status.captions.clear();
-    return prax::LoadActivityLogs(*load, UserDir(), list);
-  }
+  int Load(const prax::FileList& list) { return LoaderTest::Load(prax::LogKind::kActivity, list); }
 };
 
 TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {

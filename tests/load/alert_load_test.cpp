@@ -28,10 +28,7 @@ std::string AlertRow(int date, const char* hour, const std::map<std::string, int
 class AlertLoadTest : public praxtest::LoaderTest {
  protected:
   std::string AlertRows() { return Query("SELECT * FROM AlertSystem ORDER BY Data_Date, Data_Hour;"); }
-  int Load(const prax::FileList& list) {
-    status.captions.clear();
-    return prax::LoadAlertLogs(*load, UserDir(), list);
-  }
+  int Load(const prax::FileList& list) { return LoaderTest::Load(prax::LogKind::kAlert, list); }
 };
 
 // A name holding a single quote fails its lookup; the row that follows is

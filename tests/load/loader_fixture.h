@@ -1,7 +1,7 @@
 #pragma once
-// A fresh History database, its store and the lists open as a job opens them,
-// loading for user 5; logs are written into user 5's folder. Rows are read
-// back with the sqlite3 program.
+// A fresh History database, its store and both passes' lists open as a job
+// opens them, loading for user 5; logs are written into user 5's folder and
+// loaded as a pass loads them. Rows are read back with the sqlite3 program.
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,8 @@ class LoaderTest : public ::testing::Test {
     store = prax::store::OpenSqliteHistory(dir.Path() / "PRAXDATA.MDB");
     load = std::make_unique<prax::LoadContext>(run, status, *store);
     load->user = 5;
-    load->OpenAllLists();
+    load->OpenPassLists(prax::LogKind::kAlert);
+    load->OpenPassLists(prax::LogKind::kActivity);
   }
 
   std::string UserDir() const { return dir.Text() + "PX000005.DIR"; }
@@ -41,6 +42,17 @@ class LoaderTest : public ::testing::Test {
     load->ids.window = load->ids.project = load->ids.task = -1;
     prax::StoreActivityDay(*load, 20020615,
                            prax::ParseActivityDay(bytes, {run.AppsNoPresent, run.KeysMax}, load->activityCarry));
+  }
+  // The pass's writing side over user 5's days of `files`, read on the spot.
+  int Load(prax::LogKind kind, const prax::FileList& files) {
+    status.captions.clear();
+    prax::DayReader reader(*load, kind);
+    const prax::PreparedUser user{5, UserDir(), files, {}, nullptr};
+    std::size_t i = 0;
+    const auto next = [&] { return reader.Day(user, i++); };
+    const std::size_t days = prax::DaysToLoad(kind, files);
+    return kind == prax::LogKind::kAlert ? prax::StoreAlertDays(*load, days, next, nullptr)
+                                         : prax::StoreActivityDays(*load, days, next, nullptr);
   }
   // What the sqlite3 reader prints, after a commit.
   std::string Query(std::string_view sql) {
