@@ -79,7 +79,7 @@ class TwoMounts : public ::testing::Test {
 TEST_F(TwoMounts, OneLoaderAtATimeAndARecordLeftBehindIsTakenOverAfterTheLimit) {
   const stdfs::path record = n_.Net() / std::string(prax::kRunRecordFileName);
   ::setenv("PRAX_LOCK_STALE_SECONDS", "3", 1);
-  std::optional<prax::RunLock> beating(std::in_place, (n_.Root() / "a/").string());
+  std::optional<prax::RunLock> beating(std::in_place, (n_.Root() / "a/").string(), 3);
   std::this_thread::sleep_for(4s);  // past the limit: only its heartbeat keeps it
   const praxtest::Result refused = praxtest::Run(Args("b"), n_.Root());
   beating.reset();
