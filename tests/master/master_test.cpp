@@ -282,7 +282,11 @@ class MergeTest : public ::testing::Test {
 };
 
 TEST_F(MergeTest, MergesRostersGroupsAndUserDirectories) {
+  // A listed roster is only read: one a console left in WAL mode keeps its bytes.
+  praxtest::Sqlite3(root.Path() / "net2/MASTER.MDB", "PRAGMA journal_mode = WAL;");
+  const std::string south = Slurp(root.Path() / "net2/MASTER.MDB");
   EXPECT_EQ(prax::MergeNetworks(m.ctx, &m.status), 1002);
+  EXPECT_EQ(Slurp(root.Path() / "net2/MASTER.MDB"), south);
   const stdfs::path t = root.Path() / "target";
 
   // The clearing keeps Networks.Lst (that spelling only) and what it cannot
