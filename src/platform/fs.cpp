@@ -24,6 +24,7 @@
 #undef CopyFile
 #undef DeleteFile
 #undef RemoveDirectory
+#undef ReplaceFile
 #else
 #include <dirent.h>
 #include <fcntl.h>

@@ -179,7 +179,7 @@ TEST(Controller, RefusedNetworkAndStartupWarnings) {
   const prax::PressResult refused = c.ExecutePressed();
   EXPECT_EQ(refused.action, PressAction::kShowMessage);
   EXPECT_NE(refused.message.find("'Not Used' does not exist"), std::string::npos) << refused.message;
-  EXPECT_NE(refused.message.find(site.ini.Text() + "PXNET.INI"), std::string::npos) << refused.message;
+  EXPECT_NE(refused.message.find(praxtest::Shown(site.ini.Path() / "PXNET.INI")), std::string::npos) << refused.message;
   EXPECT_TRUE(c.ButtonEnabled());
   // The press reads the History section of the same file.
   site.ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=" + site.network.Text() + "\r\n[HISTORY]\r\nENGINE=postgresql\r\n");
@@ -310,7 +310,7 @@ TEST(Settings, CloseWorkWritesBoth) {
   site.program.Write("outside.txt", "keep");
   stdfs::remove(site.program.Path() / "PXSERVER.SET");
   stdfs::remove(site.program.Path() / "Restore.KTR");
-  stdfs::create_symlink(outside, site.program.Path() / "PXSERVER.SET");
+  if (!praxtest::kWindows) stdfs::create_symlink(outside, site.program.Path() / "PXSERVER.SET");  // none in Wine 8
   stdfs::create_hard_link(outside, site.program.Path() / "Restore.KTR");
   EXPECT_TRUE(prax::CloseWork(site.ctx, {}, false));
   EXPECT_EQ(site.ProgramFileText("outside.txt"), "keep");

@@ -4,8 +4,6 @@
 // PRAXDATA.MDB and MASTER.MDB as one uninterrupted run does.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <array>
@@ -86,20 +84,19 @@ struct Outcome {
 Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& options,
                     Trigger trigger = Trigger::kNone, double delay = 0, long long activityRows = -1) {
   const auto t0 = Clock::now();
-  const pid_t pid = praxtest::Start(n.PraxloadArgs(options), n.Root());
+  const praxtest::Pid pid = praxtest::Start(n.PraxloadArgs(options), n.Root());
   auto now = [&] { return std::chrono::duration<double>(Clock::now() - t0).count(); };
   Outcome r;
   const bool recordGrowth = trigger == Trigger::kNone && activityRows < 0;
   double killAt = trigger == Trigger::kStart ? delay : -1;
   long long lastRows = -1;
   std::optional<praxtest::Db> reader;  // gone before any kill
-  siginfo_t info{};
   for (bool ended = false; !ended;) {  // a last look at the output once it has ended
-    ended = ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+    ended = praxtest::Ended(pid);
     if (!ended && ((killAt >= 0 && now() >= killAt) || now() > 300)) {
       EXPECT_LT(now(), 300) << "praxload still running";
       reader.reset();
-      ::kill(pid, SIGKILL);
+      praxtest::Kill(pid);
       r.killAt = now();
       break;
     }
@@ -182,7 +179,7 @@ Campaign KillAndResume(const praxtest::Network& n, const stdfs::path& pristine, 
     stdfs::remove_all(n.Net());
     stdfs::copy(pristine, n.Net(), stdfs::copy_options::recursive);
     const Outcome k = RunPraxload(n, command, passStart[pass], delay, ref.activityRows);
-    if (k.run.signal != SIGKILL) {
+    if (k.run.signal != praxtest::kKilled) {
       EXPECT_EQ(k.run.exitCode, 0) << k.run.out << k.run.err;
       continue;
     }

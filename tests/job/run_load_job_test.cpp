@@ -274,9 +274,9 @@ TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
 TEST_F(LoadJobTest, MoreActivityLogsThanARunTakesAreNamed) {
   // So many files are written on a memory file system where there is one.
   const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-  if (fs::is_directory("/dev/shm")) ::setenv("TMPDIR", "/dev/shm", 1);
+  if (fs::is_directory("/dev/shm")) praxtest::SetEnv("TMPDIR", "/dev/shm");
   const praxtest::TempDir many;
-  saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
+  praxtest::SetEnv("TMPDIR", saved);
   ctx.NetworkDir = many.Text();
   CreateDatabase();
   fs::create_directory(many.Path() / "PX000009.DIR");

@@ -84,7 +84,7 @@ TEST(UpgradeMasterSchema, UnopenableDatabaseEndsWithErrorNamingIt) {
     MasterContext m(dir.Text());
     const prax::Error e = praxtest::Raised([&] { prax::UpgradeMasterSchema(m.ctx); });
     const std::string what = e.what();
-    EXPECT_TRUE(praxtest::Has(what, std::string("'") + dir.Text() + "MASTER.MDB'")) << what;
+    EXPECT_TRUE(praxtest::Has(what, std::string("'") + praxtest::Shown(dir.Path() / "MASTER.MDB") + "'")) << what;
     EXPECT_FALSE(praxtest::Has(what, "Altering")) << what;  // the caller names the operation
     EXPECT_EQ(e.Kind(), present ? prax::err::kUnrecognizedFormat : prax::err::kCannotFindFile);
   }
@@ -157,7 +157,7 @@ TEST(ImportUserDefs, RecordsSetIdsAndGrowTheListsUpToAFailure) {
     const prax::Error e = praxtest::Raised([&] { prax::ImportUserDefs(t.m.ctx, &t.m.status); });
     const std::string what = e.what();
     EXPECT_EQ(e.Kind(), c.error) << what;
-    EXPECT_TRUE(c.error == prax::err::kNone || (praxtest::Has(what, t.dir.Text() + "UserDefs.Prn") && praxtest::Has(what, c.item) &&
+    EXPECT_TRUE(c.error == prax::err::kNone || (praxtest::Has(what, praxtest::Shown(t.dir.Path() / "UserDefs.Prn")) && praxtest::Has(what, c.item) &&
                              praxtest::Has(what, "Correct UserDefs.Prn at that item"))) << what;
     EXPECT_EQ(t.Users(), c.users);
     EXPECT_EQ(t.Lists(), c.lists);
@@ -196,7 +196,7 @@ TEST(UpgradeMasterSchema, StepsHeldUpByAReaderArePassedOverAndNamed) {
     free.join();
   }
   ASSERT_EQ(m.status.passedOver.size(), 1u);
-  EXPECT_TRUE(praxtest::Has(m.status.passedOver[0], dir.Text() + "MASTER.MDB") &&
+  EXPECT_TRUE(praxtest::Has(m.status.passedOver[0], praxtest::Shown(dir.Path() / "MASTER.MDB")) &&
               praxtest::Has(m.status.passedOver[0], "Users.Location_Id")) << m.status.passedOver[0];
   EXPECT_TRUE(m.status.Said("Users.Location_Id"));
   EXPECT_ANY_THROW(praxtest::Query(master, "SELECT Location_Id FROM Users"));
@@ -224,7 +224,7 @@ TEST(ImportUserDefs, ARosterHeldByAReaderEndsTheImportKeepingTheRecordsSaved) {
   held.reset();
   const std::string what = e.what();
   EXPECT_EQ(e.Kind(), prax::err::kLocked) << what;
-  for (const std::string& part : Lines{t.dir.Text() + "MASTER.MDB", "held by another program", "user \"A2\"",
+  for (const std::string& part : Lines{praxtest::Shown(t.dir.Path() / "MASTER.MDB"), "held by another program", "user \"A2\"",
                                  "the record before it is stored"})
     EXPECT_TRUE(praxtest::Has(what, part)) << part << " in " << what;
   EXPECT_FALSE(praxtest::Has(what, "Correct UserDefs.Prn")) << what;
@@ -242,6 +242,7 @@ class MergeTest : public ::testing::Test {
   MasterContext m{target};
 
   void SetUp() override {
+    PRAX_SKIP_ON_WINDOWS("symbolic-link creation (Wine 8), which every merge here meets");
     // North: three users and an unassigned slot, out of Sub_Dir order.
     praxtest::MakeRoster(root.Path() / "net1/MASTER.MDB",
                          {{"N3", "Lee", "Kim", "", "PX000004.DIR"}, {"", " UNASSIGNED  ", "", "", "PX000002.DIR"},
@@ -408,6 +409,7 @@ TEST_F(MergeTest, MergesAroundALockedRoster) {
 // Links are deleted, not followed; a user directory holding a folder cannot be
 // removed and ends the clearing with an Error naming it.
 TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
+  PRAX_SKIP_ON_WINDOWS("symbolic-link creation (Wine 8)");
   praxtest::TempDir root;
   root.Write("outside/PX000001.DIR/keep.PXL", "outside");
   for (const char* file : {"net/004000/PX004001.DIR/a.PXL", "net/004000/stray.txt"}) root.Write(file, "x");

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <optional>
 
 #include "platform/fs.h"
@@ -24,12 +27,14 @@ std::string Win(const praxtest::TempDir& dir, const std::string& relative) { ret
 TEST(RealPath, ResolvesLetterCaseWithBackslashes) {
   praxtest::TempDir dir;
   dir.Write("DIR/PX000001.DIR/PRAX032.PXL", "x");
-  dir.Write("DIR/Same.txt", "upper");
+  if (!praxtest::kWindows) dir.Write("DIR/Same.txt", "upper");  // one folder holding both: not on Windows
   dir.Write("DIR/same.txt", "lower");
   dir.Write(".Networks.Lst", "");
   EXPECT_EQ(RealPath(Win(dir, "dir\\px000001.dir\\prax032.pxl")), dir.Path() / "DIR" / "PX000001.DIR" / "PRAX032.PXL");
   EXPECT_EQ(ReadFile(Win(dir, "dir\\same.txt")), "lower");  // the exact name wins
-  EXPECT_EQ(ReadFile(Win(dir, "dir\\Same.txt")), "upper");
+  if (!praxtest::kWindows) {
+    EXPECT_EQ(ReadFile(Win(dir, "dir\\Same.txt")), "upper");
+  }
   // Missing components are kept as written, with the existing part resolved.
   EXPECT_EQ(RealPath(Win(dir, "dir\\New\\x.PXL")), dir.Path() / "DIR" / "New" / "x.PXL");
   EXPECT_EQ(RealPath("C:\\nowhere\\a"), std::filesystem::path("C:/nowhere/a"));
@@ -37,7 +42,8 @@ TEST(RealPath, ResolvesLetterCaseWithBackslashes) {
                                IsDirectory(Win(dir, "dir\\same.txt")), Exists(Win(dir, "dir\\same.txt"), false),
                                Exists(Win(dir, ".networks.lst")), Exists(Win(dir, ".networks.lst"), false)}),
             (std::vector<bool>{true, true, false, true, true, false}));  // hidden files count only when asked
-  EXPECT_EQ(ForDisplay("/net//PX000012.DIR\\PRAX014.PXL"), "/net/PX000012.DIR/PRAX014.PXL");
+  EXPECT_EQ(ForDisplay("/net//PX000012.DIR\\PRAX014.PXL"),
+            praxtest::kWindows ? "\\net\\PX000012.DIR\\PRAX014.PXL" : "/net/PX000012.DIR/PRAX014.PXL");
 }
 
 TEST(List, SortedByUpperCaseNameAndFilteredByPattern) {
@@ -62,11 +68,13 @@ TEST(List, AFolderThatCannotBeReadIsNamedNotTakenForEmpty) {
   praxtest::TempDir dir;
   dir.Write("file", "");
   dir.Write("locked/a.pxl", "");
+  std::vector<std::pair<std::string, bool>> cases = {{"missing", false}, {"file", true}, {"file\\below", true}};
+#ifndef _WIN32  // Windows has no FIFOs, and Wine reads a folder whatever its mode
   ASSERT_EQ(::mkfifo((dir.Path() / "fifo").c_str(), 0600), 0);
-  std::vector<std::pair<std::string, bool>> cases = {{"missing", false}, {"file", true}, {"fifo", true},
-                                                     {"file\\below", true}};
+  cases.push_back({"fifo", true});
   if (::geteuid() != 0) cases.push_back({"locked", true});  // root reads it all the same
   ::chmod((dir.Path() / "locked").c_str(), 0);
+#endif
   for (const auto& [name, raises] : cases) {
     const Error e = praxtest::Raised([&] { EXPECT_TRUE(List(Win(dir, name)).empty()); });
     EXPECT_EQ(e.Kind(), raises ? err::kPathFileAccess : err::kNone) << name;
@@ -74,7 +82,7 @@ TEST(List, AFolderThatCannotBeReadIsNamedNotTakenForEmpty) {
     std::error_code why;
     EXPECT_TRUE(List(Win(dir, name), "*", &why).empty() && why) << name;
   }
-  ::chmod((dir.Path() / "locked").c_str(), 0700);
+  std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::owner_all);
 }
 
 TEST(Files, ReadWriteCopyDeleteAndDirectories) {
@@ -124,19 +132,22 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
 TEST(Files, OnlyPlainFilesAreReadOrWritten) {
   praxtest::TempDir dir;
   dir.Write("outside.txt", "keep");
+  std::filesystem::create_hard_link(dir.Path() / "outside.txt", dir.Path() / "linked.dat");
+#ifndef _WIN32  // Wine 8 makes no symbolic links, Windows no FIFOs: the hard link alone there
   std::filesystem::create_symlink(dir.Path() / "outside.txt", dir.Path() / "link.dat");
   std::filesystem::create_symlink(dir.Path() / "nowhere.txt", dir.Path() / "dangling.dat");
-  std::filesystem::create_hard_link(dir.Path() / "outside.txt", dir.Path() / "linked.dat");
   ASSERT_EQ(::mkfifo((dir.Path() / "pipe.dat").c_str(), 0644), 0);
+#endif
   const std::function<void(const std::string&)> uses[] = {  // reading first
       [](const std::string& f) { (void)ReadFile(f); }, [](const std::string& f) { WriteFile(f, "x"); },
       [](const std::string& f) { AppendFile(f, "x"); }, [](const std::string& f) { ReplaceFile(f, "x"); },
       [](const std::string& f) { RequireOwnFile(f); }};
   for (const std::string name : {"link.dat", "dangling.dat", "pipe.dat", "linked.dat"}) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(dir.Path() / name))) continue;
     for (std::size_t i = name == "linked.dat" ? 1 : 0; i < std::size(uses); ++i) {
       const Error e = praxtest::Raised([&] { uses[i](Win(dir, name)); });
       EXPECT_EQ(e.Kind(), err::kPathFileAccess) << name << " " << i;
-      EXPECT_NE(std::string(e.what()).find(dir.Text() + name + "' is a"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(ForDisplay(Win(dir, name)) + "' is a"), std::string::npos) << e.what();
     }
   }
   EXPECT_EQ(ReadFile(Win(dir, "linked.dat")), "keep");
@@ -169,21 +180,30 @@ TEST(RunLock, ARecordLeftBehindIsTakenOverOnlyWhenItsHolderIsGone) {
       return std::string("host elsewhere");
     };
   };
-  const struct { const char* what; Left left; bool taken; } cases[] = {
+  const struct { const char* what; Left left; bool taken; const char* windowsLacks = nullptr; } cases[] = {
       {"another machine's, beating", foreign({"PRAXSERVER.RUN"}, false), false},
       {"another machine's, silent for minutes", foreign({"PRAXSERVER.RUN"}, true), true},
       {"and a takeover killed half-way", foreign({"PRAXSERVER.RUN.TAKE", "PRAXSERVER.RUN"}, true), true},
       {"a link to a file elsewhere", [](auto& d) {
          std::filesystem::create_symlink(d.Write("outside", "keep"), d.Path() / "PRAXSERVER.RUN");
-         return std::string("PRAXSERVER.RUN' is a"); }, false},
+         return std::string("PRAXSERVER.RUN' is a"); }, false, "symbolic-link creation (Wine 8)"},
       {"this machine's, its process ended", [](auto& d) {
+#ifndef _WIN32
          const pid_t child = ::fork();
          if (child == 0) { new RunLock(d.Text()); ::_exit(0); }  // killed, as it were: nothing released
          ::waitpid(child, nullptr, 0);
-         return "process " + std::to_string(child); }, true},
+         return "process " + std::to_string(child);
+#else
+         return d.Text();
+#endif
+       }, true, "fork (a process of this program that ends holding the record)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    if (praxtest::kWindows && c.windowsLacks) {
+      std::cout << "[ SKIPPED  ] " << c.what << ": Windows (or Wine) lacks " << c.windowsLacks << "\n";
+      continue;
+    }
     const praxtest::TempDir d;
     const std::string says = c.left(d), before = praxtest::Slurp(d.Path() / "PRAXSERVER.RUN");
     std::optional<RunLock> lock;

@@ -1,12 +1,14 @@
 // One network directory as two machines see it: mounted twice with sshfs
 // through an sshd of the test's own on 127.0.0.1.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <arpa/inet.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +28,8 @@ using praxtest::Has;
 class TwoMounts : public ::testing::Test {
  protected:
   void SetUp() override {
+    PRAX_SKIP_ON_WINDOWS("FUSE, sshfs and sshd to play two machines");
+#ifndef _WIN32
     for (const char* tool : {"/dev/fuse", "/usr/bin/fusermount", "/usr/bin/sshfs", "/usr/sbin/sshd"})
       if (!stdfs::exists(tool)) GTEST_SKIP() << tool << " is missing: two machines are played with FUSE, sshfs, sshd";
     const stdfs::path k = keys_.Path();
@@ -60,23 +64,27 @@ class TwoMounts : public ::testing::Test {
       ASSERT_EQ(r.exitCode, 0) << r.err << praxtest::Slurp(k / "sshdstderr.txt");
       mounts_.push_back(at);
     }
+#endif
   }
   void TearDown() override {
+#ifndef _WIN32
     for (const stdfs::path& at : mounts_) praxtest::Run({"/usr/bin/fusermount", "-u", "-z", at}, keys_.Path());
     if (sshd_ > 0) ::kill(sshd_, SIGTERM), praxtest::Wait(sshd_, keys_.Path(), "sshd");
+#endif
   }
   std::vector<std::string> Args(const std::string& mount, std::vector<std::string> options = {}) const {
-    options.insert(options.begin(), {PRAX_BINARY_DIR "/praxload", "--program-dir", n_.Root() / ("prog" + mount)});
+    options.insert(options.begin(), {praxtest::Program("praxload"), "--program-dir", (n_.Root() / ("prog" + mount)).string()});
     return options;
   }
 
   praxtest::TempDir keys_;
   const praxtest::Network n_;
   std::vector<stdfs::path> mounts_;
-  pid_t sshd_ = 0;
+  praxtest::Pid sshd_ = {};
 };
 
 TEST_F(TwoMounts, OneLoaderAtATimeAndARecordLeftBehindIsTakenOverAfterTheLimit) {
+#ifndef _WIN32
   const stdfs::path record = n_.Net() / std::string(prax::kRunRecordFileName);
   ::setenv("PRAX_LOCK_STALE_SECONDS", "3", 1);
   std::optional<prax::RunLock> beating(std::in_place, (n_.Root() / "a/").string(), 3);
@@ -115,6 +123,7 @@ TEST_F(TwoMounts, OneLoaderAtATimeAndARecordLeftBehindIsTakenOverAfterTheLimit) 
     std::sort(got.begin(), got.end()), std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want) << t;
   }
+#endif
 }
 
 }  // namespace

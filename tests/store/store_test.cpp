@@ -2,8 +2,10 @@
 // ours and of others: list ids, appends, tables found whatever their letter case, rows counted once committed.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <optional>
@@ -45,11 +47,11 @@ TEST(OpenDatabase, RefusesWhatIsNotOurDatabaseOrCannotBeOpened) {
       {dir.Write("EMPTY.MDB", ""), err::kUnrecognizedFormat, "Unrecognized database format"},
       {dir.Path() / "MISSING.MDB", err::kCannotFindFile, "Could not find file"},
       {locked, err::kCannotOpenFile, "holds it locked"},
-      {readOnly, ::geteuid() == 0 ? err::kNone : err::kCannotOpenFile, "read-only"}};
+      {readOnly, praxtest::Root() ? err::kNone : err::kCannotOpenFile, "read-only"}};
   for (const auto& c : cases) {
     const auto out = Raised([&] { SqliteFile::Open(c.file); });
     EXPECT_EQ(out.Kind(), c.kind) << c.file;
-    EXPECT_TRUE(c.kind == err::kNone || (Has(out.what(), c.says) && Has(out.what(), c.file.string()))) << out.what();
+    EXPECT_TRUE(c.kind == err::kNone || (Has(out.what(), c.says) && Has(out.what(), praxtest::Shown(c.file)))) << out.what();
   }
 }
 
@@ -74,6 +76,8 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
 // after a writer is killed, its file opens; the same journal beside a copy of
 // the file is refused, and the record goes once the file is at rest.
 TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
+  PRAX_SKIP_ON_WINDOWS("fork (a writer of this process that ends mid-transaction)");
+#ifndef _WIN32
   praxtest::TempDir dir;
   const auto path = dir.Path() / "KILLED.MDB", copy = dir.Path() / "COPY.MDB";
   praxtest::Sqlite3(path, "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
@@ -97,6 +101,7 @@ TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   db->Close();
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "PRAXSERVER.WRT"));
   EXPECT_EQ(praxtest::Sqlite3(path, "SELECT a FROM t;"), "1\n3\n");
+#endif
 }
 
 // The History file replaces an earlier one whole, at rest, and holds other writers to the field rules too.

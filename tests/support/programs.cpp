@@ -1,15 +1,21 @@
 #include "support/programs.h"
 
+#include <sqlite3.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace praxtest {
 
@@ -25,13 +31,99 @@ std::string Slurp(const stdfs::path& p) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-pid_t Start(const std::vector<std::string>& argv, const stdfs::path& scratch, const Limits& limits,
-            const std::string& tag) {
+std::string Program(const std::string& name) { return PRAX_BINARY_DIR "/" + name + (kWindows ? ".exe" : ""); }
+
+static std::string Lf(std::string text) {
+  if (!kWindows) return text;
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  return out;
+}
+
+static Result Collect(int exitCode, int signal, const stdfs::path& scratch, const std::string& tag) {
+  return {exitCode, signal, Lf(Slurp(scratch / (tag + "stdout.txt"))), Lf(Slurp(scratch / (tag + "stderr.txt")))};
+}
+
+#ifdef _WIN32
+static std::wstring Wide(const std::string& s) {
+  std::wstring w(s.size(), L'\0');
+  w.resize(static_cast<size_t>(
+      ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size()))));
+  return w;
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+static std::wstring Quoted(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return Wide(arg);
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (const wchar_t c : Wide(arg)) {
+    if (c == L'\\') { ++slashes; continue; }
+    out.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  return out.append(2 * slashes, L'\\') + L"\"";
+}
+
+static HANDLE Open(const stdfs::path& file, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return ::CreateFileW(file.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+constexpr UINT kKilledCode = 0xC0DE0009, kTimedOutCode = 0xC0DE000E;
+
+Pid Start(const std::vector<std::string>& argv, const stdfs::path& scratch, const Limits& limits,
+          const std::string& tag) {
+  std::wstring line;
+  for (const std::string& a : argv) line += (line.empty() ? L"" : L" ") + Quoted(a);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = Open(limits.input.empty() ? stdfs::path("NUL") : limits.input, false);
+  si.hStdOutput = Open(scratch / (tag + "stdout.txt"), true);
+  si.hStdError = Open(scratch / (tag + "stderr.txt"), true);
+  PROCESS_INFORMATION pi{};
+  const std::wstring dir = limits.workDir.wstring();
+  const BOOL ok = ::CreateProcessW(Wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+  for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError}) ::CloseHandle(h);
+  if (!ok) throw std::runtime_error("cannot start " + argv[0]);
+  ::CloseHandle(pi.hThread);
+  if (limits.timeoutSeconds > 0) {
+    HANDLE watched = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), pi.hProcess, ::GetCurrentProcess(), &watched, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+    std::thread([watched, ms = limits.timeoutSeconds * 1000] {
+      if (::WaitForSingleObject(watched, ms) == WAIT_TIMEOUT) ::TerminateProcess(watched, kTimedOutCode);
+      ::CloseHandle(watched);
+    }).detach();
+  }
+  return pi.hProcess;
+}
+
+Result Wait(Pid pid, const stdfs::path& scratch, const std::string& tag) {
+  DWORD code = 0;
+  ::WaitForSingleObject(pid, INFINITE);
+  ::GetExitCodeProcess(pid, &code);
+  ::CloseHandle(pid);
+  const int signal = code == kKilledCode ? kKilled : code == kTimedOutCode ? kTimedOut : 0;
+  return Collect(signal ? -1 : static_cast<int>(code), signal, scratch, tag);
+}
+
+void Kill(Pid pid) { ::TerminateProcess(pid, kKilledCode); }
+bool Ended(Pid pid) { return ::WaitForSingleObject(pid, 0) == WAIT_OBJECT_0; }
+long ProcessId(Pid pid) { return static_cast<long>(::GetProcessId(pid)); }
+#else
+Pid Start(const std::vector<std::string>& argv, const stdfs::path& scratch, const Limits& limits,
+          const std::string& tag) {
   const stdfs::path out = scratch / (tag + "stdout.txt"), err = scratch / (tag + "stderr.txt");
   std::ofstream{out};  // empty before the child starts
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  ::dup2(::open("/dev/null", O_RDONLY), 0);
+  ::dup2(::open(limits.input.empty() ? "/dev/null" : limits.input.c_str(), O_RDONLY), 0);
   ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
   ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
   if (limits.maxFileBytes > 0) {
@@ -51,12 +143,20 @@ pid_t Start(const std::vector<std::string>& argv, const stdfs::path& scratch, co
   ::_exit(127);
 }
 
-Result Wait(pid_t pid, const stdfs::path& scratch, const std::string& tag) {
+Result Wait(Pid pid, const stdfs::path& scratch, const std::string& tag) {
   int status = 0;
   ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
-          Slurp(scratch / (tag + "stdout.txt")), Slurp(scratch / (tag + "stderr.txt"))};
+  return Collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0, scratch,
+                 tag);
 }
+
+void Kill(Pid pid) { ::kill(pid, SIGKILL); }
+bool Ended(Pid pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+}
+long ProcessId(Pid pid) { return pid; }
+#endif
 
 Db::Db(const stdfs::path& file, bool write) : name_(file.string()) {
   const int rc = sqlite3_open_v2(name_.c_str(), &h_, write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
@@ -96,13 +196,13 @@ Network::Network(const std::vector<std::string>& gen) {
 }
 
 void Network::Praxgen(std::vector<std::string> args) const {
-  args.insert(args.begin(), {PRAX_BINARY_DIR "/praxgen", Net().string()});
+  args.insert(args.begin(), {Program("praxgen"), Net().string()});
   const Result r = Run(args, Root());
   if (r.exitCode != 0) throw std::runtime_error("praxgen failed: " + r.err);
 }
 
 std::vector<std::string> Network::PraxloadArgs(const std::vector<std::string>& options) const {
-  std::vector<std::string> args = {PRAX_BINARY_DIR "/praxload", "--program-dir", Prog().string()};
+  std::vector<std::string> args = {Program("praxload"), "--program-dir", Prog().string()};
   args.insert(args.end(), options.begin(), options.end());
   return args;
 }
@@ -114,11 +214,13 @@ std::string Network::Dump() const {
 }
 
 void Network::GiveToNobody() const {
+#ifndef _WIN32
   for (const stdfs::path& top : {Net(), Prog()}) {
     if (::lchown(top.c_str(), kNobody, kNobody) != 0) return;
     for (const auto& e : stdfs::recursive_directory_iterator(top))
       [[maybe_unused]] const int rc = ::lchown(e.path().c_str(), kNobody, kNobody);
   }
+#endif
 }
 
 }  // namespace praxtest

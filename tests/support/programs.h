@@ -1,9 +1,11 @@
 #pragma once
 // The programs run as a scheduler runs them, and databases read through the SQLite library.
 
-#include <sys/resource.h>
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,29 +16,42 @@ struct sqlite3;
 
 namespace praxtest {
 
-inline constexpr uid_t kNobody = 65534;
+inline constexpr unsigned kNobody = 65534;
 inline constexpr int kCannotDrop = 126;  // exit status of a child that could not drop to kNobody
+inline constexpr int kKilled = 9, kTimedOut = 14;  // Result::signal of Kill and of a timeout (as on POSIX)
+
+#ifdef _WIN32
+using Pid = void*;  // the process handle
+#else
+using Pid = pid_t;
+#endif
 
 struct Result {
   int exitCode = -1;  // -1 when ended by a signal
   int signal = 0;
-  std::string out, err;
+  std::string out, err;  // CR LF read as LF
 };
 
 struct Limits {
-  bool asNobody = false;              // run as uid/gid 65534 (when started as root)
-  rlim_t maxFileBytes = 0;            // RLIMIT_FSIZE, SIGXFSZ ignored; 0: none
-  unsigned timeoutSeconds = 0;        // killed by SIGALRM after this long; 0: none
+  bool asNobody = false;              // run as uid/gid 65534 (when started as root); POSIX only
+  std::uint64_t maxFileBytes = 0;     // RLIMIT_FSIZE, SIGXFSZ ignored; 0: none; POSIX only
+  unsigned timeoutSeconds = 0;        // killed after this long; 0: none
   std::filesystem::path workDir = {};  // current folder of the child; empty: the test's
+  std::filesystem::path input = {};    // its standard input; empty: none
 };
 
 std::string Slurp(const std::filesystem::path& p);
 inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// A program of this build: PRAX_BINARY_DIR/name, with the executable suffix.
+std::string Program(const std::string& name);
 
-// argv[0] with no input, its output in scratch/<tag>stdout.txt and <tag>stderr.txt.
-pid_t Start(const std::vector<std::string>& argv, const std::filesystem::path& scratch, const Limits& limits = {},
-            const std::string& tag = "");
-Result Wait(pid_t pid, const std::filesystem::path& scratch, const std::string& tag = "");
+// argv[0], its output in scratch/<tag>stdout.txt and <tag>stderr.txt.
+Pid Start(const std::vector<std::string>& argv, const std::filesystem::path& scratch, const Limits& limits = {},
+          const std::string& tag = "");
+Result Wait(Pid pid, const std::filesystem::path& scratch, const std::string& tag = "");
+void Kill(Pid pid);  // at once, as SIGKILL does
+bool Ended(Pid pid);  // without collecting it
+long ProcessId(Pid pid);  // as the program reports its own
 inline Result Run(const std::vector<std::string>& argv, const std::filesystem::path& scratch,
                   const Limits& limits = {}) {
   return Wait(Start(argv, scratch, limits), scratch);

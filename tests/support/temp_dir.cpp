@@ -1,15 +1,18 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <tuple>
 
+#include "platform/fs.h"
 #include "support/programs.h"
 
 namespace praxtest {
@@ -17,9 +20,12 @@ namespace praxtest {
 namespace stdfs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string name = (stdfs::temp_directory_path() / "praxtest-XXXXXX").string();
-  if (!::mkdtemp(name.data())) throw std::runtime_error("cannot create a temporary folder");
-  path_ = name;
+  std::random_device random;
+  for (int tries = 0; tries < 100 && path_.empty(); ++tries) {
+    const stdfs::path name = stdfs::temp_directory_path() / ("praxtest-" + std::to_string(random()));
+    if (stdfs::create_directory(name)) path_ = name;
+  }
+  if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -44,21 +50,30 @@ void SetMTime(const stdfs::path& file, int year, int month, int day) {
   stdfs::last_write_time(file, std::chrono::file_clock::from_sys(noon));
 }
 
+std::string Shown(const stdfs::path& p) { return prax::fs::ForDisplay(p.generic_string()); }
+
+bool Root() {
+#ifdef _WIN32
+  return false;
+#else
+  return ::geteuid() == 0;
+#endif
+}
+
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  ::_putenv_s(name, value.c_str());
+#else
+  value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
+#endif
+}
+
 std::string Sqlite3(const stdfs::path& db, std::string_view sql) {
-  std::string out = (stdfs::temp_directory_path() / "praxtest-sqlite3-XXXXXX").string();
-  const int fd = ::mkstemp(out.data());
-  if (fd < 0) throw std::runtime_error("cannot create a temporary file");
-  ::close(fd);
-  std::string command = "sqlite3 -batch '";
-  for (const char c : db.string()) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  std::FILE* p = ::popen((command + "' >" + out + " 2>&1").c_str(), "w");
-  if (!p) throw std::runtime_error("cannot start sqlite3");
-  std::fwrite(sql.data(), 1, sql.size(), p);
-  std::fputs("\n", p);
-  ::pclose(p);
-  const std::string text = Slurp(out);
-  stdfs::remove(out);
-  return text;
+  // Binary output: no line end is rewritten on Windows.
+  const TempDir scratch;
+  const stdfs::path input = scratch.Write("input.sql", ".binary on\n" + std::string(sql) + "\n");
+  const Result r = Run({PRAX_SQLITE3_PROGRAM, "-batch", db.string()}, scratch.Path(), {.input = input});
+  return r.out + r.err;
 }
 
 }  // namespace praxtest
