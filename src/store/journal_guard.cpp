@@ -12,8 +12,9 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// The system headers define this name as a macro (fs::DeleteFile is called here).
+// The system headers define these names as macros (fs::DeleteFile and fs::ReplaceFile are called here).
 #undef DeleteFile
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

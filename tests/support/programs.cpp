@@ -33,24 +33,17 @@ std::string Slurp(const stdfs::path& p) {
 
 std::string Program(const std::string& name) { return PRAX_BINARY_DIR "/" + name + (kWindows ? ".exe" : ""); }
 
-static std::string Lf(std::string text) {
-  if (!kWindows) return text;
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
-  return out;
-}
-
+// The output of a finished program, CR LF read as LF on Windows.
 static Result Collect(int exitCode, int signal, const stdfs::path& scratch, const std::string& tag) {
-  return {exitCode, signal, Lf(Slurp(scratch / (tag + "stdout.txt"))), Lf(Slurp(scratch / (tag + "stderr.txt")))};
+  Result r{exitCode, signal, Slurp(scratch / (tag + "stdout.txt")), Slurp(scratch / (tag + "stderr.txt"))};
+  for (std::string* text : {&r.out, &r.err})
+    for (size_t at = 0; kWindows && (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
+  return r;
 }
 
 #ifdef _WIN32
 static std::wstring Wide(const std::string& s) {
-  std::wstring w(s.size(), L'\0');
-  w.resize(static_cast<size_t>(
-      ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size()))));
-  return w;
+  return stdfs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size())).wstring();
 }
 
 // One argument as the C runtime's command-line parser reads it back.

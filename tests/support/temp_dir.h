@@ -11,6 +11,11 @@ inline constexpr bool kWindows = true;
 #else
 inline constexpr bool kWindows = false;
 #endif
+#ifdef PRAX_WITH_POSTGRESQL
+inline constexpr bool kServerEngine = true;  // the build keeps a History database on a server when asked
+#else
+inline constexpr bool kServerEngine = false;
+#endif
 // Skips the case on Windows, naming what Windows (or Wine, which runs the suite there) lacks for it.
 #define PRAX_SKIP_ON_WINDOWS(lacks) \
   if (praxtest::kWindows) GTEST_SKIP() << "Windows (or Wine) lacks " << (lacks)
