@@ -187,6 +187,7 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
     return days;
   };
   const praxtest::Pid first = praxtest::Start(n.PraxloadArgs({"--fresh", "--yes", "--quiet"}), n.Root(), {}, "1");
+  const long firstId = praxtest::ProcessId(first);
   std::vector<std::map<std::string, std::string>> seen;
   Result second{-2, 0, "", ""};
   for (bool ended = false; !ended; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
@@ -200,7 +201,7 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
 
   ASSERT_NE(second.exitCode, -2) << "the load ended before a second loader could be started";
   EXPECT_EQ(second.exitCode, 2) << second.err;
-  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(praxtest::ProcessId(first))))
+  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(firstId)))
       << second.err;
   const auto final = readDays();
   ASSERT_GE(std::ranges::count_if(seen, [](const auto& s) { return !s.empty(); }), 3) << "the reader saw too little";

@@ -220,11 +220,12 @@ TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
            {"wal", "replace", "Pass 1, User 3:"},  // user 2 is committed
            {"delete", "remove", "Pass 1, User 3:"},
            {"delete", "replace", "Pass 3, User 1:"}}) {  // every log is stored, no error key yet
+    if (praxtest::kWindows && !action.empty()) continue;  // Windows neither replaces nor removes an open file
     SCOPED_TRACE(journal + " " + action + " " + at);
     fs::remove(DbFile());
     CreateDatabase();
-    fs::copy_file(DbFile(), dir.Path() / "backup.MDB", fs::copy_options::overwrite_existing);
-    fs::copy_file(DbFile(), dir.Path() / "unchanged.MDB", fs::copy_options::overwrite_existing);
+    for (const char* name : {"backup.MDB", "unchanged.MDB"})  // (overwrite_existing fails in MinGW's library)
+      fs::remove(dir.Path() / name), fs::copy_file(DbFile(), dir.Path() / name);
     status.onLoading = [&](const std::string& now) {
       if (now != at) return;
       if (action == "replace") fs::rename(dir.Path() / "backup.MDB", DbFile());
