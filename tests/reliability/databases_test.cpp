@@ -92,9 +92,8 @@ TEST(BrokenDatabases, APlantedJournalOrLogIsRefusedAndTheFileKeepsItsRows) {
     }
 }
 
-// Run as the unprivileged account: permissions count even for root.
+// Run as the unprivileged account: permissions count even for root (Wine runs as one already).
 TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
-  PRAX_SKIP_ON_WINDOWS("another account (uid 65534) to run the load as");
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
   using P = stdfs::perms;
@@ -113,6 +112,7 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
        netWritable, 2, {"PRAXSERVER.LCK", "Make the folder writable"}},
   };
   for (const auto& c : cases) {
+    if (praxtest::kWindows && Has(c.what, "directory")) continue;  // Windows has no read-only folder
     SCOPED_TRACE(c.what);
     n.AppendDay();
     n.GiveToNobody();
