@@ -100,7 +100,8 @@ Outcome RunPraxload(const praxtest::Network& n, const std::vector<std::string>& 
       r.killAt = now();
       break;
     }
-    const std::string out = praxtest::Slurp(n.Root() / "stdout.txt");
+    std::string out = praxtest::Slurp(n.Root() / "stdout.txt");
+    std::erase(out, '\r');  // as Wait reads it
     for (auto [line, at, when] : {std::tuple{&kAlertLine, &r.alertAt, Trigger::kAlertLine},
                                   {&kActivityLine, &r.activityAt, Trigger::kActivityLine},
                                   {&kDoneLine, &r.doneAt, Trigger::kNone}})

@@ -52,21 +52,15 @@ void SetMTime(const stdfs::path& file, int year, int month, int day) {
 
 std::string Shown(const stdfs::path& p) { return prax::fs::ForDisplay(p.generic_string()); }
 
-bool Root() {
 #ifdef _WIN32
-  return false;
+bool Root() { return false; }
+void SetEnv(const char* name, const std::string& value) { ::_putenv_s(name, value.c_str()); }
 #else
-  return ::geteuid() == 0;
-#endif
-}
-
+bool Root() { return ::geteuid() == 0; }
 void SetEnv(const char* name, const std::string& value) {
-#ifdef _WIN32
-  ::_putenv_s(name, value.c_str());
-#else
   value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
-#endif
 }
+#endif
 
 std::string Sqlite3(const stdfs::path& db, std::string_view sql) {
   // Binary output: no line end is rewritten on Windows.
