@@ -49,7 +49,7 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME praxserver)
 set(CPACK_PACKAGE_VENDOR "PraxServer developers")
-set(CPACK_PACKAGE_CONTACT "PraxServer developers <praxserver@localhost>")
+set(CPACK_PACKAGE_CONTACT "PraxServer developers <praxserver@praxilo.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -64,18 +64,18 @@ set(CPACK_DEBIAN_PRAXSERVER_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PRAXSERVER_PACKAGE_CONTROL_EXTRA ${PRAX_PACKAGING}/debian/postinst ${PRAX_PACKAGING}/debian/postrm)
 set(CPACK_DEBIAN_PRAXSERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_PRAXSERVER_DESCRIPTION "loader of Praxilo's Alert and Activity logs into a History database
- praxload loads the daily Alert (.PXL) and Activity (.PXT) logs that Praxilo's
- desktop clients write on a shared network directory into the History database
- (an SQLite file, or a PostgreSQL server) and keeps the roster database in step.
- praxgen writes demo networks. A systemd timer runs the load nightly once it is
- enabled.")
+praxload loads the daily Alert (.PXL) and Activity (.PXT) logs that Praxilo's
+desktop clients write on a shared network directory into the History database
+(an SQLite file, or a PostgreSQL server) and keeps the roster database in step.
+praxgen writes demo networks. A systemd timer runs the load nightly once it is
+enabled.")
 if(PRAX_BUILD_WINDOW)
   list(APPEND CPACK_COMPONENTS_ALL window)
   set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME praxserver-window)
   set(CPACK_DEBIAN_WINDOW_PACKAGE_SECTION misc)
   set(CPACK_COMPONENT_WINDOW_DEPENDS praxserver)
   set(CPACK_COMPONENT_WINDOW_DESCRIPTION "administrator's window of PraxServer
- praxserver is the Qt window in which an administrator chooses what to load
- into the History database and follows the run; the same command as praxload.")
+praxserver is the Qt window in which an administrator chooses what to load
+into the History database and follows the run; the same command as praxload.")
 endif()
 include(CPack)
