@@ -222,7 +222,6 @@ TEST(Startup, ProgramFoldersOfInstalledAndBuiltPrograms) {
       {"/tmp/r/usr/bin", "", "/tmp/r/var/lib/praxserver", "/tmp/r/etc/praxilo/"},
       {"/tmp/r/usr/bin", "/srv/prog/", "/srv/prog", "/tmp/r/etc/praxilo/"},
       {"/home/a/clone/build", "", "/home/a/clone/build", "/etc/praxilo/"},
-      {"/home/a/bin", "", "/home/a/bin", "/etc/praxilo/"},
       {"/opt/usr/sbin", "", "/opt/usr/sbin", "/etc/praxilo/"},
   };
   for (const auto& c : cases) {
@@ -232,7 +231,6 @@ TEST(Startup, ProgramFoldersOfInstalledAndBuiltPrograms) {
   }
   const auto missing = prax::ProgramFolderProblem(prax::LocateProgramFolders("/nowhere/usr/bin"), false);
   EXPECT_TRUE(missing && missing->starts_with("The program folder '/nowhere/var/lib/praxserver', where an installed"));
-  EXPECT_FALSE(prax::ProgramFolderProblem(prax::LocateProgramFolders(Site().program.Path()), false));
 }
 
 // TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses

@@ -56,17 +56,6 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
   EXPECT_EQ(n.Count("SELECT COUNT(*) FROM AlertSystem WHERE Data_Hour = '00';"), 20);
 }
 
-// A program folder that does not exist is refused by name with its own exit status, and nothing is created.
-TEST(E2e, MissingProgramFolderIsRefusedByName) {
-  const praxtest::TempDir dir;
-  const Result r = praxtest::Run({PRAX_BINARY_DIR "/praxload", "--program-dir", (dir.Path() / "gone").string()},
-                                 dir.Path());
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_TRUE(Has(r.err, "The program folder '" + (dir.Path() / "gone").string() + "' given with --program-dir"));
-  // Nothing but the run's captured output appears.
-  EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), {}), 2) << r.err;
-}
-
 TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   const Network n;
   // A log of today (by this machine's clock), still being written; a file far
