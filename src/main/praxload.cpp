@@ -143,14 +143,14 @@ int main(int argc, char** argv) {
   ctx.IncludeToday = includeToday;
   ctx.RecomputeErrorKeys = recompute;
 
-  const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
-  if (auto problem = prax::ProgramFolderProblem(folders, !programDir.empty())) {
-    PrintLine(std::cerr, *problem);
-    return kNoProgramFolder;
-  }
-  ctx.ProgramDir = folders.programDir;
-  ctx.ProfileDir = folders.profileDir;
   try {
+    const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
+    if (auto problem = prax::ProgramFolderProblem(folders, !programDir.empty())) {
+      PrintLine(std::cerr, *problem);
+      return kNoProgramFolder;
+    }
+    ctx.ProgramDir = folders.programDir;
+    ctx.ProfileDir = folders.profileDir;
     const prax::StartupInfo info = prax::RunStartup(ctx);
     for (const std::string& warning : info.warnings) status.SetStatus(warning);
     const prax::WindowChoices choices = prax::ResolveChoices(ctx, options);
