@@ -236,7 +236,7 @@ namespace {
 
 std::optional<std::string> MissingNetworkDir(const RunContext& ctx, const std::string& networkDir) {
   if (fs::IsDirectory(networkDir)) return std::nullopt;
-  const std::string ini = fs::ForDisplay((ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir) + "PXNET.INI");
+  const std::string ini = fs::ForDisplay(ctx.ProfileFile());
   return "The network directory '" + fs::ForDisplay(networkDir) +
          "' does not exist or is not a folder. It is NETDIR in section [MAIN] of '" + ini +
          "' (INIPATH.TXT in the program folder says where that PXNET.INI is): correct it there or make the folder "

@@ -118,9 +118,7 @@ std::string ReadIniDir(const RunContext& ctx) {
 }
 
 std::string ReadNetworkDir(const RunContext& ctx) {
-  const std::string dir = ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir;
-  const std::string buffer =
-      profile::ReadProfileBuffer("MAIN", "NETDIR", "Not Used", dir + "PXNET.INI", 255);
+  const std::string buffer = profile::ReadProfileBuffer("MAIN", "NETDIR", "Not Used", ctx.ProfileFile(), 255);
   return profile::TrimIniValue(buffer);
 }
 
@@ -145,7 +143,7 @@ int TimeoutSeconds(std::string_view text) {
 }  // namespace
 
 HistoryConfig ReadHistoryConfig(const RunContext& ctx) {
-  const std::string file = (ctx.IniDir.empty() ? fs::DefaultProfileDir() : ctx.IniDir) + "PXNET.INI";
+  const std::string file = ctx.ProfileFile();
   const std::string engine = ProfileValue("HISTORY", "ENGINE", file);
   const std::string connect = ProfileValue("HISTORY", "CONNECT", file);
   const std::string timeout = ProfileValue("HISTORY", "TIMEOUT", file);

@@ -38,7 +38,7 @@ std::string ReadIniDir(const RunContext& ctx);
 // The network directory: NETDIR of section MAIN of IniDir & "PXNET.INI"
 // (default "Not Used") read into a 255-character NUL buffer and cleaned by
 // TrimIniValue. With an empty IniDir, PXNET.INI is looked for in
-// fs::DefaultProfileDir().
+// ctx.ProfileDir.
 std::string ReadNetworkDir(const RunContext& ctx);
 
 // Where the History database lives, from section HISTORY of the same

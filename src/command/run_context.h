@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
+#include "platform/fs.h"
 #include "platform/run_lock.h"
 
 namespace prax {
@@ -21,6 +22,10 @@ struct RunContext {
   std::string ProgramDir;
 
   std::string IniDir;      // first line of INIPATH.TXT, may be empty
+  // Where PXNET.INI is when INIPATH.TXT names no folder (ends with a
+  // separator): the platform's profile folder, or <root>/etc/praxilo/ of an
+  // installed program.
+  std::string ProfileDir = fs::DefaultProfileDir();
   std::string NetworkDir;  // ends with a backslash (or slash); names are appended directly
   // Where the History database lives: empty for the file PRAXDATA.MDB in
   // NetworkDir, else the libpq connection string of a PostgreSQL server
@@ -61,6 +66,8 @@ struct RunContext {
   // is taken over; PRAX_LOCK_STALE_SECONDS sets another (a test and tuning knob).
   int LockStaleSeconds = kRunLockStaleSeconds;
 
+  // Path text of the PXNET.INI in use.
+  std::string ProfileFile() const { return (IniDir.empty() ? ProfileDir : IniDir) + "PXNET.INI"; }
   // Path text of a program-folder file: ProgramDir & "\" & name.
   std::string ProgramFile(std::string_view name) const { return ProgramDir + "\\" + std::string(name); }
 };

@@ -210,9 +210,10 @@ std::string UserDefsBytes(const NetworkState& s) {
 void WriteProgramFolder(const stdfs::path& programDir, const stdfs::path& networkDir) {
   stdfs::create_directories(programDir);
   // INIPATH.TXT names the folder of PXNET.INI as a prefix to which the file
-  // name is appended; PXNET.INI names the network directory.
-  WriteBytes(programDir / "INIPATH.TXT", fs::ToText(programDir) + "/\r\n");
-  WriteBytes(programDir / "PXNET.INI", "[MAIN]\r\nNETDIR=" + fs::ToText(networkDir) + "/\r\n");
+  // name is appended; PXNET.INI names the network directory. Both are written
+  // as an administrator would type them, with the system's own separators.
+  WriteBytes(programDir / "INIPATH.TXT", fs::ForDisplay(fs::ToText(programDir) + "/") + "\r\n");
+  WriteBytes(programDir / "PXNET.INI", "[MAIN]\r\nNETDIR=" + fs::ForDisplay(fs::ToText(networkDir) + "/") + "\r\n");
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point t0) {

@@ -18,28 +18,42 @@
 #include "platform/datetime.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "program_info.h"
+
+namespace {
+
+constexpr const char* kFooter = R"(Exit status: 0 written; 1 a failure stopped the writing (message on standard error);
+2 bad options. --append-day takes no other option.
+
+Examples:
+  praxgen /srv/praxilo/demo --users 20 --days 10 --program-dir /srv/praxilo/program
+                                          a demo network and a program folder that finds it
+  praxgen /srv/praxilo/demo --append-day  the next working day for every user)";
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes a demo network directory of user logs for praxload."};
   app.name("praxgen");
+  prax::program::SetUp(app, "praxgen", kFooter);
   std::string networkDir, start, programDir;
   prax::gen::GenOptions options;
   bool appendDay = false;
-  app.add_option("NETDIR", networkDir, "network directory to create (new or empty)")->required();
-  auto* users = app.add_option("--users", options.users, "number of users with logs")->check(CLI::Range(1, 32000));
-  auto* days = app.add_option("--days", options.days, "number of consecutive weekdays")->check(CLI::Range(0, 2000));
-  auto* seed = app.add_option("--seed", options.seed, "random seed (same seed, same bytes)");
-  auto* startOpt = app.add_option("--start", start, "first day, YYYY-MM-DD (a weekend moves to Monday; default: the network ends ten weekdays before today)");
+  app.add_option("NETDIR", networkDir, "network directory to create (new or empty)")->type_name("")->required();
+  auto* users = app.add_option("--users", options.users, "number of users with logs")->type_name("N")->check(CLI::Range(1, 32000));
+  auto* days = app.add_option("--days", options.days, "number of consecutive weekdays")->type_name("D")->check(CLI::Range(0, 2000));
+  auto* seed = app.add_option("--seed", options.seed, "random seed (same seed, same bytes)")->type_name("S");
+  auto* startOpt = app.add_option("--start", start, "first day, YYYY-MM-DD (a weekend moves to Monday; default: the network ends ten weekdays before today)")->type_name("YYYY-MM-DD");
   auto* programOpt =
-      app.add_option("--program-dir", programDir, "also write INIPATH.TXT and PXNET.INI into this folder");
+      app.add_option("--program-dir", programDir, "also write INIPATH.TXT and PXNET.INI into this folder")->type_name("DIR");
   auto* unassigned =
-      app.add_option("--unassigned", options.unassigned, "unassigned roster slots (default one per twenty users)")
+      app.add_option("--unassigned", options.unassigned, "unassigned roster slots (default one per twenty users)")->type_name("N")
           ->check(CLI::Range(0, 32000));
   auto* nasty = app.add_option("--nasty", options.nasty,
                                "share of log lines damaged as real logs are: cut lines, junk bytes, numbers out of "
-                               "range, missing marks, quotes in names, empty names (0..1, default 0)")
+                               "range, missing marks, quotes in names, empty names (0..1, default 0)")->type_name("RATE")
                     ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--threads", options.threads, "worker threads (default: one per processor)")
+  app.add_option("--threads", options.threads, "worker threads (default: one per processor)")->type_name("N")
       ->check(CLI::Range(0, 64));
   auto* appendOpt = app.add_flag("--append-day", appendDay, "append the next weekday to a network made by praxgen");
   appendOpt->excludes(users)->excludes(days)->excludes(seed)->excludes(startOpt)->excludes(programOpt)->excludes(

@@ -13,7 +13,10 @@
 // (range message, missing network directory, unconfirmed --fresh, bad
 // options, another command holding the network, a journal beside a database
 // that no command of this program left, a link or FIFO at the lock file); 1
-// a failure ended the command.
+// a failure ended the command; 3 the program folder does not exist.
+//
+// The program folder is the executable's own, or /var/lib/praxserver when it
+// is installed in /usr/bin (app/program_folder.h); --program-dir wins.
 
 #include <CLI/CLI.hpp>
 
@@ -34,6 +37,7 @@
 #include "app/execute_command.h"
 #include "app/praxload_console.h"
 #include "app/praxload_run.h"
+#include "app/program_folder.h"
 #include "command/run_context.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -41,12 +45,22 @@
 #include "platform/fs.h"
 #include "platform/run_lock.h"
 #include "platform/text.h"
+#include "program_info.h"
 
 namespace {
 
 constexpr int kFinished = 0;
 constexpr int kFailed = 1;
 constexpr int kRefused = 2;
+constexpr int kNoProgramFolder = 3;
+
+constexpr const char* kFooter = R"(Exit status: 0 finished; 1 a failure ended the command (message on standard error);
+2 refused before anything changed; 3 the program folder does not exist.
+--full, --range and --networks exclude each other, as do --master and --no-master.
+
+Examples:
+  praxload --full --fresh --yes --master   create PRAXDATA.MDB afresh and load every user
+  praxload --quiet                         load the days not loaded yet (the nightly run))";
 
 // One line on the console; the names in it show their control characters
 // as escapes, so a line never splits or redraws the terminal.
@@ -69,26 +83,21 @@ bool AskYes() {
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
 }
 
-std::string ProgramDirText(const std::string& option) {
-  std::filesystem::path dir = option.empty() ? prax::fs::ExecutableDir() : std::filesystem::absolute(option);
-  std::string text = prax::fs::ToText(dir.lexically_normal());
-  while (text.size() > 1 && (text.back() == '/' || text.back() == '\\')) text.pop_back();
-  return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
   CLI::App app{"Loads the users' Alert and Activity logs into PRAXDATA.MDB, as the window's Execute button does."};
   app.name("praxload");
+  prax::program::SetUp(app, "praxload", kFooter);
   std::string programDir;
   prax::LoadOptions options;
   bool full = false, networks = false, yes = false, master = false, noMaster = false, quiet = false;
   std::vector<std::string> range;
-  app.add_option("--program-dir", programDir, "program folder (default: the folder of this executable)");
+  app.add_option("--program-dir", programDir, "program folder (default: the folder of this executable, or /var/lib/praxserver when installed)")
+      ->type_name("DIR");
   auto* fullOpt = app.add_flag("--full", full, "all user slots");
-  auto* rangeOpt = app.add_option("--range", range, "user numbers FROM TO")->expected(2)->allow_extra_args(false);
+  auto* rangeOpt = app.add_option("--range", range, "user numbers FROM TO")->expected(2)->allow_extra_args(false)->option_text("FROM TO");
   auto* networksOpt = app.add_flag("--networks", networks, "the networks of Networks.Lst");
   fullOpt->excludes(rangeOpt)->excludes(networksOpt);
   rangeOpt->excludes(networksOpt);
@@ -135,7 +144,13 @@ int main(int argc, char** argv) {
   ctx.RecomputeErrorKeys = recompute;
 
   try {
-    ctx.ProgramDir = ProgramDirText(programDir);
+    const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
+    if (auto problem = prax::ProgramFolderProblem(folders, !programDir.empty())) {
+      PrintLine(std::cerr, *problem);
+      return kNoProgramFolder;
+    }
+    ctx.ProgramDir = folders.programDir;
+    ctx.ProfileDir = folders.profileDir;
     const prax::StartupInfo info = prax::RunStartup(ctx);
     for (const std::string& warning : info.warnings) status.SetStatus(warning);
     const prax::WindowChoices choices = prax::ResolveChoices(ctx, options);

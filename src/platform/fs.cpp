@@ -108,9 +108,41 @@ bool IsDirectoryReal(const stdfs::path& p) {
   return stdfs::is_directory(p, ec);
 }
 
+// The condition a failure stands for. Windows' own error numbers (from its
+// system calls) get the conditions of the same situations elsewhere, so that
+// a failure has one kind on every system: a folder that is not empty is no
+// refused access.
+std::error_condition ConditionOf(const std::error_code& ec) {
+#ifdef _WIN32
+  if (ec.category() == std::system_category()) {
+    switch (ec.value()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_BAD_NETPATH:
+      case ERROR_BAD_NET_NAME:
+        return std::errc::no_such_file_or_directory;
+      case ERROR_DIRECTORY:
+        return std::errc::not_a_directory;
+      case ERROR_ACCESS_DENIED:
+        return std::errc::permission_denied;
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+        return std::errc::device_or_resource_busy;
+      case ERROR_WRITE_PROTECT:
+        return std::errc::read_only_file_system;
+      case ERROR_DIR_NOT_EMPTY:
+        return std::errc::directory_not_empty;
+      default:
+        return std::errc::io_error;
+    }
+  }
+#endif
+  return ec.default_error_condition();
+}
+
 // The kind of a failed operation on `p` with the system's error.
 ErrorKind KindFor(const std::error_code& ec, const stdfs::path& p) {
-  const std::error_condition c = ec.default_error_condition();
+  const std::error_condition c = ConditionOf(ec);
   if (c == std::errc::no_such_file_or_directory || c == std::errc::not_a_directory) {
     return IsDirectoryReal(p.parent_path().empty() ? stdfs::path(".") : p.parent_path())
                ? err::kFileNotFound
@@ -126,11 +158,7 @@ ErrorKind KindFor(const std::error_code& ec, const stdfs::path& p) {
 std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
 #ifdef _WIN32
-// A reparse point (symbolic link, junction) is never opened through.
-bool IsReparsePoint(const stdfs::path& p) {
-  const DWORD attributes = ::GetFileAttributesW(p.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+std::error_code LastSystemError() { return std::error_code(static_cast<int>(::GetLastError()), std::system_category()); }
 
 // The number of names (hard links) of an open file; 1 when unknown.
 unsigned long long LinksOf(HANDLE h) {
@@ -143,7 +171,7 @@ unsigned long long LinksOf(HANDLE h) {
 // disk file; a file written must have one name only. A file written is
 // truncated only once it is known to be a plain file of its own.
 std::FILE* OpenPlain(const stdfs::path& p, const wchar_t* mode, std::string_view pathText) {
-  if (IsReparsePoint(p)) ThrowNotPlain(pathText, "a symbolic link");
+  if (KindOfEntry(p) == EntryKind::kLink) ThrowNotPlain(pathText, "a symbolic link");
   const bool write = mode[0] != L'r';
   std::FILE* f = ::_wfopen(p.c_str(), write ? L"ab" : L"rb");
   if (f == nullptr) ThrowFileError(KindFor(LastError(), p), pathText);
@@ -334,7 +362,7 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
     if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
     std::error_code typeEc;
     const bool isDir = it->is_directory(typeEc);
-    add(std::move(name), isDir, it->is_symlink(typeEc));
+    add(std::move(name), isDir, KindOfEntry(it->path()) == EntryKind::kLink);
   }
   if (ec) ThrowUnlisted(dirText, ec);
 #else
@@ -560,23 +588,40 @@ int OpenOwnFile(std::string_view pathText) {
 }
 #endif
 
-bool IsSymlink(std::string_view pathText) {
-  std::error_code ec;
-  const stdfs::path p = RealPath(pathText);
+EntryKind KindOfEntry(const stdfs::path& real) {
 #ifdef _WIN32
-  if (IsReparsePoint(p)) return true;
+  // The attributes of the entry itself: a reparse point is not followed.
+  const DWORD attributes = ::GetFileAttributesW(real.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder : EntryKind::kFile;
+#else
+  std::error_code ec;
+  const stdfs::file_status st = stdfs::symlink_status(real, ec);
+  if (ec || !stdfs::exists(st)) return EntryKind::kNone;
+  if (stdfs::is_symlink(st)) return EntryKind::kLink;
+  if (stdfs::is_regular_file(st)) return EntryKind::kFile;
+  return stdfs::is_directory(st) ? EntryKind::kFolder : EntryKind::kOther;
 #endif
-  return stdfs::is_symlink(stdfs::symlink_status(p, ec));
 }
+
+bool IsSymlink(std::string_view pathText) { return KindOfEntry(RealPath(pathText)) == EntryKind::kLink; }
 
 void RequirePlainFile(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
+  switch (KindOfEntry(p)) {
+    case EntryKind::kNone:
+    case EntryKind::kFile:
+      return;
+    case EntryKind::kLink:
+      ThrowNotPlain(pathText, "a symbolic link");
+    case EntryKind::kFolder:
+      ThrowNotPlain(pathText, "a folder");
+    case EntryKind::kOther:
+      break;
+  }
   std::error_code ec;
   const stdfs::file_status st = stdfs::symlink_status(p, ec);
-  if (ec || !stdfs::exists(st)) return;
-  if (IsSymlink(pathText)) ThrowNotPlain(pathText, "a symbolic link");
-  if (stdfs::is_regular_file(st)) return;
-  if (stdfs::is_directory(st)) ThrowNotPlain(pathText, "a folder");
   if (stdfs::is_fifo(st)) ThrowNotPlain(pathText, "a FIFO (named pipe)");
   if (stdfs::is_socket(st)) ThrowNotPlain(pathText, "a socket");
   ThrowNotPlain(pathText, "a device");
@@ -609,7 +654,13 @@ void CopyFile(std::string_view fromText, std::string_view toText) {
   std::error_code ec;
   const auto modified = stdfs::last_write_time(from, ec);
   if (ec) ThrowFileError(KindFor(ec, from), fromText);
+#ifdef _WIN32
+  // The runtime's copy refuses an existing target here, whatever it is told;
+  // the system's own copy overwrites it.
+  if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) ec = LastSystemError();
+#else
   stdfs::copy_file(from, to, stdfs::copy_options::overwrite_existing, ec);
+#endif
   if (ec) ThrowFileError(KindFor(ec, to), toText);
   stdfs::last_write_time(to, modified, ec);
   if (ec) ThrowFileError(KindFor(ec, to), toText);
@@ -637,7 +688,13 @@ void RemoveDirectory(std::string_view pathText) {
   const stdfs::path p = RealPath(pathText);
   if (!IsDirectoryReal(p)) ThrowFileError(err::kPathNotFound, pathText);
   std::error_code ec;
+#ifdef _WIN32
+  // The runtime's error here says "permission denied" for a folder that is
+  // not empty; the system's own error tells them apart.
+  if (!::RemoveDirectoryW(p.c_str())) ec = LastSystemError();
+#else
   stdfs::remove(p, ec);
+#endif
   if (ec) {
     const ErrorKind kind = KindFor(ec, p);
     ThrowFileError(kind == err::kPermissionDenied ? kind : err::kPathFileAccess, pathText);

@@ -98,6 +98,12 @@ void RequirePlainFile(std::string_view pathText);
 void RequireOwnFile(std::string_view pathText);
 // The entry itself is a symbolic link (not followed).
 bool IsSymlink(std::string_view pathText);
+// What the entry at a real path (as RealPath gives it) is itself, a link not
+// followed. A link is a symbolic link, or on Windows any reparse point (a
+// symbolic link, a junction), which the runtime's own file status never
+// reports there: every check for a link goes through here.
+enum class EntryKind { kNone, kLink, kFile, kFolder, kOther /* FIFO, socket, device */ };
+EntryKind KindOfEntry(const stdfs::path& real);
 
 // Copies a file (overwriting), keeping its last-modification time.
 void CopyFile(std::string_view fromText, std::string_view toText);

@@ -91,8 +91,7 @@ void CopyUserFiles(Status* status, const std::string& fromDir, const std::string
   for (const fs::DirEntry& e : fs::List(fromDir)) {
     if (e.isDirectory) continue;
     const std::string from = fromDir + "\\" + e.name;
-    std::error_code ec;
-    if (!stdfs::is_regular_file(stdfs::symlink_status(fs::RealPath(from), ec))) {
+    if (fs::KindOfEntry(fs::RealPath(from)) != fs::EntryKind::kFile) {
       merge::PassOver(status, "Merging: '" + Shown(from) + "' not copied: it is a symbolic link or not a plain "
                               "file; put the file itself in its place and merge again");
       continue;

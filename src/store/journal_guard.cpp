@@ -55,8 +55,7 @@ std::string RecordOf(const stdfs::path& real) {
 
 bool HoldsBytes(const std::string& pathText) {
   std::error_code ec;
-  const stdfs::file_status st = stdfs::symlink_status(pathText, ec);
-  return !ec && stdfs::is_regular_file(st) && stdfs::file_size(pathText, ec) > 0 && !ec;
+  return fs::KindOfEntry(pathText) == fs::EntryKind::kFile && stdfs::file_size(pathText, ec) > 0 && !ec;
 }
 
 // Whether another process (or another connection of this one) holds a lock
@@ -94,8 +93,7 @@ bool LockedByOther(const std::string& pathText, std::int64_t byte) {
 
 std::vector<Entry> ReadRecord(const std::string& record) {
   std::vector<Entry> entries;
-  std::error_code ec;
-  if (!stdfs::exists(stdfs::symlink_status(record, ec))) return entries;
+  if (fs::KindOfEntry(record) == fs::EntryKind::kNone) return entries;
   const std::string bytes = fs::ReadFile(record);
   std::size_t pos = 0;
   while (pos < bytes.size()) {
@@ -136,8 +134,7 @@ void DropGone(std::vector<Entry>& entries, const stdfs::path& folder) {
 
 void WriteRecord(const std::string& record, const std::vector<Entry>& entries) {
   if (entries.empty()) {
-    std::error_code ec;
-    if (stdfs::exists(stdfs::symlink_status(record, ec))) fs::DeleteFile(record);
+    if (fs::KindOfEntry(record) != fs::EntryKind::kNone) fs::DeleteFile(record);
     return;
   }
   std::string text;
@@ -187,8 +184,7 @@ void CheckFolderJournals(std::string_view folderText, const std::vector<std::str
     std::string file = folder;
     file += name;
     const stdfs::path real = fs::RealPath(file);
-    std::error_code ec;
-    if (stdfs::is_regular_file(stdfs::symlink_status(real, ec))) CheckJournals(real, file);
+    if (fs::KindOfEntry(real) == fs::EntryKind::kFile) CheckJournals(real, file);
   }
 }
 

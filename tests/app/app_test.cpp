@@ -4,6 +4,7 @@
 
 #include "app/execute_command.h"
 #include "app/main_controller.h"
+#include "app/program_folder.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "site.h"
@@ -203,9 +204,34 @@ TEST(Startup, NetworkDirectoryFromIniPathAndProfile) {
   }
   Site site;
   stdfs::remove(site.program.Path() / "INIPATH.TXT");
+  site.ctx.ProfileDir = site.ini.Text();  // an installed program's etc/praxilo/
+  site.ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=H:\\NET\\\r\n");
   prax::RunStartup(site.ctx);
   EXPECT_EQ(site.ctx.IniDir, "");
-  EXPECT_TRUE(site.ctx.NetworkDir == "Not Used" || prax::fs::Exists(prax::fs::DefaultProfileDir() + "PXNET.INI"));
+  EXPECT_EQ(site.ctx.NetworkDir, "H:\\NET\\");
+}
+
+// Installed in <root>/usr/bin or <root>/usr/local/bin, a program keeps its state in <root>/var/lib/praxserver and
+// reads PXNET.INI from <root>/etc/praxilo/; from any other folder it keeps its files there; --program-dir wins.
+TEST(Startup, ProgramFoldersOfInstalledAndBuiltPrograms) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows program keeps its files in its own folder";
+#endif
+  const struct { const char *exe, *option, *program, *profile; } cases[] = {
+      {"/usr/bin", "", "/var/lib/praxserver", "/etc/praxilo/"},
+      {"/usr/local/bin/", "", "/var/lib/praxserver", "/etc/praxilo/"},
+      {"/tmp/r/usr/bin", "", "/tmp/r/var/lib/praxserver", "/tmp/r/etc/praxilo/"},
+      {"/tmp/r/usr/bin", "/srv/prog/", "/srv/prog", "/tmp/r/etc/praxilo/"},
+      {"/home/a/clone/build", "", "/home/a/clone/build", "/etc/praxilo/"},
+      {"/opt/usr/sbin", "", "/opt/usr/sbin", "/etc/praxilo/"},
+  };
+  for (const auto& c : cases) {
+    const prax::ProgramFolders folders = prax::LocateProgramFolders(c.exe, c.option);
+    EXPECT_EQ(folders.programDir, c.program) << c.exe;
+    EXPECT_EQ(folders.profileDir, c.profile) << c.exe;
+  }
+  const auto missing = prax::ProgramFolderProblem(prax::LocateProgramFolders("/nowhere/usr/bin"), false);
+  EXPECT_TRUE(missing && missing->starts_with("The program folder '/nowhere/var/lib/praxserver', where an installed"));
 }
 
 // TIMEOUT of [HISTORY] holds whole seconds in range; anything else refuses

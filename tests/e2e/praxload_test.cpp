@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/fs.h"
 #include "support/programs.h"
 
 namespace {
@@ -29,6 +30,9 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Status: Creating new database.\n") &&
               Has(r.out, "History database: " + praxtest::Shown(n.History()) + "\n")) << r.out;
+  // The program folder's files, as praxgen wrote them and praxload read them, hold the system's own separators.
+  for (const char* file : {"INIPATH.TXT", "PXNET.INI"})
+    EXPECT_EQ(Slurp(n.Prog() / file).find(stdfs::path::preferred_separator == '/' ? '\\' : '/'), std::string::npos);
   EXPECT_TRUE(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1)
                   .starts_with("praxload: 6 users processed; days loaded: 15 alert, 15 activity; rows added:"))
       << r.out;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 
 #include "platform/fs.h"
@@ -47,8 +48,35 @@ TEST(RealPath, ResolvesLetterCaseWithBackslashes) {
                                IsDirectory(Win(dir, "dir\\same.txt")), Exists(Win(dir, "dir\\same.txt"), false),
                                Exists(Win(dir, ".networks.lst")), Exists(Win(dir, ".networks.lst"), false)}),
             (std::vector<bool>{true, true, false, true, true, false}));  // hidden files count only when asked
-  EXPECT_EQ(ForDisplay("/net//PX000012.DIR\\PRAX014.PXL"),
-            praxtest::kWindows ? "\\net\\PX000012.DIR\\PRAX014.PXL" : "/net/PX000012.DIR/PRAX014.PXL");
+}
+
+// Paths as messages and written files show them: the system's own separators, a doubled one made single
+// except the pair that begins a network name.
+TEST(ForDisplay, NativeSeparators) {
+  const struct { const char *text, *posix, *windows; } cases[] = {
+      {"/net//PX000012.DIR\\PRAX014.PXL", "/net/PX000012.DIR/PRAX014.PXL", "\\net\\PX000012.DIR\\PRAX014.PXL"},
+      {"W:/Prax Net/PX000001.DIR\\20261119.PXL", "W:/Prax Net/PX000001.DIR/20261119.PXL",
+       "W:\\Prax Net\\PX000001.DIR\\20261119.PXL"},
+      {"\\\\server\\share//net\\", "//server/share/net/", "\\\\server\\share\\net\\"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ForDisplay(c.text), praxtest::kWindows ? c.windows : c.posix);
+}
+
+// What an entry is, a link not followed, alike when asked by name and in its folder's listing.
+TEST(List, LinksAreSeenByNameAndInTheListing) {
+  praxtest::TempDir dir;
+  dir.Write("file.pxl", "");
+  dir.Write("folder/f", "");
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(dir.Path() / "folder", dir.Path() / "link", ec);
+  if (ec || !std::filesystem::exists(dir.Path() / "link")) GTEST_SKIP() << "this account cannot make links here";
+  const std::map<std::string, EntryKind> kinds = {
+      {"file.pxl", EntryKind::kFile}, {"folder", EntryKind::kFolder}, {"link", EntryKind::kLink}};
+  for (const DirEntry& e : List(dir.Text())) {
+    EXPECT_EQ(KindOfEntry(RealPath(Win(dir, e.name))), kinds.at(e.name)) << e.name;
+    EXPECT_TRUE(e.isSymlink == (e.name == "link") && e.isDirectory == (e.name != "file.pxl")) << e.name;
+  }
+  EXPECT_EQ(KindOfEntry(RealPath(Win(dir, "none"))), EntryKind::kNone);
 }
 
 TEST(List, SortedByUpperCaseNameAndFilteredByPattern) {
@@ -99,7 +127,9 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
   EXPECT_EQ(ReadFile(Win(dir, "One.dat")), "");
 
   praxtest::SetMTime(dir.Write("src.pxl", "log"), 2002, 2, 1);
-  CopyFile(Win(dir, "SRC.PXL"), Win(dir, "copy.pxl"));
+  dir.Write("copy.pxl", "an older copy");
+  CopyFile(Win(dir, "SRC.PXL"), Win(dir, "copy.pxl"));  // overwrites it
+  EXPECT_EQ(ReadFile(Win(dir, "copy.pxl")), "log");
   auto modified = [&] {
     const auto t = LastModified(Win(dir, "COPY.PXL")).value();
     return std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second};
