@@ -152,9 +152,39 @@ std::string ReadSome(Handle h) {
 
 void Remove(const std::string& real) { DeleteFileW(Wide(real).c_str()); }
 
-// Processes are only judged on machines that can say which machine they are.
-std::string MachineId() { return {}; }
-bool ProcessGone(unsigned long) { return false; }
+// This boot of this machine: its installation's id and name, and the minute
+// it started. Two machines never share it, so a process number is only judged
+// where it means the same process; a clock set in between only makes the
+// lock wait for its heartbeat to go stale.
+std::string MachineId() {
+  wchar_t guid[64] = {};
+  DWORD size = sizeof(guid);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid", RRF_RT_REG_SZ, nullptr,
+                   guid, &size) != ERROR_SUCCESS)
+    return {};
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &length)) return {};
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG nowMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000;
+  std::string id;
+  for (const wchar_t* w : {guid, name}) {
+    for (; *w != 0; ++w) id += static_cast<char>(*w < 128 ? *w : '?');
+    id += ' ';
+  }
+  return id + std::to_string((nowMs - GetTickCount64()) / 60000);
+}
+
+bool ProcessGone(unsigned long pid) {
+  if (pid == 0) return false;
+  const HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no process has that number
+  DWORD code = 0;
+  const bool ended = GetExitCodeProcess(h, &code) && code != STILL_ACTIVE;
+  CloseHandle(h);
+  return ended;
+}
 
 #else
 using Handle = int;
