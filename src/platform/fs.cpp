@@ -356,6 +356,15 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
 #ifdef _WIN32
   std::error_code ec;
   stdfs::directory_iterator it(dir, ec);
+  // Windows says "path not found" for a path through a file; it is named
+  // as elsewhere, as a file where a folder should be.
+  std::error_code ignored;
+  const bool notFound = ConditionOf(ec) == std::errc::no_such_file_or_directory;
+  for (stdfs::path up = dir.parent_path(); notFound && up.has_relative_path(); up = up.parent_path()) {
+    if (!stdfs::exists(up, ignored)) continue;
+    if (!stdfs::is_directory(up, ignored)) ec = std::make_error_code(std::errc::not_a_directory);
+    break;
+  }
   if (ec) return unopened(ec);
   for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
     std::string name = it->path().filename().string();
