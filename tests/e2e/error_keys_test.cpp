@@ -14,14 +14,10 @@ namespace stdfs = std::filesystem;
 using praxtest::Network;
 
 // Every AlertSystem row, sorted: the days' rows whatever order they came in.
-std::string AlertRows(const Network& n) {
-  std::istringstream in(praxtest::Sqlite3(n.History(), "SELECT * FROM AlertSystem;"));
-  std::vector<std::string> rows;
-  for (std::string line; std::getline(in, line);) rows.push_back(line);
+std::vector<std::string> AlertRows(const Network& n) {
+  std::vector<std::string> rows = praxtest::Query(n.History(), "SELECT * FROM AlertSystem");
   std::sort(rows.begin(), rows.end());
-  std::string all;
-  for (const auto& r : rows) all += r + "\n";
-  return all;
+  return rows;
 }
 
 // Moves the activity logs of 6 January 2026 and the alert logs of 7 January
@@ -47,7 +43,7 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   n.AppendDay();
   MoveHalfDays(aside, n.Net());
   ASSERT_EQ(n.Praxload({}).exitCode, 0);
-  const std::string later = AlertRows(n);
+  const auto later = AlertRows(n);
   for (const char* day : {"20260106", "20260107"}) {
     EXPECT_GT(n.Count(std::string("SELECT count(*) FROM AlertSystem WHERE Error_Keys > 0 AND Data_Date = ") + day +
                       ";"),

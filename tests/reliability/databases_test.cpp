@@ -118,13 +118,13 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
     n.GiveToNobody();
     c.breakIt();
     const std::string before = Slurp(n.History());
-    const Result r = n.Praxload({}, {.asNobody = true});
+    const Result r = n.Praxload({}, {.asUid = praxtest::kNobody, .asGid = praxtest::kNobody});
     if (r.exitCode == praxtest::kCannotDrop) GTEST_SKIP() << "cannot switch to uid 65534 here";
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
     ExpectSays(r.err, c.says);
     EXPECT_EQ(Slurp(n.History()), before);
     c.fixIt();
-    const Result again = n.Praxload({"--quiet"}, {.asNobody = true});
+    const Result again = n.Praxload({"--quiet"}, {.asUid = praxtest::kNobody, .asGid = praxtest::kNobody});
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_TRUE(Has(again.out, "days loaded: 5 alert, 5 activity")) << again.out;
   }
