@@ -1,5 +1,4 @@
-// The error-keys step of a later run works out only the days it loads, and
-// leaves what working out every day leaves.
+// The error-keys step of a later run works out only the days it loads, and leaves what working out every day leaves.
 
 #include <gtest/gtest.h>
 
@@ -71,9 +70,8 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   ASSERT_EQ(n.Praxload({"--recompute-error-keys"}).exitCode, 0);
   EXPECT_EQ(n.Count(errorKeys), before + 5);
 
-  // A file of a version that kept no pending marks, with a stale value: the
-  // next run adds what the load keeps beside the tables and works out every
-  // user-day once.
+  // A file of a version that kept no pending marks, with a stale value: the next run adds what the load keeps beside
+  // the tables and works out every user-day once.
   praxtest::Sqlite3(n.History(), "DROP TABLE ErrorKeysPending; DROP INDEX AlertSystem_Day_Ix; DROP INDEX "
                                  "ActivitySystem_Day_Ix; UPDATE AlertSystem SET Error_Keys = 0 WHERE rowid = " +
                                      std::to_string(alertRow) + ";");

@@ -31,8 +31,7 @@ class AlertLoadTest : public praxtest::LoaderTest {
   int Load(const prax::FileList& list) { return LoaderTest::Load(prax::LogKind::kAlert, list); }
 };
 
-// A name holding a single quote fails its lookup; the row that follows is
-// written with the id looked up before.
+// A name holding a single quote fails its lookup; the row that follows is written with the id looked up before.
 TEST_F(AlertLoadTest, UserActionRowsAndAQuotedNameKeepsThePreviousId) {
   StoreAlert("User Action: Drill*021203 14\r\n"
              "User Action: Saw * 9912 5\r\n"      // no date number, no hour: Null

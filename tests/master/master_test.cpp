@@ -384,9 +384,8 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
   }
 }
 
-// A network holding the network directory, and one in a folder of it, are
-// merged; one whose roster another program holds locked is left out, named,
-// and the merge goes on.
+// A network holding the network directory, and one in a folder of it, are merged; one whose roster another program
+// holds locked is left out, named, and the merge goes on.
 TEST_F(MergeTest, MergesAroundALockedRoster) {
   praxtest::MakeRoster(root.Path() / "MASTER.MDB", {{"R2", "Root", "", "", "PX000002.DIR"}});
   root.Write("PX000002.DIR/20240501.PXL", "nested");

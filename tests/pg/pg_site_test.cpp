@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,11 +285,9 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
     SCOPED_TRACE(stopped ? "server stopped" : "our sessions terminated");
     const auto count = [&] { return server.Rows("SELECT count(*) FROM \"ActivitySystem\"").at(0); };
     const std::string before = count();
-    const pid_t pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root(), {.timeoutSeconds = 300});
+    const praxtest::Pid pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root(), {.timeoutSeconds = 300});
     bool midRun = false;
-    for (int i = 0; i < 3000 && !midRun; ++i) {
-      siginfo_t info{};
-      if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) break;
+    for (int i = 0; i < 3000 && !midRun && !praxtest::Ended(pid); ++i) {
       midRun = count() != before;
       if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -72,9 +72,8 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
 }
 
-// A journal is used only beside the very file whose writer of ours left it:
-// after a writer is killed, its file opens; the same journal beside a copy of
-// the file is refused, and the record goes once the file is at rest.
+// A journal is used only beside the very file whose writer of ours left it: after a writer is killed, its file opens;
+// the same journal beside a copy of the file is refused, and the record goes once the file is at rest.
 TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   PRAX_SKIP_ON_WINDOWS("fork (a writer of this process that ends mid-transaction)");
 #ifndef _WIN32

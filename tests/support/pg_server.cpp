@@ -18,11 +18,7 @@ const std::string kBin = "/usr/lib/postgresql/15/bin/";
 
 // The account the server runs as: the package's own when the tests run as
 // root (the server refuses root), else whoever runs them.
-struct Account {
-  uid_t uid;
-  gid_t gid;
-  std::string name;
-};
+struct Account { uid_t uid; gid_t gid; std::string name; };
 
 Account ServerAccount() {
   const passwd* pw = ::getuid() == 0 ? ::getpwnam("postgres") : ::getpwuid(::getuid());

@@ -168,11 +168,7 @@ std::vector<std::string> Db::Query(const std::string& sql) const {
     for (int i = 0; i < sqlite3_column_count(st); ++i) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       row.append(i ? "|" : "");
-      if (text) {
-        row.append(text, static_cast<size_t>(sqlite3_column_bytes(st, i)));
-      } else {
-        row.append("<null>");
-      }
+      text ? row.append(text, static_cast<size_t>(sqlite3_column_bytes(st, i))) : row.append("<null>");
     }
     rows.push_back(std::move(row));
     rc = SQLITE_OK;
