@@ -32,16 +32,14 @@ TEST(Execute, RangeMessages) {
   const struct { int universe; const char *start, *end; std::string message; } cases[] = {
       {1, "0", "5", start}, {1, "5", "0", end},     {1, "7", "5", order}, {1, "abc", "5", start},
       {1, "5", "5", ""},    {1, " 1 2", "15x", ""}, {0, "abc", "", ""},   {2, "9", "1", ""},
-      {1, "1", "32767", ""},    {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
+      {1, "1", "32767", ""},    {1, "5", "40000", "greater than 32767"},
+      {1, "0", "40000", start}, {1, "50000", "40000", order},  // the start before the limit
   };
   for (const auto& c : cases) {
-    prax::WindowChoices w{.universe = static_cast<prax::Universe>(c.universe), .startText = c.start, .endText = c.end};
+    const prax::WindowChoices w{.universe = static_cast<prax::Universe>(c.universe), .startText = c.start, .endText = c.end};
     const std::optional<std::string> said = prax::RangeMessage(w);
     EXPECT_EQ(said.has_value(), !c.message.empty()) << c.start << ".." << c.end;
     EXPECT_NE(said.value_or("").find(c.message), std::string::npos) << c.start << ".." << c.end;
-    w.endText = "40000";
-    EXPECT_TRUE(c.universe != 1 || !c.message.empty() ||
-                prax::RangeMessage(w).value_or("").find("greater than 32767") != std::string::npos);
   }
 }
 

@@ -43,11 +43,8 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   MoveHalfDays(aside, n.Net());
   ASSERT_EQ(n.Praxload({}).exitCode, 0);
   const auto later = AlertRows(n);
-  for (const char* day : {"20260106", "20260107"}) {
-    EXPECT_GT(n.Count(std::string("SELECT count(*) FROM AlertSystem WHERE Error_Keys > 0 AND Data_Date = ") + day +
-                      ";"),
-              0);
-  }
+  for (const char* day : {"20260106", "20260107"})
+    EXPECT_GT(n.Count(std::string("SELECT count(*) FROM AlertSystem WHERE Error_Keys > 0 AND Data_Date = ") + day + ";"), 0);
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
   EXPECT_EQ(AlertRows(n), later);
   EXPECT_EQ(n.Count("SELECT count(*) FROM ErrorKeysPending;"), 0);

@@ -203,8 +203,7 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
 
   ASSERT_NE(second.exitCode, -2) << "the load ended before a second loader could be started";
   EXPECT_EQ(second.exitCode, 2) << second.err;
-  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(firstId)))
-      << second.err;
+  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(firstId))) << second.err;
   const auto final = readDays();
   ASSERT_GE(std::ranges::count_if(seen, [](const auto& s) { return !s.empty(); }), 3) << "the reader saw too little";
   long partial = 0;

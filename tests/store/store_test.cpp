@@ -7,7 +7,6 @@
 #include <unistd.h>
 #endif
 
-#include <cstdlib>
 #include <optional>
 
 #include "store/sqlite_file.h"
@@ -180,8 +179,7 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
     ids.Prime();
     ids.Open();
     for (const auto& l : c.lookups) {
-      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.id) << l.name; }).Kind(), l.error)
-          << l.name;
+      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.id) << l.name; }).Kind(), l.error) << l.name;
       done += l.error == err::kNone;
     }
     EXPECT_EQ(lookups, done);
