@@ -1,5 +1,4 @@
-// The error-keys step of a later run works out only the days it loads, and
-// leaves what working out every day leaves.
+// The error-keys step of a later run works out only the days it loads, and leaves what working out every day leaves.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +13,10 @@ namespace stdfs = std::filesystem;
 using praxtest::Network;
 
 // Every AlertSystem row, sorted: the days' rows whatever order they came in.
-std::string AlertRows(const Network& n) {
-  std::istringstream in(praxtest::Sqlite3(n.History(), "SELECT * FROM AlertSystem;"));
-  std::vector<std::string> rows;
-  for (std::string line; std::getline(in, line);) rows.push_back(line);
+std::vector<std::string> AlertRows(const Network& n) {
+  std::vector<std::string> rows = praxtest::Query(n.History(), "SELECT * FROM AlertSystem");
   std::sort(rows.begin(), rows.end());
-  std::string all;
-  for (const auto& r : rows) all += r + "\n";
-  return all;
+  return rows;
 }
 
 // Moves the activity logs of 6 January 2026 and the alert logs of 7 January
@@ -47,12 +42,9 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   n.AppendDay();
   MoveHalfDays(aside, n.Net());
   ASSERT_EQ(n.Praxload({}).exitCode, 0);
-  const std::string later = AlertRows(n);
-  for (const char* day : {"20260106", "20260107"}) {
-    EXPECT_GT(n.Count(std::string("SELECT count(*) FROM AlertSystem WHERE Error_Keys > 0 AND Data_Date = ") + day +
-                      ";"),
-              0);
-  }
+  const auto later = AlertRows(n);
+  for (const char* day : {"20260106", "20260107"})
+    EXPECT_GT(n.Count(std::string("SELECT count(*) FROM AlertSystem WHERE Error_Keys > 0 AND Data_Date = ") + day + ";"), 0);
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
   EXPECT_EQ(AlertRows(n), later);
   EXPECT_EQ(n.Count("SELECT count(*) FROM ErrorKeysPending;"), 0);
@@ -75,9 +67,8 @@ TEST(ErrorKeys, LaterRunsLeaveWhatWorkingOutEveryDayLeaves) {
   ASSERT_EQ(n.Praxload({"--recompute-error-keys"}).exitCode, 0);
   EXPECT_EQ(n.Count(errorKeys), before + 5);
 
-  // A file of a version that kept no pending marks, with a stale value: the
-  // next run adds what the load keeps beside the tables and works out every
-  // user-day once.
+  // A file of a version that kept no pending marks, with a stale value: the next run adds what the load keeps beside
+  // the tables and works out every user-day once.
   praxtest::Sqlite3(n.History(), "DROP TABLE ErrorKeysPending; DROP INDEX AlertSystem_Day_Ix; DROP INDEX "
                                  "ActivitySystem_Day_Ix; UPDATE AlertSystem SET Error_Keys = 0 WHERE rowid = " +
                                      std::to_string(alertRow) + ";");

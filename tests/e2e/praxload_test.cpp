@@ -65,10 +65,9 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
   PRAX_SKIP_ON_WINDOWS("FIFOs and symbolic-link creation (Wine 8)");
 #ifndef _WIN32
   const Network n;
-  // A log of today (by this machine's clock), still being written; a file far
-  // too large to be a log (sparse: it costs no disk); a name no log has; a
-  // FIFO in place of a user folder (named once over both passes); a log of a
-  // client whose clock ran ahead (loaded, named, not counted).
+  // A log of today (by this machine's clock), still being written; a file far too large to be a log (sparse: it costs
+  // no disk); a name no log has; a FIFO in place of a user folder (named once over both passes); a log of a client
+  // whose clock ran ahead (loaded, named, not counted).
   char today[16];
   const std::time_t now = std::time(nullptr);
   std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
@@ -175,9 +174,8 @@ TEST(E2e, RefusalsChangeNothing) {
   }
 }
 
-// A reader polling PRAXDATA.MDB while praxload writes it sees only whole days
-// and never holds the run up; a second praxload on the same network is
-// refused at once, naming the holder of the lock.
+// A reader polling PRAXDATA.MDB while praxload writes it sees only whole days and never holds the run up; a second
+// praxload on the same network is refused at once, naming the holder of the lock.
 TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
   const Network n({"--users", "30", "--days", "12", "--seed", "5"});
   // Rows per table, user and day, as one read transaction sees them.
@@ -205,8 +203,7 @@ TEST(E2e, ReadersSeeWholeDaysAndASecondLoaderIsRefused) {
 
   ASSERT_NE(second.exitCode, -2) << "the load ended before a second loader could be started";
   EXPECT_EQ(second.exitCode, 2) << second.err;
-  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(firstId)))
-      << second.err;
+  EXPECT_TRUE(Has(second.err, "PRAXSERVER.LCK") && Has(second.err, "process " + std::to_string(firstId))) << second.err;
   const auto final = readDays();
   ASSERT_GE(std::ranges::count_if(seen, [](const auto& s) { return !s.empty(); }), 3) << "the reader saw too little";
   long partial = 0;

@@ -33,11 +33,9 @@ std::string AlertRow(int user, int date, const char* hour, const std::map<int, i
   return row + "\n";
 }
 
-// User 2: alert and activity logs of 15 June 2002, and day-number logs of the
-// same day listed after them (the day is loaded by then: they are passed
-// over, also while the logs are read ahead of the writing). User 3: an
-// activity log only. User 1001 (in the thousand sub-folder): a day-number
-// alert log and a lower-case activity log of 1 February 2003.
+// User 2: alert and activity logs of 15 June 2002, and day-number logs of the same day listed after them (the day is
+// loaded by then: they are passed over, also while the logs are read ahead of the writing). User 3: an activity log
+// only. User 1001 (in the thousand sub-folder): day-number alert and lower-case activity logs of 1 Feb 2003.
 void WriteNetwork(const praxtest::TempDir& dir) {
   dir.Write("PX000002.DIR/20020615.PXL",
             "001 0905 10 0 1 x 4 0 1 x x x end\r\n"
@@ -188,19 +186,12 @@ TEST_F(LoadJobTest, UserRangesAndProgress) {
   EXPECT_EQ(prax::UserDirPath("N:\\PRAX\\", 2000), "N:\\PRAX\\002000\\PX002000.DIR");
 }
 
+// 32768 restarts do not fit the Restarts column: user 7's day row is refused, the job ends in pass 1 and what it
+// wrote before stays.
 TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
-  // No History database: nothing is written, nothing created.
-  fs::remove(DbFile());
-  EXPECT_TRUE(praxtest::Has(Failure(), "PRAXDATA.MDB"));
-  EXPECT_FALSE(fs::exists(DbFile()));
-  EXPECT_TRUE(status.phases.empty() && status.log.empty());
-
-  // 32768 restarts do not fit the Restarts column: user 7's day row is
-  // refused, the job ends in pass 1 and what it wrote before stays.
   std::string restarts;
   for (int i = 0; i < 32768; ++i) restarts += "STARTED\r\n";
   dir.Write("PX000007.DIR/20020615.PXL", restarts);
-  CreateDatabase();
   const std::string failure = Failure();
   EXPECT_TRUE(praxtest::Has(failure, "user 7") && praxtest::Has(failure, "20020615.PXL")) << failure;
   EXPECT_TRUE(status.Running());
@@ -209,9 +200,8 @@ TEST_F(LoadJobTest, FailuresEndTheJobNamingWhatFailed) {
             "2|2\n");
 }
 
-// With either journal the History file is left at rest; a file replaced or
-// removed under the run ends it at once naming the file, and nothing is
-// written into the file now in its place.
+// With either journal the History file is left at rest; a file replaced or removed under the run ends it at once
+// naming the file, and nothing is written into the file now in its place.
 TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
   const std::string file = DbFile().string();
   for (const auto& [journal, action, at] : std::vector<std::tuple<std::string, std::string, std::string>>{
@@ -243,9 +233,8 @@ TEST_F(LoadJobTest, JournalDuringTheLoadAndAFileReplacedUnderIt) {
 }
 
 TEST_F(LoadJobTest, OtherWritersNeverCostRowsOrIds) {
-  // A program holds the write lock from user 1001 of pass 1 on, past the
-  // wait: the job ends naming the file and user, and that day is not stored;
-  // the next run loads it whole.
+  // A program holds the write lock from user 1001 of pass 1 on, past the wait: the job ends naming the file and user,
+  // and that day is not stored; the next run loads it whole.
   std::optional<praxtest::Db> holder(std::in_place, DbFile(), true);
   status.onLoading = [&](const std::string& at) {
     if (at == "Pass 1, User 1001:") holder->Query("BEGIN IMMEDIATE");
@@ -293,9 +282,8 @@ TEST_F(LoadJobTest, MoreActivityLogsThanARunTakesAreNamed) {
       << status.passedOver[0];
 }
 
-// Between the two days of user 2, in both log passes, another program writes
-// at once (it does not wait): the day before is committed with its error-keys
-// mark, and nothing stays open. A default load on a local disk runs in WAL.
+// Between the two days of user 2, in both log passes, another program writes at once (it does not wait): the day
+// before is committed with its error-keys mark, and nothing stays open. A default load on a local disk runs in WAL.
 TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
   std::vector<std::string> between;
   status.onCaption = [&](const std::string& caption) {

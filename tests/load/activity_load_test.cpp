@@ -6,49 +6,16 @@ namespace {
 
 using praxtest::LoaderTest;
 
-struct LogCase {
-  const char* what;
-  std::string log;
-  bool appsNoPresent;
-  std::string activity, notes;  // rows expected afterwards
-};
-
-void PrintTo(const LogCase& c, std::ostream* os) { *os << c.what; }
-
-class ActivityRowsTest : public LoaderTest, public ::testing::WithParamInterface<LogCase> {};
-
-TEST_P(ActivityRowsTest, Rows) {
-  const LogCase& c = GetParam();
-  run.AppsNoPresent = c.appsNoPresent;
-  StoreActivity(c.log);
-  EXPECT_EQ(Query("SELECT * FROM ActivitySystem WHERE Data_Hour <> '00' ORDER BY rowid;"), c.activity);
-  EXPECT_EQ(NoteRows("ProjectNotes"), c.notes);
+// Hour "30" is slot 31: its line row is written untested; slot 100's Data_Hour "100" is refused. Blank names find
+// no id: App_Id keeps 0. A name holding a single quote fails its lookup: the rows keep the ids before.
+TEST_F(LoaderTest, HoursOutsideTheDayAndAQuotedNameKeepTheIdsBefore) {
+  StoreActivity("001 3015 1 8,1\r\n001 9915 1 8,4\r\n");
+  StoreActivity("001 0900 \"W1\",\"A1\" 1 8,1\r\n001 0901 \"O'Hara\",\"O'Hara\" 1 8,1\r\n001 0902 \"W1\",\"A1\" 1 8,1\r\n");
+  EXPECT_EQ(Query("SELECT * FROM ActivitySystem WHERE Data_Hour <> '00' ORDER BY rowid;"),
+            "5|20020615|31|0|-1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|8|1\n"
+            "5|20020615|10|-1|-1|-1|-1|8|3\n");
+  EXPECT_EQ(NoteRows("ProjectNotes"), "");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Logs, ActivityRowsTest,
-    ::testing::Values(
-        LogCase{"first line of an hour writes no line row", "001 0915 \"Win\",\"App\" 12 8,2 65,10\r\n", false,
-                "5|20020615|10|-1|-1|-1|-1|8|2\n", ""},
-        LogCase{"a line's counts go to the previous line's names, once the hour holds error keys",
-                "001 0900 \"W1\",\"A1\" 1 8,1\r\n001 0901 \"W2\",\"A2\" 1 8,1 46,2\r\n001 0902 \"W3\",\"A3\" 1 46,4\r\n",
-                false,
-                "5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|46|2\n5|20020615|10|2|2|-1|-1|46|4\n"
-                "5|20020615|10|-1|-1|-1|-1|8|2\n5|20020615|10|-1|-1|-1|-1|46|6\n",
-                ""},
-        LogCase{"project and notes lines",
-                "User Project: Alpha (Design)\r\nUser Notes: Back at desk\r\n001 0905 1 65,1\r\n"
-                "User Notes: Coffee \r\nUser Notes:X\r\nUser Notes: \r\n001 1415 1 65,1\r\nUser Notes: Back at desk\r\n",
-                false, "", "5|20020615|'-1'|NULL|1|1|1\n5|20020615|' 9'|'05'|1|1|2\n5|20020615|'14'|'15'|1|1|1\n"},
-        // Hour "30" is slot 31: its line row is written untested; slot 100's
-        // Data_Hour "100" is refused. Blank names find no id: App_Id keeps 0.
-        LogCase{"hour outside the day", "001 3015 1 8,1\r\n001 9915 1 8,4\r\n", false,
-                "5|20020615|31|0|-1|-1|-1|8|1\n", ""},
-        // A name holding a single quote fails its lookup: the rows keep the ids before.
-        LogCase{"a quote in a name keeps the previous ids",
-                "001 0900 \"W1\",\"A1\" 1 8,1\r\n001 0901 \"O'Hara\",\"O'Hara\" 1 8,1\r\n001 0902 \"W1\",\"A1\" 1 8,1\r\n",
-                false, "5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|1|1|-1|-1|8|1\n5|20020615|10|-1|-1|-1|-1|8|3\n",
-                ""}));
 
 // Windows-1252 names that differ only in the case of accented letters share
 // one list row, also in a later run, and are stored as UTF-8.

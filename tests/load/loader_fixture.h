@@ -1,7 +1,6 @@
 #pragma once
-// A fresh History database, its store and both passes' lists open as a job
-// opens them, loading for user 5; logs are written into user 5's folder and
-// loaded as a pass loads them. Rows are read back with the sqlite3 program.
+// A fresh History database, its store and both passes' lists open as a job opens them, loading for user 5; logs are
+// written into user 5's folder and loaded as a pass loads them. Rows are read back with the sqlite3 program.
 
 #include <gtest/gtest.h>
 

@@ -44,7 +44,6 @@ Names NamesIn(const stdfs::path& dir) {
   for (const auto& e : stdfs::directory_iterator(dir)) out.insert(e.path().filename().string());
   return out;
 }
-std::string ErrorOf(const std::function<void()>& step) { return praxtest::Raised(step).what(); }
 
 // A fresh roster, or one that already holds LocationsList (with distinct or duplicate ids): the missing columns and
 // lists are added, Null and empty; an existing list keeps its rows and gets its unique index unless two rows share an
@@ -375,7 +374,7 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
     m.ctx.NetworkPrefixes.assign(paths.size(), "A");
     m.ctx.NetworkNames.assign(paths.size(), "G");
     m.ctx.NetworkCount = static_cast<int16_t>(paths.size());
-    const std::string what = ErrorOf([&] { prax::MergeNetworks(m.ctx, &m.status); });
+    const std::string what = praxtest::Raised([&] { prax::MergeNetworks(m.ctx, &m.status); }).what();
     EXPECT_TRUE(praxtest::Has(what, says) && praxtest::Has(what, "nothing was deleted")) << says << ": " << what;
     EXPECT_EQ(Slurp(root.Path() / "target/PRAXDATA.MDB") + Slurp(root.Path() / "target/PX000077.DIR/old.PXL"),
               "old historyold");
@@ -384,9 +383,8 @@ TEST_F(MergeTest, RefusesAndDeletesNothing) {
   }
 }
 
-// A network holding the network directory, and one in a folder of it, are
-// merged; one whose roster another program holds locked is left out, named,
-// and the merge goes on.
+// A network holding the network directory, and one in a folder of it, are merged; one whose roster another program
+// holds locked is left out, named, and the merge goes on.
 TEST_F(MergeTest, MergesAroundALockedRoster) {
   praxtest::MakeRoster(root.Path() / "MASTER.MDB", {{"R2", "Root", "", "", "PX000002.DIR"}});
   root.Write("PX000002.DIR/20240501.PXL", "nested");
@@ -421,7 +419,8 @@ TEST(ClearNetworkDirectory, NeverFollowsLinksAndStopsAtWhatItCannotRemove) {
   EXPECT_EQ(Slurp(root.Path() / "outside/PX000001.DIR/keep.PXL"), "outside");
   EXPECT_TRUE(m.status.Said("004000"));
   root.Write("net/PX000002.DIR/sub/x.PXL", "x");
-  EXPECT_TRUE(praxtest::Has(ErrorOf([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }), "PX000002.DIR"));
+  EXPECT_TRUE(praxtest::Has(praxtest::Raised([&] { prax::ClearNetworkDirectory(&m.status, m.ctx.NetworkDir); }).what(),
+                            "PX000002.DIR"));
 }
 
 // Any file of the name, in any case, gives way to an empty group file; a name leading out is refused.

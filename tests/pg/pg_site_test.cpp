@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,20 +154,6 @@ Tables ReadTables(Read read, const char* quote) {
   return tables;
 }
 
-// The first row in which two loads differ, table by table; empty when equal.
-std::string Differences(const Tables& server, const Tables& file) {
-  std::string out;
-  for (const auto& [name, rows] : file) {
-    const auto& other = server.at(name);
-    const auto [f, s] = std::mismatch(rows.begin(), rows.end(), other.begin(), other.end());
-    if (f != rows.end() || s != other.end())
-      out += name + ": " + std::to_string(other.size()) + " rows on the server, " + std::to_string(rows.size()) +
-             " in the file; first differing, server / file: " + (s == other.end() ? "-" : *s) + " / " +
-             (f == rows.end() ? "-" : *f) + "\n";
-  }
-  return out;
-}
-
 Tables FileTables(const stdfs::path& file) {
   return ReadTables([&](const std::string& sql) { return praxtest::Query(file, sql); }, "");
 }
@@ -242,7 +226,7 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "PostgreSQL server")) << r.out;
     EXPECT_FALSE(stdfs::exists(n.History()));
-    EXPECT_EQ(Differences(ServerTables(), file), "");
+    EXPECT_EQ(ServerTables(), file);
     EXPECT_EQ(MissingIndexes(), "");
     for (const auto& [name, rows] : file) for (const auto& row : rows) nulSeen = nulSeen || Has(row, kNul);
   }
@@ -287,11 +271,9 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
     SCOPED_TRACE(stopped ? "server stopped" : "our sessions terminated");
     const auto count = [&] { return server.Rows("SELECT count(*) FROM \"ActivitySystem\"").at(0); };
     const std::string before = count();
-    const pid_t pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root(), {.timeoutSeconds = 300});
+    const praxtest::Pid pid = praxtest::Start(n.PraxloadArgs({"--full", "--quiet"}), n.Root(), {.timeoutSeconds = 300});
     bool midRun = false;
-    for (int i = 0; i < 3000 && !midRun; ++i) {
-      siginfo_t info{};
-      if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) break;
+    for (int i = 0; i < 3000 && !midRun && !praxtest::Ended(pid); ++i) {
       midRun = count() != before;
       if (!midRun) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -307,7 +289,7 @@ TEST(PgSite, AConnectionLostMidRunLeavesWholeDaysAndTheNextRunCompletes) {
   }
   const auto next = n.Praxload({"--full", "--quiet"});
   EXPECT_EQ(next.exitCode, 0) << next.err;
-  EXPECT_EQ(Differences(ServerTables(), file), "");
+  EXPECT_EQ(ServerTables(), file);
   EXPECT_EQ(MissingIndexes(), "");
 }
 
@@ -372,11 +354,11 @@ TEST(PgSite, ASiteMovesItsFileOntoTheServer) {
 
   const auto copied = n.Praxload({"--copy-history-to-server"});
   EXPECT_EQ(copied.exitCode, 0) << copied.err;
-  EXPECT_EQ(Differences(ServerTables(), file), "");
+  EXPECT_EQ(ServerTables(), file);
   EXPECT_EQ(FileTables(n.History()), file);
   // The next night's run there finds every day loaded.
   EXPECT_EQ(n.Praxload({"--full", "--quiet"}).exitCode, 0);
-  EXPECT_EQ(Differences(ServerTables(), file), "");
+  EXPECT_EQ(ServerTables(), file);
 }
 
 }  // namespace

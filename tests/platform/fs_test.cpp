@@ -161,9 +161,8 @@ TEST(Files, ReadWriteCopyDeleteAndDirectories) {
   for (size_t i = 0; i < std::size(failures); ++i) EXPECT_EQ(KindRaised(failures[i].first), failures[i].second) << i;
 }
 
-// Only plain files are read or written: a link is not gone through and a
-// FIFO is refused at once, each named; a file with a second name is read but
-// never written; what a link points to stays as it was.
+// Only plain files are read or written: a link is not gone through and a FIFO is refused at once, each named; a file
+// with a second name is read but never written; what a link points to stays as it was.
 TEST(Files, OnlyPlainFilesAreReadOrWritten) {
   praxtest::TempDir dir;
   dir.Write("outside.txt", "keep");

@@ -1,5 +1,4 @@
-// Damaged, foreign, read-only and full databases, databases left at rest,
-// names carrying SQL.
+// Damaged, foreign, read-only and full databases, databases left at rest, names carrying SQL.
 
 #include <gtest/gtest.h>
 
@@ -58,9 +57,8 @@ TEST(BrokenDatabases, AreRefusedBeforeAnythingWritesToThem) {
   }
 }
 
-// A journal or log beside a database that no command of ours left there,
-// built from a copy of the database with rows changed, is refused before
-// anything is written: the database keeps its bytes.
+// A journal or log beside a database that no command of ours left there, built from a copy of the database with rows
+// changed, is refused before anything is written: the database keeps its bytes.
 TEST(BrokenDatabases, APlantedJournalOrLogIsRefusedAndTheFileKeepsItsRows) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
@@ -118,13 +116,13 @@ TEST(BrokenDatabases, ReadOnlyPlacesRefuseAndARunAfterTheFixCompletes) {
     n.GiveToNobody();
     c.breakIt();
     const std::string before = Slurp(n.History());
-    const Result r = n.Praxload({}, {.asNobody = true});
+    const Result r = n.Praxload({}, {.asUid = praxtest::kNobody, .asGid = praxtest::kNobody});
     if (r.exitCode == praxtest::kCannotDrop) GTEST_SKIP() << "cannot switch to uid 65534 here";
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
     ExpectSays(r.err, c.says);
     EXPECT_EQ(Slurp(n.History()), before);
     c.fixIt();
-    const Result again = n.Praxload({"--quiet"}, {.asNobody = true});
+    const Result again = n.Praxload({"--quiet"}, {.asUid = praxtest::kNobody, .asGid = praxtest::kNobody});
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_TRUE(Has(again.out, "days loaded: 5 alert, 5 activity")) << again.out;
   }
@@ -176,15 +174,13 @@ std::vector<std::string> NotAtRest(const stdfs::path& dir) {
   return found;
 }
 
-// Whatever a command does (finishes, is refused, merges), the databases it
-// leaves use the rollback journal with no journal file beside them; files it
-// only reads keep their bytes and modification time.
+// Whatever a command does (finishes, is refused, merges), the databases it leaves use the rollback journal with no
+// journal file beside them; files it only reads keep their bytes and modification time.
 TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
-  // Two networks to merge. A console holds the first one's roster open in WAL
-  // mode with a committed table still only in its log (the merge keeps the
-  // first roster's tables other than Users).
+  // Two networks to merge. A console holds the first one's roster open in WAL mode with a committed table still only
+  // in its log (the merge keeps the first roster's tables other than Users).
   const Network na, nb;
   const stdfs::path a = na.Net(), b = nb.Net(), master = n.Net() / "MASTER.MDB";
   WriteBytes(n.Net() / "Networks.Lst", std::string("\"") + a.generic_string() + "/\",\"A\",\"GroupA\"\r\n\"" + b.generic_string() +
@@ -226,9 +222,8 @@ TEST(AtRest, EveryCommandLeavesPlainFilesAndOnlyReadFilesUntouched) {
 // fails, nothing of them is stored, and no table is changed otherwise.
 TEST(SqlNames, ANameCarryingSqlFailsOnlyItsOwnLookup) {
   const Network plain, named;
-  // Every kind of looked-up name in user 2's logs of 2026-01-06: tools,
-  // discomforts and body parts, notes, windows and applications, projects
-  // and tasks.
+  // Every kind of looked-up name in user 2's logs of 2026-01-06: tools, discomforts and body parts, notes, windows
+  // and applications, projects and tasks.
   std::string alert, activity;
   int minute = 0;
   for (const std::string name : {"O'Brien's tool", "' OR '1'='1", "x'; DROP TABLE ApplicationsList; --",

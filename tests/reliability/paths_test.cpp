@@ -1,9 +1,7 @@
-// Links, '..' and absolute paths never lead the load or the merge outside the
-// directories the system names: the entry is skipped and reported, and a
-// sentinel outside is neither read, written nor deleted. FIFOs, devices, a
-// bind-mounted alias and a missing network directory are refused without
-// waiting or creating anything, and so is a link, hard link or FIFO at any
-// file a command writes.
+// Links, '..' and absolute paths never lead the load or the merge outside the directories the system names: the entry
+// is skipped and reported, and a sentinel outside is neither read, written nor deleted. FIFOs, devices, a
+// bind-mounted alias and a missing network directory are refused without waiting or creating anything, and so is a
+// link, hard link or FIFO at any file a command writes.
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -175,9 +173,8 @@ TEST(Paths, FifosAndDevicesNamedLikeInputsAreRefusedWithoutWaiting) {
 #endif
 }
 
-// Every file a command writes, planted as a link to an outside file, a
-// dangling link, a second name of an outside file or a FIFO: the run ends
-// within seconds naming it, and nothing outside is written or created.
+// Every file a command writes, planted as a link to an outside file, a dangling link, a second name of an outside
+// file or a FIFO: the run ends within seconds naming it, and nothing outside is written or created.
 TEST(Paths, EveryWrittenFileRefusesLinksHardLinksAndFifos) {
   const Network n;
   ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);

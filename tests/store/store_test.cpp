@@ -7,7 +7,6 @@
 #include <unistd.h>
 #endif
 
-#include <cstdlib>
 #include <optional>
 
 #include "store/sqlite_file.h"
@@ -72,9 +71,8 @@ TEST(OpenDatabase, WriteAheadLogEndsAtCloseOrAtTheNextOpen) {
   EXPECT_EQ(praxtest::Sqlite3(path, "PRAGMA journal_mode;"), "delete\n");
 }
 
-// A journal is used only beside the very file whose writer of ours left it:
-// after a writer is killed, its file opens; the same journal beside a copy of
-// the file is refused, and the record goes once the file is at rest.
+// A journal is used only beside the very file whose writer of ours left it: after a writer is killed, its file opens;
+// the same journal beside a copy of the file is refused, and the record goes once the file is at rest.
 TEST(OpenDatabase, UsesOnlyAJournalItsOwnKilledWriterLeft) {
   PRAX_SKIP_ON_WINDOWS("fork (a writer of this process that ends mid-transaction)");
 #ifndef _WIN32
@@ -181,8 +179,7 @@ TEST_F(StoreTest, ListIdsFollowTheirRules) {
     ids.Prime();
     ids.Open();
     for (const auto& l : c.lookups) {
-      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.id) << l.name; }).Kind(), l.error)
-          << l.name;
+      EXPECT_EQ(Raised([&] { EXPECT_EQ(ids.Get(l.name), l.id) << l.name; }).Kind(), l.error) << l.name;
       done += l.error == err::kNone;
     }
     EXPECT_EQ(lookups, done);

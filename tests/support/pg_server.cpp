@@ -1,8 +1,8 @@
 #include "support/pg_server.h"
 
-#include <grp.h>
+#include "support/programs.h"
+
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <libpq-fe.h>
@@ -18,11 +18,7 @@ const std::string kBin = "/usr/lib/postgresql/15/bin/";
 
 // The account the server runs as: the package's own when the tests run as
 // root (the server refuses root), else whoever runs them.
-struct Account {
-  uid_t uid;
-  gid_t gid;
-  std::string name;
-};
+struct Account { uid_t uid; gid_t gid; std::string name; };
 
 Account ServerAccount() {
   const passwd* pw = ::getuid() == 0 ? ::getpwnam("postgres") : ::getpwuid(::getuid());
@@ -30,26 +26,9 @@ Account ServerAccount() {
   return Account{pw->pw_uid, pw->pw_gid, pw->pw_name};
 }
 
-void RunAs(const Account& account, const std::vector<std::string>& argv, const std::string& log) {
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("cannot start " + argv[0]);
-  if (pid == 0) {
-    if (::getuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(account.gid) != 0 || ::setuid(account.uid) != 0)) {
-      ::_exit(126);
-    }
-    if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) ::_exit(126);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(argv[0] + " failed; see " + log);
-  }
+void RunAs(const Account& account, const std::vector<std::string>& argv, const std::string& dir) {
+  const Result r = Run(argv, dir, {.asUid = account.uid, .asGid = account.gid});
+  if (r.exitCode != 0) throw std::runtime_error(argv[0] + " failed: " + r.out + r.err);
 }
 
 }  // namespace
@@ -60,7 +39,7 @@ PgServer::PgServer() {
   if (::chown(dir.c_str(), account.uid, account.gid) != 0) throw std::runtime_error("cannot hand over " + dir);
   RunAs(account, {kBin + "initdb", "-D", dir + "/data", "-U", account.name, "--auth=trust", "-E", "UTF8",
                   "--locale=C", "--no-sync"},
-        dir + "/initdb.log");
+        dir);
   connect_ = "host=" + dir + " port=5432 dbname=postgres user=" + account.name;
   Start();
 }
@@ -76,7 +55,7 @@ void PgServer::Control(const std::vector<std::string>& args) const {
   const std::string dir = dir_.Path().string();
   std::vector<std::string> argv{kBin + "pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w"};
   argv.insert(argv.end(), args.begin(), args.end());
-  RunAs(ServerAccount(), argv, dir + "/pg_ctl.log");
+  RunAs(ServerAccount(), argv, dir);
 }
 
 void PgServer::Start() {

@@ -126,8 +126,8 @@ Pid Start(const std::vector<std::string>& argv, const stdfs::path& scratch, cons
   }
   if (!limits.workDir.empty() && ::chdir(limits.workDir.c_str()) != 0) ::_exit(127);
   if (limits.timeoutSeconds > 0) ::alarm(limits.timeoutSeconds);  // kept across exec
-  if (limits.asNobody && ::geteuid() == 0 &&
-      (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+  if (limits.asUid != 0 && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(limits.asGid) != 0 || ::setuid(limits.asUid) != 0))
     ::_exit(kCannotDrop);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -168,11 +168,7 @@ std::vector<std::string> Db::Query(const std::string& sql) const {
     for (int i = 0; i < sqlite3_column_count(st); ++i) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       row.append(i ? "|" : "");
-      if (text) {
-        row.append(text, static_cast<size_t>(sqlite3_column_bytes(st, i)));
-      } else {
-        row.append("<null>");
-      }
+      text ? row.append(text, static_cast<size_t>(sqlite3_column_bytes(st, i))) : row.append("<null>");
     }
     rows.push_back(std::move(row));
     rc = SQLITE_OK;

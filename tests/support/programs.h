@@ -17,7 +17,7 @@ struct sqlite3;
 namespace praxtest {
 
 inline constexpr unsigned kNobody = 65534;
-inline constexpr int kCannotDrop = 126;  // exit status of a child that could not drop to kNobody
+inline constexpr int kCannotDrop = 126;  // exit status of a child that could not switch to Limits::asUid
 inline constexpr int kKilled = 9, kTimedOut = 14;  // Result::signal of Kill and of a timeout (as on POSIX)
 
 #ifdef _WIN32
@@ -33,7 +33,7 @@ struct Result {
 };
 
 struct Limits {
-  bool asNobody = false;              // run as uid/gid 65534 (when started as root); POSIX only
+  unsigned asUid = 0, asGid = 0;      // run as this account when started as root; POSIX only
   std::uint64_t maxFileBytes = 0;     // RLIMIT_FSIZE, SIGXFSZ ignored; 0: none; POSIX only
   unsigned timeoutSeconds = 0;        // killed after this long; 0: none
   std::filesystem::path workDir = {};  // current folder of the child; empty: the test's
