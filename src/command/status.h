@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "command/run_summary.h"
 #include "platform/error.h"
 
 namespace prax {
@@ -46,6 +47,10 @@ class Status : public SkipReporter {
   void StepSkipped(std::string_view where, const Error& e) override { ++skippedSteps_[{std::string(where), e.Kind()}]; }
   using SkippedSteps = std::map<std::pair<std::string, ErrorKind>, int>;
   const SkippedSteps& Skipped() const { return skippedSteps_; }
+  // What the run did so far: passes, tables, rejects, files passed over,
+  // warnings (filled as the run reports; read at its end).
+  RunSummary& Summary() { return summary_; }
+  const RunSummary& Summary() const { return summary_; }
   // Where the kept run log is (path text; empty: none). Lines appended there
   // carry the date and time; the file is rotated when it grows past 1 MiB.
   void KeepRunLog(std::string pathText) { runLogFile_ = std::move(pathText); }
@@ -96,6 +101,7 @@ class Status : public SkipReporter {
   int userBar_ = 0;
   int passedOver_ = 0;
   SkippedSteps skippedSteps_;
+  RunSummary summary_;
   std::string runLogFile_;
 };
 
