@@ -129,7 +129,20 @@ ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowCho
   const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
+  RunSummary& summary = status.Summary();
+  summary.started = dt::NowIso();
+  // The end is stamped however the command ends, a failure too.
+  struct StampEnd {
+    RunSummary& s;
+    ~StampEnd() { s.ended = dt::NowIso(); }
+  } stampEnd{summary};
   const RunContext ctx = CommandContext(base, fresh);
+  // The connection string holds no password: one that does is refused when
+  // PXNET.INI is read.
+  summary.engine = ctx.HistoryServer.empty() ? "sqlite" : "postgresql";
+  summary.database = ctx.HistoryServer.empty()
+                         ? fs::ForDisplay(fs::ToText(fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
+                         : ctx.HistoryServer;
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   const int passedOverBefore = status.PassedOverCount();
 

@@ -1,6 +1,9 @@
 #include "app/main_controller.h"
 
+#include "app/praxload_run.h"
 #include "command/status.h"
+#include "platform/fs.h"
+#include "platform/text.h"
 
 namespace prax {
 
@@ -75,5 +78,19 @@ void MainController::CommandFinished(const CommandOutcome&) {
 }
 
 bool MainController::CanClose() { return CloseWork(ctx_, choices_, button_ == ButtonState::kRunning); }
+
+std::string MainController::DetailsText(const CommandOutcome& outcome) const {
+  std::string text;
+  // Names show their control characters as escapes, as on the console.
+  for (const std::string& line : RunSummaryLines(status_.Summary())) text += text::Visible(line) + "\n";
+  if (!outcome.ok) text += "\nThe command stopped: " + text::Visible(outcome.errorText) + "\n";
+  return text;
+}
+
+std::optional<std::string> MainController::ReportFile() const {
+  const std::string path = ctx_.ProgramFile("PRAXLOAD.html");
+  if (!fs::Exists(path)) return std::nullopt;
+  return fs::ToText(fs::RealPath(path));
+}
 
 }  // namespace prax

@@ -4,6 +4,7 @@
 // and whether the window may close. The window shows this state and asks the
 // administrator what the controller says to ask.
 
+#include <optional>
 #include <string>
 
 #include "app/execute_command.h"
@@ -72,6 +73,13 @@ class MainController {
   CommandOutcome RunCommand();
   // After RunCommand, on the window's thread: the button reads "Close".
   void CommandFinished(const CommandOutcome& outcome);
+
+  // What the details area shows after a command: RunSummaryLines of the run
+  // and, after a failure, the error that ended it. Read on the window's
+  // thread once the command has ended.
+  std::string DetailsText(const CommandOutcome& outcome) const;
+  // The run report of the last command as a real path, when it exists.
+  std::optional<std::string> ReportFile() const;
 
   // A close request (close box or Execute reading "Close"). False while a
   // command runs (the window beeps and stays open); otherwise the closing

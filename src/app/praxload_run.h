@@ -4,9 +4,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/execute_command.h"
 #include "command/run_context.h"
+#include "command/run_summary.h"
 #include "app/settings.h"
 
 namespace prax {
@@ -29,6 +31,16 @@ WindowChoices ResolveChoices(const RunContext& ctx, const LoadOptions& options);
 // The last line of a run: users processed, days loaded per pass, rows added
 // per table and the elapsed seconds.
 std::string SummaryText(const ExecuteResult& result, double seconds);
+
+// What a run did, as praxload prints it at its end and the window shows it
+// under its progress bars: when, which database, a table of the passes (logs
+// read, days loaded, rows added, lines rejected, seconds) and one of the
+// tables (rows added, lines rejected and their reasons), the files passed
+// over grouped by reason (kPassedOverShown paths of each, then "and N more"),
+// where rejected lines are kept, and every warning. Columns are aligned and
+// the lines fit in 100 columns except for long names and paths.
+std::vector<std::string> RunSummaryLines(const RunSummary& summary);
+inline constexpr std::size_t kPassedOverShown = 20;
 
 // Moves a site onto its History server: copies the network directory's
 // PRAXDATA.MDB into the server that section HISTORY of PXNET.INI names

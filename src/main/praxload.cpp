@@ -216,18 +216,17 @@ int main(int argc, char** argv) {
       status.ClearProgress();
       status.Mute();
       prax::FailCommand(status, e);
+      // What was done before the failure, then the failure.
+      if (!quiet)
+        for (const std::string& line : prax::RunSummaryLines(status.Summary())) PrintLine(std::cout, line);
       PrintLine(std::cerr, prax::DescribeError(e));
       return kFailed;
     }
     status.ClearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!quiet) {
-      const std::string server = prax::ReadHistoryServer(ctx);
-      PrintLine(std::cout, "History database: " +
-                               (server.empty()
-                                    ? prax::fs::ForDisplay(prax::fs::ToText(prax::fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
-                                    : "PostgreSQL server (" + server + ")"));
-    }
+    // What the run did, then the one line scripts read (alone with --quiet).
+    if (!quiet)
+      for (const std::string& line : prax::RunSummaryLines(status.Summary())) PrintLine(std::cout, line);
     PrintLine(std::cout, prax::SummaryText(result, seconds));
     return kFinished;
   } catch (const prax::Error& e) {

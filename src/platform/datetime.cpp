@@ -82,6 +82,14 @@ std::string NowGeneralDate() {
   return buffer;
 }
 
+std::string NowIso() {
+  const std::tm tm = LocalNow();
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buffer;
+}
+
 Date Today() {
   const std::tm tm = LocalNow();
   return Date{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};

@@ -29,6 +29,8 @@ int DayOfYear(const Date& d);
 // Current local time in the general date format: short date, a blank,
 // long time ("05/12/2026 19:04:45").
 std::string NowGeneralDate();
+// Current local time in ISO 8601 to the second ("2026-12-05T19:04:45").
+std::string NowIso();
 // Current local date.
 Date Today();
 // Current local date as the number yyyymmdd (as Data_Date columns hold dates).

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,10 +16,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "platform/text.h"
@@ -152,7 +156,24 @@ void MainWindow::BuildWidgets() {
   outer->addWidget(frame2_);
   outer->addWidget(frame3_);
 
+  // The window grows below the form: the last command's summary and its report.
+  txtDetails_ = Named(new QPlainTextEdit(this), "txtDetails");
+  txtDetails_->setReadOnly(true);
+  txtDetails_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtDetails_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  txtDetails_->setMinimumHeight(txtDetails_->fontMetrics().lineSpacing() * 14);
+  cmdReport_ = Named(new QPushButton(QStringLiteral("Report..."), this), "cmdReport");
+  cmdReport_->setEnabled(false);
+  outer->addWidget(txtDetails_, 1);
+  auto* reportRow = new QHBoxLayout;
+  reportRow->addStretch(1);
+  reportRow->addWidget(cmdReport_);
+  outer->addLayout(reportRow);
+
   connect(cmdExecute_, &QPushButton::clicked, this, &MainWindow::ExecuteClicked);
+  connect(cmdReport_, &QPushButton::clicked, this, [this] {
+    if (const auto file = controller_.ReportFile()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*file)));
+  });
   PlaceRangeBoxes();
 }
 
@@ -292,6 +313,8 @@ void MainWindow::CommandDone(const CommandOutcome& outcome) {
   controller_.CommandFinished(outcome);
   status_.Flush();
   UpdateButton();
+  txtDetails_->setPlainText(QString::fromStdString(controller_.DetailsText(outcome)));
+  cmdReport_->setEnabled(controller_.ReportFile().has_value());
   if (!outcome.ok) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProgramTitle.data(), kProgramTitle.size()),
                     NamesText(outcome.errorText), QMessageBox::Ok, this);

@@ -1,6 +1,7 @@
 #pragma once
 // The main window frmPXlog: the universe, creation-rule and processing
-// groups, the Execute button, the status line and the two progress displays.
+// groups, the Execute button, the status line and the two progress displays;
+// below them what the last command did and a button that opens its report.
 // Widgets hold no logic: MainController decides, this class shows and asks.
 
 #include <QWidget>
@@ -16,6 +17,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -85,6 +87,9 @@ class MainWindow : public QWidget {
   QLabel* lblData_ = nullptr;
   QProgressBar* progDatabase_ = nullptr;
   QLabel* imgLogo_ = nullptr;
+  // Below the form: what the last command did, and its run report.
+  QPlainTextEdit* txtDetails_ = nullptr;
+  QPushButton* cmdReport_ = nullptr;
 };
 
 }  // namespace prax
