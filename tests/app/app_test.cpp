@@ -99,6 +99,9 @@ TEST(Execute, FullRunWritesUpdatedDatInBothPlaces) {
   RunSite site;
   const prax::ExecuteResult r = prax::RunExecute(site.ctx, site.status, prax::WindowChoices{});  // full universe, create fresh
   EXPECT_TRUE(!r.onlyCreated && r.summary.usersProcessed == 2 && site.HasHistory());
+  const prax::RunSummary& run = site.status.Summary();
+  EXPECT_TRUE(run.engine == "sqlite" && run.database == prax::fs::ForDisplay(site.network.Text() + "PRAXDATA.MDB"));
+  EXPECT_TRUE(run.started.size() == 19 && run.started[10] == 'T' && run.ended >= run.started) << run.started;
   EXPECT_TRUE(site.status.Said("Status: Altering Master database."));
   EXPECT_FALSE(site.status.Said("Status: Updating Master database.") || site.status.Busy());
   EXPECT_EQ(site.status.Message(), "Status: Database Updated.");

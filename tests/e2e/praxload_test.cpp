@@ -36,6 +36,7 @@ TEST(E2e, FreshRunLoadsEveryTableAndLaterRunsOnlyNewDays) {
   EXPECT_TRUE(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1)
                   .starts_with("praxload: 6 users processed; days loaded: 15 alert, 15 activity; rows added:"))
       << r.out;
+  EXPECT_TRUE(Has(r.out, "\nRun started 20") && Has(r.out, " rows added; 0 lines rejected\n")) << r.out;
 
   for (std::size_t i = 4; i < 12; ++i)  // the lookup lists
     EXPECT_GT(n.Count("SELECT COUNT(*) FROM " + praxtest::kHistoryTables[i] + ";"), 0) << praxtest::kHistoryTables[i];
