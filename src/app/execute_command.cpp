@@ -129,23 +129,23 @@ ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowCho
   const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
+  const RunContext ctx = CommandContext(base, fresh);
+  if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
+  const int passedOverBefore = status.PassedOverCount();
+
+  // When, and into which database: the connection string holds no password
+  // (one that does is refused when PXNET.INI is read).
   RunSummary& summary = status.Summary();
   summary.started = dt::NowIso();
+  summary.engine = ctx.HistoryServer.empty() ? "sqlite" : "postgresql";
+  summary.database = ctx.HistoryServer.empty()
+                         ? fs::ForDisplay(fs::ToText(fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
+                         : ctx.HistoryServer;
   // The end is stamped however the command ends, a failure too.
   struct StampEnd {
     RunSummary& s;
     ~StampEnd() { s.ended = dt::NowIso(); }
   } stampEnd{summary};
-  const RunContext ctx = CommandContext(base, fresh);
-  // The connection string holds no password: one that does is refused when
-  // PXNET.INI is read.
-  summary.engine = ctx.HistoryServer.empty() ? "sqlite" : "postgresql";
-  summary.database = ctx.HistoryServer.empty()
-                         ? fs::ForDisplay(fs::ToText(fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB")))
-                         : ctx.HistoryServer;
-  if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
-  const int passedOverBefore = status.PassedOverCount();
-
   // A merge numbers its users 1..n: n is the universe of the load, even where
   // a merged user's roster row was refused but the directory was filled.
   std::optional<int32_t> merged;
