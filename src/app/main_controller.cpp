@@ -1,9 +1,6 @@
 #include "app/main_controller.h"
 
-#include "app/praxload_run.h"
 #include "command/status.h"
-#include "platform/fs.h"
-#include "platform/text.h"
 
 namespace prax {
 

@@ -8,9 +8,12 @@
 #include <string>
 
 #include "app/execute_command.h"
+#include "app/praxload_run.h"
 #include "command/run_context.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "platform/fs.h"
+#include "platform/text.h"
 
 namespace prax {
 
