@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
 
 #include "app/execute_command.h"
 #include "app/site.h"
 #include "app/window/main_window.h"
+#include "support/programs.h"
 #include "support/roster.h"
 
 namespace {
@@ -149,6 +151,26 @@ TEST(Window, MessagesAndFailuresShowInBoxes) {
   EXPECT_TRUE(failed.text.startsWith("Error ") && failed.text.contains("PRAXDATA.MDB")) << failed.text.toStdString();
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + failed.text);
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
+}
+
+// A run over logs with damaged lines: the details under the form show what it added and rejected, and Report...
+// is enabled when the run's report exists.
+TEST(Window, DetailsAfterARunWithRejects) {
+  const praxtest::Network n({"--users", "3", "--days", "2", "--seed", "5", "--start", "2026-01-05", "--nasty", "0.05"});
+  prax::RunContext ctx;
+  ctx.ProgramDir = n.Prog().generic_string();
+  prax::MainWindow w(ctx);
+  w.show();
+  QApplication::processEvents();
+  const QRect frame = Get<QWidget>(w, "SSFrame3")->geometry();
+  RunFresh(w, false);
+  EXPECT_EQ(Get<QWidget>(w, "SSFrame3")->geometry(), frame);
+  const std::string details = Get<QPlainTextEdit>(w, "txtDetails")->toPlainText().toStdString();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(details, m, std::regex("; (\\d+) rows added; (\\d+) lines rejected\n"))) << details;
+  EXPECT_TRUE(std::stol(m[1]) > 0 && std::stol(m[2]) > 0) << details;
+  EXPECT_NE(details.find("History database: " + praxtest::Shown(n.History())), std::string::npos) << details;
+  EXPECT_EQ(Get<QPushButton>(w, "cmdReport")->isEnabled(), std::filesystem::exists(n.Prog() / "PRAXLOAD.html"));
 }
 
 // Makes docs/window.png (see the README); PRAX_SCREENSHOT names the PNG.
