@@ -153,13 +153,18 @@ TEST(Window, MessagesAndFailuresShowInBoxes) {
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
 }
 
+// A generated network with damaged lines, and the context the window runs it in.
+struct NastySite {
+  praxtest::Network n{{"--users", "3", "--days", "2", "--seed", "5", "--start", "2026-01-05", "--nasty", "0.05"}};
+  prax::RunContext ctx;
+  NastySite() { ctx.ProgramDir = n.Prog().generic_string(); }
+};
+
 // A run over logs with damaged lines: the details under the form show what it added and rejected, and Report...
 // is enabled when the run's report exists.
 TEST(Window, DetailsAfterARunWithRejects) {
-  const praxtest::Network n({"--users", "3", "--days", "2", "--seed", "5", "--start", "2026-01-05", "--nasty", "0.05"});
-  prax::RunContext ctx;
-  ctx.ProgramDir = n.Prog().generic_string();
-  prax::MainWindow w(ctx);
+  NastySite site;
+  prax::MainWindow w(site.ctx);
   w.show();
   QApplication::processEvents();
   const QRect frame = Get<QWidget>(w, "SSFrame3")->geometry();
@@ -169,14 +174,14 @@ TEST(Window, DetailsAfterARunWithRejects) {
   std::smatch m;
   ASSERT_TRUE(std::regex_search(details, m, std::regex("; (\\d+) rows added; (\\d+) lines rejected\n"))) << details;
   EXPECT_TRUE(std::stol(m[1]) > 0 && std::stol(m[2]) > 0) << details;
-  EXPECT_NE(details.find("History database: " + praxtest::Shown(n.History())), std::string::npos) << details;
-  EXPECT_EQ(Get<QPushButton>(w, "cmdReport")->isEnabled(), std::filesystem::exists(n.Prog() / "PRAXLOAD.html"));
+  EXPECT_NE(details.find("History database: " + praxtest::Shown(site.n.History())), std::string::npos) << details;
+  EXPECT_EQ(Get<QPushButton>(w, "cmdReport")->isEnabled(), std::filesystem::exists(site.n.Prog() / "PRAXLOAD.html"));
 }
 
 // Makes docs/window.png (see the README); PRAX_SCREENSHOT names the PNG.
 TEST(Window, DISABLED_Screenshot) {
-  RunWindowSite site;
-  site.program.Write("UPDATED.DAT", prax::UpdatedDatBytes("05/12/2026 19:04:45"));
+  NastySite site;
+  prax::fs::WriteFile(site.ctx.ProgramFile("UPDATED.DAT"), prax::UpdatedDatBytes("05/12/2026 19:04:45"));
   prax::MainWindow w(site.ctx);
   RunFresh(w, false);
   const char* out = std::getenv("PRAX_SCREENSHOT");

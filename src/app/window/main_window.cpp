@@ -161,7 +161,7 @@ void MainWindow::BuildWidgets() {
   txtDetails_->setReadOnly(true);
   txtDetails_->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtDetails_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  txtDetails_->setMinimumHeight(txtDetails_->fontMetrics().lineSpacing() * 14);
+  txtDetails_->setMinimumHeight(txtDetails_->fontMetrics().lineSpacing() * 18);
   cmdReport_ = Named(new QPushButton(QStringLiteral("Report..."), this), "cmdReport");
   cmdReport_->setEnabled(false);
   outer->addWidget(txtDetails_, 1);
