@@ -150,6 +150,7 @@ TEST(Window, MessagesAndFailuresShowInBoxes) {
   ASSERT_TRUE(failed.seen);
   EXPECT_TRUE(failed.text.startsWith("Error ") && failed.text.contains("PRAXDATA.MDB")) << failed.text.toStdString();
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + failed.text);
+  EXPECT_TRUE(Get<QPlainTextEdit>(w, "txtDetails")->toPlainText().endsWith("The command stopped: " + failed.text + "\n"));
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
 }
 
