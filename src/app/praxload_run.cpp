@@ -106,7 +106,8 @@ std::vector<std::string> RunSummaryLines(const RunSummary& s) {
   lines.push_back(totals);
 
   if (!s.passes.empty()) {
-    std::vector<std::vector<std::string>> rows{{"Pass", "Logs read", "Days loaded", "Rows added", "Lines rejected", "Seconds"}};
+    std::vector<std::vector<std::string>> rows{
+        {"Pass", "Logs read", "Days loaded", "Rows added", "Lines rejected", "Seconds"}};
     for (const PassFigures& p : s.passes) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.2f", p.seconds);
@@ -146,7 +147,8 @@ std::vector<std::string> RunSummaryLines(const RunSummary& s) {
     lines.emplace_back();
     lines.push_back("Passed over: " + std::to_string(s.passedOver.size()));
     for (const auto& [reason, items] : groups) {
-      lines.push_back("  " + (reason.empty() ? std::string("other") : reason) + " (" + std::to_string(items.size()) + "):");
+      const std::string name = reason.empty() ? std::string("other") : reason;
+      lines.push_back("  " + name + " (" + std::to_string(items.size()) + "):");
       for (std::size_t i = 0; i < std::min(items.size(), kPassedOverShown); ++i)
         lines.push_back("    " + (items[i]->path.empty() ? items[i]->line : items[i]->path));
       if (items.size() > kPassedOverShown)

@@ -24,7 +24,8 @@ TEST(SummaryLines, TablesGroupsAndTheQuietLine) {
   s.passes = {{"alert logs", 36, 36, 2500, 4, 0.5}, {"activity logs", 1036, 1035, 1234567, 11, 123.456}};
   s.tables["ActivitySystem"] = {1234567, {{"value out of range", 9}, {"name too long", 2}}};
   s.tables["AlertSystem"] = {2500, {}};
-  for (int i = 0; i < 23; ++i) s.passedOver.push_back({"left for a later run", "/net/PX0001.DIR/" + std::to_string(i), ""});
+  for (int i = 0; i < 23; ++i)
+    s.passedOver.push_back({"left for a later run", "/net/PX0001.DIR/" + std::to_string(i), ""});
   s.passedOver.push_back({"unreadable", "/net/PX0002.DIR/20260105.PXT", ""});
   s.passedOver.push_back({"", "", "    Skipped: roster row 9"});
   s.rejectsFile = "/prog/PRAXLOAD.REJECTS";
@@ -41,7 +42,8 @@ TEST(SummaryLines, TablesGroupsAndTheQuietLine) {
   EXPECT_LT(IndexOf(lines, "12 users processed; days 2026-01-05 to 2026-01-07; 1237067 rows added; 11 lines rejected"),
             lines.size()) << all;
   // Figures right-aligned under their headings: every line of the pass table ends in the same column.
-  const std::size_t passes = IndexOf(lines, "  Pass           Logs read  Days loaded  Rows added  Lines rejected  Seconds");
+  const std::size_t passes =
+      IndexOf(lines, "  Pass           Logs read  Days loaded  Rows added  Lines rejected  Seconds");
   ASSERT_LT(passes + 2, lines.size()) << all;
   EXPECT_EQ(lines[passes + 1], "  alert logs            36           36        2500               4     0.50");
   EXPECT_EQ(lines[passes + 2].size(), lines[passes].size()) << all;

@@ -150,7 +150,8 @@ TEST(Window, MessagesAndFailuresShowInBoxes) {
   ASSERT_TRUE(failed.seen);
   EXPECT_TRUE(failed.text.startsWith("Error ") && failed.text.contains("PRAXDATA.MDB")) << failed.text.toStdString();
   EXPECT_EQ(Get<QLabel>(w, "lblMessage")->text(), "Status: " + failed.text);
-  EXPECT_TRUE(Get<QPlainTextEdit>(w, "txtDetails")->toPlainText().endsWith("The command stopped: " + failed.text + "\n"));
+  const QString details = Get<QPlainTextEdit>(w, "txtDetails")->toPlainText();
+  EXPECT_TRUE(details.endsWith("The command stopped: " + failed.text + "\n")) << details.toStdString();
   EXPECT_EQ(Get<QPushButton>(w, "cmdExecute")->text(), "Close");
 }
 

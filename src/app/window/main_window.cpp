@@ -172,7 +172,8 @@ void MainWindow::BuildWidgets() {
 
   connect(cmdExecute_, &QPushButton::clicked, this, &MainWindow::ExecuteClicked);
   connect(cmdReport_, &QPushButton::clicked, this, [this] {
-    if (const auto file = controller_.ReportFile()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*file)));
+    if (const auto file = controller_.ReportFile())
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*file)));
   });
   PlaceRangeBoxes();
 }
