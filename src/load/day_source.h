@@ -45,6 +45,7 @@ struct PreparedDay {
   std::string reason;
   std::exception_ptr failure;
   std::variant<std::monostate, AlertDay, ActivityDay> day;
+  std::string bytes;  // the log as read: the day's events point into it
 };
 
 // How many days of a list a loader goes through.
@@ -62,6 +63,27 @@ bool DatedInFuture(const RunContext& run, int32_t date);
 std::string LoadingLine(const PreparedDay& day);
 std::string LaterLine(const RunContext& run, const PreparedDay& day);
 std::string FutureDatedLine(const PreparedDay& day);
+
+// Tells the status the line each of a day's events came from (when the day
+// records them) before its steps, then the lines the parser could not count
+// as steps of `table` that failed, and last the day as a whole (line 0).
+template <class Day, class F>
+void StoreEventsByLine(Status& status, const Day& day, std::string_view bytes, std::string_view table, F&& store) {
+  const bool lined = day.lines.size() == day.events.size();
+  for (std::size_t i = 0; i < day.events.size(); ++i) {
+    if (lined) status.AtLine(day.lines[i].line, LineTextAt(bytes, day.lines[i].offset));
+    store(day.events[i]);
+  }
+  for (const LineFailure& f : day.failures) {
+    status.AtLine(f.at.line, LineTextAt(bytes, f.at.offset));
+    status.StepSkipped(table, Error(f.kind, "The line's counts are out of range", Cause::kData));
+  }
+  status.AtLine(0, {});
+}
+
+// A day of `date` written from its log by a pass: counted in the pass's
+// figures (when given) and in the run's range of days loaded.
+void CountDayLoaded(Status& status, PassFigures* pass, int32_t date);
 
 // Writes one prepared day of load.user on the writing side: `write` stores
 // its rows with `storeLock` (may be null) held, then the day is marked for
