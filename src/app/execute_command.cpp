@@ -129,6 +129,7 @@ ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowCho
   const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
+  status.Summary() = RunSummary{};  // what this command does, not the commands before it
   const RunContext ctx = CommandContext(base, fresh);
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
   if (!ctx.ProgramDir.empty()) status.KeepRejects(ctx.ProgramFile("PRAXLOAD.REJECTS"), ctx.KeepRejects);

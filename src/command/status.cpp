@@ -106,6 +106,7 @@ void Status::Record(std::string_view line) {
 
 void Status::SayNotWritten(std::string_view what, const Error& e) {
   const std::string text = text::Visible(std::string(what) + e.what());
+  summary_.warnings.push_back(text);
   OnLog(text);
   OnPassedOver(text);
   SetStatus(text);
