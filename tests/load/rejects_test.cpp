@@ -1,5 +1,6 @@
 // Lines that fail their step: counted under their table and reason, and kept
 // in the reject file with the log, the line number and the line's text.
+#include <algorithm>
 #include <filesystem>
 
 #include "loader_fixture.h"
@@ -74,6 +75,19 @@ TEST_F(RejectsTest, TheCapAndTheRotation) {
   EXPECT_TRUE(status.Summary().rejectsCapped);
   EXPECT_EQ(KeptLines().size(), 1u);
   EXPECT_EQ(std::filesystem::file_size(dir.Path() / "PRAXLOAD.REJECTS.1"), 1100u * 1024);
+}
+
+// A reject file that cannot be written (a folder in its place) is said once;
+// the run goes on counting.
+TEST_F(RejectsTest, AnUnwritableRejectFileIsSaidOnce) {
+  std::filesystem::create_directory(dir.Path() / "PRAXLOAD.REJECTS");
+  status.KeepRejects(RejectFile(), 100);
+  dir.Write("PX000005.DIR/20020615.PXL", "User Action: A'*021203 10\r\n");
+  dir.Write("PX000005.DIR/20020616.PXL", "User Action: B'*021203 10\r\n");
+  EXPECT_EQ(Load(prax::LogKind::kAlert, {{20020615, "20020615.PXL"}, {20020616, "20020616.PXL"}}), 2);
+  EXPECT_EQ(std::ranges::count_if(status.passedOver, [](const std::string& l) { return l.starts_with("Reject file"); }), 1);
+  EXPECT_EQ(status.Summary().RejectedTotal(), 2);
+  EXPECT_TRUE(status.Summary().rejectsKept == 0 && status.Summary().rejectsFile.empty());
 }
 
 }  // namespace
