@@ -22,8 +22,12 @@ class ActivityDayWriter {
   ActivityDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
 
   void operator()(const LineBooked& e) {
-    TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
-    TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+    // With APPS.NO a line names nothing: the ids stay as they are (the blank
+    // names would only be refused) and the line is not taken for a damaged one.
+    if (!load_.run.AppsNoPresent) {
+      TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
+      TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+    }
     if (!e.writeKeys) return;
     TryStep(&load_.status, "ActivitySystem", [&] {
       KeyRow(e.hourSlot, kBackspaceKey, e.backspaces, ids());

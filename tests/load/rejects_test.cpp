@@ -75,6 +75,11 @@ TEST_F(RejectsTest, TheCapAndTheRotation) {
   EXPECT_TRUE(status.Summary().rejectsCapped);
   EXPECT_EQ(KeptLines().size(), 1u);
   EXPECT_EQ(std::filesystem::file_size(dir.Path() / "PRAXLOAD.REJECTS.1"), 1100u * 1024);
+
+  // With APPS.NO the lines name nothing, so nothing is refused.
+  run.AppsNoPresent = true;
+  StoreActivity("001 0915 1 8,3\r\n001 0916 \"W\",\"A\" 1 8,3\r\n");
+  EXPECT_EQ(status.Summary().RejectedTotal(), 2);
 }
 
 // A reject file that cannot be written (a folder in its place) is said once;
