@@ -44,6 +44,13 @@ bool DatedInFuture(const RunContext& run, int32_t date) {
   return run.Today && date > NextDayKey(run.Today());
 }
 
+void CountDayLoaded(Status& status, PassFigures* pass, int32_t date) {
+  RunSummary& run = status.Summary();
+  if (pass != nullptr) ++pass->daysLoaded;
+  if (!run.firstDay || date < *run.firstDay) run.firstDay = date;
+  if (!run.lastDay || date > *run.lastDay) run.lastDay = date;
+}
+
 std::string LoadingLine(const PreparedDay& day) {
   return (day.log.naming == LogNaming::kDate ? "    Loading-1: " : "    Loading-2: ") + day.log.Label();
 }
@@ -120,12 +127,13 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
       return d;
     }
     try {
-      const std::string bytes = ReadLogBytes(d.path);
+      std::string bytes = ReadLogBytes(d.path);
       if (kind_ == LogKind::kAlert) {
         d.day = ParseAlertDay(bytes, load_.alertCarry);
       } else {
         d.day = ParseActivityDay(bytes, {load_.run.AppsNoPresent, load_.run.KeysMax}, load_.activityCarry);
       }
+      d.bytes = std::move(bytes);  // the text of a line that fails its step
     } catch (const Error& e) {
       RethrowEnvironment(e);
       d.kind = PreparedDay::Kind::kUnreadable;

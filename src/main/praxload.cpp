@@ -3,11 +3,12 @@
 //
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
 //            [--master | --no-master] [--only-create] [--quiet] [--include-today]
-//            [--recompute-error-keys]
+//            [--recompute-error-keys] [--keep-rejects N]
 //   praxload [--program-dir DIR] --copy-history-to-server
 //
 // Lines of files passed over, skipped or unreadable go to standard error
-// (with --quiet too) and to PRAXLOAD.LOG in the program folder.
+// (with --quiet too) and to PRAXLOAD.LOG in the program folder; the lines
+// of logs that failed their step to PRAXLOAD.REJECTS beside it.
 //
 // Exit status: 0 the command finished; 2 refused before anything changed
 // (range message, missing network directory, unconfirmed --fresh, bad
@@ -116,6 +117,11 @@ int main(int argc, char** argv) {
   app.add_flag("--recompute-error-keys", recompute,
                "work out the error keys of every user-day again, not only of the days loaded since the last run "
                "(after other tools edited the History database)");
+  int64_t keepRejects = prax::RunContext{}.KeepRejects;
+  app.add_option("--keep-rejects", keepRejects,
+                 "keep at most N rejected lines of this run in PRAXLOAD.REJECTS (0: none; the rest are only counted)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
   bool copyToServer = false;
   app.add_flag("--copy-history-to-server", copyToServer,
                "copy PRAXDATA.MDB into the History server of section [HISTORY] of PXNET.INI (refused when the "
@@ -142,6 +148,7 @@ int main(int argc, char** argv) {
   prax::ReadEnvironmentSettings(ctx);
   ctx.IncludeToday = includeToday;
   ctx.RecomputeErrorKeys = recompute;
+  ctx.KeepRejects = keepRejects;
 
   try {
     const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
