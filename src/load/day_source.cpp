@@ -208,7 +208,7 @@ void PassSource::Produce() {
   // rows and the writing side passes it at once: these go over together,
   // with the next parsed day, rather than with one wake-up of each thread
   // apiece.
-  constexpr std::size_t kLightRun = 256;
+  constexpr std::size_t kLightRun = 64;  // a day is some 9 KB even empty
   const auto add = [this](Item item) {
     const auto* day = std::get_if<PreparedDay>(&item);
     const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
