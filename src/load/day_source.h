@@ -134,14 +134,15 @@ class DayReader {
   std::mutex* storeLock = nullptr;
 
  private:
-  bool Loaded(const PreparedUser& user, int32_t date);
+  bool Loaded(const PreparedUser& user, std::size_t index);
 
   LoadContext& load_;
   LogKind kind_;
-  // The user whose list was probed, the dates found loaded then, and the
-  // dates handed over since.
+  // The user whose list was probed, which of its days were found loaded
+  // then (by list index), and the dates handed over since.
   std::optional<int32_t> probed_;
-  std::set<int32_t> loaded_, handedOver_;
+  std::vector<bool> loaded_;
+  std::set<int32_t> handedOver_;
 };
 
 // Hands the writing side the users and days of a pass, either prepared on
@@ -162,6 +163,8 @@ class PassSource {
  private:
   using Item = std::variant<PreparedUser, PreparedDay>;
   void Produce();
+  // Hands the reading thread's pending items over (false: the pass stops).
+  bool Push();
   Item Pop();
 
   DayReader reader_;
@@ -174,6 +177,7 @@ class PassSource {
   std::deque<Item> queue_;
   bool writerWaiting_ = false;  // the writing side asks for the next item
   bool stop_ = false;
+  std::vector<Item> pending_;  // the reading thread's, not yet handed over
   std::thread thread_;
   // Without a reading thread: the user whose days are prepared on the spot.
   std::optional<PreparedUser> current_;

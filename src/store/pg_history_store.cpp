@@ -230,22 +230,25 @@ class PgHistoryStore : public HistoryStore {
                 .empty();
   }
 
-  std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
-    std::set<int32_t> loaded;
+  std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
+    std::vector<int32_t> loaded;
     if (table == DayTable::kActivity && !deferred_.empty()) {
-      for (const int32_t d : dates) {
-        if (activityDays_.contains({user, d})) loaded.insert(d);
-      }
+      const auto end = activityDays_.upper_bound({user, last});
+      for (auto it = activityDays_.lower_bound({user, first}); it != end; ++it) loaded.push_back(it->second);
       return loaded;
     }
-    if (dates.empty()) return loaded;
-    std::string list = "{";
-    for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
-    list += "}";
-    for (const auto& r : Read(DayTableName(table), "SELECT d FROM unnest($2::integer[]) AS d WHERE EXISTS (SELECT 1 FROM " +
-                                  Quote(DayTableName(table)) + " WHERE \"User_Num\" = $1 AND \"Data_Date\" = d)",
-                              {std::to_string(user), list})) {
-      loaded.insert(static_cast<int32_t>(*Int(r[0])));
+    // Each step seeks the next date in the day index: one probe per date
+    // loaded, never a walk over a day's rows.
+    const std::string t = Quote(DayTableName(table));
+    const auto next = [&](const char* after) {
+      return "(SELECT \"Data_Date\" FROM " + t + " WHERE \"User_Num\" = $1 AND \"Data_Date\" " + after +
+             " ORDER BY \"Data_Date\" LIMIT 1)";
+    };
+    for (const auto& r : Read(DayTableName(table),
+                              "WITH RECURSIVE loaded(d) AS (SELECT " + next(">= $2") + " UNION ALL SELECT " + next("> d") +
+                                  " FROM loaded WHERE d < $3) SELECT d FROM loaded WHERE d <= $3",
+                              {std::to_string(user), std::to_string(first), std::to_string(last)})) {
+      loaded.push_back(static_cast<int32_t>(*Int(r[0])));
     }
     return loaded;
   }

@@ -85,21 +85,22 @@ class SqliteHistoryStore : public HistoryStore {
     return found;
   }
 
-  std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
-    std::set<int32_t> loaded;
-    if (dates.empty()) return loaded;
+  std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
     const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
-    // One statement probes every date through the index: the dates travel as
-    // one bound JSON array.
-    sqlite3_stmt* st = file_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
-                                     " WHERE User_Num = ?1 AND Data_Date = value)");
-    std::string list = "[";
-    for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
-    list += "]";
+    // Each step seeks the next date in the day index: one probe per date
+    // loaded, never a walk over a day's rows.
+    const auto next = [&](const char* after) {
+      return "(SELECT Data_Date FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date " + after +
+             " ORDER BY Data_Date LIMIT 1)";
+    };
+    sqlite3_stmt* st = file_.Prepare("WITH RECURSIVE loaded(d) AS (SELECT " + next(">= ?2") + " UNION ALL SELECT " +
+                                     next("> d") + " FROM loaded WHERE d < ?3) SELECT d FROM loaded WHERE d <= ?3");
     sqlite3_bind_int64(st, 1, user);
-    sqlite3_bind_text(st, 2, list.data(), static_cast<int>(list.size()), SQLITE_TRANSIENT);
-    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
-    return loaded;
+    sqlite3_bind_int64(st, 2, first);
+    sqlite3_bind_int64(st, 3, last);
+    std::vector<int32_t> dates;
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
+    return dates;
   }
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }

@@ -84,7 +84,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
   store->MarkErrorKeysPending(2, 20260105);
   store->Rollback();
-  EXPECT_EQ(store->LoadedDays(DayTable::kActivity, 1, {20260104, 20260105}), std::set<int32_t>{20260105});
+  EXPECT_EQ(store->LoadedDates(DayTable::kActivity, 1, 20260104, 20260106), std::vector<int32_t>{20260105});
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
   EXPECT_TRUE(store->ErrorKeysPending(2).empty());
