@@ -18,6 +18,7 @@
 #include "roster/user_slot_count.h"
 #include "store/history_store.h"
 #include "store/journal_guard.h"
+#include "store/pg_history_store.h"
 #include "store/sqlite_file.h"
 
 namespace prax {
@@ -60,6 +61,7 @@ class DryRunner {
     if (result.verdict == DryRunVerdict::kCanRun) result.verdict = DryRunVerdict::kFailed;
   }
   bool Refused() const { return result.verdict == DryRunVerdict::kRefused; }
+  bool RangeRefused() const { return rangeRefused_; }
 
   // The configuration: PXNET.INI's network directory and History section,
   // and the range. Returns false when nothing further can be looked at.
@@ -74,7 +76,10 @@ class DryRunner {
     ctx_.HistoryTimeout = history.timeout;
     say_("Configuration " + Quoted(ctx_.ProfileFile()) + ": network directory " + Quoted(ctx_.NetworkDir) +
          ", History database " + (history.server.empty() ? "PRAXDATA.MDB" : "on a PostgreSQL server") + ": ok");
-    if (auto message = RangeMessage(choices)) Refuse("Range: refused. " + *message);
+    if (auto message = RangeMessage(choices)) {
+      Refuse("Range: refused. " + *message);
+      rangeRefused_ = true;
+    }
     return true;
   }
 
@@ -100,10 +105,7 @@ class DryRunner {
 
   // The History database, opened only to read; null when it cannot be.
   std::unique_ptr<store::HistoryStore> CheckHistory() {
-    if (!ctx_.HistoryServer.empty()) {
-      Fail("History database on the PostgreSQL server: not looked at by a dry run; the days are not listed.");
-      return nullptr;
-    }
+    if (!ctx_.HistoryServer.empty()) return CheckServer();
     const std::string file = ctx_.NetworkDir + "PRAXDATA.MDB";
     const std::string shown = "History database " + Quoted(file);
     if (!fs::Exists(file)) {
@@ -133,6 +135,31 @@ class DryRunner {
       return history;
     } catch (const Error& e) {
       Fail(shown + ": " + DescribeError(e));
+      return nullptr;
+    }
+  }
+
+  // The History server, reached in a session that only reads.
+  std::unique_ptr<store::HistoryStore> CheckServer() {
+    try {
+      const store::PgHistoryLook look = store::LookAtPgHistory(ctx_.HistoryServer, ctx_.HistoryTimeout);
+      const std::string shown = "History " + look.server;
+      if (look.held) {
+        Refuse("Lock: refused. " + *look.held);
+        return nullptr;
+      }
+      if (!look.missing.empty()) {
+        std::string missing;
+        for (const std::string& t : look.missing) missing += (missing.empty() ? "" : ", ") + t;
+        say_(shown + ": reached; tables missing (" + missing + "), which a run creates. Every log of the users "
+                     "would be loaded; the days are not listed.");
+        return nullptr;
+      }
+      auto history = store::OpenPgHistoryToRead(ctx_.HistoryServer, ctx_.HistoryTimeout);
+      say_(shown + ": reached read-only, its tables found, no other command loading into it");
+      return history;
+    } catch (const Error& e) {
+      Fail("History server: " + DescribeError(e));
       return nullptr;
     }
   }
@@ -239,6 +266,7 @@ class DryRunner {
 
   RunContext& ctx_;
   Status& status_;
+  bool rangeRefused_ = false;
   const std::function<void(const std::string&)>& say_;
 };
 
@@ -249,6 +277,7 @@ DryRunResult DryRun(RunContext ctx, const WindowChoices& choices, Status& status
   DryRunner runner(ctx, status, say);
   if (!runner.CheckConfiguration(choices)) return runner.result;
   runner.CheckLock();
+  if (runner.Refused() && !runner.RangeRefused()) return runner.result;  // the databases are not opened
   const std::unique_ptr<store::HistoryStore> history = runner.CheckHistory();
   const int32_t slots = runner.CheckRoster();
   if (runner.Refused() || !history) return runner.result;
