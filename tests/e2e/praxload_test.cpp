@@ -157,6 +157,25 @@ TEST(E2e, DryRunListsWhatTheRunThenLoadsAndWritesNothing) {
   }
 }
 
+TEST(E2e, DryRunSeesADayCommittedInTheLogOfAProgramHoldingTheFileInWalModeAndWritesNothing) {
+  PRAX_SKIP_ON_WINDOWS("the sqlite3 program's .shell sleep");
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  n.AppendDay();  // 2026-01-08, whose alert day of user 1 the other program stores in its log only
+  const stdfs::path input = n.Root() / "hold.sql", wal = n.History().string() + "-wal";
+  std::ofstream(input) << "PRAGMA journal_mode=wal;\nPRAGMA wal_autocheckpoint=0;\nINSERT INTO AlertSystem "
+                          "(User_Num, Data_Date, Data_Hour) VALUES (1, 20260108, '00');\n.shell touch '" << (n.Root() / "held").string() << "'\n.shell sleep 120\n";
+  const praxtest::Pid holder = praxtest::StartSqlite3(n.History(), input, n.Root());
+  for (int i = 0; i < 1000 && !stdfs::exists(n.Root() / "held"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(stdfs::exists(wal));
+  const auto before = Snapshot(n);
+  const Result dry = n.Praxload({"--dry-run"});
+  EXPECT_TRUE(Has(dry.out, "User 1: 0 alert days, 1 activity day\n")) << dry.out << dry.err;
+  EXPECT_TRUE(Snapshot(n) == before);
+  praxtest::Kill(holder);
+  praxtest::Wait(holder, n.Root(), "sqlite3");
+}
+
 TEST(E2e, OnlyCreateThenNoOptionsRepeatTheSavedChoices) {
   const Network n;
   // The window last closed with the range 2 to 2 and the import ticked.
