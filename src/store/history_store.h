@@ -185,6 +185,10 @@ std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file,
                                                 db::Journal journal = db::Journal::WalWhereLocal);
 
+// Opens PRAXDATA.MDB only to read what is loaded: nothing is written in or
+// beside the file (see db::Access::ReadOnly); a write fails.
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file);
+
 // Builds a new, empty History file at `file`: the tables are created in
 // `file`.building, which then replaces any earlier file in one step, so that
 // a run killed meanwhile leaves the earlier file (or none), never a

@@ -155,8 +155,15 @@ class PgListTable : public ListTable {
 
 class PgHistoryStore : public HistoryStore {
  public:
-  PgHistoryStore(const std::string& connect, int timeout) : conn_(connect, timeout) {
+  // readOnly: a session that only reads what is loaded (the server refuses
+  // any write in it); the tables must exist.
+  PgHistoryStore(const std::string& connect, int timeout, bool readOnly = false) : conn_(connect, timeout) {
     untracked_ = Exists("AlertSystem") && !Exists(kPendingTable);
+    if (readOnly) {
+      conn_.Run("SET default_transaction_read_only = on");
+      MakeBuffers();
+      return;
+    }
     conn_.Begin();
     for (const auto& t : HistorySchema()) {
       for (const auto& s : CreateSql(t)) conn_.Run(s, {});
@@ -183,6 +190,10 @@ class PgHistoryStore : public HistoryStore {
     // next run, which loads it again from its log: the load need not wait
     // for the server's disk at every day.
     conn_.Run("SET synchronous_commit = off");
+    MakeBuffers();
+  }
+
+  void MakeBuffers() {
     for (const auto& t : HistorySchema()) buffers_[t.name].def = &t;
     for (int l = 0; l < kHistoryListCount; ++l) {
       lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(ListTableDef(static_cast<HistoryList>(l)).name)));
@@ -629,22 +640,51 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
 // The key of the loaders' session lock, the same on every machine.
 constexpr int64_t kLoaderLockKey = 0x50524158484953;
 
-PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, int timeout)
-    : conn_(std::make_unique<pg::Connection>(connect, timeout)) {
-  conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
-  if (conn_->TryLock(kLoaderLockKey)) return;
-  std::string who;
-  for (const auto& r : conn_->Run("SELECT a.application_name, host(a.client_addr), a.backend_start::text FROM pg_locks l "
+namespace {
+
+// Who holds the loaders' lock on the server, as the refusal names them;
+// nullopt when no session does.
+std::optional<std::string> LoaderLockHolder(pg::Connection& conn) {
+  std::optional<std::string> who;
+  for (const auto& r : conn.Run("SELECT a.application_name, host(a.client_addr), a.backend_start::text FROM pg_locks l "
                                   "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND "
                                   "l.granted AND l.database = (SELECT oid FROM pg_database WHERE datname = "
                                   "current_database()) AND ((l.classid::bigint << 32) | l.objid::bigint) = $1",
                                   {std::to_string(kLoaderLockKey)})) {
     who = r[0].value_or("") + (r[1] ? " from " + *r[1] : std::string()) + (r[2] ? ", since " + *r[2] : std::string());
   }
-  throw Error(err::kCannotOpenFile,
-              "Another PraxServer command is loading into the History " + conn_->Server() + " (" +
-                  (who.empty() ? std::string("holder unknown") : who) +
-                  "). Wait until it has finished, then run this command again.", Cause::kData);
+  return who;
+}
+
+Error LoaderLockHeld(pg::Connection& conn, std::string who) {
+  return Error(err::kCannotOpenFile,
+               "Another PraxServer command is loading into the History " + conn.Server() + " (" +
+                   (who.empty() ? std::string("holder unknown") : who) +
+                   "). Wait until it has finished, then run this command again.", Cause::kData);
+}
+
+}  // namespace
+
+PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, int timeout)
+    : conn_(std::make_unique<pg::Connection>(connect, timeout)) {
+  conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
+  if (conn_->TryLock(kLoaderLockKey)) return;
+  throw LoaderLockHeld(*conn_, LoaderLockHolder(*conn_).value_or(""));
+}
+
+PgHistoryLook LookAtPgHistory(const std::string& connect, int timeout) {
+  pg::Connection conn(connect, timeout);
+  PgHistoryLook look;
+  look.server = conn.Server();
+  for (const auto& t : HistorySchema()) {
+    if (conn.Run("SELECT to_regclass($1) IS NULL", {Quote(t.name)}).at(0).at(0) == "t") look.missing.push_back(t.name);
+  }
+  if (auto who = LoaderLockHolder(conn)) look.held = LoaderLockHeld(conn, *who).what();
+  return look;
+}
+
+std::unique_ptr<HistoryStore> OpenPgHistoryToRead(const std::string& connect, int timeout) {
+  return std::make_unique<PgHistoryStore>(connect, timeout, /*readOnly=*/true);
 }
 
 PgLoaderLock::~PgLoaderLock() = default;

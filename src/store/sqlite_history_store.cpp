@@ -56,8 +56,9 @@ namespace {
 
 class SqliteHistoryStore : public HistoryStore {
  public:
-  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
-      : db_(std::move(db)), file_(*db_) {
+  // readOnly: only read, the load's aids neither added nor kept.
+  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db, bool readOnly = false)
+      : db_(std::move(db)), file_(*db_), readOnly_(readOnly) {
     writers_.reserve(kRowKindCount);
     for (int k = 0; k < kRowKindCount; ++k) writers_.push_back(Writer(file_, RowTable(static_cast<RowKind>(k))));
     for (int l = 0; l < kHistoryListCount; ++l) {
@@ -68,7 +69,7 @@ class SqliteHistoryStore : public HistoryStore {
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
     const bool empty = Empty();
-    untracked_ = !AddLoadAids(file_, !empty);
+    untracked_ = readOnly_ ? file_.FindTable(kPendingTable) == nullptr : !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
     // cache keeps its memory the same however long the history grows.
     if (!empty) file_.Exec("PRAGMA cache_size = -2048");
@@ -191,7 +192,7 @@ class SqliteHistoryStore : public HistoryStore {
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
   void Close() override {
-    if (file_.IsOpen()) AddLoadAids(file_, true);
+    if (file_.IsOpen() && !readOnly_) AddLoadAids(file_, true);
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -201,6 +202,7 @@ class SqliteHistoryStore : public HistoryStore {
  private:
   std::unique_ptr<db::SqliteFile> db_;
   db::SqliteFile& file_;
+  bool readOnly_ = false;
   bool untracked_ = false;
   std::vector<db::TableWriter> writers_;  // by RowKind
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
@@ -210,6 +212,11 @@ class SqliteHistoryStore : public HistoryStore {
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file, db::Journal journal) {
   return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}));
+}
+
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file) {
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadOnly}),
+                                              /*readOnly=*/true);
 }
 
 }  // namespace prax::store
