@@ -71,7 +71,7 @@ class CountingStore : public prax::store::HistoryStore {
     for (int i = 0; i < prax::store::kHistoryListCount; ++i) lists_.emplace_back("list" + std::to_string(i));
   }
   bool DayLoaded(prax::store::DayTable, int32_t, int32_t) override { return false; }
-  std::set<int32_t> LoadedDays(prax::store::DayTable, int32_t, const std::vector<int32_t>&) override { return {}; }
+  std::vector<int32_t> LoadedDates(prax::store::DayTable, int32_t, int32_t, int32_t) override { return {}; }
   prax::store::ListTable& List(prax::store::HistoryList list) override { return lists_[static_cast<size_t>(list)]; }
   void Append(prax::store::TableRow row) override { ++rows[prax::store::RowTable(row.kind).name]; }
   std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t, std::optional<int32_t>) override {

@@ -129,8 +129,10 @@ ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowCho
   const bool multiple = choices.universe == Universe::kMultipleNetworks;
 
   status.SetRunning(true);
+  status.Summary() = RunSummary{};  // what this command does, not the commands before it
   const RunContext ctx = CommandContext(base, fresh);
   if (!ctx.ProgramDir.empty()) status.KeepRunLog(ctx.ProgramFile("PRAXLOAD.LOG"));
+  if (!ctx.ProgramDir.empty()) status.KeepRejects(ctx.ProgramFile("PRAXLOAD.REJECTS"), ctx.KeepRejects);
   const int passedOverBefore = status.PassedOverCount();
 
   // When, and into which database: the connection string holds no password
@@ -177,7 +179,7 @@ ExecuteResult RunExecute(const RunContext& base, Status& status, const WindowCho
     slots = *merged;
     // User numbers are 16-bit: merged users beyond 32767 cannot be loaded.
     if (*merged > INT16_MAX) {
-      status.PassedOver("    Skipped: merged users 32768 to " + std::to_string(*merged) +
+      status.PassedOver("user number beyond 32767", fs::ForDisplay(ctx.NetworkDir), "    Skipped: merged users 32768 to " + std::to_string(*merged) +
                         " of the network directory " + fs::ForDisplay(ctx.NetworkDir) +
                         ": user numbers beyond 32767 cannot be loaded. Merge fewer networks.");
       slots = INT16_MAX;

@@ -62,6 +62,9 @@ struct RunContext {
   // PRAX_JOURNAL=wal|delete forces either (a test and tuning knob).
   enum class Journal { kWalWhereLocal, kWal, kRollback };
   Journal HistoryJournal = Journal::kWalWhereLocal;
+  // At most this many rejected lines of a run are kept in PRAXLOAD.REJECTS
+  // (praxload --keep-rejects N; 0: none); the rest are only counted.
+  int64_t KeepRejects = 10000;
   // Seconds after which another command's lock record without a heartbeat
   // is taken over; PRAX_LOCK_STALE_SECONDS sets another (a test and tuning knob).
   int LockStaleSeconds = kRunLockStaleSeconds;

@@ -18,6 +18,9 @@ namespace prax {
 // The short, stable phrase that names a kind of failure in the summary, the
 // JSON and the reject file ("value out of range", "name too long", ...).
 std::string ReasonOf(ErrorKind kind);
+// The same for a step at `where` (a table or list): an overflow of a list is
+// a list whose ids are all spent ("name list full").
+std::string ReasonAt(std::string_view where, ErrorKind kind);
 
 // One table (or list) of the History database in this run.
 struct TableFigures {

@@ -5,7 +5,6 @@
 // present them (or record them).
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,19 +33,39 @@ class Status : public SkipReporter {
   // over, skipped or left unread. Unlike the rest of the run log the
   // administrator sees these: they are counted, given to the presenter, and
   // appended to the kept run log when one is set.
-  void PassedOver(std::string_view line);
+  void PassedOver(std::string_view line) { PassedOver({}, {}, line); }
+  // The same with the short reason and the path (display form; empty when
+  // the item is not a file) the run summary lists it under.
+  void PassedOver(std::string_view reason, std::string_view path, std::string_view line);
   int PassedOverCount() const { return passedOver_; }
   // A line said like a passed-over one (shown to the administrator, kept in
   // the run log) about something loaded all the same or about the database
   // itself, so not counted: a log dated in the future, a list running out of
   // ids.
   void Warn(std::string_view line);
-  // Steps passed over (a row not written, a name not looked up), counted by
-  // where (table or file kind) and kind of failure. Nothing is shown: the
-  // passed-over lines say what the administrator sees.
-  void StepSkipped(std::string_view where, const Error& e) override { ++skippedSteps_[{std::string(where), e.Kind()}]; }
-  using SkippedSteps = std::map<std::pair<std::string, ErrorKind>, int>;
-  const SkippedSteps& Skipped() const { return skippedSteps_; }
+  // Steps passed over (a row not written, a name not looked up), counted in
+  // the summary by where (table or list) and reason, and kept in the reject
+  // file with the line they came from. Nothing is shown: the passed-over
+  // lines say what the administrator sees.
+  void StepSkipped(std::string_view where, const Error& e) override;
+  // Where rejected lines are kept (path text; empty or a cap of 0: counted
+  // only), at most `cap` of them in this run. Lines are gathered and
+  // appended in blocks (EndLines, FlushRejects), each with the date and
+  // time; the file is rotated like the run log. A file that cannot be
+  // written is said once, like the run log, and the run goes on.
+  void KeepRejects(std::string pathText, int64_t cap);
+  // The log (display form) the steps from now on belong to, and the line
+  // being loaded: its 1-based number (0: the day as a whole) and its bytes
+  // (Windows-1252), which the caller keeps alive until the next call.
+  void RejectsFrom(std::string_view file);
+  void AtLine(int64_t line, std::string_view text) {
+    line_ = line;
+    lineText_ = text;
+  }
+  // The log is done: no line is current, and the lines gathered are kept.
+  void EndLines();
+  // Appends the lines gathered to the reject file.
+  void FlushRejects();
   // What the run did so far: passes, tables, rejects, files passed over,
   // warnings (filled as the run reports; read at its end).
   RunSummary& Summary() { return summary_; }
@@ -99,15 +118,27 @@ class Status : public SkipReporter {
   int fileBar_ = 0;
   std::string userCaption_ = "0%";
   int userBar_ = 0;
+  // Says once that a kept file (run log, reject file) cannot be written.
+  void SayNotWritten(std::string_view what, const Error& e);
+
   int passedOver_ = 0;
-  SkippedSteps skippedSteps_;
   RunSummary summary_;
   std::string runLogFile_;
+  // The reject file, its cap, the lines gathered for it, and the line current.
+  std::string rejectsPath_;
+  int64_t rejectsCap_ = 0;
+  std::string rejectsBlock_;
+  int64_t rejectsBlockLines_ = 0;
+  std::string rejectsFrom_;
+  int64_t line_ = 0;
+  std::string_view lineText_;
 };
 
 // Appends "<date and time> <line>" to a log file; when the file has grown
 // past maxBytes it is first renamed to <file>.1 (replacing an older one), so
 // at most twice maxBytes are kept.
 void AppendRotatedLog(const std::string& pathText, std::string_view line, std::uintmax_t maxBytes = 1024 * 1024);
+// The same for a block of lines already ended and dated.
+void AppendRotatedBlock(const std::string& pathText, std::string_view block, std::uintmax_t maxBytes = 1024 * 1024);
 
 }  // namespace prax

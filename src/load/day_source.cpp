@@ -1,5 +1,7 @@
 #include "load/day_source.h"
 
+#include <algorithm>
+
 #include "logs/user_dir.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
@@ -44,6 +46,13 @@ bool DatedInFuture(const RunContext& run, int32_t date) {
   return run.Today && date > NextDayKey(run.Today());
 }
 
+void CountDayLoaded(Status& status, PassFigures* pass, int32_t date) {
+  RunSummary& run = status.Summary();
+  if (pass != nullptr) ++pass->daysLoaded;
+  if (!run.firstDay || date < *run.firstDay) run.firstDay = date;
+  if (!run.lastDay || date > *run.lastDay) run.lastDay = date;
+}
+
 std::string LoadingLine(const PreparedDay& day) {
   return (day.log.naming == LogNaming::kDate ? "    Loading-1: " : "    Loading-2: ") + day.log.Label();
 }
@@ -71,24 +80,50 @@ PreparedUser DayReader::User(int32_t user) {
   return u;
 }
 
-bool DayReader::Loaded(const PreparedUser& user, int32_t date) {
+namespace {
+
+// Which days of a list the store holds, given the dates it holds from the
+// list's first date to its last in ascending order: the listed dates are
+// walked in ascending order beside them.
+std::vector<bool> ListedLoaded(const FileList& files, const std::vector<int32_t>& loaded) {
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return files[a].date < files[b].date; });
+  std::vector<bool> flags(files.size());
+  auto next = loaded.begin();
+  for (const std::size_t i : order) {
+    while (next != loaded.end() && *next < files[i].date) ++next;
+    flags[i] = next != loaded.end() && *next == files[i].date;
+  }
+  return flags;
+}
+
+}  // namespace
+
+bool DayReader::Loaded(const PreparedUser& user, std::size_t index) {
   const auto table = kind_ == LogKind::kAlert ? store::DayTable::kAlerts : store::DayTable::kActivity;
   std::unique_lock<std::mutex> lock;
   const auto lockStore = [&] {
     if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
   };
   if (probed_ != user.user) {
-    // The whole list at once, before any of its days is written.
-    probed_ = user.user;
-    loaded_.clear();
-    handedOver_.clear();
+    // The whole list at once, before any of its days is written: one read
+    // of the dates loaded in the list's span. A read that fails is tried
+    // again for the next day.
+    const auto [first, last] = std::minmax_element(user.files.begin(), user.files.end(),
+                                                   [](const LogDay& a, const LogDay& b) { return a.date < b.date; });
     std::vector<int32_t> dates;
-    for (const LogDay& day : user.files) dates.push_back(day.date);
-    lockStore();
-    loaded_ = load_.store.LoadedDays(table, user.user, dates);
-    lock = {};
+    if (first != user.files.end()) {
+      lockStore();
+      dates = load_.store.LoadedDates(table, user.user, first->date, last->date);
+      lock = {};
+    }
+    loaded_ = ListedLoaded(user.files, dates);
+    handedOver_.clear();
+    probed_ = user.user;
   }
-  if (handedOver_.insert(date).second) return loaded_.count(date) > 0;
+  const int32_t date = user.files.at(index).date;
+  if (handedOver_.insert(date).second) return loaded_.at(index);
   // A date listed twice: the writing side may not have stored the first yet.
   if (catchUp) catchUp();
   lockStore();
@@ -102,11 +137,11 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
     d.date = d.log.date;
     d.path = user.userDir + "\\" + d.log.fileName;
     if (kind_ == LogKind::kAlert) {
-      if (Loaded(user, d.date)) return d;
+      if (Loaded(user, index)) return d;
     } else {
       // A day whose probe fails is left for a later run.
       bool due = false;
-      TryStep([&] { due = !Loaded(user, d.date); });
+      TryStep([&] { due = !Loaded(user, index); });
       if (!due) return d;
     }
     if (DueToday(load_.run, d.date)) {
@@ -120,12 +155,13 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
       return d;
     }
     try {
-      const std::string bytes = ReadLogBytes(d.path);
+      std::string bytes = ReadLogBytes(d.path);
       if (kind_ == LogKind::kAlert) {
         d.day = ParseAlertDay(bytes, load_.alertCarry);
       } else {
         d.day = ParseActivityDay(bytes, {load_.run.AppsNoPresent, load_.run.KeysMax}, load_.activityCarry);
       }
+      d.bytes = std::move(bytes);  // the text of a line that fails its step
     } catch (const Error& e) {
       RethrowEnvironment(e);
       d.kind = PreparedDay::Kind::kUnreadable;
@@ -147,6 +183,7 @@ PassSource::PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32
   reader_.catchUp = [this] {
     // Every day handed over is written once the writing side asks for more
     // and nothing is left.
+    if (!Push()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return stop_ || (queue_.empty() && writerWaiting_); });
   };
@@ -162,25 +199,40 @@ PassSource::~PassSource() {
   if (thread_.joinable()) thread_.join();
 }
 
-void PassSource::Produce() {
+bool PassSource::Push() {
   constexpr std::size_t kAhead = 16;  // days read ahead at most: memory stays flat
-  const auto push = [this](Item item) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return stop_ || queue_.size() < kAhead; });
-    if (stop_) return false;
-    queue_.push_back(std::move(item));
-    changed_.notify_all();
-    return true;
+  if (pending_.empty()) return true;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return stop_ || queue_.size() < kAhead; });
+  if (stop_) return false;
+  for (Item& item : pending_) queue_.push_back(std::move(item));
+  pending_.clear();
+  changed_.notify_all();
+  return true;
+}
+
+void PassSource::Produce() {
+  // A user, or a day not parsed (one loaded before, say), carries no log's
+  // rows and the writing side passes it at once: these go over together,
+  // with the next parsed day, rather than with one wake-up of each thread
+  // apiece.
+  constexpr std::size_t kLightRun = 64;  // a day is some 9 KB even empty
+  const auto add = [this](Item item) {
+    const auto* day = std::get_if<PreparedDay>(&item);
+    const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
+    pending_.push_back(std::move(item));
+    return (light && pending_.size() < kLightRun) || Push();
   };
   for (int32_t u = userStart_; u <= userEnd_; ++u) {
     PreparedUser user = reader_.User(u);
     const std::size_t n = user.failure ? 0 : DaysToLoad(reader_.Kind(), user.files);
     const PreparedUser listed = user;
-    if (!push(std::move(user))) return;
+    if (!add(std::move(user))) return;
     for (std::size_t i = 0; i < n; ++i) {
-      if (!push(reader_.Day(listed, i))) return;
+      if (!add(reader_.Day(listed, i))) return;
     }
   }
+  Push();
 }
 
 PassSource::Item PassSource::Pop() {

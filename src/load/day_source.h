@@ -45,6 +45,7 @@ struct PreparedDay {
   std::string reason;
   std::exception_ptr failure;
   std::variant<std::monostate, AlertDay, ActivityDay> day;
+  std::string bytes;  // the log as read: the day's events point into it
 };
 
 // How many days of a list a loader goes through.
@@ -62,6 +63,36 @@ bool DatedInFuture(const RunContext& run, int32_t date);
 std::string LoadingLine(const PreparedDay& day);
 std::string LaterLine(const RunContext& run, const PreparedDay& day);
 std::string FutureDatedLine(const PreparedDay& day);
+
+// Tells the status the line each of a day's events came from (when the day
+// records them) before its steps, and in line order among them the lines the
+// parser could not count, as steps of `table` that failed; last the day as a
+// whole (line 0).
+template <class Day, class F>
+void StoreEventsByLine(Status& status, const Day& day, std::string_view bytes, std::string_view table, F&& store) {
+  const bool lined = day.lines.size() == day.events.size();
+  std::size_t failed = 0;
+  const auto failuresBefore = [&](int32_t line) {
+    for (; failed < day.failures.size() && day.failures[failed].at.line < line; ++failed) {
+      const LineFailure& f = day.failures[failed];
+      status.AtLine(f.at.line, LineTextAt(bytes, f.at.offset));
+      status.StepSkipped(table, Error(f.kind, "The line's counts are out of range", Cause::kData));
+    }
+  };
+  for (std::size_t i = 0; i < day.events.size(); ++i) {
+    if (lined) {
+      failuresBefore(day.lines[i].line);
+      status.AtLine(day.lines[i].line, LineTextAt(bytes, day.lines[i].offset));
+    }
+    store(day.events[i]);
+  }
+  failuresBefore(INT32_MAX);
+  status.AtLine(0, {});
+}
+
+// A day of `date` written from its log by a pass: counted in the pass's
+// figures (when given) and in the run's range of days loaded.
+void CountDayLoaded(Status& status, PassFigures* pass, int32_t date);
 
 // Writes one prepared day of load.user on the writing side: `write` stores
 // its rows with `storeLock` (may be null) held, then the day is marked for
@@ -103,14 +134,15 @@ class DayReader {
   std::mutex* storeLock = nullptr;
 
  private:
-  bool Loaded(const PreparedUser& user, int32_t date);
+  bool Loaded(const PreparedUser& user, std::size_t index);
 
   LoadContext& load_;
   LogKind kind_;
-  // The user whose list was probed, the dates found loaded then, and the
-  // dates handed over since.
+  // The user whose list was probed, which of its days were found loaded
+  // then (by list index), and the dates handed over since.
   std::optional<int32_t> probed_;
-  std::set<int32_t> loaded_, handedOver_;
+  std::vector<bool> loaded_;
+  std::set<int32_t> handedOver_;
 };
 
 // Hands the writing side the users and days of a pass, either prepared on
@@ -131,6 +163,8 @@ class PassSource {
  private:
   using Item = std::variant<PreparedUser, PreparedDay>;
   void Produce();
+  // Hands the reading thread's pending items over (false: the pass stops).
+  bool Push();
   Item Pop();
 
   DayReader reader_;
@@ -143,6 +177,7 @@ class PassSource {
   std::deque<Item> queue_;
   bool writerWaiting_ = false;  // the writing side asks for the next item
   bool stop_ = false;
+  std::vector<Item> pending_;  // the reading thread's, not yet handed over
   std::thread thread_;
   // Without a reading thread: the user whose days are prepared on the spot.
   std::optional<PreparedUser> current_;

@@ -22,8 +22,12 @@ class ActivityDayWriter {
   ActivityDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
 
   void operator()(const LineBooked& e) {
-    TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
-    TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+    // With APPS.NO a line names nothing: the ids stay as they are (the blank
+    // names would only be refused) and the line is not taken for a damaged one.
+    if (!load_.run.AppsNoPresent) {
+      TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
+      TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+    }
     if (!e.writeKeys) return;
     TryStep(&load_.status, "ActivitySystem", [&] {
       KeyRow(e.hourSlot, kBackspaceKey, e.backspaces, ids());
@@ -85,14 +89,15 @@ std::string ActivityHourText(int16_t hourSlot) {
   return num::ZeroPadded(hourSlot, "00");
 }
 
-void StoreActivityDay(LoadContext& load, int32_t date, const ActivityDay& day) {
+void StoreActivityDay(LoadContext& load, int32_t date, const ActivityDay& day, std::string_view bytes) {
   ActivityDayWriter writer(load, date);
-  for (const ActivityEvent& event : day.events) std::visit(writer, event);
+  StoreEventsByLine(load.status, day, bytes, "ActivitySystem",
+                    [&](const ActivityEvent& event) { std::visit(writer, event); });
   writer.DayRows(day);
 }
 
 int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
-                      std::mutex* storeLock) {
+                      std::mutex* storeLock, PassFigures* pass) {
   Status& status = load.status;
   status.SetStatus("Updating history database from Activity System...");
 
@@ -100,19 +105,25 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
   for (std::size_t i = 1; i <= days; ++i) {
     PreparedDay d = next();
     if (d.kind == PreparedDay::Kind::kLater) {
-      status.PassedOver(LaterLine(load.run, d));
+      status.PassedOver("left for a later run", fs::ForDisplay(d.path), LaterLine(load.run, d));
     } else if (d.kind != PreparedDay::Kind::kLoaded) {
       // Days read count; a log that could not be read is named below.
       if (d.kind == PreparedDay::Kind::kParsed) ++parsed;
+      if (pass != nullptr && d.kind == PreparedDay::Kind::kParsed) ++pass->logsRead;
       try {
         if (d.kind == PreparedDay::Kind::kFailed) std::rethrow_exception(d.failure);
         load.ids.window = load.ids.project = load.ids.task = -1;
         if (d.kind == PreparedDay::Kind::kUnreadable) {
-          status.PassedOver("    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
+          status.PassedOver(d.why == err::kFileNotFound ? "no activity log" : "unreadable", fs::ForDisplay(d.path),
+                            "    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
           // A day without an activity log is usual; anything else is shown.
           if (d.why != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
-        WriteDay(load, storeLock, d.date, [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day)); });
+        status.RejectsFrom(fs::ForDisplay(d.path));
+        WriteDay(load, storeLock, d.date,
+                 [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day), d.bytes); });
+        status.EndLines();
+        if (d.kind == PreparedDay::Kind::kParsed) CountDayLoaded(status, pass, d.date);
         if (d.future && d.kind == PreparedDay::Kind::kParsed) status.Warn(FutureDatedLine(d));
       } catch (const Error& e) {
         if (d.path.empty()) throw;

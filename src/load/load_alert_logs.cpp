@@ -90,9 +90,9 @@ class AlertDayWriter {
 
 }  // namespace
 
-void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
+void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day, std::string_view bytes) {
   AlertDayWriter writer(load, date);
-  for (const AlertEvent& event : day.events) std::visit(writer, event);
+  StoreEventsByLine(load.status, day, bytes, "AlertSystem", [&](const AlertEvent& event) { std::visit(writer, event); });
   TryStep(&load.status, "UserNotes", [&] { writer.Finish(); });
 
   for (int h = 0; h < AlertCounts::kSlots; ++h) {
@@ -104,7 +104,7 @@ void StoreAlertDay(LoadContext& load, int32_t date, const AlertDay& day) {
 }
 
 int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<PreparedDay()>& next,
-                   std::mutex* storeLock) {
+                   std::mutex* storeLock, PassFigures* pass) {
   Status& status = load.status;
   status.SetStatus("Updating history database from AlertSystem...");
   bool strict = false;  // from the first write on, a failure ends the loader
@@ -121,19 +121,25 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
           break;
         case PreparedDay::Kind::kLater:
           // Still being written, perhaps; a later run loads it whole.
-          status.PassedOver(LaterLine(load.run, d));
+          status.PassedOver("left for a later run", fs::ForDisplay(d.path), LaterLine(load.run, d));
           break;
         case PreparedDay::Kind::kUnreadable:
           // Nothing of the day is written, so the next run tries it again.
           status.UpdateLog(LoadingLine(d));
-          status.PassedOver("    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason);
+          status.PassedOver("unreadable", fs::ForDisplay(d.path), "    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason);
           status.SetStatus("Alert log skipped: " + d.reason);
           break;
         case PreparedDay::Kind::kParsed: {
           status.UpdateLog(LoadingLine(d));
           strict = true;
-          WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day)); });
-          if (d.present) ++loaded;
+          if (pass != nullptr && d.present) ++pass->logsRead;
+          status.RejectsFrom(fs::ForDisplay(d.path));
+          WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day), d.bytes); });
+          status.EndLines();
+          if (d.present) {
+            ++loaded;
+            CountDayLoaded(status, pass, d.date);
+          }
           if (d.present && d.future) status.Warn(FutureDatedLine(d));
           break;
         }

@@ -1,5 +1,6 @@
 #include "load/run_load_job.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -44,7 +45,7 @@ void ShowUserProgress(LoadContext& load, int32_t user) {
 // `said` holds the folders and files named so far in the job: a user
 // directory passed over in both passes is named (and counted) once.
 void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t userStart, int32_t userEnd,
-             std::set<std::string>& said) {
+             std::set<std::string>& said, PassFigures& pass) {
   Status& status = load.status;
   const bool alerts = kind == LogKind::kAlert;
   const std::vector<HistoryList> lists = load.OpenPassLists(kind);
@@ -62,7 +63,7 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
       for (const std::string& why : user.skipped) {
         if (!said.insert(why).second) continue;
         status.SetStatus(why);
-        status.PassedOver("    Skipped: " + why);
+        status.PassedOver("not read", {}, "    Skipped: " + why);
       }
       if (!user.files.empty()) {
         status.Yield();
@@ -73,12 +74,12 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
                                   " activity logs, more than the 32767 a run goes through, so none of them is "
                                   "loaded (its alert logs are). Move older logs out of the folder, then run again.";
           status.SetStatus(why);
-          status.PassedOver("    Skipped: " + why);
+          status.PassedOver("too many activity logs", fs::ForDisplay(user.userDir), "    Skipped: " + why);
         }
         if (alerts) {
-          summary.alertDaysLoaded += StoreAlertDays(load, days, next, &source.StoreLock());
+          summary.alertDaysLoaded += StoreAlertDays(load, days, next, &source.StoreLock(), &pass);
         } else {
-          summary.activityDaysLoaded += StoreActivityDays(load, days, next, &source.StoreLock());
+          summary.activityDaysLoaded += StoreActivityDays(load, days, next, &source.StoreLock(), &pass);
         }
       }
       const std::lock_guard<std::mutex> lock(source.StoreLock());
@@ -111,6 +112,35 @@ void ErrorKeysPass(LoadContext& load, int32_t userStart, int32_t userEnd) {
   }
 }
 
+int64_t RowsAddedSoFar(const store::HistoryStore& history) {
+  int64_t rows = 0;
+  for (const auto& [table, added] : history.RowsAdded()) rows += added;
+  return rows;
+}
+
+// Runs one pass and fills its figures: what it read, loaded, added and
+// rejected, and how long it took (a pass cut short keeps what it did).
+template <class F>
+void TimedPass(Status& status, const store::HistoryStore& history, const char* name, F&& pass) {
+  RunSummary& run = status.Summary();
+  run.passes.push_back(PassFigures{name});
+  const auto start = std::chrono::steady_clock::now();
+  const int64_t rowsBefore = RowsAddedSoFar(history), rejectedBefore = run.RejectedTotal();
+  const auto figure = [&] {
+    PassFigures& p = run.passes.back();
+    p.rowsAdded = RowsAddedSoFar(history) - rowsBefore;
+    p.linesRejected = run.RejectedTotal() - rejectedBefore;
+    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  try {
+    pass(run.passes.back());
+  } catch (...) {
+    figure();
+    throw;
+  }
+  figure();
+}
+
 }  // namespace
 
 std::string ListsFullText(const LoadSummary& summary) {
@@ -137,12 +167,18 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
 
   try {
     std::set<std::string> said;
-    LogPass(*load, summary, LogKind::kAlert, userStart, userEnd, said);
+    TimedPass(status, *history, "alert logs", [&](PassFigures& pass) {
+      LogPass(*load, summary, LogKind::kAlert, userStart, userEnd, said, pass);
+    });
     status.MarkPhase("Loading PXTs, Start");
-    LogPass(*load, summary, LogKind::kActivity, userStart, userEnd, said);
+    TimedPass(status, *history, "activity logs", [&](PassFigures& pass) {
+      LogPass(*load, summary, LogKind::kActivity, userStart, userEnd, said, pass);
+    });
     status.MarkPhase("Loading error keys, Start");
-    ErrorKeysPass(*load, userStart, userEnd);
+    TimedPass(status, *history, "error keys", [&](PassFigures&) { ErrorKeysPass(*load, userStart, userEnd); });
   } catch (const Error& e) {
+    // The rejected lines gathered so far are kept.
+    status.EndLines();
     if (e.Environment()) {
       // The machine failed (a busy file, an I/O error, a full disk): the day
       // being loaded is undone, so it is not taken for loaded and the next
@@ -170,12 +206,15 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
   history->Close();
   ReportLeftInUse(*load);
   summary.rowsAdded = history->RowsAdded();
+  for (const auto& [table, rows] : summary.rowsAdded) status.Summary().tables[table].rowsAdded = rows;
+  status.EndLines();
   summary.namesWithoutId = load->Unnumbered();
   for (const auto& [table, names] : summary.namesWithoutId) {
     status.Warn("  " + table + " is full: " + std::to_string(names) + (names == 1 ? " name" : " names") +
                 " got no id in this run.");
   }
   summary.usersProcessed = userEnd >= userStart ? int32_t{userEnd} - userStart + 1 : 0;
+  status.Summary().usersProcessed = summary.usersProcessed;
   status.MarkPhase("Done.");
   status.SetRunning(false);
   status.EndBusy();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/error.h"
 #include "platform/lines.h"
 #include "platform/numbers.h"
 #include "platform/text.h"
@@ -36,8 +37,10 @@ std::string_view After(std::string_view s, std::size_t n) { return n >= s.size()
 constexpr std::size_t kErrorKeys[] = {kBackspaceKey, kDeleteKey};
 
 // The names and key counts of a data line's tail; `tail` is scratch space
-// that lives as long as the caller wants to reuse it.
-void SplitCounts(std::string_view line, const ActivityOptions& options, ActivityCarry& carry,
+// that lives as long as the caller wants to reuse it. Returns the kind of
+// failure of a key or count out of range (the pairs after it are not read),
+// else kNone.
+ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, ActivityCarry& carry,
                  std::array<int32_t, kKeySlots>& counts, std::string& tail) {
   counts.fill(0);
   // The tail, followed by two blanks so that the last count always ends in one.
@@ -48,14 +51,14 @@ void SplitCounts(std::string_view line, const ActivityOptions& options, Activity
   if (t.front() == '"' && !options.appsNoPresent) {
     t.remove_prefix(1);
     const std::size_t close = t.find('"');
-    if (close == std::string_view::npos) return;  // unclosed window name: nothing more is read
+    if (close == std::string_view::npos) return err::kNone;  // unclosed window name: nothing more is read
     carry.LineWindowName.assign(t.substr(0, close));
     carry.LineAppName = carry.LineWindowName;
     t = text::LTrim(After(t, close + 1));
     if (!t.empty() && t.front() == ',') {
       t = After(t, 2);  // the comma and the opening quote
       const std::size_t appClose = t.find('"');
-      if (appClose == std::string_view::npos) return;  // unclosed application name
+      if (appClose == std::string_view::npos) return err::kNone;  // unclosed application name
       const std::string_view app = t.substr(0, appClose);
       if (!text::Trim(app).empty()) carry.LineAppName.assign(app);
       t = text::LTrim(After(t, appClose + 1));
@@ -72,18 +75,21 @@ void SplitCounts(std::string_view line, const ActivityOptions& options, Activity
   int16_t key = 0;
   while (!t.empty() && key < options.keysMax) {
     const std::size_t comma = t.find(',');
-    if (comma == std::string_view::npos) return;  // a pair without a comma ends the split
-    if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return;
+    if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
+    if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
     t = text::LTrim(After(t, comma + 1));
 
     const std::size_t end = t.find(' ');
     int16_t count = 0;
-    if (!ToInt16(num::LeadingNumber(end == std::string_view::npos ? std::string_view{} : t.substr(0, end)), count)) return;
+    if (!ToInt16(num::LeadingNumber(end == std::string_view::npos ? std::string_view{} : t.substr(0, end)), count)) {
+      return err::kOverflow;
+    }
     if (end != std::string_view::npos) t = text::LTrim(After(t, end + 1));
 
-    if (key < 0 || key >= kKeySlots) return;
-    if (!AddCount(counts[static_cast<std::size_t>(key)], count)) return;
+    if (key < 0 || key >= kKeySlots) return err::kSubscript;
+    if (!AddCount(counts[static_cast<std::size_t>(key)], count)) return err::kOverflow;
   }
+  return err::kNone;
 }
 
 // One file's lines. The names of the data lines and the project, task and
@@ -93,7 +99,8 @@ class ActivityLineParser {
   ActivityLineParser(const ActivityOptions& options, ActivityCarry& carry, ActivityDay& day)
       : opt_(options), st_(carry), day_(day) {}
 
-  void Line(std::string_view line) {
+  void Line(std::string_view line, LineRef at) {
+    at_ = at;
     if (num::LeadingNumber(text::FirstChars(line, 3)) > 0) {
       DataLine(line);
     } else {
@@ -119,7 +126,7 @@ class ActivityLineParser {
     minute_.assign(text::SliceAt(line, 7, 2));
     h = hourSlot_;
 
-    SplitCounts(line, opt_, st_, lineCounts_, tail_);
+    if (const ErrorKind failed = SplitCounts(line, opt_, st_, lineCounts_, tail_); failed != err::kNone) Fail(failed);
 
     // The first data line of a file books its counts to its own names; every
     // later one to the names of the line before it.
@@ -136,7 +143,7 @@ class ActivityLineParser {
       const bool fits = before >= std::numeric_limits<int32_t>::min() && before <= std::numeric_limits<int32_t>::max();
       booked.writeKeys = !fits || before > 0;
       for (std::size_t k = 0; k < 2; ++k) {
-        if (lineCounts_[kErrorKeys[k]] != 0) AddCount(hour[k], lineCounts_[kErrorKeys[k]]);
+        if (lineCounts_[kErrorKeys[k]] != 0 && !AddCount(hour[k], lineCounts_[kErrorKeys[k]])) Fail(err::kOverflow);
       }
     }
     day_.events.emplace_back(std::move(booked));
@@ -169,6 +176,11 @@ class ActivityLineParser {
     }
   }
 
+  // The line fails its step (once).
+  void Fail(ErrorKind kind) {
+    if (day_.failures.empty() || day_.failures.back().at.line != at_.line) day_.failures.push_back({at_, kind});
+  }
+
   const ActivityOptions& opt_;
   ActivityCarry& st_;
   ActivityDay& day_;
@@ -177,6 +189,7 @@ class ActivityLineParser {
   std::string minute_;
   std::array<int32_t, kKeySlots> lineCounts_{};
   std::string tail_;
+  LineRef at_;  // the line being read
 };
 
 }  // namespace
@@ -191,7 +204,11 @@ ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& opti
   ActivityDay day;
   ActivityLineParser parser(options, carry, day);
   LineReader lines = LineReader::Over(bytes);
-  while (!lines.AtEnd()) parser.Line(lines.Next());
+  for (int32_t n = 1; !lines.AtEnd(); ++n) {
+    const std::string_view line = lines.Next();
+    parser.Line(line, {n, static_cast<uint32_t>(line.data() - bytes.data())});
+    day.lines.resize(day.events.size(), LineRef{n, static_cast<uint32_t>(line.data() - bytes.data())});
+  }
   parser.Finish();
   return day;
 }

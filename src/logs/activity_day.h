@@ -19,6 +19,8 @@
 #include <variant>
 #include <vector>
 
+#include "logs/line_ref.h"
+
 namespace prax {
 
 inline constexpr int kKeySlots = 257;   // keys 0..256
@@ -68,6 +70,9 @@ struct ActivityDay {
   // The day's error-key counts per hour slot, slot 0 the day's totals:
   // [slot][0] Backspace, [slot][1] Delete.
   std::array<std::array<int32_t, 2>, kHourSlots> errorKeys{};
+  std::vector<LineRef> lines;  // the line of each event
+  // The data lines whose counts are out of range (their ActivitySystem rows).
+  std::vector<LineFailure> failures;
 };
 
 // Parses one day's log bytes.

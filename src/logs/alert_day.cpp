@@ -56,22 +56,31 @@ std::optional<std::string> NonEmpty(std::string_view s) {
 
 class AlertLineParser {
  public:
-  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events) {}
+  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events), day_(day) {}
 
-  void Run(LineReader& reader) {
+  void Run(LineReader& reader, std::string_view bytes) {
     buf_ = " ";
     while (!reader.AtEnd() && !buf_.empty()) {
       buf_ = reader.Next();
+      at_ = {at_.line + 1, static_cast<uint32_t>(buf_.data() - bytes.data())};
       if (num::LeadingNumber(buf_.substr(0, 3)) > 0) {
-        if (buf_.find("RECOV") != std::string_view::npos) continue;
-        SampleLine();
+        if (buf_.find("RECOV") == std::string_view::npos) SampleLine();
       } else {
         EventLine();
       }
+      day_.lines.resize(events_.size(), at_);
     }
   }
 
  private:
+  // A count of the line; one that cannot be added fails the line (once).
+  void Count(long long slot, long long row, long long level, double delta) {
+    if (c_.Add(slot, row, level, delta)) return;
+    if (!day_.failures.empty() && day_.failures.back().at.line == at_.line) return;
+    const bool inside = slot >= 0 && slot < AlertCounts::kSlots && level >= 0 && level < AlertCounts::kLevels;
+    day_.failures.push_back({at_, inside ? err::kOverflow : err::kSubscript});
+  }
+
   void SampleLine() {
     // The hour slot and minute stand at fixed positions.
     if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
@@ -82,14 +91,14 @@ class AlertLineParser {
     const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
     const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
     // Keystrokes and mouse seconds go to the hour.
-    c_.Add(h_, R::kKeystrokes, 0, keys);
-    c_.Add(h_, R::kMouseSeconds, 0, mouseSecs);
+    Count(h_, R::kKeystrokes, 0, keys);
+    Count(h_, R::kMouseSeconds, 0, mouseSecs);
     // Alert levels: rises, falls and skipped alerts.
     Level(keyLevel, prevKeyLevel_, keyFell_, R::kKeyGiven, R::kKeySkipped);
     Level(mouseLevel, prevMouseLevel_, mouseFell_, R::kMouseGiven, R::kMouseSkipped);
     // A work counter that moved on is one more work minute.
-    if (keyWork > prevKeyWork_) c_.Add(h_, R::kKeyWorkMins, 0, 1);
-    if (mouseWork > prevMouseWork_) c_.Add(h_, R::kMouseWorkMins, 0, 1);
+    if (keyWork > prevKeyWork_) Count(h_, R::kKeyWorkMins, 0, 1);
+    if (mouseWork > prevMouseWork_) Count(h_, R::kMouseWorkMins, 0, 1);
     // The values the next sample compares with; each is kept when its rounding fails.
     if (auto v = RoundInt(keyWork)) prevKeyWork_ = *v;
     if (auto v = RoundInt(mouseWork)) prevMouseWork_ = *v;
@@ -102,8 +111,8 @@ class AlertLineParser {
   void Level(double level, int16_t prev, bool& fell, int givenRow, int skippedRow) {
     if (level < prev) fell = true;
     if (level > prev) {
-      if (auto l = RoundLong(level)) c_.Add(h_, givenRow, *l, 1);
-      if (!fell) c_.Add(h_, skippedRow, prev, 1);
+      if (auto l = RoundLong(level)) Count(h_, givenRow, *l, 1);
+      if (!fell) Count(h_, skippedRow, prev, 1);
       fell = false;
     }
   }
@@ -112,9 +121,9 @@ class AlertLineParser {
     if (buf_.size() > 12 && Begins(buf_, "User Action:")) UserAction();
     if (buf_.size() > 11 && Begins(buf_, "User Entry:")) UserEntry();
     if (buf_.size() > 11 && Begins(buf_, "User Notes:")) UserNotes();
-    if (buf_ == "Stretch Alert") c_.Add(h_, R::kStretch, 0, 1);
-    if (buf_ == "CYCLED") c_.Add(h_, R::kCycled, 0, 1);
-    if (Begins(buf_, "STA")) c_.Add(h_, R::kRestarts, 0, 1);
+    if (buf_ == "Stretch Alert") Count(h_, R::kStretch, 0, 1);
+    if (buf_ == "CYCLED") Count(h_, R::kCycled, 0, 1);
+    if (Begins(buf_, "STA")) Count(h_, R::kRestarts, 0, 1);
     if (buf_.size() > 20) {
       if (Begins(buf_, "Mouse Warning")) Warning(prevMouseLevel_, R::kMouseGiven, R::kMouseSkipped);
       if (Begins(buf_, "Keyboard Warning")) Warning(prevKeyLevel_, R::kKeyGiven, R::kKeySkipped);
@@ -157,14 +166,16 @@ class AlertLineParser {
     const std::size_t start = (q == std::string_view::npos ? 0 : q + 1) + 5;
     if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, start)))) warnLevel_ = *v;
     if (warnLevel_ == 5 && prevLevel == 5) {
-      c_.Add(h_, givenRow, 5, 1);
-      c_.Add(h_, skippedRow, 5, 1);
+      Count(h_, givenRow, 5, 1);
+      Count(h_, skippedRow, 5, 1);
     }
   }
 
   AlertCarry& st_;
   AlertCounts& c_;
   std::vector<AlertEvent>& events_;
+  AlertDay& day_;
+  LineRef at_;  // the line being read
 
   std::string_view buf_;
   int16_t h_ = 0;
@@ -248,7 +259,7 @@ void FoldAlertCounts(AlertCounts& c) {
 AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry) {
   AlertDay day;
   LineReader reader = LineReader::Over(bytes);
-  AlertLineParser(carry, day).Run(reader);
+  AlertLineParser(carry, day).Run(reader, bytes);
   FoldAlertCounts(day.counts);
   return day;
 }

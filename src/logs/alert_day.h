@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "logs/line_ref.h"
+
 namespace prax {
 
 // The day's counters: 32-bit counts indexed by hour slot (0 To 24), row
@@ -85,6 +87,9 @@ using AlertEvent = std::variant<ToolUsed, DiscomfortEntered, EntryNoted>;
 struct AlertDay {
   AlertCounts counts;  // folded: slot 0 holds the day's totals
   std::vector<AlertEvent> events;  // in the order of the lines
+  std::vector<LineRef> lines;      // the line of each event
+  // The lines whose counts could not be added (their AlertSystem counts).
+  std::vector<LineFailure> failures;
 };
 
 // Cuts the first twelve space-ended words of `buffer` into fields 0 to 11 and

@@ -3,17 +3,21 @@
 //
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
 //            [--master | --no-master] [--only-create] [--quiet] [--include-today]
-//            [--recompute-error-keys]
+//            [--recompute-error-keys] [--keep-rejects N]
 //   praxload [--program-dir DIR] --copy-history-to-server
+//   praxload [--program-dir DIR] --dry-run [--full | --range FROM TO | --networks] [--include-today]
 //
 // Lines of files passed over, skipped or unreadable go to standard error
-// (with --quiet too) and to PRAXLOAD.LOG in the program folder.
+// (with --quiet too) and to PRAXLOAD.LOG in the program folder; the lines
+// of logs that failed their step to PRAXLOAD.REJECTS beside it.
 //
 // Exit status: 0 the command finished; 2 refused before anything changed
 // (range message, missing network directory, unconfirmed --fresh, bad
 // options, another command holding the network, a journal beside a database
 // that no command of this program left, a link or FIFO at the lock file); 1
-// a failure ended the command; 3 the program folder does not exist.
+// a failure ended the command; 3 the program folder does not exist. With
+// --dry-run: 0 a run could go ahead, 2 a run would be refused, 1 a check
+// failed.
 //
 // The program folder is the executable's own, or /var/lib/praxserver when it
 // is installed in /usr/bin (app/program_folder.h); --program-dir wins.
@@ -34,6 +38,7 @@
 #define PRAX_ISATTY(fd) isatty(fd)
 #endif
 
+#include "app/dry_run.h"
 #include "app/execute_command.h"
 #include "app/praxload_console.h"
 #include "app/praxload_run.h"
@@ -56,6 +61,7 @@ constexpr int kNoProgramFolder = 3;
 
 constexpr const char* kFooter = R"(Exit status: 0 finished; 1 a failure ended the command (message on standard error);
 2 refused before anything changed; 3 the program folder does not exist.
+With --dry-run: 0 a run could go ahead; 2 a run would be refused; 1 a check failed.
 --full, --range and --networks exclude each other, as do --master and --no-master.
 
 Examples:
@@ -101,12 +107,12 @@ int main(int argc, char** argv) {
   auto* networksOpt = app.add_flag("--networks", networks, "the networks of Networks.Lst");
   fullOpt->excludes(rangeOpt)->excludes(networksOpt);
   rangeOpt->excludes(networksOpt);
-  app.add_flag("--fresh", options.fresh, "create a fresh PRAXDATA.MDB (erases the current one)");
+  auto* freshOpt = app.add_flag("--fresh", options.fresh, "create a fresh PRAXDATA.MDB (erases the current one)");
   app.add_flag("--yes", yes, "confirm --fresh without asking");
   auto* masterOpt = app.add_flag("--master", master, "update the Master database with UserDefs.Prn");
   auto* noMasterOpt = app.add_flag("--no-master", noMaster, "do not import UserDefs.Prn");
   masterOpt->excludes(noMasterOpt);
-  app.add_flag("--only-create", options.onlyCreate, "stop after creating the database");
+  auto* onlyCreateOpt = app.add_flag("--only-create", options.onlyCreate, "stop after creating the database");
   app.add_flag("--quiet", quiet, "print only errors, files passed over and the summary");
   bool includeToday = false;
   app.add_flag("--include-today", includeToday,
@@ -116,10 +122,21 @@ int main(int argc, char** argv) {
   app.add_flag("--recompute-error-keys", recompute,
                "work out the error keys of every user-day again, not only of the days loaded since the last run "
                "(after other tools edited the History database)");
+  int64_t keepRejects = prax::RunContext{}.KeepRejects;
+  app.add_option("--keep-rejects", keepRejects,
+                 "keep at most N rejected lines of this run in PRAXLOAD.REJECTS (0: none; the rest are only counted)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
   bool copyToServer = false;
-  app.add_flag("--copy-history-to-server", copyToServer,
+  auto* copyOpt = app.add_flag("--copy-history-to-server", copyToServer,
                "copy PRAXDATA.MDB into the History server of section [HISTORY] of PXNET.INI (refused when the "
                "server's tables already hold rows), then stop");
+  bool dryRun = false;
+  app.add_flag("--dry-run", dryRun,
+               "check what a run would meet and list the days it would load per user, writing nothing")
+      ->excludes(freshOpt)
+      ->excludes(onlyCreateOpt)
+      ->excludes(copyOpt);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -142,6 +159,7 @@ int main(int argc, char** argv) {
   prax::ReadEnvironmentSettings(ctx);
   ctx.IncludeToday = includeToday;
   ctx.RecomputeErrorKeys = recompute;
+  ctx.KeepRejects = keepRejects;
 
   try {
     const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
@@ -154,6 +172,13 @@ int main(int argc, char** argv) {
     const prax::StartupInfo info = prax::RunStartup(ctx);
     for (const std::string& warning : info.warnings) status.SetStatus(warning);
     const prax::WindowChoices choices = prax::ResolveChoices(ctx, options);
+    if (dryRun) {
+      const prax::DryRunResult result =
+          prax::DryRun(ctx, choices, status, [](const std::string& line) { PrintLine(std::cout, line); });
+      return result.verdict == prax::DryRunVerdict::kCanRun    ? kFinished
+             : result.verdict == prax::DryRunVerdict::kRefused ? kRefused
+                                                               : kFailed;
+    }
 
     // The checks of a press, in the window's order: the range, then the
     // confirmation of a fresh database.

@@ -290,7 +290,65 @@ double ShareNow(const std::string& probeReal) {
   return written && now > 0 ? now : LocalNow();
 }
 
+// Why the holder of a record seen is gone (its process ended on this
+// machine, or its heartbeat is older than staleSeconds by `now`); empty
+// while it holds the record.
+template <class Now>
+std::string GoneReason(const Seen& seen, const std::string& machine, Now&& now, int staleSeconds) {
+  const std::string theirPid = Field(seen.text, "process");
+  if (!machine.empty() && Field(seen.text, "machine") == machine && !theirPid.empty() &&
+      ProcessGone(std::strtoul(theirPid.c_str(), nullptr, 10))) {
+    return "its process " + theirPid + " on this machine has ended";
+  }
+  if (const double age = now() - seen.modified; age > staleSeconds)
+    return "it has had no heartbeat for " + std::to_string(static_cast<long long>(age)) + " seconds";
+  return {};
+}
+
+std::string LaterText(int staleSeconds) {
+  return " A lock record left by a command that was killed is taken over once it has had no heartbeat for " +
+         std::to_string(staleSeconds) + " seconds.";
+}
+
 }  // namespace
+
+RunLockLook LookAtRunLock(std::string_view networkDirText, int staleSeconds) {
+  const std::string file = std::string(networkDirText) + std::string(kRunLockFileName);
+  const std::string record = std::string(networkDirText) + std::string(kRunRecordFileName);
+  RunLockLook look;
+#ifndef _WIN32
+  // The OS lock, tested with a shared lock let go at once; a file that is
+  // not a plain one is left for the command to name.
+  const std::string real = fs::RealPath(file).string();
+  const int fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      char buf[512];
+      const ssize_t n = ::pread(fd, buf, sizeof(buf), 0);
+      look.held = HeldError(file, n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string()).what();
+    }
+    ::close(fd);  // lets go of the shared lock too
+    if (look.held) return look;
+  }
+#endif
+  const Seen seen = Look(fs::RealPath(record).string());
+  if (!seen.exists) return look;
+  if (!seen.plain) {
+    look.held = HeldError(record, "the lock record cannot be read", LaterText(staleSeconds)).what();
+    return look;
+  }
+  const std::string holder = FirstLine(seen.text);
+  // Judged by this machine's clock: a look writes no file to read the share's.
+  const std::string gone = GoneReason(seen, MachineId(), LocalNow, staleSeconds);
+  if (gone.empty()) {
+    look.held = HeldError(record, holder, LaterText(staleSeconds)).what();
+  } else {
+    look.takeOver = "the lock record '" + fs::ForDisplay(record) + "' of an earlier command (" +
+                    (holder.empty() ? std::string("holder unknown") : holder) + ") would be taken over: " + gone;
+  }
+  return look;
+}
 
 // ---- The OS lock ----
 
@@ -403,8 +461,7 @@ void RunLock::TakeRecord() {
   const unsigned long pid = static_cast<unsigned long>(::getpid());
 #endif
   text_ = HolderText() + "\nmachine " + machine + "\nprocess " + std::to_string(pid) + "\nid " + id + "\n";
-  const std::string later = " A lock record left by a command that was killed is taken over once it has had no "
-                            "heartbeat for " + std::to_string(staleSeconds_) + " seconds.";
+  const std::string later = LaterText(staleSeconds_);
 
   std::string holder;
   for (int attempt = 0; attempt < kTries; ++attempt) {
@@ -431,15 +488,7 @@ void RunLock::TakeRecord() {
     }
     holder = FirstLine(seen.text);
 
-    // Is its holder gone?
-    std::string gone;
-    const std::string theirPid = Field(seen.text, "process");
-    if (!machine.empty() && Field(seen.text, "machine") == machine && !theirPid.empty() &&
-        ProcessGone(std::strtoul(theirPid.c_str(), nullptr, 10))) {
-      gone = "its process " + theirPid + " on this machine has ended";
-    } else if (const double age = ShareNow(probe) - seen.modified; age > staleSeconds_) {
-      gone = "it has had no heartbeat for " + std::to_string(static_cast<long long>(age)) + " seconds";
-    }
+    const std::string gone = GoneReason(seen, machine, [&] { return ShareNow(probe); }, staleSeconds_);
     if (gone.empty()) throw HeldError(record_, holder, later);
 
     // Through the takeover file: only the command that creates it may remove

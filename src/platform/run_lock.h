@@ -28,6 +28,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,6 +50,15 @@ bool IsRunLockName(std::string_view upperName);
 
 // Who runs this command: "host <name>, process <id>".
 std::string CommandHolder();
+
+// What a command would meet at the lock of a network directory, looked at
+// without taking it: nothing is created or changed there. `held`: the
+// refusal a command would get, naming the holder; `takeOver`: a record left
+// behind that a command would take over, and why.
+struct RunLockLook {
+  std::optional<std::string> held, takeOver;
+};
+RunLockLook LookAtRunLock(std::string_view networkDirText, int staleSeconds = kRunLockStaleSeconds);
 
 class RunLock {
  public:

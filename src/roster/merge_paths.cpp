@@ -51,7 +51,7 @@ void Say(Status* status, std::string_view text) {
 void PassOver(Status* status, std::string_view text) {
   if (!status) return;
   status->SetStatus(text);
-  status->PassedOver(text);
+  status->PassedOver(text.starts_with("Clearing:") ? "left in place" : "not merged", {}, text);
 }
 
 void Yield(Status* status) {

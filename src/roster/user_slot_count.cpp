@@ -40,7 +40,7 @@ int32_t UserSlotCount(std::string_view networkDir, Status* status) {
       if (n > INT16_MAX) {
         // User numbers are 16-bit: such a slot cannot be loaded, the others can.
         if (status != nullptr) {
-          status->PassedOver("    Skipped: roster row Sub_Dir '" + *subDir + "' of " + fs::ForDisplay(file) + ": user number " +
+          status->PassedOver("user number beyond 32767", fs::ForDisplay(file), "    Skipped: roster row Sub_Dir '" + *subDir + "' of " + fs::ForDisplay(file) + ": user number " +
                              std::to_string(n) + " is beyond 32767, the highest a user may have. Renumber that user.");
         }
       } else if (n > highest) {

@@ -127,9 +127,11 @@ class HistoryStore {
 
   // Whether the table holds any row of the user for the day.
   virtual bool DayLoaded(DayTable table, int32_t user, int32_t date) = 0;
-  // The dates among `dates` for which the table holds a row of the user:
-  // DayLoaded of many days at once.
-  virtual std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) = 0;
+  // The dates from `first` to `last` for which the table holds a row of the
+  // user, in ascending order: DayLoaded of a whole list of days at once, read
+  // through the day index one step per date found, so that its cost follows
+  // the days asked about and not the rows they hold.
+  virtual std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) = 0;
   virtual ListTable& List(HistoryList list) = 0;
 
   virtual void Append(TableRow row) = 0;
@@ -182,6 +184,10 @@ std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int
 // operation on it (3078).
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file,
                                                 db::Journal journal = db::Journal::WalWhereLocal);
+
+// Opens PRAXDATA.MDB only to read what is loaded: nothing is written in or
+// beside the file (see db::Access::ReadOnly); a write fails.
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file);
 
 // Builds a new, empty History file at `file`: the tables are created in
 // `file`.building, which then replaces any earlier file in one step, so that

@@ -27,6 +27,10 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path&, con
   NoServerEngine();
 }
 
+PgHistoryLook LookAtPgHistory(const std::string&, int) { NoServerEngine(); }
+
+std::unique_ptr<HistoryStore> OpenPgHistoryToRead(const std::string&, int) { NoServerEngine(); }
+
 PgLoaderLock::PgLoaderLock(const std::string&, std::string_view, int) { NoServerEngine(); }
 
 PgLoaderLock::~PgLoaderLock() = default;

@@ -155,8 +155,15 @@ class PgListTable : public ListTable {
 
 class PgHistoryStore : public HistoryStore {
  public:
-  PgHistoryStore(const std::string& connect, int timeout) : conn_(connect, timeout) {
+  // readOnly: a session that only reads what is loaded (the server refuses
+  // any write in it); the tables must exist.
+  PgHistoryStore(const std::string& connect, int timeout, bool readOnly = false) : conn_(connect, timeout) {
     untracked_ = Exists("AlertSystem") && !Exists(kPendingTable);
+    if (readOnly) {
+      conn_.Run("SET default_transaction_read_only = on");
+      MakeBuffers();
+      return;
+    }
     conn_.Begin();
     for (const auto& t : HistorySchema()) {
       for (const auto& s : CreateSql(t)) conn_.Run(s, {});
@@ -183,6 +190,10 @@ class PgHistoryStore : public HistoryStore {
     // next run, which loads it again from its log: the load need not wait
     // for the server's disk at every day.
     conn_.Run("SET synchronous_commit = off");
+    MakeBuffers();
+  }
+
+  void MakeBuffers() {
     for (const auto& t : HistorySchema()) buffers_[t.name].def = &t;
     for (int l = 0; l < kHistoryListCount; ++l) {
       lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(ListTableDef(static_cast<HistoryList>(l)).name)));
@@ -230,22 +241,25 @@ class PgHistoryStore : public HistoryStore {
                 .empty();
   }
 
-  std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
-    std::set<int32_t> loaded;
+  std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
+    std::vector<int32_t> loaded;
     if (table == DayTable::kActivity && !deferred_.empty()) {
-      for (const int32_t d : dates) {
-        if (activityDays_.contains({user, d})) loaded.insert(d);
-      }
+      const auto end = activityDays_.upper_bound({user, last});
+      for (auto it = activityDays_.lower_bound({user, first}); it != end; ++it) loaded.push_back(it->second);
       return loaded;
     }
-    if (dates.empty()) return loaded;
-    std::string list = "{";
-    for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
-    list += "}";
-    for (const auto& r : Read(DayTableName(table), "SELECT d FROM unnest($2::integer[]) AS d WHERE EXISTS (SELECT 1 FROM " +
-                                  Quote(DayTableName(table)) + " WHERE \"User_Num\" = $1 AND \"Data_Date\" = d)",
-                              {std::to_string(user), list})) {
-      loaded.insert(static_cast<int32_t>(*Int(r[0])));
+    // Each step seeks the next date in the day index: one probe per date
+    // loaded, never a walk over a day's rows.
+    const std::string t = Quote(DayTableName(table));
+    const auto next = [&](const char* after) {
+      return "(SELECT \"Data_Date\" FROM " + t + " WHERE \"User_Num\" = $1 AND \"Data_Date\" " + after +
+             " ORDER BY \"Data_Date\" LIMIT 1)";
+    };
+    for (const auto& r : Read(DayTableName(table),
+                              "WITH RECURSIVE loaded(d) AS (SELECT " + next(">= $2") + " UNION ALL SELECT " + next("> d") +
+                                  " FROM loaded WHERE d < $3) SELECT d FROM loaded WHERE d <= $3",
+                              {std::to_string(user), std::to_string(first), std::to_string(last)})) {
+      loaded.push_back(static_cast<int32_t>(*Int(r[0])));
     }
     return loaded;
   }
@@ -626,22 +640,51 @@ std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file
 // The key of the loaders' session lock, the same on every machine.
 constexpr int64_t kLoaderLockKey = 0x50524158484953;
 
-PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, int timeout)
-    : conn_(std::make_unique<pg::Connection>(connect, timeout)) {
-  conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
-  if (conn_->TryLock(kLoaderLockKey)) return;
-  std::string who;
-  for (const auto& r : conn_->Run("SELECT a.application_name, host(a.client_addr), a.backend_start::text FROM pg_locks l "
+namespace {
+
+// Who holds the loaders' lock on the server, as the refusal names them;
+// nullopt when no session does.
+std::optional<std::string> LoaderLockHolder(pg::Connection& conn) {
+  std::optional<std::string> who;
+  for (const auto& r : conn.Run("SELECT a.application_name, host(a.client_addr), a.backend_start::text FROM pg_locks l "
                                   "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND "
                                   "l.granted AND l.database = (SELECT oid FROM pg_database WHERE datname = "
                                   "current_database()) AND ((l.classid::bigint << 32) | l.objid::bigint) = $1",
                                   {std::to_string(kLoaderLockKey)})) {
     who = r[0].value_or("") + (r[1] ? " from " + *r[1] : std::string()) + (r[2] ? ", since " + *r[2] : std::string());
   }
-  throw Error(err::kCannotOpenFile,
-              "Another PraxServer command is loading into the History " + conn_->Server() + " (" +
-                  (who.empty() ? std::string("holder unknown") : who) +
-                  "). Wait until it has finished, then run this command again.", Cause::kData);
+  return who;
+}
+
+Error LoaderLockHeld(pg::Connection& conn, std::string who) {
+  return Error(err::kCannotOpenFile,
+               "Another PraxServer command is loading into the History " + conn.Server() + " (" +
+                   (who.empty() ? std::string("holder unknown") : who) +
+                   "). Wait until it has finished, then run this command again.", Cause::kData);
+}
+
+}  // namespace
+
+PgLoaderLock::PgLoaderLock(const std::string& connect, std::string_view holder, int timeout)
+    : conn_(std::make_unique<pg::Connection>(connect, timeout)) {
+  conn_->Run("SELECT set_config('application_name', $1, false)", {std::string(holder).substr(0, 63)});
+  if (conn_->TryLock(kLoaderLockKey)) return;
+  throw LoaderLockHeld(*conn_, LoaderLockHolder(*conn_).value_or(""));
+}
+
+PgHistoryLook LookAtPgHistory(const std::string& connect, int timeout) {
+  pg::Connection conn(connect, timeout);
+  PgHistoryLook look;
+  look.server = conn.Server();
+  for (const auto& t : HistorySchema()) {
+    if (conn.Run("SELECT to_regclass($1) IS NULL", {Quote(t.name)}).at(0).at(0) == "t") look.missing.push_back(t.name);
+  }
+  if (auto who = LoaderLockHolder(conn)) look.held = LoaderLockHeld(conn, *who).what();
+  return look;
+}
+
+std::unique_ptr<HistoryStore> OpenPgHistoryToRead(const std::string& connect, int timeout) {
+  return std::make_unique<PgHistoryStore>(connect, timeout, /*readOnly=*/true);
 }
 
 PgLoaderLock::~PgLoaderLock() = default;

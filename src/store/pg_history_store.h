@@ -17,8 +17,10 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/history_store.h"
 
@@ -47,6 +49,20 @@ void CreatePgHistory(const std::string& connect, int timeout = 0);
 // there hold any row. Returns the rows copied by table.
 std::map<std::string, int64_t> CopyHistoryToPg(const std::filesystem::path& file, const std::string& connect,
                                                int timeout = 0);
+
+// What a dry run sees on the server, changing nothing there: those of our
+// History tables it lacks (a load creates them), and the refusal a command
+// would get while another session holds the loaders' lock (see PgLoaderLock).
+struct PgHistoryLook {
+  std::string server;  // as messages name it
+  std::vector<std::string> missing;
+  std::optional<std::string> held;
+};
+PgHistoryLook LookAtPgHistory(const std::string& connect, int timeout = 0);
+
+// Opens our tables on the server only to read what is loaded: the session is
+// read-only, so the server refuses any write. The tables must exist.
+std::unique_ptr<HistoryStore> OpenPgHistoryToRead(const std::string& connect, int timeout = 0);
 
 // One command at a time loads into a server, from whichever machine: a
 // session lock on the server, held while this object lives (and released by

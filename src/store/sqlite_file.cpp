@@ -682,8 +682,8 @@ bool WalHeader(const std::filesystem::path& real) {
   return in.gcount() == 20 && h[18] == 2 && h[19] == 2;
 }
 
-// A URI opening the file read-only without locks or shared memory.
-std::string ImmutableUri(const std::filesystem::path& real) {
+// A URI of the file with the parameters `query` (as "key=value&...").
+std::string FileUri(const std::filesystem::path& real, std::string_view query) {
   std::string uri = "file:";
 #ifdef _WIN32
   uri += "/";
@@ -699,7 +699,7 @@ std::string ImmutableUri(const std::filesystem::path& real) {
       uri += kHex[u & 15];
     }
   }
-  return uri + "?immutable=1";
+  return uri + "?" + std::string(query);
 }
 
 [[noreturn]] void Refuse(sqlite3* h, const std::string& shown) {
@@ -819,13 +819,17 @@ std::unique_ptr<SqliteFile> SqliteFile::Open(const std::filesystem::path& file, 
   // everything committed and is open nowhere; a reader would leave a -wal and
   // a -shm file there that it may not remove, so it reads the file as it is.
   const bool asItIs = readOnly && !hotJournal && WalHeader(real) && !std::filesystem::exists(real.string() + "-wal", ec);
+  // A reader of a file in use in WAL mode (or left so with its log) maps the
+  // log's index without writing it, so that it changes nothing beside the file.
+  const bool sharedLog = readOnly && !hotJournal && !asItIs && std::filesystem::exists(real.string() + "-wal", ec);
+  const std::string uri = asItIs ? FileUri(real, "immutable=1") : sharedLog ? FileUri(real, "mode=ro&readonly_shm=1") : "";
   const bool wal = options.journal == Journal::Wal || (options.journal == Journal::WalWhereLocal && WalWhereLocal(real));
   if (!readOnly) RecordWriting(real, wal || WalHeader(real));
   sqlite3* h = nullptr;
   const int rc = sqlite3_open_v2(
-      asItIs ? ImmutableUri(real).c_str() : Utf8(real).c_str(), &h,
+      !uri.empty() ? uri.c_str() : Utf8(real).c_str(), &h,
       (readOnly && !hotJournal ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
-          (asItIs ? SQLITE_OPEN_URI : 0),
+          (!uri.empty() ? SQLITE_OPEN_URI : 0),
       nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(h);

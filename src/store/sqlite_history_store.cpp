@@ -56,8 +56,9 @@ namespace {
 
 class SqliteHistoryStore : public HistoryStore {
  public:
-  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
-      : db_(std::move(db)), file_(*db_) {
+  // readOnly: only read, the load's aids neither added nor kept.
+  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db, bool readOnly = false)
+      : db_(std::move(db)), file_(*db_), readOnly_(readOnly) {
     writers_.reserve(kRowKindCount);
     for (int k = 0; k < kRowKindCount; ++k) writers_.push_back(Writer(file_, RowTable(static_cast<RowKind>(k))));
     for (int l = 0; l < kHistoryListCount; ++l) {
@@ -68,7 +69,7 @@ class SqliteHistoryStore : public HistoryStore {
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
     const bool empty = Empty();
-    untracked_ = !AddLoadAids(file_, !empty);
+    untracked_ = readOnly_ ? file_.FindTable(kPendingTable) == nullptr : !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
     // cache keeps its memory the same however long the history grows.
     if (!empty) file_.Exec("PRAGMA cache_size = -2048");
@@ -85,21 +86,22 @@ class SqliteHistoryStore : public HistoryStore {
     return found;
   }
 
-  std::set<int32_t> LoadedDays(DayTable table, int32_t user, const std::vector<int32_t>& dates) override {
-    std::set<int32_t> loaded;
-    if (dates.empty()) return loaded;
+  std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
     const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
-    // One statement probes every date through the index: the dates travel as
-    // one bound JSON array.
-    sqlite3_stmt* st = file_.Prepare("SELECT value FROM json_each(?2) WHERE EXISTS (SELECT 1 FROM " + info->quoted +
-                                     " WHERE User_Num = ?1 AND Data_Date = value)");
-    std::string list = "[";
-    for (const int32_t d : dates) (list += list.size() > 1 ? "," : "") += std::to_string(d);
-    list += "]";
+    // Each step seeks the next date in the day index: one probe per date
+    // loaded, never a walk over a day's rows.
+    const auto next = [&](const char* after) {
+      return "(SELECT Data_Date FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date " + after +
+             " ORDER BY Data_Date LIMIT 1)";
+    };
+    sqlite3_stmt* st = file_.Prepare("WITH RECURSIVE loaded(d) AS (SELECT " + next(">= ?2") + " UNION ALL SELECT " +
+                                     next("> d") + " FROM loaded WHERE d < ?3) SELECT d FROM loaded WHERE d <= ?3");
     sqlite3_bind_int64(st, 1, user);
-    sqlite3_bind_text(st, 2, list.data(), static_cast<int>(list.size()), SQLITE_TRANSIENT);
-    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { loaded.insert(sqlite3_column_int(r, 0)); });
-    return loaded;
+    sqlite3_bind_int64(st, 2, first);
+    sqlite3_bind_int64(st, 3, last);
+    std::vector<int32_t> dates;
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { dates.push_back(sqlite3_column_int(r, 0)); });
+    return dates;
   }
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
@@ -190,7 +192,7 @@ class SqliteHistoryStore : public HistoryStore {
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
   void Close() override {
-    if (file_.IsOpen()) AddLoadAids(file_, true);
+    if (file_.IsOpen() && !readOnly_) AddLoadAids(file_, true);
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -200,6 +202,7 @@ class SqliteHistoryStore : public HistoryStore {
  private:
   std::unique_ptr<db::SqliteFile> db_;
   db::SqliteFile& file_;
+  bool readOnly_ = false;
   bool untracked_ = false;
   std::vector<db::TableWriter> writers_;  // by RowKind
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
@@ -209,6 +212,11 @@ class SqliteHistoryStore : public HistoryStore {
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file, db::Journal journal) {
   return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}));
+}
+
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file) {
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadOnly}),
+                                              /*readOnly=*/true);
 }
 
 }  // namespace prax::store

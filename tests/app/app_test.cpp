@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "app/dry_run.h"
 #include "app/execute_command.h"
 #include "app/main_controller.h"
 #include "app/program_folder.h"
@@ -129,6 +130,30 @@ TEST(Execute, FailuresNameTheFileAndKeepTheirCause) {
   prax::fs::WriteFile(master, bytes);
   const prax::Error damaged = praxtest::Raised([&] { prax::RunExecute(site.ctx, site.status, NoRange(0, 1)); });
   EXPECT_TRUE(damaged.Kind() == prax::err::kUnrecognizedFormat && damaged.Environment()) << damaged.what();
+}
+
+TEST(DryRun, RefusalsAndFailedChecksGiveTheRunsVerdictAndTouchNothing) {
+  using V = prax::DryRunVerdict;
+  const struct { const char* name; std::string profileMore, record, range; V verdict; std::string line; } cases[] = {
+      {"no roster, no History file", "", "", "", V::kFailed, "PRAXDATA.MDB': not found; it would be created"},
+      {"History of another engine", "[HISTORY]\r\nENGINE=oracle\r\n", "", "", V::kRefused, "names the engine"},
+      {"range upside down", "", "", "7", V::kRefused, "Range: refused"},
+      {"lock record with a heartbeat", "", "host far, process 1\nmachine far\nprocess 1\n", "", V::kRefused,
+       "Lock: refused. Another PraxServer command is running"},
+  };
+  for (const auto& c : cases) {
+    Site site;
+    site.ini.Write("PXNET.INI", "[MAIN]\r\nNETDIR=" + site.network.Text() + "\r\n" + c.profileMore);
+    if (!c.record.empty()) site.network.Write("PRAXSERVER.RUN", c.record);
+    prax::RunStartup(site.ctx);
+    const prax::WindowChoices choices{.universe = c.range.empty() ? prax::Universe::kFull : prax::Universe::kRange,
+                                      .startText = c.range, .endText = "5"};
+    std::string said;
+    const prax::DryRunResult r = prax::DryRun(site.ctx, choices, site.status, [&](const std::string& l) { said += l + "\n"; });
+    EXPECT_EQ(r.verdict, c.verdict) << c.name << "\n" << said;
+    EXPECT_TRUE(praxtest::Has(said, c.line)) << c.name << "\n" << said;
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(site.network.Path()), {}), c.record.empty() ? 0 : 1) << c.name;
+  }
 }
 
 TEST(Controller, PressDecisionsAndButtonStates) {

@@ -124,6 +124,59 @@ TEST(E2e, FilesPassedOverReachStandardErrorTheSummaryAndTheRunLog) {
 #endif
 }
 
+// Every file of the network directory and the program folder: its bytes and modification time.
+std::map<std::string, std::pair<std::string, stdfs::file_time_type>> Snapshot(const Network& n) {
+  std::map<std::string, std::pair<std::string, stdfs::file_time_type>> files;
+  for (const stdfs::path& root : {n.Net(), n.Prog()})
+    for (const auto& e : stdfs::recursive_directory_iterator(root))
+      if (e.is_regular_file()) files[e.path().string()] = {Slurp(e.path()), e.last_write_time()};
+  return files;
+}
+
+TEST(E2e, DryRunListsWhatTheRunThenLoadsAndWritesNothing) {
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes", "--master"}).exitCode, 0);
+  n.AppendDay();
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
+  std::ofstream(n.Net() / "PX000002.DIR" / (std::string(today) + ".PXL")) << "001 0905 10 0 1 x 4 0 1 x x x end\r\n";
+  const auto before = Snapshot(n);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a write would show in the times
+  const Result dry = n.Praxload({"--dry-run"});
+  EXPECT_EQ(dry.exitCode, 0) << dry.out << dry.err;
+  EXPECT_TRUE(Has(dry.out, "User 2: 1 alert day, 1 activity day\n") &&
+              Has(dry.out, "Total: 6 users; days a run would load: 5 alert, 5 activity\n")) << dry.out;
+  EXPECT_TRUE(Has(dry.err, std::string(today) + ".PXL: left for a later run")) << dry.err;
+  EXPECT_TRUE(Snapshot(n) == before);
+  EXPECT_TRUE(Has(n.Praxload({}).out, "days loaded: 5 alert, 5 activity")) << "the run loads what was listed";
+  EXPECT_TRUE(Has(n.Praxload({"--dry-run", "--range", "1", "3"}).out, "Total: 3 users; days a run would load: 0 alert"));
+  for (const char* option : {"--fresh", "--only-create", "--copy-history-to-server"}) {
+    const Result r = n.Praxload({"--dry-run", option});
+    EXPECT_EQ(r.exitCode, 2) << option;
+    EXPECT_TRUE(Has(r.err, option) && Has(r.err, "--dry-run")) << r.err;
+  }
+}
+
+TEST(E2e, DryRunSeesADayCommittedInTheLogOfAProgramHoldingTheFileInWalModeAndWritesNothing) {
+  PRAX_SKIP_ON_WINDOWS("the sqlite3 program's .shell sleep");
+  const Network n;
+  ASSERT_EQ(n.Praxload({"--fresh", "--yes"}).exitCode, 0);
+  n.AppendDay();  // 2026-01-08, whose alert day of user 1 the other program stores in its log only
+  const stdfs::path input = n.Root() / "hold.sql", wal = n.History().string() + "-wal";
+  std::ofstream(input) << "PRAGMA journal_mode=wal;\nPRAGMA wal_autocheckpoint=0;\nINSERT INTO AlertSystem "
+                          "(User_Num, Data_Date, Data_Hour) VALUES (1, 20260108, '00');\n.shell touch '" << (n.Root() / "held").string() << "'\n.shell sleep 120\n";
+  const praxtest::Pid holder = praxtest::StartSqlite3(n.History(), input, n.Root());
+  for (int i = 0; i < 1000 && !stdfs::exists(n.Root() / "held"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(stdfs::exists(wal));
+  const auto before = Snapshot(n);
+  const Result dry = n.Praxload({"--dry-run"});
+  EXPECT_TRUE(Has(dry.out, "User 1: 0 alert days, 1 activity day\n")) << dry.out << dry.err;
+  EXPECT_TRUE(Snapshot(n) == before);
+  praxtest::Kill(holder);
+  praxtest::Wait(holder, n.Root(), "sqlite3");
+}
+
 TEST(E2e, OnlyCreateThenNoOptionsRepeatTheSavedChoices) {
   const Network n;
   // The window last closed with the range 2 to 2 and the import ticked.

@@ -58,7 +58,8 @@ TEST_F(LoaderTest, ListsRunningOutOfIdsAreSaidOnceAndCounted) {
   EXPECT_EQ(said("APPS.NO"), 2);  // one list at 90 %, one full from its last id on
   EXPECT_EQ(status.PassedOverCount(), 0);  // said, not counted among the files skipped
   // Each refused lookup is a step passed over, counted by list and why.
-  EXPECT_EQ(status.Skipped(), (prax::Status::SkippedSteps{{{"WindowsList", prax::err::kOverflow}, 6}}));
+  EXPECT_EQ(status.Summary().RejectedTotal(), 6);
+  EXPECT_EQ(status.Summary().tables.at("WindowsList").rejects.at("name list full"), 6);
 }
 
 class LoadActivityTest : public LoaderTest {
@@ -70,7 +71,7 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
   dir.Write("PX000005.DIR/20020615.PXT", "001 0915 1 8,3\r\n001 1440 1 46,2\r\n");
   dir.Write("PX000005.DIR/PRAX365.PXT", "001 0000 1 8,1\r\n");
   // A missing log is parsed as empty and reported; it writes nothing.
-  const prax::FileList list{{20020615, "20020615.PXT"},
+  prax::FileList list{{20020615, "20020615.PXT"},
                             {19991231, "PRAX365.PXT", prax::LogNaming::kDayNumber},
                             {20030102, "20030102.PXT"}};
   EXPECT_EQ(Load(list), 2);  // days read: not the one whose log is missing
@@ -85,6 +86,17 @@ TEST_F(LoadActivityTest, LoadsNewDaysOnceFromBothNameForms) {
   // Again: only the day without rows is tried; nothing is added.
   EXPECT_EQ(Load(list), 0);
   EXPECT_EQ(Query("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM ActivitySystem;"), rows);
+
+  // A log that appears later for a date between the days loaded (a client
+  // that was offline) is loaded, before and after them in the list; nothing
+  // else is read again.
+  for (const int32_t date : {20010301, 19991230}) {
+    const std::string name = std::to_string(date) + ".PXT";
+    dir.Write("PX000005.DIR/" + name, "001 0915 1 8,3\r\n");
+    list.insert(date > 20000000 ? list.begin() + 1 : list.end(), {date, name});
+    EXPECT_EQ(Load(list), 1) << date;
+  }
+  EXPECT_EQ(Query("SELECT count(DISTINCT Data_Date) FROM ActivitySystem;"), "4\n");
 
   // A day without error keys leaves no row, so it is parsed again on every run.
   dir.Write("PX000005.DIR/20020616.PXT", "001 0915 1 65,3\r\nUser Notes: hello\r\n");

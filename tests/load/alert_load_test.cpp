@@ -42,7 +42,8 @@ TEST_F(AlertLoadTest, UserActionRowsAndAQuotedNameKeepsThePreviousId) {
   EXPECT_EQ(UsageRows(), "5|20021203|'14'|1\n5|NULL|NULL|2\n5|20021203|'10'|2\n5|19910101|'09'|1\n5|20021203|'15'|3\n");
   EXPECT_EQ(Rows("EMSToolsList"), "1|Drill\n2|Saw\n3|S\xC3\xA4ge\n");
   EXPECT_EQ(AlertRows(), "");  // no sample line: no hour row
-  EXPECT_EQ(status.Skipped(), (prax::Status::SkippedSteps{{{"EMSToolsList", prax::err::kSyntaxInExpression}, 1}}));
+  EXPECT_EQ(status.Summary().RejectedTotal(), 1);
+  EXPECT_EQ(status.Summary().tables.at("EMSToolsList").rejects.at(prax::ReasonOf(prax::err::kSyntaxInExpression)), 1);
 }
 
 TEST_F(AlertLoadTest, UserEntryAndNotesRows) {

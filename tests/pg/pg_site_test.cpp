@@ -84,7 +84,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   store->AppendActivity({2, 20260105, "10", 1, 1, 0, 0, 0, 0});
   store->MarkErrorKeysPending(2, 20260105);
   store->Rollback();
-  EXPECT_EQ(store->LoadedDays(DayTable::kActivity, 1, {20260104, 20260105}), std::set<int32_t>{20260105});
+  EXPECT_EQ(store->LoadedDates(DayTable::kActivity, 1, 20260104, 20260106), std::vector<int32_t>{20260105});
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
   EXPECT_TRUE(store->ErrorKeysPending(2).empty());
@@ -233,6 +233,19 @@ TEST(PgSite, AFreshLoadOnTheServerHoldsTheFilesRows) {
   EXPECT_TRUE(nulSeen);  // the damaged lines gave text holding NUL
 }
 
+TEST(PgSite, ADryRunListsWhatTheRunThenLoadsAndWritesNothingThere) {
+  const Network n;
+  LoadIntoFileFirst(n);
+  ASSERT_EQ(n.Praxload({"--full", "--fresh", "--yes"}).exitCode, 0);
+  n.AppendDay();
+  const Tables before = ServerTables();
+  const auto dry = n.Praxload({"--dry-run"});
+  EXPECT_EQ(dry.exitCode, 0) << dry.out << dry.err;
+  EXPECT_TRUE(Has(dry.out, "days a run would load: 5 alert, 5 activity")) << dry.out;
+  EXPECT_EQ(ServerTables(), before);
+  EXPECT_TRUE(Has(n.Praxload({}).out, "days loaded: 5 alert, 5 activity"));
+}
+
 TEST(PgSite, FailuresAreNamedAndChangeNothing) {
   const Network n;
   const stdfs::path nowhere = n.Root() / "nowhere";
@@ -255,6 +268,7 @@ TEST(PgSite, FailuresAreNamedAndChangeNothing) {
     SetHistory(n, c.history);
     const auto r = n.Praxload({"--full", "--fresh", "--yes"}, {.timeoutSeconds = 120});
     EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(n.Praxload({"--dry-run"}, {.timeoutSeconds = 120}).exitCode, c.exitCode) << "a dry run's verdict";
     EXPECT_TRUE(Has(r.err, c.named)) << r.err;
     EXPECT_FALSE(Has(r.err + r.out, "secret"));
     EXPECT_FALSE(stdfs::exists(n.History()));

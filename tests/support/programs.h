@@ -49,6 +49,8 @@ std::string Program(const std::string& name);
 Pid Start(const std::vector<std::string>& argv, const std::filesystem::path& scratch, const Limits& limits = {},
           const std::string& tag = "");
 Result Wait(Pid pid, const std::filesystem::path& scratch, const std::string& tag = "");
+// The sqlite3 program on a database, reading `input`, as another program holding it open (output tag "sqlite3").
+Pid StartSqlite3(const std::filesystem::path& db, const std::filesystem::path& input, const std::filesystem::path& scratch);
 void Kill(Pid pid);  // at once, as SIGKILL does
 bool Ended(Pid pid);  // without collecting it
 long ProcessId(Pid pid);  // as the program reports its own

@@ -70,4 +70,8 @@ std::string Sqlite3(const stdfs::path& db, std::string_view sql) {
   return r.out + r.err;
 }
 
+Pid StartSqlite3(const stdfs::path& db, const stdfs::path& input, const stdfs::path& scratch) {
+  return Start({PRAX_SQLITE3_PROGRAM, "-batch", db.string()}, scratch, {.input = input}, "sqlite3");
+}
+
 }  // namespace praxtest
