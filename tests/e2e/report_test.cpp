@@ -15,11 +15,12 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A network whose clients sent logs up to the last weekday, but user 2, whose four newest days are gone: a
-// stale client. Loaded by praxload with --summary; the report is PRAXLOAD.html.
+// A network whose clients sent logs up to the last weekday, but the first user with logs, whose four newest days
+// are gone: a stale client. Loaded by praxload with --summary; the report is PRAXLOAD.html.
 struct StaleNetwork {
   praxtest::Network net{{"--users", "4", "--days", "6", "--seed", "3", "--nasty", "0.02", "--start", Start()}};
   Json summary;
+  int stale = 1;
 
   static std::string Start() {
     int64_t day = prax::dt::SerialDay(prax::dt::Today());
@@ -32,7 +33,8 @@ struct StaleNetwork {
 
   StaleNetwork() {
     std::set<std::filesystem::file_time_type> times;
-    const auto logs = net.Net() / praxtest::SlotDir(2);
+    while (!std::filesystem::exists(net.Net() / praxtest::SlotDir(stale))) ++stale;
+    const auto logs = net.Net() / praxtest::SlotDir(stale);
     for (const auto& f : std::filesystem::directory_iterator(logs)) times.insert(f.last_write_time());
     const auto kept = *std::prev(times.end(), 4);
     for (const auto& f : std::filesystem::directory_iterator(logs)) {
@@ -103,9 +105,10 @@ TEST(RunReport, OpensInABrowserWithTheStaleClientAndTheSummarysFigures) {
   const std::regex stale(R"(<tr class="stale-user"><td class="n">(\d+)</td><td>([^<]+)<)");
   std::smatch m;
   ASSERT_TRUE(std::regex_search(dom.out, m, stale)) << dom.out;
-  EXPECT_EQ(m[1], "2");
+  EXPECT_EQ(m[1], std::to_string(site.stale));
   EXPECT_EQ(m[2], praxtest::Sqlite3(site.net.Net() / "MASTER.MDB",
-                                    "SELECT First_Name || ' ' || Last_Name FROM Users WHERE Sub_Dir = 'PX000002.DIR';")
+                                    "SELECT First_Name || ' ' || Last_Name FROM Users WHERE Sub_Dir = '" +
+                                        praxtest::SlotDir(site.stale) + "';")
                       .substr(0, m[2].length()));
   EXPECT_EQ(std::distance(std::sregex_iterator(dom.out.begin(), dom.out.end(), stale), std::sregex_iterator()), 1);
   EXPECT_TRUE(praxtest::Has(dom.out, "id=\"rejects-total\">" + site.summary["rejectsTotal"].dump() + "<"));
