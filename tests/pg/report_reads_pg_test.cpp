@@ -1,7 +1,6 @@
 #include "store/pg_history_store.h"
 #include "support/pg_server.h"
 #include "support/report_reads.h"
-
 TEST(PgStore, ReadsWhatTheRunReportShows) {
   const std::string connect = praxtest::TestPgServer().Connect();
   prax::store::CreatePgHistory(connect);
