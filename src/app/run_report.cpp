@@ -10,7 +10,7 @@
 
 #include "app/execute_command.h"
 #include "command/status.h"
-#include "load/history_location.h"
+#include "store/pg_history_store.h"
 #include "logs/user_dir.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
@@ -92,7 +92,10 @@ std::map<int32_t, std::string> RosterNames(const RunContext& ctx) {
 HistoryView ReadHistory(const RunContext& ctx, int32_t today) {
   HistoryView view;
   try {
-    const auto history = OpenHistory(ctx);
+    // The file is only read; a server gets any of our tables it lacks, as at every open.
+    const auto history = ctx.HistoryServer.empty()
+                             ? store::OpenSqliteHistoryToRead(fs::RealPath(ctx.NetworkDir + "PRAXDATA.MDB"))
+                             : store::OpenPgHistory(ctx.HistoryServer, ctx.HistoryTimeout);
     const int32_t from = KeyOf(dt::FromSerialDay(dt::SerialDay(DateOf(today)) - (kChartDays - 1)));
     view.daysPerDate = history->DaysPerDate(store::DayTable::kAlerts, from, today);
     std::map<int32_t, int32_t> newest = history->NewestDays(store::DayTable::kAlerts);

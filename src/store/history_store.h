@@ -188,6 +188,10 @@ std::map<std::string, int64_t> EveryHistoryTable(const std::map<std::string, int
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file,
                                                 db::Journal journal = db::Journal::WalWhereLocal);
 
+// Opens PRAXDATA.MDB for reading only (the run report): nothing in the file
+// changes, not even the aids a load adds.
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file);
+
 // Builds a new, empty History file at `file`: the tables are created in
 // `file`.building, which then replaces any earlier file in one step, so that
 // a run killed meanwhile leaves the earlier file (or none), never a

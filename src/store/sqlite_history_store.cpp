@@ -56,8 +56,8 @@ namespace {
 
 class SqliteHistoryStore : public HistoryStore {
  public:
-  explicit SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db)
-      : db_(std::move(db)), file_(*db_) {
+  SqliteHistoryStore(std::unique_ptr<db::SqliteFile> db, bool reading)
+      : db_(std::move(db)), file_(*db_), reading_(reading) {
     writers_.reserve(kRowKindCount);
     for (int k = 0; k < kRowKindCount; ++k) writers_.push_back(Writer(file_, RowTable(static_cast<RowKind>(k))));
     for (int l = 0; l < kHistoryListCount; ++l) {
@@ -67,6 +67,7 @@ class SqliteHistoryStore : public HistoryStore {
     // A file with no day loaded yet (a fresh database) gets the day indexes
     // when the load closes it: built once over its rows, they cost less than
     // kept up row by row, and its own days need no probe.
+    if (reading_) return;
     const bool empty = Empty();
     untracked_ = !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
@@ -223,7 +224,7 @@ class SqliteHistoryStore : public HistoryStore {
   void Commit() override { db_->Commit(); }
   void Rollback() override { db_->Rollback(); }
   void Close() override {
-    if (file_.IsOpen()) AddLoadAids(file_, true);
+    if (file_.IsOpen() && !reading_) AddLoadAids(file_, true);
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -234,6 +235,7 @@ class SqliteHistoryStore : public HistoryStore {
   std::unique_ptr<db::SqliteFile> db_;
   db::SqliteFile& file_;
   bool untracked_ = false;
+  bool reading_ = false;  // opened to read only: no aids added
   std::vector<db::TableWriter> writers_;  // by RowKind
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
 };
@@ -241,7 +243,12 @@ class SqliteHistoryStore : public HistoryStore {
 }  // namespace
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file, db::Journal journal) {
-  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}));
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}),
+                                              false);
+}
+
+std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file) {
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadOnly}), true);
 }
 
 }  // namespace prax::store
