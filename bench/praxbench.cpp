@@ -78,6 +78,8 @@ class CountingStore : public prax::store::HistoryStore {
     return {};
   }
   std::vector<prax::store::StoredAlertHour> AlertHours(int32_t, std::optional<int32_t>) override { return {}; }
+  std::map<int32_t, int64_t> DaysPerDate(prax::store::DayTable, int32_t, int32_t) override { return {}; }
+  std::map<int32_t, int32_t> NewestDays(prax::store::DayTable) override { return {}; }
   void MarkErrorKeysPending(int32_t, int32_t) override {}
   std::vector<int32_t> ErrorKeysPending(int32_t) override { return {}; }
   void ClearErrorKeysPending(int32_t, std::optional<int32_t>) override {}

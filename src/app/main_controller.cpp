@@ -1,5 +1,6 @@
 #include "app/main_controller.h"
 
+#include "app/run_report.h"
 #include "command/status.h"
 
 namespace prax {
@@ -66,6 +67,8 @@ CommandOutcome MainController::RunCommand() {
     outcome.errorText = DescribeError(wrapped);
     FailCommand(status_, wrapped);
   }
+  // The run report, as praxload writes it: a failed run's too.
+  ReportRun(ctx_, status_, RunReportPath(ctx_));
   return outcome;
 }
 

@@ -10,6 +10,8 @@
 
 namespace prax {
 
+class Status;
+
 // Where the report of a run goes unless told otherwise: PRAXLOAD.html in the
 // program folder.
 std::string RunReportPath(const RunContext& ctx);
@@ -18,5 +20,14 @@ std::string RunReportPath(const RunContext& ctx);
 // database and the roster of ctx. Throws Error naming the file when it
 // cannot be written.
 void WriteRunReport(const RunContext& ctx, const RunSummary& summary, const std::string& pathText);
+
+// WriteRunReport of status.Summary(), for the end of a run: a report that
+// cannot be written is said (a warning line and the status line) and
+// changes nothing else. Returns whether it was written.
+bool ReportRun(const RunContext& ctx, Status& status, const std::string& pathText);
+
+// The summary as the JSON of praxload --summary: one object whose fields
+// the README's table names (they are stable).
+std::string SummaryJson(const RunSummary& summary);
 
 }  // namespace prax

@@ -3,7 +3,7 @@
 //
 //   praxload [--program-dir DIR] [--full | --range FROM TO | --networks] [--fresh] [--yes]
 //            [--master | --no-master] [--only-create] [--quiet] [--include-today]
-//            [--recompute-error-keys] [--keep-rejects N]
+//            [--recompute-error-keys] [--keep-rejects N] [--summary FILE] [--report FILE | --no-report]
 //   praxload [--program-dir DIR] --copy-history-to-server
 //   praxload [--program-dir DIR] --dry-run [--full | --range FROM TO | --networks] [--include-today]
 //
@@ -18,6 +18,13 @@
 // a failure ended the command; 3 the program folder does not exist. With
 // --dry-run: 0 a run could go ahead, 2 a run would be refused, 1 a check
 // failed.
+//
+// Every run once its options are read writes the JSON summary to the file of
+// --summary (a refusal and a failure too, with their exit status), and every
+// run of the command (not a refusal) writes the HTML run report PRAXLOAD.html
+// in the program folder (--report FILE elsewhere, --no-report none). Neither
+// changes the exit status: a file that cannot be written is said on
+// standard error.
 //
 // The program folder is the executable's own, or /var/lib/praxserver when it
 // is installed in /usr/bin (app/program_folder.h); --program-dir wins.
@@ -43,6 +50,7 @@
 #include "app/praxload_console.h"
 #include "app/praxload_run.h"
 #include "app/program_folder.h"
+#include "app/run_report.h"
 #include "command/run_context.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -137,6 +145,12 @@ int main(int argc, char** argv) {
       ->excludes(freshOpt)
       ->excludes(onlyCreateOpt)
       ->excludes(copyOpt);
+  std::string summaryFile, reportFile;
+  bool noReport = false;
+  app.add_option("--summary", summaryFile, "write what the run did as JSON to FILE (at every exit)")->type_name("FILE");
+  auto* reportOpt = app.add_option("--report", reportFile, "write the HTML run report to FILE instead of PRAXLOAD.html in the program folder")
+                        ->type_name("FILE");
+  app.add_flag("--no-report", noReport, "write no HTML run report")->excludes(reportOpt);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -160,12 +174,27 @@ int main(int argc, char** argv) {
   ctx.IncludeToday = includeToday;
   ctx.RecomputeErrorKeys = recompute;
   ctx.KeepRejects = keepRejects;
+  // Every exit from here on goes through finish: the summary file, and the
+  // report once the command ran.
+  bool ran = false;
+  const auto finish = [&](int rc) {
+    status.Summary().exitStatus = rc;
+    if (ran && !noReport) prax::ReportRun(ctx, status, reportFile.empty() ? prax::RunReportPath(ctx) : reportFile);
+    if (summaryFile.empty()) return rc;
+    try {
+      prax::fs::ReplaceFile(summaryFile, prax::SummaryJson(status.Summary()));
+    } catch (const std::exception& e) {
+      PrintLine(std::cerr, "The summary file " + prax::fs::ForDisplay(summaryFile) + " could not be written (" +
+                               e.what() + "); the run itself is not affected. Check that its folder can be written.");
+    }
+    return rc;
+  };
 
   try {
     const prax::ProgramFolders folders = prax::LocateProgramFolders(prax::fs::ExecutableDir(), programDir);
     if (auto problem = prax::ProgramFolderProblem(folders, !programDir.empty())) {
       PrintLine(std::cerr, *problem);
-      return kNoProgramFolder;
+      return finish(kNoProgramFolder);
     }
     ctx.ProgramDir = folders.programDir;
     ctx.ProfileDir = folders.profileDir;
@@ -185,29 +214,29 @@ int main(int argc, char** argv) {
     prax::TryStep([&] { prax::PrepareCommand(ctx, choices); });
     if (auto message = prax::RangeMessage(choices)) {
       PrintLine(std::cerr, *message);
-      return kRefused;
+      return finish(kRefused);
     }
     if (auto message = prax::NetworkDirMessage(ctx)) {
       PrintLine(std::cerr, *message);
-      return kRefused;
+      return finish(kRefused);
     }
     if (copyToServer && prax::ReadHistoryServer(ctx).empty()) {
       std::cerr << "--copy-history-to-server needs a History server: write ENGINE=postgresql and "
                    "CONNECT=<connection string> in section [HISTORY] of PXNET.INI, then run the command again. "
                    "Nothing was copied.\n";
-      return kRefused;
+      return finish(kRefused);
     }
     if (copyToServer) {
       std::unique_ptr<prax::CommandLock> lock;
       try {
         lock = prax::TakeRunLock(ctx, status);
         PrintLine(std::cout, prax::CopyHistoryToServer(ctx));
-        return kFinished;
+        return finish(kFinished);
       } catch (const prax::Error& e) {
         // Refused before anything was copied: another command runs, or the
         // server's tables hold rows.
         PrintLine(std::cerr, prax::DescribeError(e));
-        return !e.Environment() && (!lock || e.Kind() == prax::err::kTableExists) ? kRefused : kFailed;
+        return finish(!e.Environment() && (!lock || e.Kind() == prax::err::kTableExists) ? kRefused : kFailed);
       }
     }
     if (choices.creationRule == prax::CreationRule::kCreateFresh && !yes) {
@@ -215,11 +244,11 @@ int main(int argc, char** argv) {
         std::cerr << "A fresh database erases the current "
                   << (prax::ReadHistoryServer(ctx).empty() ? "PRAXDATA.MDB" : "History tables on the server")
                   << " and needs confirmation: add --yes (there is no terminal to ask on). Nothing was changed.\n";
-        return kRefused;
+        return finish(kRefused);
       }
       if (!AskYes()) {
         std::cerr << "Not confirmed. Nothing was changed.\n";
-        return kRefused;
+        return finish(kRefused);
       }
     }
 
@@ -231,10 +260,11 @@ int main(int argc, char** argv) {
       // Another command holding a lock is a refusal; a History server out of
       // reach is a failure of its own.
       PrintLine(std::cerr, prax::DescribeError(e));
-      return e.Environment() ? kFailed : kRefused;
+      return finish(e.Environment() ? kFailed : kRefused);
     }
 
     prax::ExecuteResult result;
+    ran = true;
     try {
       result = prax::RunExecute(ctx, status, choices);
     } catch (const prax::Error& e) {
@@ -245,7 +275,7 @@ int main(int argc, char** argv) {
       if (!quiet)
         for (const std::string& line : prax::RunSummaryLines(status.Summary())) PrintLine(std::cout, line);
       PrintLine(std::cerr, prax::DescribeError(e));
-      return kFailed;
+      return finish(kFailed);
     }
     status.ClearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -253,14 +283,14 @@ int main(int argc, char** argv) {
     if (!quiet)
       for (const std::string& line : prax::RunSummaryLines(status.Summary())) PrintLine(std::cout, line);
     PrintLine(std::cout, prax::SummaryText(result, seconds));
-    return kFinished;
+    return finish(kFinished);
   } catch (const prax::Error& e) {
     status.ClearProgress();
     PrintLine(std::cerr, prax::DescribeError(e));
-    return kFailed;
+    return finish(kFailed);
   } catch (const std::exception& e) {
     status.ClearProgress();
     PrintLine(std::cerr, std::string("Error: ") + e.what());
-    return kFailed;
+    return finish(kFailed);
   }
 }

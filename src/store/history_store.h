@@ -159,6 +159,11 @@ class HistoryStore {
   // file an earlier version wrote): every user-day is to be worked out once.
   virtual bool ErrorKeysUntracked() const = 0;
 
+  // What the run report reads, through the day indexes: the user-days per
+  // date of from..to (yyyymmdd, both included), and each user's newest date.
+  virtual std::map<int32_t, int64_t> DaysPerDate(DayTable table, int32_t from, int32_t to) = 0;
+  virtual std::map<int32_t, int32_t> NewestDays(DayTable table) = 0;
+
   // A day is stored whole or not at all: Commit after each, Rollback when
   // the machine failed under it.
   virtual void Commit() = 0;

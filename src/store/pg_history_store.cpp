@@ -264,6 +264,38 @@ class PgHistoryStore : public HistoryStore {
     return loaded;
   }
 
+  // Both walk the users through the day index (each next user one probe),
+  // then read each user's dates from it, so neither scans the table.
+  std::map<int32_t, int64_t> DaysPerDate(DayTable table, int32_t from, int32_t to) override {
+    BuildDeferredIndexes();
+    const std::string t = Quote(DayTableName(table));
+    std::map<int32_t, int64_t> days;
+    for (const auto& r : Read(DayTableName(table), UsersOf(t) + "SELECT d.\"Data_Date\", COUNT(*) FROM u CROSS JOIN "
+                              "LATERAL (SELECT DISTINCT \"Data_Date\" FROM " + t + " WHERE \"User_Num\" = u.n AND "
+                              "\"Data_Date\" BETWEEN $1 AND $2) d WHERE u.n IS NOT NULL GROUP BY d.\"Data_Date\"",
+                              {std::to_string(from), std::to_string(to)})) {
+      days[static_cast<int32_t>(*Int(r[0]))] = *Int(r[1]);
+    }
+    return days;
+  }
+
+  std::map<int32_t, int32_t> NewestDays(DayTable table) override {
+    BuildDeferredIndexes();
+    const std::string t = Quote(DayTableName(table));
+    std::map<int32_t, int32_t> newest;
+    for (const auto& r : Read(DayTableName(table), UsersOf(t) + "SELECT n, (SELECT MAX(\"Data_Date\") FROM " + t +
+                              " WHERE \"User_Num\" = u.n) FROM u WHERE n IS NOT NULL", {})) {
+      if (const auto date = Int(r[1])) newest[static_cast<int32_t>(*Int(r[0]))] = static_cast<int32_t>(*date);
+    }
+    return newest;
+  }
+
+  // "WITH RECURSIVE u(n)": the users of the table t (quoted), in order.
+  static std::string UsersOf(const std::string& t) {
+    return "WITH RECURSIVE u(n) AS (SELECT MIN(\"User_Num\") FROM " + t + " UNION ALL SELECT (SELECT MIN(\"User_Num\") "
+           "FROM " + t + " WHERE \"User_Num\" > u.n) FROM u WHERE u.n IS NOT NULL) ";
+  }
+
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
   // An activity row's day counts as loaded once the row is buffered.

@@ -104,6 +104,29 @@ class SqliteHistoryStore : public HistoryStore {
     return dates;
   }
 
+  // Both walk the users through the day index (each next user one probe),
+  // then read each user's dates from it, so neither scans the table.
+  std::map<int32_t, int64_t> DaysPerDate(DayTable table, int32_t from, int32_t to) override {
+    sqlite3_stmt* st = file_.Prepare(UsersOf(table) + "SELECT d, COUNT(*) FROM (SELECT DISTINCT u.n, t.Data_Date AS d FROM u "
+                                     "JOIN " + DayTableOf(table) + " AS t ON t.User_Num = u.n AND t.Data_Date BETWEEN "
+                                     "?1 AND ?2) GROUP BY d");
+    sqlite3_bind_int64(st, 1, from);
+    sqlite3_bind_int64(st, 2, to);
+    std::map<int32_t, int64_t> days;
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) { days[sqlite3_column_int(r, 0)] = sqlite3_column_int64(r, 1); });
+    return days;
+  }
+
+  std::map<int32_t, int32_t> NewestDays(DayTable table) override {
+    sqlite3_stmt* st = file_.Prepare(UsersOf(table) + "SELECT n, (SELECT MAX(Data_Date) FROM " + DayTableOf(table) +
+                                     " WHERE User_Num = u.n) FROM u WHERE n IS NOT NULL");
+    std::map<int32_t, int32_t> newest;
+    db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
+      if (sqlite3_column_type(r, 1) != SQLITE_NULL) newest[sqlite3_column_int(r, 0)] = sqlite3_column_int(r, 1);
+    });
+    return newest;
+  }
+
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
   void Append(TableRow row) override { writers_[static_cast<size_t>(row.kind)].Append(row.values); }
@@ -166,6 +189,16 @@ class SqliteHistoryStore : public HistoryStore {
 
   bool ErrorKeysUntracked() const override { return untracked_; }
 
+  std::string DayTableOf(DayTable table) {
+    return file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem")->quoted;
+  }
+  // "WITH RECURSIVE u(n)": the users of the table, in order.
+  std::string UsersOf(DayTable table) {
+    const std::string t = DayTableOf(table);
+    return "WITH RECURSIVE u(n) AS (SELECT MIN(User_Num) FROM " + t + " UNION ALL SELECT (SELECT MIN(User_Num) FROM " +
+           t + " WHERE User_Num > u.n) FROM u WHERE u.n IS NOT NULL) ";
+  }
+
   // Whether neither day table holds a row.
   bool Empty() {
     for (const char* table : {"AlertSystem", "ActivitySystem"}) {
@@ -211,7 +244,8 @@ class SqliteHistoryStore : public HistoryStore {
 }  // namespace
 
 std::unique_ptr<HistoryStore> OpenSqliteHistory(const std::filesystem::path& file, db::Journal journal) {
-  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}));
+  return std::make_unique<SqliteHistoryStore>(db::SqliteFile::Open(file, db::OpenOptions{db::Access::ReadWrite, journal}),
+                                              false);
 }
 
 std::unique_ptr<HistoryStore> OpenSqliteHistoryToRead(const std::filesystem::path& file) {
