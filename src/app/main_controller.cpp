@@ -88,7 +88,7 @@ std::string MainController::DetailsText(const CommandOutcome& outcome) const {
 }
 
 std::optional<std::string> MainController::ReportFile() const {
-  const std::string path = ctx_.ProgramFile("PRAXLOAD.html");  // where each run writes its report
+  const std::string path = RunReportPath(ctx_);
   if (!fs::Exists(path)) return std::nullopt;
   return fs::ToText(fs::RealPath(path));
 }
