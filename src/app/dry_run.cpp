@@ -227,10 +227,7 @@ class DryRunner {
         if (said.insert(why).second) status_.PassedOver("    Skipped: " + why);
       const std::size_t n = DaysToLoad(reader.Kind(), user.files);
       if (n < user.files.size()) {
-        status_.PassedOver("    Skipped: User directory '" + fs::ForDisplay(user.userDir) + "': " +
-                           std::to_string(user.files.size()) +
-                           " activity logs, more than the 32767 a run goes through, so none of them is loaded (its "
-                           "alert logs are). Move older logs out of the folder, then run again.");
+        status_.PassedOver("    Skipped: " + TooManyActivityLogsText(user.userDir, user.files.size()));
       }
       // A date a run would have stored from an earlier log of the list.
       std::set<int32_t> stored;
@@ -246,8 +243,7 @@ class DryRunner {
             status_.PassedOver(LaterLine(ctx_, d));
             break;
           case PreparedDay::Kind::kUnreadable:
-            status_.PassedOver(alerts ? "    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason
-                                      : "    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
+            status_.PassedOver(UnreadableLine(reader.Kind(), d));
             if (!alerts) stored.insert(d.date);
             break;
           case PreparedDay::Kind::kParsed:

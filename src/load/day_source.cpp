@@ -68,6 +68,18 @@ std::string FutureDatedLine(const PreparedDay& day) {
          ": loaded under that date (the clock of the client that wrote it may be wrong)";
 }
 
+std::string UnreadableLine(LogKind kind, const PreparedDay& day) {
+  const std::string path = fs::ForDisplay(day.path);
+  return kind == LogKind::kAlert ? "    Skipped: " + path + ": " + day.reason
+                                 : "    Activity log not read: " + path + " (" + day.reason + ")";
+}
+
+std::string TooManyActivityLogsText(const std::string& userDir, std::size_t logs) {
+  return "User directory '" + fs::ForDisplay(userDir) + "': " + std::to_string(logs) +
+         " activity logs, more than the 32767 a run goes through, so none of them is loaded (its alert logs are). "
+         "Move older logs out of the folder, then run again.";
+}
+
 PreparedUser DayReader::User(int32_t user) {
   PreparedUser u;
   u.user = user;

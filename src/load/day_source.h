@@ -63,6 +63,11 @@ bool DatedInFuture(const RunContext& run, int32_t date);
 std::string LoadingLine(const PreparedDay& day);
 std::string LaterLine(const RunContext& run, const PreparedDay& day);
 std::string FutureDatedLine(const PreparedDay& day);
+// The line that names a log that exists but could not be read.
+std::string UnreadableLine(LogKind kind, const PreparedDay& day);
+// Why a user directory's activity logs are not loaded: it holds more
+// (`logs`) than a run goes through.
+std::string TooManyActivityLogsText(const std::string& userDir, std::size_t logs);
 
 // Tells the status the line each of a day's events came from (when the day
 // records them) before its steps, and in line order among them the lines the

@@ -115,7 +115,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
         load.ids.window = load.ids.project = load.ids.task = -1;
         if (d.kind == PreparedDay::Kind::kUnreadable) {
           status.PassedOver(d.why == err::kFileNotFound ? "no activity log" : "unreadable", fs::ForDisplay(d.path),
-                            "    Activity log not read: " + fs::ForDisplay(d.path) + " (" + d.reason + ")");
+                            UnreadableLine(LogKind::kActivity, d));
           // A day without an activity log is usual; anything else is shown.
           if (d.why != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }

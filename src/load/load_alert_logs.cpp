@@ -126,7 +126,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
         case PreparedDay::Kind::kUnreadable:
           // Nothing of the day is written, so the next run tries it again.
           status.UpdateLog(LoadingLine(d));
-          status.PassedOver("unreadable", fs::ForDisplay(d.path), "    Skipped: " + fs::ForDisplay(d.path) + ": " + d.reason);
+          status.PassedOver("unreadable", fs::ForDisplay(d.path), UnreadableLine(LogKind::kAlert, d));
           status.SetStatus("Alert log skipped: " + d.reason);
           break;
         case PreparedDay::Kind::kParsed: {

@@ -69,10 +69,7 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
         status.Yield();
         const std::size_t days = DaysToLoad(kind, user.files);
         if (days < user.files.size()) {
-          const std::string why = "User directory '" + fs::ForDisplay(user.userDir) + "': " +
-                                  std::to_string(user.files.size()) +
-                                  " activity logs, more than the 32767 a run goes through, so none of them is "
-                                  "loaded (its alert logs are). Move older logs out of the folder, then run again.";
+          const std::string why = TooManyActivityLogsText(user.userDir, user.files.size());
           status.SetStatus(why);
           status.PassedOver("too many activity logs", fs::ForDisplay(user.userDir), "    Skipped: " + why);
         }
