@@ -234,24 +234,16 @@ class DryRunner {
       for (std::size_t i = 0; i < n; ++i) {
         if (stored.count(user.files[i].date)) continue;
         const PreparedDay d = reader.Day(user, i);
-        switch (d.kind) {
-          case PreparedDay::Kind::kFailed:
-            std::rethrow_exception(d.failure);
-          case PreparedDay::Kind::kLoaded:
-            break;
-          case PreparedDay::Kind::kLater:
-            status_.PassedOver(LaterLine(ctx_, d));
-            break;
-          case PreparedDay::Kind::kUnreadable:
-            status_.PassedOver(UnreadableLine(reader.Kind(), d));
-            if (!alerts) stored.insert(d.date);
-            break;
-          case PreparedDay::Kind::kParsed:
-            if (alerts && !d.present) break;
-            ++count;
-            stored.insert(d.date);
-            break;
-        }
+        using K = PreparedDay::Kind;
+        if (d.kind == K::kFailed) std::rethrow_exception(d.failure);
+        if (d.kind == K::kLater) status_.PassedOver(LaterLine(ctx_, d));
+        if (d.kind == K::kUnreadable) status_.PassedOver(UnreadableLine(reader.Kind(), d));
+        // An activity day that cannot be read is stored empty; an alert log
+        // that does not exist stores nothing.
+        const bool storedEmpty = d.kind == K::kUnreadable && !alerts;
+        const bool storedParsed = d.kind == K::kParsed && (!alerts || d.present);
+        if (storedParsed) ++count;
+        if (storedEmpty || storedParsed) stored.insert(d.date);
       }
     } catch (const Error& e) {
       Fail(what + ": a run fails here: " + DescribeError(e));
