@@ -66,6 +66,7 @@ TEST(RunSummaryJson, HasExactlyTheFieldsTheReadmeDocuments) {
 }
 
 TEST(RunReport, OpensInABrowserWithTheStaleClientAndTheSummarysFigures) {
+  PRAX_SKIP_ON_WINDOWS("the headless browser, a Linux program here");
   if (!fs::exists("/usr/bin/chromium")) GTEST_SKIP() << "chromium is not installed (Debian package chromium)";
   StaleNetwork site;
   const praxtest::TempDir profile;
