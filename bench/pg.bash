@@ -1,12 +1,15 @@
 # Sourced by bench/run for `bench/run pg`: M loaded fresh into a throwaway
 # PostgreSQL server beside the SQLite engine's fresh load of the same network,
 # then the section "History on a PostgreSQL server" of bench/RESULTS.md is
-# rewritten (every other section is kept as it is).
+# rewritten (every other section is kept as it is). Its target line, the
+# server's fresh load at most 1.3 x SQLite's in the same invocation, is
+# printed and written in that section; bench/run repeats it under Targets.
 #
 # The server is started in $BUILD/work/pg with its default settings (fsync and
 # synchronous_commit on): only the socket and the authentication differ from a
 # fresh cluster. It listens on a Unix socket in that folder, trusts local
 # connections, and is stopped when the script exits.
+# shellcheck disable=SC2154  # SEC_*, KB_*, ALL_*: set by measure through printf -v
 
 PGBIN=/usr/lib/postgresql/15/bin
 for tool in "$PGBIN/initdb" "$PGBIN/pg_ctl" psql; do
@@ -109,7 +112,8 @@ else
 fi
 
 ratio=$(awk -v p="$SEC_pgfresh" -v s="$SEC_sqlfresh" 'BEGIN { printf "%.2f", (s > 0 ? p / s : 0) }')
-met=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.5 ? "met" : "NOT met") }')
+met=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.3 ? "met" : "NOT met") }')
+target_line="$PG_TARGET: $SEC_pgfresh s / $SEC_sqlfresh s = $ratio x (**$met**)."
 rerun_pct=$(awk -v a="$SEC_pgrerun" -v b="$SEC_pgfresh" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }')
 mbytes() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
 
@@ -117,7 +121,10 @@ echo
 printf '%-10s %8s %8s %9s %8s\n' engine fresh_s rerun_s RSSfr_MB DB_MB
 printf '%-10s %8.3f %8.3f %9s %8s\n' SQLite "$SEC_sqlfresh" "$SEC_sqlrerun" "$(mb "$KB_sqlfresh")" "$(mbytes "$sql_bytes")"
 printf '%-10s %8.3f %8.3f %9s %8s\n' server "$SEC_pgfresh" "$SEC_pgrerun" "$(mb "$KB_pgfresh")" "$(mbytes "$pg_bytes")"
-echo "server / SQLite fresh: $ratio (target <= 1.5: $met); row counts equal; re-run unchanged: $pg_unchanged"
+echo "row counts equal; re-run unchanged: $pg_unchanged"
+echo
+echo "Target:"
+echo "${target_line//\*\*/}"
 
 SECTION="$LOG/section.md"
 {
@@ -136,7 +143,7 @@ SECTION="$LOG/section.md"
   echo "| SQLite (PRAXDATA.MDB) | $SEC_sqlfresh | $SEC_sqlrerun | $(awk -v a="$SEC_sqlrerun" -v b="$SEC_sqlfresh" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }') | $(mb "$KB_sqlfresh") | $(mb "$KB_sqlrerun") | $(mbytes "$sql_bytes") |"
   echo "| PostgreSQL server | $SEC_pgfresh | $SEC_pgrerun | $(awk -v a="$SEC_pgrerun" -v b="$SEC_pgfresh" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }') | $(mb "$KB_pgfresh") | $(mb "$KB_pgrerun") | $(mbytes "$pg_bytes") |"
   echo
-  echo "- fresh load on the server <= 1.5 x the SQLite engine's: $SEC_pgfresh s / $SEC_sqlfresh s = $ratio x (**$met**)"
+  echo "$target_line"
   [[ "$met" == met ]] || echo "- where the server load's time goes: \"Where a fresh load into the PostgreSQL server spends its time\" under Profiling"
   echo "- every run, seconds: SQLite fresh $ALL_sqlfresh, re-run $ALL_sqlrerun; server fresh $ALL_pgfresh, re-run $ALL_pgrerun"
   echo "- row counts per table on the server equal the SQLite load's (checked with \`psql -At\`, the bench fails otherwise): $counts_line"
