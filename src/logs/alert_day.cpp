@@ -56,7 +56,9 @@ std::optional<std::string> NonEmpty(std::string_view s) {
 
 class AlertLineParser {
  public:
-  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events), day_(day) {}
+  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events), day_(day) {
+    for (std::size_t i = 0; i < fields_.size(); ++i) fields_[i] = carry.AlertFields[i];
+  }
 
   void Run(LineReader& reader, std::string_view bytes) {
     buf_ = " ";
@@ -69,6 +71,10 @@ class AlertLineParser {
         EventLine();
       }
       day_.lines.resize(events_.size(), at_);
+    }
+    // The words of the last sample lines to the carry, where they did not come from it.
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].data() != st_.AlertFields[i].data()) st_.AlertFields[i].assign(fields_[i]);
     }
   }
 
@@ -86,8 +92,8 @@ class AlertLineParser {
     if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
     mm_ = Sub(buf_, 7, 2);
     // The words of the line, into the fields kept from line to line.
-    SplitAlertFields(st_.AlertFields, buf_);
-    const auto& w = st_.AlertFields;
+    SplitAlertFields(fields_, buf_);
+    const auto& w = fields_;
     const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
     const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
     // Keystrokes and mouse seconds go to the hour.
@@ -178,6 +184,9 @@ class AlertLineParser {
   LineRef at_;  // the line being read
 
   std::string_view buf_;
+  // The words of the last sample lines: views into the day's bytes, or (until
+  // the day's sample lines replace them) into the carry.
+  std::array<std::string_view, 12> fields_;
   int16_t h_ = 0;
   std::string_view mm_;
   int16_t prevKeyLevel_ = 0, prevMouseLevel_ = 0, prevKeyWork_ = 0, prevMouseWork_ = 0;
@@ -215,12 +224,12 @@ bool AlertCounts::SlotHasCount(int slot) const {
   return false;
 }
 
-void SplitAlertFields(std::array<std::string, 12>& fields, std::string_view& buffer) {
-  for (std::string& field : fields) {
-    field.assign(1, '0');
+void SplitAlertFields(std::array<std::string_view, 12>& fields, std::string_view& buffer) {
+  for (std::string_view& field : fields) {
+    field = "0";
     const std::size_t p = buffer.find(' ');
     if (p == std::string_view::npos) return;
-    field.assign(buffer.substr(0, p));
+    field = buffer.substr(0, p);
     buffer.remove_prefix(p + 1);
   }
 }
