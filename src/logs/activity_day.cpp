@@ -15,8 +15,13 @@ namespace {
 constexpr std::string_view kProjectMark = "User Project:";  // 13 characters
 constexpr std::string_view kNotesMark = "User Notes:";      // 11 characters
 
-// Rounds half to even into 16 bits; false when the value does not fit.
+// Rounds half to even into 16 bits; false when the value does not fit. Whole
+// numbers, which nearly all are, need no rounding.
 bool ToInt16(double value, int16_t& out) {
+  if (value >= -32768.0 && value <= 32767.0 && static_cast<double>(static_cast<int16_t>(value)) == value) {
+    out = static_cast<int16_t>(value);
+    return true;
+  }
   const double r = std::nearbyint(value);
   if (!(r >= -32768.0 && r <= 32767.0)) return false;
   out = static_cast<int16_t>(r);
@@ -35,6 +40,27 @@ bool AddCount(int32_t& count, int64_t add) {
 std::string_view After(std::string_view s, std::size_t n) { return n >= s.size() ? std::string_view{} : s.substr(n); }
 
 constexpr std::size_t kErrorKeys[] = {kBackspaceKey, kDeleteKey};
+
+// Where `stop` follows the one to four digits `t` starts with (for a blank
+// also the end of `t`), their value in `value`; npos for any other text. The
+// pairs of a data line are nearly all such plain numbers; the full reading
+// would give them the same value.
+std::size_t SmallNumberBefore(std::string_view t, char stop, int16_t& value) {
+  std::size_t i = 0;
+  int v = 0;
+  for (; i < t.size() && i < 5 && t[i] >= '0' && t[i] <= '9'; ++i) v = v * 10 + (t[i] - '0');
+  if (i == 0 || i == 5) return std::string_view::npos;
+  if (i == t.size() ? stop != ' ' : t[i] != stop) return std::string_view::npos;
+  value = static_cast<int16_t>(v);
+  return i;
+}
+
+// text::LTrim for the short runs of blanks between pairs.
+std::string_view SkipBlanks(std::string_view t) {
+  std::size_t i = 0;
+  while (i < t.size() && t[i] == ' ') ++i;
+  return t.substr(i);
+}
 
 // The names a data line gives: views into the day's bytes, the blank name,
 // or (until the day's first line names them) the carry's own texts.
@@ -75,15 +101,21 @@ ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, Lin
 
   int16_t key = 0;
   while (!t.empty() && key < options.keysMax) {
-    const std::size_t comma = t.find(',');
-    if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
-    if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
-    t = text::LTrim(After(t, comma + 1));
+    std::size_t comma = SmallNumberBefore(t, ',', key);
+    if (comma == std::string_view::npos) {
+      comma = t.find(',');
+      if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
+      if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
+    }
+    t = SkipBlanks(After(t, comma + 1));
 
-    const std::size_t end = t.find(' ');
     int16_t count = 0;
-    if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
-    t = end == std::string_view::npos ? std::string_view{} : text::LTrim(After(t, end + 1));
+    std::size_t end = SmallNumberBefore(t, ' ', count);
+    if (end == std::string_view::npos) {
+      end = t.find(' ');
+      if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
+    }
+    t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
 
     if (key < 0 || key >= kKeySlots) return err::kSubscript;
     if (!AddCount(counts[static_cast<std::size_t>(key)], count)) return err::kOverflow;

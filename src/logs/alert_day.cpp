@@ -1,5 +1,6 @@
 #include "logs/alert_day.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -15,13 +16,20 @@ namespace {
 using R = AlertCounts::Row;
 
 // Rounding to 16 and 32 bits, halves to the even neighbour, without throwing:
-// nothing when the result leaves the range.
+// nothing when the result leaves the range. Whole numbers, which nearly all
+// are, need no rounding.
 std::optional<int16_t> RoundInt(double v) {
+  if (v >= -32768.0 && v <= 32767.0 && static_cast<double>(static_cast<int16_t>(v)) == v) {
+    return static_cast<int16_t>(v);
+  }
   const double r = std::nearbyint(v);
   if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;
   return static_cast<int16_t>(r);
 }
 std::optional<int32_t> RoundLong(double v) {
+  if (v >= -2147483648.0 && v <= 2147483647.0 && static_cast<double>(static_cast<int32_t>(v)) == v) {
+    return static_cast<int32_t>(v);
+  }
   const double r = std::nearbyint(v);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::nullopt;
   return static_cast<int32_t>(r);
@@ -216,22 +224,26 @@ bool AlertCounts::Add(long long slot, long long row, long long level, double del
 }
 
 bool AlertCounts::SlotHasCount(int slot) const {
-  for (int r = 0; r < kRows; ++r) {
-    for (int l = 0; l < kLevels; ++l) {
-      if (At(slot, r, l) != 0) return true;
-    }
-  }
-  return false;
+  if (!InBounds(slot, 0, 0)) throw Error(err::kSubscript, "Subscript out of range", Cause::kData);
+  const auto first = c_.begin() + static_cast<std::ptrdiff_t>(Index(slot, 0, 0));
+  return std::any_of(first, first + kRows * kLevels, [](int32_t n) { return n != 0; });
 }
 
 void SplitAlertFields(std::array<std::string_view, 12>& fields, std::string_view& buffer) {
+  // Words are short: a plain scan beats a search call per word.
+  const char* p = buffer.data();
+  const char* const end = p + buffer.size();
   for (std::string_view& field : fields) {
-    field = "0";
-    const std::size_t p = buffer.find(' ');
-    if (p == std::string_view::npos) return;
-    field = buffer.substr(0, p);
-    buffer.remove_prefix(p + 1);
+    const char* blank = p;
+    while (blank != end && *blank != ' ') ++blank;
+    if (blank == end) {
+      field = "0";
+      break;
+    }
+    field = std::string_view(p, static_cast<std::size_t>(blank - p));
+    p = blank + 1;
   }
+  buffer = std::string_view(p, static_cast<std::size_t>(end - p));
 }
 
 void FoldAlertCounts(AlertCounts& c) {
@@ -241,6 +253,8 @@ void FoldAlertCounts(AlertCounts& c) {
     if (d >= INT32_MIN && d <= INT32_MAX) c.At(slot, row, level) = static_cast<int32_t>(d);
   };
   for (int h = 1; h < AlertCounts::kSlots; ++h) {
+    // An hour without counts changes nothing.
+    if (!c.SlotHasCount(h)) continue;
     // The level-0 rows of the hour are rebuilt as the sums of its levels.
     for (int r = 0; r < AlertCounts::kRows; ++r) {
       if (r == R::kKeyGiven || r == R::kKeyTaken || r == R::kKeySkipped || r == R::kMouseGiven ||
