@@ -46,9 +46,14 @@ constexpr std::size_t kErrorKeys[] = {kBackspaceKey, kDeleteKey};
 // pairs of a data line are nearly all such plain numbers; the full reading
 // would give them the same value.
 std::size_t SmallNumberBefore(std::string_view t, char stop, int16_t& value) {
+  const std::size_t n = t.size() < 5 ? t.size() : 5;
   std::size_t i = 0;
   int v = 0;
-  for (; i < t.size() && i < 5 && t[i] >= '0' && t[i] <= '9'; ++i) v = v * 10 + (t[i] - '0');
+  for (; i < n; ++i) {
+    const unsigned digit = static_cast<unsigned char>(t[i]) - unsigned{'0'};
+    if (digit > 9) break;
+    v = v * 10 + static_cast<int>(digit);
+  }
   if (i == 0 || i == 5) return std::string_view::npos;
   if (i == t.size() ? stop != ' ' : t[i] != stop) return std::string_view::npos;
   value = static_cast<int16_t>(v);
@@ -69,12 +74,13 @@ struct LineNames {
 };
 constexpr std::string_view kBlankName = " ";
 
-// The names and key counts of a data line's tail. Returns the kind of
+// The names and key counts of a data line's tail, added into `counts`; each
+// key whose count was 0 before goes to `touched`, so that the caller can
+// empty the counts again without clearing all of them. Returns the kind of
 // failure of a key or count out of range (the pairs after it are not read),
 // else kNone. A count ends at the next blank or at the end of the line.
 ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, LineNames& names,
-                      std::array<int32_t, kKeySlots>& counts) {
-  counts.fill(0);
+                      std::array<int32_t, kKeySlots>& counts, std::vector<int16_t>& touched) {
   std::string_view t = After(line, 9);
 
   if (!t.empty() && t.front() == '"' && !options.appsNoPresent) {
@@ -118,7 +124,9 @@ ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, Lin
     t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
 
     if (key < 0 || key >= kKeySlots) return err::kSubscript;
-    if (!AddCount(counts[static_cast<std::size_t>(key)], count)) return err::kOverflow;
+    int32_t& sum = counts[static_cast<std::size_t>(key)];
+    if (sum == 0) touched.push_back(key);
+    if (!AddCount(sum, count)) return err::kOverflow;
   }
   return err::kNone;
 }
@@ -166,7 +174,11 @@ class ActivityLineParser {
     minute_ = text::SliceAt(line, 7, 2);
     h = hourSlot_;
 
-    if (const ErrorKind failed = SplitCounts(line, opt_, names_, lineCounts_); failed != err::kNone) Fail(failed);
+    // The counts of the line before are emptied first.
+    for (const int16_t key : touched_) lineCounts_[static_cast<std::size_t>(key)] = 0;
+    touched_.clear();
+    const ErrorKind failed = SplitCounts(line, opt_, names_, lineCounts_, touched_);
+    if (failed != err::kNone) Fail(failed);
 
     // The first data line of a file books its counts to its own names; every
     // later one to the names of the line before it.
@@ -242,6 +254,7 @@ class ActivityLineParser {
   int16_t hourSlot_ = 0;                // of the last data line
   std::string_view minute_;
   std::array<int32_t, kKeySlots> lineCounts_{};
+  std::vector<int16_t> touched_;  // the keys lineCounts_ holds
   LineRef at_;  // the line being read
 };
 
@@ -250,7 +263,9 @@ class ActivityLineParser {
 void ParseActivityCounts(std::string_view line, const ActivityOptions& options, ActivityCarry& carry,
                          std::array<int32_t, kKeySlots>& counts) {
   LineNames names{carry.LineAppName, carry.LineWindowName};
-  SplitCounts(line, options, names, counts);
+  std::vector<int16_t> touched;
+  counts.fill(0);
+  SplitCounts(line, options, names, counts, touched);
   KeepNames(names, carry);
 }
 
