@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool slotZeroBooked = false;
   for (const prax::ActivityEvent& e : day.events) {
     if (const auto* b = std::get_if<prax::LineBooked>(&e); b && b->hourSlot == 0) slotZeroBooked = true;
-    if (const auto* n = std::get_if<prax::NoteDeclared>(&e); n && (n->note.empty() || n->hour.size() != 2)) {
+    if (const auto* n = std::get_if<prax::NoteDeclared>(&e); n && (n->note.size == 0 || n->hour.size != 2)) {
       std::abort();
     }
   }

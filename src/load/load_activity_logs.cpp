@@ -19,14 +19,14 @@ using store::HistoryList;
 
 class ActivityDayWriter {
  public:
-  ActivityDayWriter(LoadContext& load, int32_t date) : load_(load), date_(date) {}
+  ActivityDayWriter(LoadContext& load, int32_t date, const ActivityDay& day) : load_(load), date_(date), day_(day) {}
 
   void operator()(const LineBooked& e) {
     // With APPS.NO a line names nothing: the ids stay as they are (the blank
     // names would only be refused) and the line is not taken for a damaged one.
     if (!load_.run.AppsNoPresent) {
-      TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, e.app); });
-      TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, e.window); });
+      TryStep(&load_.status, "ApplicationsList", [&] { ids().app = load_.Lookup(HistoryList::kApplications, day_.Text(e.app)); });
+      TryStep(&load_.status, "WindowsList", [&] { ids().window = load_.Lookup(HistoryList::kWindows, day_.Text(e.window)); });
     }
     if (!e.writeKeys) return;
     TryStep(&load_.status, "ActivitySystem", [&] {
@@ -36,21 +36,21 @@ class ActivityDayWriter {
   }
 
   void operator()(const ProjectDeclared& e) {
-    if (!e.project.empty()) TryStep(&load_.status, "ProjectsList", [&] {
-      ids().project = load_.Lookup(HistoryList::kProjects, e.project);
+    if (e.project.size != 0) TryStep(&load_.status, "ProjectsList", [&] {
+      ids().project = load_.Lookup(HistoryList::kProjects, day_.Text(e.project));
     });
-    if (!e.task.empty()) TryStep(&load_.status, "ProjectTasksList", [&] {
-      ids().task = load_.Lookup(HistoryList::kTasks, e.task);
+    if (e.task.size != 0) TryStep(&load_.status, "ProjectTasksList", [&] {
+      ids().task = load_.Lookup(HistoryList::kTasks, day_.Text(e.task));
     });
   }
 
   void operator()(const NoteDeclared& e) {
-    TryStep(&load_.status, "NotesList", [&] { ids().note = load_.Lookup(HistoryList::kNotes, e.note); });
+    TryStep(&load_.status, "NotesList", [&] { ids().note = load_.Lookup(HistoryList::kNotes, day_.Text(e.note)); });
     std::optional<std::string> minute;
-    if (!e.minute.empty()) minute = StoredText(e.minute);  // no data line yet: no minute
+    if (e.minute.size != 0) minute = StoredText(day_.Text(e.minute));  // no data line yet: no minute
     TryStep(&load_.status, "ProjectNotes", [&] {
       load_.store.AppendProjectNote(
-          {load_.user, date_, StoredText(e.hour), minute, ids().project, ids().task, ids().note});
+          {load_.user, date_, StoredText(day_.Text(e.hour)), minute, ids().project, ids().task, ids().note});
     });
   }
 
@@ -77,6 +77,7 @@ class ActivityDayWriter {
 
   LoadContext& load_;
   int32_t date_;
+  const ActivityDay& day_;  // holds the texts of its events
 };
 
 }  // namespace
@@ -90,7 +91,7 @@ std::string ActivityHourText(int16_t hourSlot) {
 }
 
 void StoreActivityDay(LoadContext& load, int32_t date, const ActivityDay& day, std::string_view bytes) {
-  ActivityDayWriter writer(load, date);
+  ActivityDayWriter writer(load, date, day);
   StoreEventsByLine(load.status, day, bytes, "ActivitySystem",
                     [&](const ActivityEvent& event) { std::visit(writer, event); });
   writer.DayRows(day);

@@ -15,8 +15,13 @@ namespace {
 constexpr std::string_view kProjectMark = "User Project:";  // 13 characters
 constexpr std::string_view kNotesMark = "User Notes:";      // 11 characters
 
-// Rounds half to even into 16 bits; false when the value does not fit.
+// Rounds half to even into 16 bits; false when the value does not fit. Whole
+// numbers, which nearly all are, need no rounding.
 bool ToInt16(double value, int16_t& out) {
+  if (value >= -32768.0 && value <= 32767.0 && static_cast<double>(static_cast<int16_t>(value)) == value) {
+    out = static_cast<int16_t>(value);
+    return true;
+  }
   const double r = std::nearbyint(value);
   if (!(r >= -32768.0 && r <= 32767.0)) return false;
   out = static_cast<int16_t>(r);
@@ -36,36 +41,64 @@ std::string_view After(std::string_view s, std::size_t n) { return n >= s.size()
 
 constexpr std::size_t kErrorKeys[] = {kBackspaceKey, kDeleteKey};
 
-// The names and key counts of a data line's tail; `tail` is scratch space
-// that lives as long as the caller wants to reuse it. Returns the kind of
-// failure of a key or count out of range (the pairs after it are not read),
-// else kNone.
-ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, ActivityCarry& carry,
-                 std::array<int32_t, kKeySlots>& counts, std::string& tail) {
-  counts.fill(0);
-  // The tail, followed by two blanks so that the last count always ends in one.
-  tail.assign(After(line, 9));
-  tail += "  ";
-  std::string_view t = tail;
+// Where `stop` follows the one to four digits `t` starts with (for a blank
+// also the end of `t`), their value in `value`; npos for any other text. The
+// pairs of a data line are nearly all such plain numbers; the full reading
+// would give them the same value.
+std::size_t SmallNumberBefore(std::string_view t, char stop, int16_t& value) {
+  const std::size_t n = t.size() < 5 ? t.size() : 5;
+  std::size_t i = 0;
+  int v = 0;
+  for (; i < n; ++i) {
+    const unsigned digit = static_cast<unsigned char>(t[i]) - unsigned{'0'};
+    if (digit > 9) break;
+    v = v * 10 + static_cast<int>(digit);
+  }
+  if (i == 0 || i == 5) return std::string_view::npos;
+  if (i == t.size() ? stop != ' ' : t[i] != stop) return std::string_view::npos;
+  value = static_cast<int16_t>(v);
+  return i;
+}
 
-  if (t.front() == '"' && !options.appsNoPresent) {
+// text::LTrim for the short runs of blanks between pairs.
+std::string_view SkipBlanks(std::string_view t) {
+  std::size_t i = 0;
+  while (i < t.size() && t[i] == ' ') ++i;
+  return t.substr(i);
+}
+
+// The names a data line gives: views into the day's bytes, the blank name,
+// or (until the day's first line names them) the carry's own texts.
+struct LineNames {
+  std::string_view app, window;
+};
+constexpr std::string_view kBlankName = " ";
+
+// The names and key counts of a data line's tail, added into `counts`; each
+// key whose count was 0 before goes to `touched`, so that the caller can
+// empty the counts again without clearing all of them. Returns the kind of
+// failure of a key or count out of range (the pairs after it are not read),
+// else kNone. A count ends at the next blank or at the end of the line.
+ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, LineNames& names,
+                      std::array<int32_t, kKeySlots>& counts, std::vector<int16_t>& touched) {
+  std::string_view t = After(line, 9);
+
+  if (!t.empty() && t.front() == '"' && !options.appsNoPresent) {
     t.remove_prefix(1);
     const std::size_t close = t.find('"');
     if (close == std::string_view::npos) return err::kNone;  // unclosed window name: nothing more is read
-    carry.LineWindowName.assign(t.substr(0, close));
-    carry.LineAppName = carry.LineWindowName;
+    names.window = names.app = t.substr(0, close);
     t = text::LTrim(After(t, close + 1));
     if (!t.empty() && t.front() == ',') {
       t = After(t, 2);  // the comma and the opening quote
       const std::size_t appClose = t.find('"');
       if (appClose == std::string_view::npos) return err::kNone;  // unclosed application name
       const std::string_view app = t.substr(0, appClose);
-      if (!text::Trim(app).empty()) carry.LineAppName.assign(app);
+      if (!text::Trim(app).empty()) names.app = app;
       t = text::LTrim(After(t, appClose + 1));
     }
   } else {
-    carry.LineAppName.assign(1, ' ');
-    carry.LineWindowName.assign(1, ' ');
+    names.app = names.window = kBlankName;
   }
 
   // The number before the pairs is not used.
@@ -74,30 +107,44 @@ ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, Act
 
   int16_t key = 0;
   while (!t.empty() && key < options.keysMax) {
-    const std::size_t comma = t.find(',');
-    if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
-    if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
-    t = text::LTrim(After(t, comma + 1));
-
-    const std::size_t end = t.find(' ');
-    int16_t count = 0;
-    if (!ToInt16(num::LeadingNumber(end == std::string_view::npos ? std::string_view{} : t.substr(0, end)), count)) {
-      return err::kOverflow;
+    std::size_t comma = SmallNumberBefore(t, ',', key);
+    if (comma == std::string_view::npos) {
+      comma = t.find(',');
+      if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
+      if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
     }
-    if (end != std::string_view::npos) t = text::LTrim(After(t, end + 1));
+    t = SkipBlanks(After(t, comma + 1));
+
+    int16_t count = 0;
+    std::size_t end = SmallNumberBefore(t, ' ', count);
+    if (end == std::string_view::npos) {
+      end = t.find(' ');
+      if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
+    }
+    t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
 
     if (key < 0 || key >= kKeySlots) return err::kSubscript;
-    if (!AddCount(counts[static_cast<std::size_t>(key)], count)) return err::kOverflow;
+    int32_t& sum = counts[static_cast<std::size_t>(key)];
+    if (sum == 0) touched.push_back(key);
+    if (!AddCount(sum, count)) return err::kOverflow;
   }
   return err::kNone;
 }
 
+// Hands the names back to the carry, where they did not come from it.
+void KeepNames(const LineNames& names, ActivityCarry& carry) {
+  if (names.app.data() != carry.LineAppName.data()) carry.LineAppName.assign(names.app);
+  if (names.window.data() != carry.LineWindowName.data()) carry.LineWindowName.assign(names.window);
+}
+
 // One file's lines. The names of the data lines and the project, task and
 // note carry over from file to file; the rest starts afresh with each file.
+// The texts of the events are copied into the day's names as they reach an
+// event (a name repeated from the event before is not copied again).
 class ActivityLineParser {
  public:
   ActivityLineParser(const ActivityOptions& options, ActivityCarry& carry, ActivityDay& day)
-      : opt_(options), st_(carry), day_(day) {}
+      : opt_(options), st_(carry), day_(day), names_{carry.LineAppName, carry.LineWindowName} {}
 
   void Line(std::string_view line, LineRef at) {
     at_ = at;
@@ -108,7 +155,7 @@ class ActivityLineParser {
     }
   }
 
-  // Day totals into slot 0.
+  // Day totals into slot 0; the names of the last data line to the carry.
   void Finish() {
     auto& whole = day_.errorKeys[0];
     for (std::size_t h = 1; h < kHourSlots; ++h) {
@@ -116,6 +163,7 @@ class ActivityLineParser {
         if (day_.errorKeys[h][k] != 0) AddCount(whole[k], day_.errorKeys[h][k]);
       }
     }
+    KeepNames(names_, st_);
   }
 
  private:
@@ -123,17 +171,22 @@ class ActivityLineParser {
     // Hour slot: the clock hour plus one; the minute stays text.
     int16_t h = hourSlot_;
     if (ToInt16(num::LeadingNumber(text::SliceAt(line, 5, 2)) + 1, h)) hourSlot_ = h;
-    minute_.assign(text::SliceAt(line, 7, 2));
+    minute_ = text::SliceAt(line, 7, 2);
     h = hourSlot_;
 
-    if (const ErrorKind failed = SplitCounts(line, opt_, st_, lineCounts_, tail_); failed != err::kNone) Fail(failed);
+    // The counts of the line before are emptied first.
+    for (const int16_t key : touched_) lineCounts_[static_cast<std::size_t>(key)] = 0;
+    touched_.clear();
+    const ErrorKind failed = SplitCounts(line, opt_, names_, lineCounts_, touched_);
+    if (failed != err::kNone) Fail(failed);
 
     // The first data line of a file books its counts to its own names; every
     // later one to the names of the line before it.
-    if (curApp_.empty()) curApp_ = st_.LineAppName;
-    if (curWindow_.empty()) curWindow_ = st_.LineWindowName;
+    if (curApp_.empty()) curApp_ = names_.app;
+    if (curWindow_.empty()) curWindow_ = names_.window;
 
-    LineBooked booked{curApp_, curWindow_, true, h, lineCounts_[kBackspaceKey], lineCounts_[kDeleteKey]};
+    LineBooked booked{Keep(curApp_, lastApp_), Keep(curWindow_, lastWindow_), true, h, lineCounts_[kBackspaceKey],
+                      lineCounts_[kDeleteKey]};
     const bool slotValid = h >= 0 && h < kHourSlots;
     // Per-line rows only once the hour already holds error keys. For a slot
     // outside the day the test cannot be made and the rows are written anyway.
@@ -146,10 +199,10 @@ class ActivityLineParser {
         if (lineCounts_[kErrorKeys[k]] != 0 && !AddCount(hour[k], lineCounts_[kErrorKeys[k]])) Fail(err::kOverflow);
       }
     }
-    day_.events.emplace_back(std::move(booked));
+    day_.events.emplace_back(booked);
 
-    curApp_ = st_.LineAppName;
-    curWindow_ = st_.LineWindowName;
+    curApp_ = names_.app;
+    curWindow_ = names_.window;
   }
 
   // Project line, then notes line (the notes test sees what the project test
@@ -163,17 +216,28 @@ class ActivityLineParser {
       if (p != std::string_view::npos) line = text::Trim(After(line, p + 1));
       const std::size_t q = line.find(')');
       if (q != std::string_view::npos) st_.TaskName.assign(text::Trim(line.substr(0, q)));
-      day_.events.emplace_back(ProjectDeclared{st_.ProjName, st_.TaskName});
+      day_.events.emplace_back(ProjectDeclared{Copy(st_.ProjName), Copy(st_.TaskName)});
     }
 
     if (line.size() >= kNotesMark.size() + 1 && text::StartsWith(line, kNotesMark)) {
       st_.NoteText.assign(text::Trim(After(line, kNotesMark.size() + 1)));
       if (st_.NoteText.empty()) return;
       // The clock hour as text with a leading blank, its last two characters.
-      day_.events.emplace_back(
-          NoteDeclared{st_.NoteText, std::string(text::LastChars(num::SpacedNumberText(int64_t{hourSlot_} - 1), 2)),
-                       minute_});
+      const std::string hour = num::SpacedNumberText(int64_t{hourSlot_} - 1);
+      day_.events.emplace_back(NoteDeclared{Copy(st_.NoteText), Copy(text::LastChars(hour, 2)), Copy(minute_)});
     }
+  }
+
+  // The text copied into the day's names.
+  DayText Copy(std::string_view s) {
+    const DayText t{static_cast<uint32_t>(day_.names.size()), static_cast<uint32_t>(s.size())};
+    day_.names.append(s);
+    return t;
+  }
+  // A name of a booked line: the copy made for the line before when it is the same.
+  DayText Keep(std::string_view name, DayText& last) {
+    if (day_.Text(last) != name) last = Copy(name);
+    return last;
   }
 
   // The line fails its step (once).
@@ -184,11 +248,13 @@ class ActivityLineParser {
   const ActivityOptions& opt_;
   ActivityCarry& st_;
   ActivityDay& day_;
-  std::string curApp_, curWindow_;  // the names the next data line books to
-  int16_t hourSlot_ = 0;            // of the last data line
-  std::string minute_;
+  LineNames names_;                     // of the last data line
+  std::string_view curApp_, curWindow_;  // the names the next data line books to
+  DayText lastApp_, lastWindow_;        // the copies of the last booked names
+  int16_t hourSlot_ = 0;                // of the last data line
+  std::string_view minute_;
   std::array<int32_t, kKeySlots> lineCounts_{};
-  std::string tail_;
+  std::vector<int16_t> touched_;  // the keys lineCounts_ holds
   LineRef at_;  // the line being read
 };
 
@@ -196,8 +262,11 @@ class ActivityLineParser {
 
 void ParseActivityCounts(std::string_view line, const ActivityOptions& options, ActivityCarry& carry,
                          std::array<int32_t, kKeySlots>& counts) {
-  std::string tail;
-  SplitCounts(line, options, carry, counts, tail);
+  LineNames names{carry.LineAppName, carry.LineWindowName};
+  std::vector<int16_t> touched;
+  counts.fill(0);
+  SplitCounts(line, options, names, counts, touched);
+  KeepNames(names, carry);
 }
 
 ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& options, ActivityCarry& carry) {

@@ -41,13 +41,19 @@ struct ActivityOptions {
   int16_t keysMax = 260;       // pairs are read while the last key read is below it
 };
 
+// A name, note or time text of the day's events: where it stands in
+// ActivityDay::names (ActivityDay::Text gives it).
+struct DayText {
+  uint32_t offset = 0, size = 0;
+};
+
 // A data line: the application and window its counts are booked to are
 // looked up (application first); then, when the hour already held error
 // keys, its own error-key counts become ActivitySystem rows under the
 // current ids (key 8 first; a zero count writes nothing; a refused row ends
 // the line's rows).
 struct LineBooked {
-  std::string app, window;
+  DayText app, window;
   bool writeKeys = false;
   int16_t hourSlot = 0;  // may lie outside 0..24
   int32_t backspaces = 0, deletes = 0;
@@ -55,13 +61,13 @@ struct LineBooked {
 // "User Project:": the project and then the task are looked up (each only
 // when its name is not empty).
 struct ProjectDeclared {
-  std::string project, task;  // the names carried; empty: no lookup
+  DayText project, task;  // the names carried; empty: no lookup
 };
 // "User Notes:": the note is looked up, then a ProjectNotes row is written.
 struct NoteDeclared {
-  std::string note;  // never empty
-  std::string hour;    // the clock hour as the row stores it
-  std::string minute;  // of the last data line; empty: none yet (Null)
+  DayText note;    // never empty
+  DayText hour;    // the clock hour as the row stores it
+  DayText minute;  // of the last data line; empty: none yet (Null)
 };
 using ActivityEvent = std::variant<LineBooked, ProjectDeclared, NoteDeclared>;
 
@@ -73,6 +79,11 @@ struct ActivityDay {
   std::vector<LineRef> lines;  // the line of each event
   // The data lines whose counts are out of range (their ActivitySystem rows).
   std::vector<LineFailure> failures;
+  // The texts of the events one after the other; a name repeated from line
+  // to line is kept once.
+  std::string names;
+
+  std::string_view Text(DayText t) const { return std::string_view(names).substr(t.offset, t.size); }
 };
 
 // Parses one day's log bytes.

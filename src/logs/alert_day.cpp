@@ -1,5 +1,6 @@
 #include "logs/alert_day.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -15,13 +16,20 @@ namespace {
 using R = AlertCounts::Row;
 
 // Rounding to 16 and 32 bits, halves to the even neighbour, without throwing:
-// nothing when the result leaves the range.
+// nothing when the result leaves the range. Whole numbers, which nearly all
+// are, need no rounding.
 std::optional<int16_t> RoundInt(double v) {
+  if (v >= -32768.0 && v <= 32767.0 && static_cast<double>(static_cast<int16_t>(v)) == v) {
+    return static_cast<int16_t>(v);
+  }
   const double r = std::nearbyint(v);
   if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;
   return static_cast<int16_t>(r);
 }
 std::optional<int32_t> RoundLong(double v) {
+  if (v >= -2147483648.0 && v <= 2147483647.0 && static_cast<double>(static_cast<int32_t>(v)) == v) {
+    return static_cast<int32_t>(v);
+  }
   const double r = std::nearbyint(v);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::nullopt;
   return static_cast<int32_t>(r);
@@ -56,7 +64,9 @@ std::optional<std::string> NonEmpty(std::string_view s) {
 
 class AlertLineParser {
  public:
-  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events), day_(day) {}
+  AlertLineParser(AlertCarry& carry, AlertDay& day) : st_(carry), c_(day.counts), events_(day.events), day_(day) {
+    for (std::size_t i = 0; i < fields_.size(); ++i) fields_[i] = carry.AlertFields[i];
+  }
 
   void Run(LineReader& reader, std::string_view bytes) {
     buf_ = " ";
@@ -69,6 +79,10 @@ class AlertLineParser {
         EventLine();
       }
       day_.lines.resize(events_.size(), at_);
+    }
+    // The words of the last sample lines to the carry, where they did not come from it.
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].data() != st_.AlertFields[i].data()) st_.AlertFields[i].assign(fields_[i]);
     }
   }
 
@@ -86,8 +100,8 @@ class AlertLineParser {
     if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
     mm_ = Sub(buf_, 7, 2);
     // The words of the line, into the fields kept from line to line.
-    SplitAlertFields(st_.AlertFields, buf_);
-    const auto& w = st_.AlertFields;
+    SplitAlertFields(fields_, buf_);
+    const auto& w = fields_;
     const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
     const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
     // Keystrokes and mouse seconds go to the hour.
@@ -178,6 +192,9 @@ class AlertLineParser {
   LineRef at_;  // the line being read
 
   std::string_view buf_;
+  // The words of the last sample lines: views into the day's bytes, or (until
+  // the day's sample lines replace them) into the carry.
+  std::array<std::string_view, 12> fields_;
   int16_t h_ = 0;
   std::string_view mm_;
   int16_t prevKeyLevel_ = 0, prevMouseLevel_ = 0, prevKeyWork_ = 0, prevMouseWork_ = 0;
@@ -207,22 +224,26 @@ bool AlertCounts::Add(long long slot, long long row, long long level, double del
 }
 
 bool AlertCounts::SlotHasCount(int slot) const {
-  for (int r = 0; r < kRows; ++r) {
-    for (int l = 0; l < kLevels; ++l) {
-      if (At(slot, r, l) != 0) return true;
-    }
-  }
-  return false;
+  if (!InBounds(slot, 0, 0)) throw Error(err::kSubscript, "Subscript out of range", Cause::kData);
+  const auto first = c_.begin() + static_cast<std::ptrdiff_t>(Index(slot, 0, 0));
+  return std::any_of(first, first + kRows * kLevels, [](int32_t n) { return n != 0; });
 }
 
-void SplitAlertFields(std::array<std::string, 12>& fields, std::string_view& buffer) {
-  for (std::string& field : fields) {
-    field.assign(1, '0');
-    const std::size_t p = buffer.find(' ');
-    if (p == std::string_view::npos) return;
-    field.assign(buffer.substr(0, p));
-    buffer.remove_prefix(p + 1);
+void SplitAlertFields(std::array<std::string_view, 12>& fields, std::string_view& buffer) {
+  // Words are short: a plain scan beats a search call per word.
+  const char* p = buffer.data();
+  const char* const end = p + buffer.size();
+  for (std::string_view& field : fields) {
+    const char* blank = p;
+    while (blank != end && *blank != ' ') ++blank;
+    if (blank == end) {
+      field = "0";
+      break;
+    }
+    field = std::string_view(p, static_cast<std::size_t>(blank - p));
+    p = blank + 1;
   }
+  buffer = std::string_view(p, static_cast<std::size_t>(end - p));
 }
 
 void FoldAlertCounts(AlertCounts& c) {
@@ -232,6 +253,8 @@ void FoldAlertCounts(AlertCounts& c) {
     if (d >= INT32_MIN && d <= INT32_MAX) c.At(slot, row, level) = static_cast<int32_t>(d);
   };
   for (int h = 1; h < AlertCounts::kSlots; ++h) {
+    // An hour without counts changes nothing.
+    if (!c.SlotHasCount(h)) continue;
     // The level-0 rows of the hour are rebuilt as the sums of its levels.
     for (int r = 0; r < AlertCounts::kRows; ++r) {
       if (r == R::kKeyGiven || r == R::kKeyTaken || r == R::kKeySkipped || r == R::kMouseGiven ||

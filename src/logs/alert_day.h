@@ -95,8 +95,8 @@ struct AlertDay {
 // Cuts the first twelve space-ended words of `buffer` into fields 0 to 11 and
 // leaves the rest in `buffer`. A field whose word has no space after it gets
 // "0" and ends the cutting; the fields after it keep their earlier words, and
-// the buffer keeps that last word.
-void SplitAlertFields(std::array<std::string, 12>& fields, std::string_view& buffer);
+// the buffer keeps that last word. The fields view `buffer` (or a constant "0").
+void SplitAlertFields(std::array<std::string_view, 12>& fields, std::string_view& buffer);
 
 // Parses one day's log bytes. Reading stops at the first empty line.
 AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry);

@@ -40,9 +40,50 @@ T RoundChecked(double value) {
   return static_cast<T>(r);
 }
 
+// The form most numbers of a log take: blanks, an optional sign, up to 18
+// digits (or none), blanks, then the end or a character that cannot continue
+// a number. Gives what the full reading gives (the digits are exact in 64 bits
+// and converted with the same rounding), or false for anything else.
+bool PlainNumber(std::string_view text, double& value) {
+  // Digits alone first: the commonest field of all.
+  if (!text.empty() && text.size() <= 18) {
+    uint64_t digits = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) digits = digits * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (i == text.size()) {
+      value = static_cast<double>(digits);
+      return true;
+    }
+  }
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end && IsSkipped(*p)) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  const char* const first = p;
+  uint64_t digits = 0;
+  while (p != end && IsDigit(*p)) digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+  if (p == first) {
+    // No digit: 0, unless blanks after the sign or a full stop may lead to some.
+    if (p != end && (IsSkipped(*p) || *p == '.')) return false;
+    value = 0.0;
+    return true;
+  }
+  if (p - first > 18) return false;
+  while (p != end && IsSkipped(*p)) ++p;
+  if (p != end && (IsDigit(*p) || *p == '.' || *p == 'e' || *p == 'E')) return false;
+  value = negative ? -static_cast<double>(digits) : static_cast<double>(digits);
+  return true;
+}
+
 }  // namespace
 
 double LeadingNumber(std::string_view text) {
+  double plain = 0.0;
+  return PlainNumber(text, plain) ? plain : LeadingNumberFullRule(text);
+}
+
+double LeadingNumberFullRule(std::string_view text) {
   // The significant characters are gathered into a compact buffer: digits of
   // the mantissa (a full stop between the whole and the fractional part) and
   // the exponent, then converted in one go independent of the locale.

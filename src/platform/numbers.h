@@ -15,6 +15,9 @@ namespace prax::num {
 // far as they form a number; the first character that cannot continue ends it.
 // A text without a number reads 0. Never throws.
 double LeadingNumber(std::string_view text);
+// The same reading without the shortcut LeadingNumber takes for the plain
+// numbers most fields hold (blanks, a sign, digits); both give the same.
+double LeadingNumberFullRule(std::string_view text);
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 // Throws Error(err::kOverflow, "Overflow") outside the signed range (or NaN).

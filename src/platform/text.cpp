@@ -55,14 +55,16 @@ char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
-  for (const char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80)
-      out += ch;
-    else if (b < 0xA0)
-      AppendUtf8(out, kHighControls[b - 0x80]);
-    else
-      AppendUtf8(out, b);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    // A run of ASCII goes over as it is, in one piece.
+    std::size_t ascii = i;
+    while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+    out.append(bytes.substr(i, ascii - i));
+    if (ascii == bytes.size()) break;
+    const auto b = static_cast<unsigned char>(bytes[ascii]);
+    AppendUtf8(out, b < 0xA0 ? kHighControls[b - 0x80] : char32_t{b});
+    i = ascii + 1;
   }
   return out;
 }

@@ -141,12 +141,13 @@ using Opt = prax::ActivityOptions;
 // The events, one per line: B app|window|writeKeys|slot|backspaces|deletes, P project|task, N note|hour|minute.
 std::string Events(const prax::ActivityDay& day) {
   std::string out;
+  const auto T = [&day](prax::DayText t) { return std::string(day.Text(t)); };
   for (const prax::ActivityEvent& e : day.events) {
     if (const auto* b = std::get_if<prax::LineBooked>(&e))
-      out += "B " + b->app + "|" + b->window + "|" + std::to_string(b->writeKeys) + "|" + std::to_string(b->hourSlot) +
-             "|" + std::to_string(b->backspaces) + "|" + std::to_string(b->deletes);
-    if (const auto* p = std::get_if<prax::ProjectDeclared>(&e)) out += "P " + p->project + "|" + p->task;
-    if (const auto* n = std::get_if<prax::NoteDeclared>(&e)) out += "N " + n->note + "|" + n->hour + "|" + n->minute;
+      out += "B " + T(b->app) + "|" + T(b->window) + "|" + std::to_string(b->writeKeys) + "|" +
+             std::to_string(b->hourSlot) + "|" + std::to_string(b->backspaces) + "|" + std::to_string(b->deletes);
+    if (const auto* p = std::get_if<prax::ProjectDeclared>(&e)) out += "P " + T(p->project) + "|" + T(p->task);
+    if (const auto* n = std::get_if<prax::NoteDeclared>(&e)) out += "N " + T(n->note) + "|" + T(n->hour) + "|" + T(n->minute);
     out += "\n";
   }
   return out;

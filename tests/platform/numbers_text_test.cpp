@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -24,6 +25,28 @@ TEST(Val, ReadsTheLeadingNumber) {
   };
   for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(num::LeadingNumber(text), value) << '"' << text << '"';
   EXPECT_TRUE(std::isinf(num::LeadingNumber("1e400")));
+}
+
+TEST(Val, PlainNumbersReadAsTheFullRuleReadsThem) {
+  // Texts at the edges of the shortcut for plain numbers, compared bit for bit (the sign of a zero counts).
+  std::vector<std::string> texts = {
+      "  12",  "\t-7", "+0", "-0", "-000", "0012", " 5 ", "5 x", "7,3", "x1", "- 5", "-", "+x", "-.5", "12.", "12e3",
+      "12E", "1 2", "1\n2", "123456789012345678", "999999999999999999", "1234567890123456789", "9007199254740993",
+      "000000000000000000007", "99999999999999999999999999", "18446744073709551617", "-9223372036854775809"};
+  // And every text of up to four of the characters that decide it.
+  const std::string_view chars = " \t\n-+09.eEx";
+  for (std::size_t n = 1, total = 1; n <= 4; ++n) {
+    total *= chars.size();
+    for (std::size_t i = 0; i < total; ++i) {
+      std::string t;
+      for (std::size_t k = 0, v = i; k < n; ++k, v /= chars.size()) t += chars[v % chars.size()];
+      texts.push_back(t);
+    }
+  }
+  for (const std::string& t : texts) {
+    EXPECT_EQ(std::bit_cast<uint64_t>(num::LeadingNumber(t)), std::bit_cast<uint64_t>(num::LeadingNumberFullRule(t)))
+        << '"' << t << '"';
+  }
 }
 
 TEST(Rounding, HalvesGoToEvenAndRangesOverflow) {
