@@ -85,7 +85,21 @@ PreparedUser DayReader::User(int32_t user) {
   u.user = user;
   try {
     u.userDir = UserDirPath(load_.run.NetworkDir, user);
-    u.files = BuildUserFileList(load_.run.NetworkDir, u.userDir, kind_ == LogKind::kAlert ? "PXL" : "PXT", u.skipped);
+    // The user directory is listed once a job: the alert pass keeps the
+    // activity logs it listed for the activity pass. A log that comes later
+    // is loaded by the next run.
+    ListedLogs listed;
+    const auto kept = load_.listedActivity.find(user);
+    if (kind_ == LogKind::kActivity && kept != load_.listedActivity.end()) {
+      listed = std::move(kept->second);
+      load_.listedActivity.erase(kept);
+    } else {
+      UserLogs logs = BuildUserLogs(load_.run.NetworkDir, u.userDir);
+      listed = std::move(kind_ == LogKind::kAlert ? logs.alert : logs.activity);
+      if (kind_ == LogKind::kAlert) load_.listedActivity[user] = std::move(logs.activity);
+    }
+    u.files = std::move(listed.files);
+    u.skipped = std::move(listed.skipped);
   } catch (...) {
     u.failure = std::current_exception();
   }

@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "logs/activity_day.h"
 #include "logs/alert_day.h"
+#include "logs/file_list.h"
 #include "command/run_context.h"
 #include "command/status.h"
 #include "store/history_store.h"
@@ -44,6 +46,9 @@ struct LoadContext {
   AlertCarry alertCarry;
   ActivityCarry activityCarry;
   int32_t user = 0;  // the user being loaded
+  // The activity logs of each user directory as the alert pass listed them,
+  // taken by the activity pass (by the reading side of each pass only).
+  std::unordered_map<int32_t, ListedLogs> listedActivity;
 
   // The ids of a History list (open for the pass that uses it).
   store::ListIds& List(store::HistoryList list) { return *lists_[static_cast<std::size_t>(list)]; }

@@ -73,15 +73,15 @@ bool LooksLikeLog(std::string_view upper) {
 // The day of a listed (upper-cased) name, or nothing when the name is not a
 // log name this system writes. A day must lead back to the same file name,
 // so that a day is never loaded from another file than the one it was dated by.
-// `name` is the file's name as the path text resolves it in the folder whose
-// real path is realDir (its date comes from that file's modification time).
-std::optional<LogDay> DayFor(std::string_view dirText, const std::filesystem::path& realDir, std::string_view name,
-                             std::string_view upper, std::string_view ext) {
+// `entry` is the file as the path text resolves it in the folder `dirText`
+// (its date comes from that file's modification time, read with the listing).
+std::optional<LogDay> DayFor(std::string_view dirText, const fs::DirEntry& entry, std::string_view upper,
+                             std::string_view ext) {
   LogDay day;
   dt::Date date;
   if (text::StartsWith(upper, "PRAX")) {
-    const std::string path = std::string(dirText) + "\\" + std::string(name);
-    date = DayNumberDate(name, fs::LastModifiedReal(realDir / std::string(name)), path);
+    const std::string path = std::string(dirText) + "\\" + entry.name;
+    date = DayNumberDate(entry.name, entry.modified, path);
     day.naming = LogNaming::kDayNumber;
     day.fileName = "PRAX" + std::string(text::SliceAt(upper, 5, 3));
   } else if (LooksLikeLog(upper)) {  // 19 or 20
@@ -94,56 +94,61 @@ std::optional<LogDay> DayFor(std::string_view dirText, const std::filesystem::pa
   day.fileName += ext;
   day.date = DateKey(date);
   if (!text::EqualsIgnoreCase(day.fileName, upper)) {
-    throw BadName(name, "is not named as a log is (" + day.fileName + " would be)");
+    throw BadName(entry.name, "is not named as a log is (" + day.fileName + " would be)");
   }
   return day;
 }
 
-// The listing behind both file lists; onSkip (when given) hears of each
-// entry named like a log that is not listed: a symbolic link (never
-// followed), a folder, a name that gives no valid date. `why` ends without a
-// full stop.
-FileList ListLogs(std::string_view dirText, std::string_view ext,
-                  const std::function<void(const std::string& path, const std::string& why)>& onSkip,
-                  std::error_code* openError = nullptr) {
+// The entries of a listing that a day number dates: their modification
+// times come with the listing.
+constexpr std::string_view kDated = "PRAX*";
+
+// The logs named "*." & ext among a folder's listed entries (in listing
+// order); onSkip (when given) hears of each entry named like a log that is
+// not listed: a symbolic link (never followed), a folder, a name that gives
+// no valid date. `why` ends without a full stop.
+FileList LogsAmong(std::string_view dirText, const std::vector<fs::DirEntry>& listed, std::string_view ext,
+                   const std::function<void(const std::string& path, const std::string& why)>& onSkip) {
   FileList list;
-  const std::string pattern = "*." + std::string(ext);
-  const std::vector<fs::DirEntry> entries = fs::List(dirText, pattern, openError);
-  const std::filesystem::path realDir = fs::RealPath(dirText);
-  // The name a path text resolves to among names that differ only in letter
+  std::string suffix = text::ToUpperAscii(ext);
+  suffix.insert(suffix.begin(), '.');
+  std::vector<std::pair<std::string, const fs::DirEntry*>> entries;  // upper-cased name, entry
+  for (const fs::DirEntry& e : listed) {
+    std::string upper = text::ToUpperAscii(e.name);
+    if (text::EndsWith(upper, suffix)) entries.emplace_back(std::move(upper), &e);
+  }
+  // The entry a path text resolves to among names that differ only in letter
   // case: the one written in capitals, else the first in byte order (as
   // fs::RealPath resolves it), found here without listing the folder again.
-  std::unordered_map<std::string, std::string> resolved;
-  for (const fs::DirEntry& e : entries) {
-    const std::string upper = text::ToUpperAscii(e.name);
-    auto [it, added] = resolved.emplace(upper, e.name);
-    if (!added && it->second != upper && (e.name == upper || e.name < it->second)) it->second = e.name;
+  std::unordered_map<std::string_view, const fs::DirEntry*> resolved;
+  for (const auto& [upper, e] : entries) {
+    auto [it, added] = resolved.emplace(upper, e);
+    if (!added && it->second->name != upper && (e->name == upper || e->name < it->second->name)) it->second = e;
   }
   const auto skip = [&](const fs::DirEntry& e, const std::string& why) {
     if (onSkip) onSkip(std::string(dirText) + "\\" + e.name, why);
   };
-  for (const fs::DirEntry& e : entries) {
-    const std::string upper = text::ToUpperAscii(e.name);
-    if (e.isSymlink) {
-      if (!e.isDirectory) {
-        skip(e, "it is a symbolic link, and links are not followed out of the user directory. Put the file itself "
-                "in place of the link");
+  for (const auto& [upper, e] : entries) {
+    if (e->isSymlink) {
+      if (!e->isDirectory) {
+        skip(*e, "it is a symbolic link, and links are not followed out of the user directory. Put the file itself "
+                 "in place of the link");
       }
       continue;
     }
-    if (e.isDirectory) {
-      if (LooksLikeLog(upper)) skip(e, "it is a folder, not a log");
+    if (e->isDirectory) {
+      if (LooksLikeLog(upper)) skip(*e, "it is a folder, not a log");
       continue;
     }
     std::optional<LogDay> day;
     try {
-      day = DayFor(dirText, realDir, resolved.at(upper), upper, ext);
+      day = DayFor(dirText, *resolved.at(upper), upper, ext);
     } catch (const Error& failure) {
       // A name that does not give a valid date is passed over, named; a file
       // that vanished since the listing is gone. The run goes on.
       if (failure.Kind() == err::kInvalidCall) {
-        skip(e, std::string(failure.what()) + ", so no day is loaded from it. Rename it yyyymmdd after the day it "
-                                                "holds, or move it out of the folder");
+        skip(*e, std::string(failure.what()) + ", so no day is loaded from it. Rename it yyyymmdd after the day it "
+                                                 "holds, or move it out of the folder");
       }
       continue;
     }
@@ -164,11 +169,17 @@ std::string NotFolderKind(std::string_view pathText) {
 
 }  // namespace
 
-FileList BuildFileList(std::string_view dirText, std::string_view ext) { return ListLogs(dirText, ext, nullptr); }
+FileList BuildFileList(std::string_view dirText, std::string_view ext) {
+  return LogsAmong(dirText, fs::List(dirText, "*." + std::string(ext), nullptr, kDated), ext, nullptr);
+}
 
-FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir, std::string_view ext,
-                           std::vector<std::string>& skipped) {
-  auto skip = [&](std::string why) { skipped.push_back(std::move(why)); };
+UserLogs BuildUserLogs(std::string_view networkDir, std::string_view userDir) {
+  UserLogs logs;
+  // What concerns the folder concerns both kinds of logs.
+  auto skip = [&](const std::string& why) {
+    logs.alert.skipped.push_back(why);
+    logs.activity.skipped.push_back(why);
+  };
   // Each folder below the network directory on the way to the user directory.
   std::string folder(networkDir);
   std::string_view rest = userDir.substr(std::min(networkDir.size(), userDir.size()));
@@ -180,17 +191,19 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
       skip("User directory '" + fs::ForDisplay(userDir) + "' not read: '" + fs::ForDisplay(folder) +
            "' is a symbolic link, and links are not followed out of the network directory. Put the folder "
            "itself in place of the link.");
-      return {};
+      return logs;
     }
     folder += '\\';
   }
+  // One listing for both kinds.
   std::error_code openError;
-  FileList list = ListLogs(
-      userDir, ext,
-      [&](const std::string& path, const std::string& why) {
-        skip("Log file '" + fs::ForDisplay(path) + "' not read: " + why + ".");
-      },
-      &openError);
+  const std::vector<fs::DirEntry> listed = fs::List(userDir, "*.PX?", &openError, kDated);
+  for (ListedLogs* kind : {&logs.alert, &logs.activity}) {
+    kind->files = LogsAmong(userDir, listed, kind == &logs.alert ? "PXL" : "PXT",
+                            [&](const std::string& path, const std::string& why) {
+                              kind->skipped.push_back("Log file '" + fs::ForDisplay(path) + "' not read: " + why + ".");
+                            });
+  }
   // A user directory that is there but cannot be listed (no permission for
   // the account that runs the load, or something else in the folder's place)
   // is named, not taken for an empty one.
@@ -208,9 +221,8 @@ FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir
   } else if (openError && openError != std::errc::no_such_file_or_directory) {
     skip("User directory '" + fs::ForDisplay(userDir) + "' not read: " + openError.message() +
          ". Let the account that runs the load read it; its logs are loaded by the next run.");
-    return {};
   }
-  return list;
+  return logs;
 }
 
 std::string LogDay::Label() const {

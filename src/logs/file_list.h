@@ -38,12 +38,21 @@ using FileList = std::vector<LogDay>;
 // passed over (links are never followed out of a user directory).
 FileList BuildFileList(std::string_view dirText, std::string_view ext);
 
-// BuildFileList for the user directory userDir of networkDir (userDir begins
-// with networkDir), reading nothing outside it: when the user directory or
-// its thousand folder is a symbolic link the list is empty, and log files
-// that are links are left out; each is added to `skipped`, saying what the
-// administrator can do.
-FileList BuildUserFileList(std::string_view networkDir, std::string_view userDir, std::string_view ext,
-                           std::vector<std::string>& skipped);
+// The logs of one kind of a user directory, and why folders and files were
+// not read (each saying what the administrator can do).
+struct ListedLogs {
+  FileList files;
+  std::vector<std::string> skipped;
+};
+struct UserLogs {
+  ListedLogs alert;     // *.PXL
+  ListedLogs activity;  // *.PXT
+};
+
+// BuildFileList of both kinds for the user directory userDir of networkDir
+// (userDir begins with networkDir) from one listing of it, reading nothing
+// outside it: when the user directory or its thousand folder is a symbolic
+// link the lists are empty, and log files that are links are left out.
+UserLogs BuildUserLogs(std::string_view networkDir, std::string_view userDir);
 
 }  // namespace prax

@@ -240,6 +240,17 @@ bool WriteAll(int fd, std::string_view bytes) {
 #endif
 
 // Case-insensitive match of a name with a pattern of '*' and '?'.
+// Local civil time of a file time; nullopt when it has none.
+std::optional<CivilTime> CivilOf(std::time_t t) {
+  std::tm tm{};
+#ifdef _WIN32
+  if (::localtime_s(&tm, &t) != 0) return std::nullopt;
+#else
+  if (::localtime_r(&t, &tm) == nullptr) return std::nullopt;
+#endif
+  return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
 bool MatchPattern(std::string_view name, std::string_view pattern) {
   auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   std::size_t n = 0, p = 0;
@@ -335,13 +346,15 @@ bool Exists(std::string_view pathText, bool includeHidden) {
 
 bool IsDirectory(std::string_view pathText) { return IsDirectoryReal(RealPath(pathText)); }
 
-std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, std::error_code* openError) {
+std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, std::error_code* openError,
+                           std::string_view datedPattern) {
   std::vector<std::pair<std::string, DirEntry>> keyed;  // upper-cased name, entry
   const bool all = pattern == "*" || pattern == "*.*";
-  const auto add = [&](std::string name, bool isDir, bool isLink) {
+  const auto add = [&](std::string name, bool isDir, bool isLink, std::optional<CivilTime> modified) {
     std::string key = text::ToUpperAscii(name);
-    keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink}});
+    keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink, modified}});
   };
+  const auto dated = [&](std::string_view name) { return !datedPattern.empty() && MatchPattern(name, datedPattern); };
   const stdfs::path dir = RealPath(dirText);
   // Why the folder could not be opened is the caller's when it asks;
   // otherwise a folder that does not exist lists empty and any other
@@ -371,7 +384,9 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
     if (name == "." || name == ".." || (!all && !MatchPattern(name, pattern))) continue;
     std::error_code typeEc;
     const bool isDir = it->is_directory(typeEc);
-    add(std::move(name), isDir, KindOfEntry(it->path()) == EntryKind::kLink);
+    std::optional<CivilTime> modified;
+    if (dated(name)) modified = LastModifiedReal(it->path());
+    add(std::move(name), isDir, KindOfEntry(it->path()) == EntryKind::kLink, modified);
   }
   if (ec) ThrowUnlisted(dirText, ec);
 #else
@@ -390,8 +405,12 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
       isLink = S_ISLNK(st.st_mode);
       isDir = S_ISDIR(st.st_mode);
     }
-    if (isLink) isDir = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-    add(std::string(name), isDir, isLink);
+    // st holds what the name leads to once `followed`.
+    bool followed = false;
+    if (isLink) isDir = (followed = ::fstatat(fd, e->d_name, &st, 0) == 0) && S_ISDIR(st.st_mode);
+    std::optional<CivilTime> modified;
+    if (dated(name) && (followed || ::fstatat(fd, e->d_name, &st, 0) == 0)) modified = CivilOf(st.st_mtime);
+    add(std::string(name), isDir, isLink, modified);
   }
   if (errno != 0) ThrowUnlisted(dirText, LastError());
 #endif
@@ -407,21 +426,14 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
 std::optional<CivilTime> LastModified(std::string_view pathText) { return LastModifiedReal(RealPath(pathText)); }
 
 std::optional<CivilTime> LastModifiedReal(const stdfs::path& p) {
-  std::time_t t = 0;
 #ifdef _WIN32
   struct _stat64 st {};
   if (::_wstat64(p.c_str(), &st) != 0) return std::nullopt;
-  t = static_cast<std::time_t>(st.st_mtime);
-  std::tm tm{};
-  if (::localtime_s(&tm, &t) != 0) return std::nullopt;
 #else
   struct stat st {};
   if (::stat(p.c_str(), &st) != 0) return std::nullopt;
-  t = st.st_mtime;
-  std::tm tm{};
-  if (::localtime_r(&t, &tm) == nullptr) return std::nullopt;
 #endif
-  return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return CivilOf(static_cast<std::time_t>(st.st_mtime));
 }
 
 void SetLastModified(std::string_view pathText, const CivilTime& t) {

@@ -30,10 +30,18 @@ stdfs::path RealPath(std::string_view pathText);
 bool Exists(std::string_view pathText, bool includeHidden = true);
 bool IsDirectory(std::string_view pathText);
 
+struct CivilTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 struct DirEntry {
   std::string name;  // as on disk
   bool isDirectory = false;
   bool isSymlink = false;  // the entry itself is a symbolic link
+  // The last modification of what the name leads to (a link followed), for
+  // the entries List was asked to date; nullopt for the others and for one
+  // gone since the listing.
+  std::optional<CivilTime> modified;
 };
 // Entries of a directory whose names match a pattern of '*' and '?' (letter
 // case ignored; "*" alone matches everything), hidden ones included, "." and
@@ -41,15 +49,14 @@ struct DirEntry {
 // gives an empty list; one that cannot be opened (not a folder, not
 // permitted) or read raises an environment Error 75 naming it, unless
 // `openError` is given: then why it could not be opened goes there and the
-// list is empty.
+// list is empty. The entries whose names also match `datedPattern` carry
+// their modification times, read through the open folder rather than by
+// each file's path.
 std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern = "*",
-                           std::error_code* openError = nullptr);
+                           std::error_code* openError = nullptr, std::string_view datedPattern = {});
 
 // Local civil date and time of a file's last modification; nullopt when the
 // file does not exist.
-struct CivilTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
 std::optional<CivilTime> LastModified(std::string_view pathText);
 // The same for a real path (as RealPath gives it), without resolving it again.
 std::optional<CivilTime> LastModifiedReal(const std::filesystem::path& real);

@@ -35,9 +35,15 @@ TEST(FileList, EntriesInListingOrderAndPassedOverNames) {
   for (const auto& [name, named] : names) dir.Write(std::string("PX000005.DIR/") + name, "x");
   praxtest::SetMTime(dir.Write("PX000005.DIR/prax032.pxl", "x"), 2002, 7, 1);
   EXPECT_EQ(Listed(dir), (std::vector<std::string>{"99-12-3119*", "01-12-3120*", "02-02-01032"}));
-  std::vector<std::string> skipped;
-  const prax::FileList same = prax::BuildUserFileList(dir.Text(), dir.Text() + "PX000005.DIR", "PXL", skipped);
-  EXPECT_EQ(same.size(), 3u);
+  // One listing gives both kinds, each with its own names passed over.
+  praxtest::SetMTime(dir.Write("PX000005.DIR/PRAX032.PXT", "x"), 2003, 7, 1);
+  dir.Write("PX000005.DIR/PRAX3X.PXT", "x");
+  const prax::UserLogs logs = prax::BuildUserLogs(dir.Text(), dir.Text() + "PX000005.DIR");
+  EXPECT_EQ(logs.alert.files.size(), 3u);
+  ASSERT_EQ(logs.activity.files.size(), 1u);
+  EXPECT_EQ(logs.activity.files[0].Label(), "03-02-01032");
+  EXPECT_EQ(logs.activity.skipped.size(), 1u);
+  const std::vector<std::string>& skipped = logs.alert.skipped;
   for (const auto& [name, named] : names) {
     const std::string file = std::string(name).substr(0, std::string(name).find('/'));
     EXPECT_EQ(std::ranges::count_if(skipped, [&](const std::string& s) { return s.find(prax::fs::ForDisplay("/" + file + "'")) != s.npos; }),
@@ -48,10 +54,10 @@ TEST(FileList, EntriesInListingOrderAndPassedOverNames) {
   // Something else in a user folder's place is named, and read as no logs.
 #ifndef _WIN32  // Windows has no FIFOs
   ASSERT_EQ(::mkfifo((dir.Path() / "PX000006.DIR").c_str(), 0600), 0);
-  skipped.clear();
-  EXPECT_TRUE(prax::BuildUserFileList(dir.Text(), dir.Text() + "PX000006.DIR", "PXT", skipped).empty());
-  ASSERT_EQ(skipped.size(), 1u);
-  EXPECT_NE(skipped[0].find("PX000006.DIR' not read: it is a FIFO"), std::string::npos) << skipped[0];
+  const prax::UserLogs fifo = prax::BuildUserLogs(dir.Text(), dir.Text() + "PX000006.DIR");
+  EXPECT_TRUE(fifo.activity.files.empty());
+  ASSERT_EQ(fifo.activity.skipped.size(), 1u);
+  EXPECT_NE(fifo.activity.skipped[0].find("PX000006.DIR' not read: it is a FIFO"), std::string::npos);
 #endif
   praxtest::TempDir empty;
   EXPECT_EQ(Listed(empty), std::vector<std::string>{});  // no such folder

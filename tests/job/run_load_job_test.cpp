@@ -299,6 +299,24 @@ TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
 
 // Against a controlled clock: today's and tomorrow's logs wait (a client in
 // a time zone ahead); a log dated further ahead is loaded and named.
+// The next run finds what a run passed over (a log that was not there yet
+// for an old date, a log that could not be read), and loads no day twice.
+TEST_F(LoadJobTest, TheNextRunFindsWhatTheLastPassedOver) {
+  fs::rename(dir.Path() / "PX000003.DIR/20020616.PXT", dir.Path() / "late.PXT");
+  fs::create_directories(dir.Path() / "PX000002.DIR/20020614.PXL");
+  const prax::LoadSummary first = prax::RunLoadJob(ctx, status, 1, 1001);
+  EXPECT_EQ(first.activityDaysLoaded, 2);
+  fs::remove(dir.Path() / "PX000002.DIR/20020614.PXL");
+  dir.Write("PX000002.DIR/20020614.PXL", "STARTED\r\n");
+  fs::rename(dir.Path() / "late.PXT", dir.Path() / "PX000003.DIR/20020616.PXT");
+  for (const int days : {1, 0}) {
+    const prax::LoadSummary next = prax::RunLoadJob(ctx, status, 1, 1001);
+    EXPECT_EQ(next.alertDaysLoaded, days);
+    EXPECT_EQ(next.activityDaysLoaded, days);
+  }
+  EXPECT_EQ(Dump("ActivitySystem").size(), NetworkRows()["ActivitySystem"].size());
+}
+
 TEST_F(LoadJobTest, TodaysLogsAreLeftForALaterRun) {
   const struct {
     int32_t today;
