@@ -1,5 +1,6 @@
 #include "store/sqlite_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -478,6 +480,18 @@ void TableWriter::Resolve() {
   stored_ = std::move(stored);
   storedTable_ = info->name;
   insert_ = c.Prepare("INSERT INTO " + info->quoted + " (" + names + ") VALUES (" + marks + ")");
+  batches_.assign(kBatchRows + 1, nullptr);
+}
+
+sqlite3_stmt* TableWriter::Batch(size_t rows) {
+  if (rows == 1) return insert_;
+  if (!batches_[rows]) {
+    std::string sqlText = sqlite3_sql(insert_);
+    const std::string values = sqlText.substr(sqlText.rfind(" ("));
+    for (size_t r = 1; r < rows; ++r) sqlText += "," + values;
+    batches_[rows] = file_.Prepare(sqlText);
+  }
+  return batches_[rows];
 }
 
 namespace {
@@ -561,6 +575,91 @@ int64_t TableWriter::Append(std::span<const Value> values) {
   RunWrite(c, insert_);
   ++c.PendingRows(table_);
   return sqlite3_last_insert_rowid(c.Handle());
+}
+
+void TableWriter::Add(std::vector<Value> values) {
+  Resolve();
+  bool alone = values.size() != stored_.size();
+  for (size_t i = 0; i < values.size() && i < stored_.size(); ++i) {
+    const Value& v = values[i];
+    if (!Fits(stored_[i], v)) {
+      CheckOne(i, v);  // throws, or the value passed by a rule the engine applies again
+      alone = true;
+    } else if (v.IsText() && v.TextRef()[0] == '\0') {
+      alone = true;
+    }
+  }
+  if (alone) {
+    Flush();
+    Append(values);
+    return;
+  }
+  for (Value& v : values) kept_.push_back(std::move(v));
+  if (kept_.size() >= kBatchRows * stored_.size()) Flush();
+}
+
+void TableWriter::BindKept(sqlite3_stmt* st, size_t row, int first) {
+  const size_t width = stored_.size();
+  for (size_t i = 0; i < width; ++i) {
+    const Value& v = kept_[row * width + i];
+    const int at = first + static_cast<int>(i) + 1;
+    if (v.IsInt()) {
+      sqlite3_bind_int64(st, at, v.IntValue());
+    } else if (v.IsText()) {
+      // Kept until the statement has run.
+      sqlite3_bind_text(st, at, v.TextRef().data(), static_cast<int>(v.TextRef().size()), SQLITE_STATIC);
+    } else {
+      sqlite3_bind_null(st, at);
+    }
+  }
+}
+
+void TableWriter::StoreKept(size_t row) {
+  BindKept(insert_, row, 0);
+  try {
+    RunWrite(file_, insert_);
+  } catch (const Error& e) {
+    if (e.Environment()) throw;
+    std::string shown;
+    for (size_t i = 0; i < stored_.size(); ++i) {
+      shown += (i == 0 ? "" : ", ") + kept_[row * stored_.size() + i].Describe();
+    }
+    throw e.WithContext("The row (" + shown + ") of '" + storedTable_ + "'");
+  }
+  ++file_.PendingRows(table_);
+}
+
+void TableWriter::Flush() {
+  if (kept_.empty()) return;
+  const size_t width = stored_.size(), rows = kept_.size() / width;
+  struct Forget {
+    std::vector<Value>& kept;
+    ~Forget() { kept.clear(); }
+  } forget{kept_};
+  std::optional<Error> refused;
+  for (size_t row = 0; row < rows;) {
+    const size_t n = std::min(kBatchRows, rows - row);
+    sqlite3_stmt* st = Batch(n);
+    for (size_t r = 0; r < n; ++r) BindKept(st, row + r, static_cast<int>(r * width));
+    try {
+      RunWrite(file_, st);
+      file_.PendingRows(table_) += static_cast<int64_t>(n);
+    } catch (const Error& e) {
+      if (e.Environment()) throw;
+      // The statement stored none of them: row by row, to keep the good
+      // rows and name the one refused.
+      for (size_t r = row; r < row + n; ++r) {
+        try {
+          StoreKept(r);
+        } catch (const Error& one) {
+          if (one.Environment()) throw;
+          if (!refused) refused = one;
+        }
+      }
+    }
+    row += n;
+  }
+  if (refused) throw *refused;
 }
 
 SqliteListTable::SqliteListTable(SqliteFile& file, std::string table, std::string idColumn, std::string nameColumn)
@@ -976,6 +1075,26 @@ void SqliteFile::AddIndex(std::string_view tableName, const IndexDef& index) {
   }
 }
 
+namespace {
+
+// The position of an index's field, def.fields.size() when it has none.
+size_t FieldOf(const TableDef& def, const IndexDef& ix) {
+  size_t field = def.fields.size();
+  for (size_t f = 0; f < def.fields.size(); ++f) {
+    if (text::EqualsIgnoreCase(def.fields[f].name, ix.field)) field = f;
+  }
+  return field;
+}
+
+}  // namespace
+
+std::string CreateIndexSql(const TableDef& def, const IndexDef& ix, bool ifMissing) {
+  const size_t field = FieldOf(def, ix);
+  return std::string(ix.unique || ix.primary ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+         (ifMissing ? "IF NOT EXISTS " : "") + Quote(def.name + "_" + ix.name) + " ON " + Quote(def.name) + " (" +
+         Quote(field < def.fields.size() ? def.fields[field].name : ix.field) + ")";
+}
+
 void SqliteFile::AppendTable(const TableDef& def) {
   CheckOpen();
   SqliteFile& c = *this;
@@ -991,15 +1110,10 @@ void SqliteFile::AppendTable(const TableDef& def) {
         c.Fail(err::kIndexExists, "Table '" + def.name + "' already has an index named '" + ix.name + "'.", Cause::kData);
       }
     }
-    size_t field = def.fields.size();
-    for (size_t f = 0; f < def.fields.size(); ++f) {
-      if (text::EqualsIgnoreCase(def.fields[f].name, ix.field)) field = f;
-    }
+    const size_t field = FieldOf(def, ix);
     if (field == def.fields.size()) c.Fail(err::kItemNotFound, "Item not found in this collection: '" + ix.field + "'.", Cause::kData);
     if (ix.primary) notNull[field] = true;
-    indexSql.push_back(std::string(ix.unique || ix.primary ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
-                       Quote(def.name + "_" + ix.name) + " ON " + Quote(def.name) + " (" +
-                       Quote(def.fields[field].name) + ")");
+    indexSql.push_back(CreateIndexSql(def, ix));
   }
   c.BeginWrite();
   // The table and its indexes appear together or not at all.

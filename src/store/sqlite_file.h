@@ -245,6 +245,11 @@ class SqliteFile {
   std::string leftInUse_;
 };
 
+// The statement AppendTable creates index `ix` of `def` with; with
+// `ifMissing`, one that leaves an index of that name alone (the file records
+// the same text either way).
+std::string CreateIndexSql(const TableDef& def, const IndexDef& ix, bool ifMissing = false);
+
 // Error 3022: a row would repeat a value of the unique index `index`.
 [[noreturn]] void FailDuplicate(const SqliteFile& file, const std::string& index);
 
@@ -262,6 +267,20 @@ class TableWriter {
   int64_t Append(const std::vector<Value>& values) { return Append(std::span<const Value>(values)); }
   // Checks values for some of the columns (by position) without writing.
   void Check(const std::vector<std::pair<size_t, Value>>& values);
+  // Checks a row as Append does and keeps it for Flush, which writes the rows
+  // kept in multi-row INSERTs of at most kBatchRows rows, each prepared once;
+  // a full batch is written at once. A row whose values only the
+  // engine's own checks can judge (text longer in bytes than its field,
+  // text that starts with NUL) writes the kept rows and goes alone, so that
+  // its refusal is raised by this call as before.
+  void Add(std::vector<Value> values);
+  // Writes the rows kept. When the engine refuses a batch as a whole, its
+  // rows go one by one: every good row is stored and the first refused one
+  // is thrown, its values named. None is kept afterwards, whatever happens.
+  void Flush();
+  // Forgets the rows kept (their transaction is rolled back).
+  void Drop() { kept_.clear(); }
+  static constexpr size_t kBatchRows = 32;
   // Runs a write statement with bound values, mapping its failures.
   static void RunWrite(SqliteFile& file, sqlite3_stmt* st);
   const std::string& Table() const { return table_; }
@@ -270,12 +289,21 @@ class TableWriter {
   void Resolve();
   void CheckOne(size_t column, const Value& v) const;
 
+  // The INSERT of `rows` rows (1 to kBatchRows).
+  sqlite3_stmt* Batch(size_t rows);
+  // Binds row `row` of kept_ at parameter `first` + 1 onwards, without copies.
+  void BindKept(sqlite3_stmt* st, size_t row, int first);
+  // Stores kept row `row` alone; a data Error names the row's values.
+  void StoreKept(size_t row);
+
   SqliteFile& file_;
   std::string table_;
   std::vector<std::string> columns_;
   std::vector<ColumnInfo> stored_;  // the columns as the file holds them
   std::string storedTable_;
   sqlite3_stmt* insert_ = nullptr;  // prepared until the file closes
+  std::vector<sqlite3_stmt*> batches_;  // by rows, 2..kBatchRows, prepared when first used
+  std::vector<Value> kept_;         // rows checked and not yet written, one after another
 };
 
 // Runs a read statement prepared with the values bound and hands each row to

@@ -1,5 +1,11 @@
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <set>
+#include <utility>
+
 #include "store/sqlite_file.h"
 #include "store/history_store.h"
 
@@ -31,20 +37,33 @@ std::optional<std::string> Read(sqlite3_stmt* st, int col) {
 
 constexpr int kErrorKeysColumn = 3 + kAlertCountColumns;
 
+// The tables a day's load is known by, by DayTable.
+constexpr RowKind kDayKinds[] = {RowKind::kAlertHour, RowKind::kActivity};
+
+// Creates what is missing of the indexes the day tables have while a load
+// reads them: their schema indexes (which a fresh load builds last) and an
+// index per user and date, which makes "is this day loaded" one probe.
+void AddDayIndexes(db::SqliteFile& file) {
+  for (const RowKind kind : kDayKinds) {
+    const db::TableDef& def = RowTable(kind);
+    for (const auto& ix : def.indexes) file.Exec(db::CreateIndexSql(def, ix, true));
+  }
+  for (const RowKind kind : kDayKinds) {
+    const std::string& name = RowTable(kind).name;
+    file.Exec("CREATE INDEX IF NOT EXISTS \"" + name + "_Day_Ix\" ON " + file.Table(name)->quoted +
+              " (User_Num, Data_Date)");
+  }
+  file.SchemaChanged();
+}
+
 }  // namespace
 
-// Beside the tables, an index per user and date on the two tables a day's
-// load is known by makes "is this day loaded" one probe.
 bool AddLoadAids(db::SqliteFile& file, bool indexes) {
   const auto alerts = file.FindTable("AlertSystem"), activity = file.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
   const bool tracked = file.FindTable(kPendingTable) != nullptr;
   file.BeginWrite();
-  if (indexes) {
-    file.Exec("CREATE INDEX IF NOT EXISTS \"AlertSystem_Day_Ix\" ON " + alerts->quoted + " (User_Num, Data_Date)");
-    file.Exec("CREATE INDEX IF NOT EXISTS \"ActivitySystem_Day_Ix\" ON " + activity->quoted +
-              " (User_Num, Data_Date)");
-  }
+  if (indexes) AddDayIndexes(file);
   file.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
             " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
   file.Commit();
@@ -65,10 +84,22 @@ class SqliteHistoryStore : public HistoryStore {
       const db::TableDef& t = ListTableDef(static_cast<HistoryList>(l));
       lists_.push_back(std::make_unique<db::SqliteListTable>(file_, t.name, t.fields[0].name, t.fields[1].name));
     }
-    // A file with no day loaded yet (a fresh database) gets the day indexes
-    // when the load closes it: built once over its rows, they cost less than
-    // kept up row by row, and its own days need no probe.
+    // A file with no day loaded yet (a fresh database) gets the indexes of
+    // its day tables when the load first reads their rows by user or closes
+    // it: built once over the rows, they cost less than kept up row by row.
+    // Meanwhile the store knows the days it loaded without a probe: nobody
+    // else writes while the load holds the file.
     const bool empty = Empty();
+    if (empty && !readOnly_ && file_.FindTable("AlertSystem") && file_.FindTable("ActivitySystem")) {
+      file_.BeginWrite();
+      for (const RowKind kind : kDayKinds) {
+        for (const auto& ix : RowTable(kind).indexes) {
+          file_.Exec("DROP INDEX IF EXISTS " + db::Quote(RowTable(kind).name + "_" + ix.name));
+        }
+      }
+      file_.SchemaChanged();
+      deferred_ = true;
+    }
     untracked_ = readOnly_ ? file_.FindTable(kPendingTable) == nullptr : !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
     // cache keeps its memory the same however long the history grows.
@@ -76,6 +107,8 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
+    if (deferred_) return Known(table, user, date, date).size() == 1;
+    Flush();
     const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     sqlite3_stmt* st =
         file_.Prepare("SELECT 1 FROM " + info->quoted + " WHERE User_Num = ?1 AND Data_Date = ?2 LIMIT 1");
@@ -87,6 +120,8 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
+    if (deferred_) return Known(table, user, first, last);
+    Flush();
     const auto info = file_.Table(table == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem");
     // Each step seeks the next date in the day index: one probe per date
     // loaded, never a walk over a day's rows.
@@ -107,6 +142,7 @@ class SqliteHistoryStore : public HistoryStore {
   // Both walk the users through the day index (each next user one probe),
   // then read each user's dates from it, so neither scans the table.
   std::map<int32_t, int64_t> DaysPerDate(DayTable table, int32_t from, int32_t to) override {
+    ReadByUser();
     sqlite3_stmt* st = file_.Prepare(UsersOf(table) + "SELECT d, COUNT(*) FROM (SELECT DISTINCT u.n, t.Data_Date AS d FROM u "
                                      "JOIN " + DayTableOf(table) + " AS t ON t.User_Num = u.n AND t.Data_Date BETWEEN "
                                      "?1 AND ?2) GROUP BY d");
@@ -118,6 +154,7 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::map<int32_t, int32_t> NewestDays(DayTable table) override {
+    ReadByUser();
     sqlite3_stmt* st = file_.Prepare(UsersOf(table) + "SELECT n, (SELECT MAX(Data_Date) FROM " + DayTableOf(table) +
                                      " WHERE User_Num = u.n) FROM u WHERE n IS NOT NULL");
     std::map<int32_t, int32_t> newest;
@@ -129,9 +166,23 @@ class SqliteHistoryStore : public HistoryStore {
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
-  void Append(TableRow row) override { writers_[static_cast<size_t>(row.kind)].Append(row.values); }
+  // Rows wait in their writer and go in multi-row statements: at a full
+  // batch, and before anything reads a table, commits or closes.
+  void Append(TableRow row) override {
+    const auto k = static_cast<size_t>(row.kind);
+    const int known = !deferred_ ? -1 : row.kind == RowKind::kAlertHour ? 0 : row.kind == RowKind::kActivity ? 1 : -1;
+    const std::pair<int32_t, int32_t> day =
+        known < 0 ? std::pair<int32_t, int32_t>{}
+                  : std::pair{static_cast<int32_t>(row.values[0].IntValue()), static_cast<int32_t>(row.values[1].IntValue())};
+    writers_[k].Add(std::move(row.values));
+    if (known >= 0 && lastDay_[known] != day) {
+      openDays_[known].insert(day);
+      lastDay_[known] = day;
+    }
+  }
 
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
+    ReadByUser();
     const auto info = file_.Table("ActivitySystem");
     sqlite3_stmt* st = file_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND App_Id = -1" +
@@ -147,6 +198,7 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
+    ReadByUser();
     const auto info = file_.Table("AlertSystem");
     sqlite3_stmt* st = file_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
                                      " WHERE User_Num = ?1" + (date ? " AND Data_Date = ?2" : "") +
@@ -199,6 +251,35 @@ class SqliteHistoryStore : public HistoryStore {
            t + " WHERE User_Num > u.n) FROM u WHERE u.n IS NOT NULL) ";
   }
 
+  void Flush() {
+    for (auto& w : writers_) w.Flush();
+  }
+
+  // Before rows are read by user: the rows kept written, and the indexes a
+  // fresh load left for later built (in the open transaction).
+  void ReadByUser() {
+    Flush();
+    if (!deferred_) return;
+    file_.BeginWrite();
+    AddDayIndexes(file_);
+    deferred_ = false;
+    builtInOpen_ = true;
+  }
+
+  // While the indexes wait: the dates from..to of the user's days this
+  // store has loaded into the table.
+  std::vector<int32_t> Known(DayTable table, int32_t user, int32_t from, int32_t to) const {
+    std::vector<int32_t> dates;
+    const auto t = static_cast<size_t>(table == DayTable::kAlerts ? 0 : 1);
+    for (const auto* days : {&days_[t], &openDays_[t]}) {
+      const auto end = days->upper_bound({user, to});
+      for (auto it = days->lower_bound({user, from}); it != end; ++it) dates.push_back(it->second);
+    }
+    std::sort(dates.begin(), dates.end());
+    dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+    return dates;
+  }
+
   // Whether neither day table holds a row.
   bool Empty() {
     for (const char* table : {"AlertSystem", "ActivitySystem"}) {
@@ -213,6 +294,7 @@ class SqliteHistoryStore : public HistoryStore {
   }
 
   void SetErrorKeys(RowId row, int64_t errorKeys) override {
+    Flush();
     writers_[static_cast<size_t>(RowKind::kAlertHour)].Check({{kErrorKeysColumn, Value(errorKeys)}});
     // The table was found by the check before; SQL names are matched
     // whatever their letter case.
@@ -222,10 +304,35 @@ class SqliteHistoryStore : public HistoryStore {
     db::TableWriter::RunWrite(file_, st);
   }
 
-  void Commit() override { db_->Commit(); }
-  void Rollback() override { db_->Rollback(); }
+  void Commit() override {
+    Flush();
+    db_->Commit();
+    for (int t = 0; t < 2; ++t) {
+      days_[t].merge(openDays_[t]);
+      openDays_[t].clear();
+    }
+    builtInOpen_ = false;
+  }
+  void Rollback() override {
+    for (auto& w : writers_) w.Drop();
+    for (int t = 0; t < 2; ++t) {
+      openDays_[t].clear();
+      lastDay_[t] = kNoDay;
+    }
+    // Indexes built in the transaction undone are gone with it.
+    if (builtInOpen_) {
+      deferred_ = true;
+      file_.SchemaChanged();
+    }
+    builtInOpen_ = false;
+    db_->Rollback();
+  }
   void Close() override {
-    if (file_.IsOpen() && !readOnly_) AddLoadAids(file_, true);
+    if (file_.IsOpen() && !readOnly_) {
+      Flush();
+      AddLoadAids(file_, true);
+      deferred_ = false;
+    }
     db_->Close();
   }
   const std::string& LeftInUse() const override { return db_->LeftInUse(); }
@@ -238,6 +345,14 @@ class SqliteHistoryStore : public HistoryStore {
   bool readOnly_ = false;
   bool untracked_ = false;
   std::vector<db::TableWriter> writers_;  // by RowKind
+  // A fresh load's day-table indexes wait (see the constructor); built in
+  // the open transaction, they wait again if it is rolled back.
+  bool deferred_ = false, builtInOpen_ = false;
+  // While they wait, by DayTable: the (user, date) days committed, those of
+  // the open transaction, and the last one added to it.
+  std::array<std::set<std::pair<int32_t, int32_t>>, 2> days_, openDays_;
+  static constexpr std::pair<int32_t, int32_t> kNoDay{INT32_MIN, INT32_MIN};
+  std::array<std::pair<int32_t, int32_t>, 2> lastDay_{kNoDay, kNoDay};
   std::vector<std::unique_ptr<db::SqliteListTable>> lists_;
 };
 

@@ -228,6 +228,32 @@ TEST_F(StoreTest, RefusedRowStoresNothingAndCountsCommittedRows) {
   EXPECT_EQ(Stored("SELECT count(*), max(Note_Id) FROM UserNotes;"), "1|6\n");
 }
 
+// Rows go in batches: a row only the engine refuses (another program's trigger) costs itself alone, named by the
+// call that writes its batch; rows not yet written are seen by the next read, on a fresh file (whose day tables
+// get their indexes when first read by user) and on a loaded one.
+TEST_F(StoreTest, BatchedRowsAreReadBeforeWrittenAndRefusedAlone) {
+  praxtest::Sqlite3(file, "CREATE TRIGGER unlucky BEFORE INSERT ON ActivitySystem WHEN NEW.Key_Count = 13 "
+                          "BEGIN SELECT RAISE(ABORT, 'unlucky'); END;");
+  auto store = OpenSqliteHistory(file);
+  std::vector<std::string> refused;
+  for (int n = 1; n <= 40; ++n) {
+    const auto out = Raised([&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 8, n}); });
+    if (out.Kind() != err::kNone) refused.push_back(out.what());
+  }
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_TRUE(Has(refused[0], "(1, 20260105, \"09\", -1, 0, 0, 0, 8, 13)") && Has(refused[0], "unlucky")) << refused[0];
+  EXPECT_TRUE(store->DayLoaded(DayTable::kActivity, 1, 20260105));
+  EXPECT_EQ(Stored("SELECT count(*) FROM sqlite_master WHERE name LIKE '%User_Num_Ix';"), "3\n");  // waiting
+  EXPECT_EQ(store->WholeApplicationKeyCounts(1, std::nullopt).size(), 39u);
+  store->Close();
+  store = OpenSqliteHistory(file);
+  store->AppendActivity({2, 20260106, "10", -1, 0, 0, 0, 8, 1});
+  EXPECT_EQ(store->LoadedDates(DayTable::kActivity, 2, 20260101, 20260131), std::vector<int32_t>{20260106});
+  store->Close();
+  EXPECT_EQ(Stored("SELECT count(*) FROM sqlite_master WHERE name LIKE '%User_Num_Ix';"), "5\n");
+  EXPECT_EQ(Stored("SELECT count(*), sum(Key_Count) FROM ActivitySystem;"), "40|808\n");
+}
+
 // Files written by others: tables by any letter case, a missing table failing only the operation that needs it.
 TEST_F(StoreTest, OthersFilesAreReadWhateverTheLetterCase) {
   praxtest::Sqlite3(file, "ALTER TABLE AlertSystem RENAME TO a; ALTER TABLE a RENAME TO alertsystem; DROP TABLE ActivitySystem;");
