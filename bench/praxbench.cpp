@@ -136,8 +136,8 @@ int ParseFloor(const std::string& netDir, int maxUser) {
     const bool alerts = ext[2] == 'L';
     for (int u = 1; u <= maxUser; ++u) {
       const std::string userDir = prax::UserDirPath(run.NetworkDir, u);
-      std::vector<std::string> skipped;
-      const prax::FileList files = prax::BuildUserFileList(run.NetworkDir, userDir, ext, skipped);
+      const prax::UserLogs logs = prax::BuildUserLogs(run.NetworkDir, userDir);
+      const prax::FileList& files = alerts ? logs.alert.files : logs.activity.files;
       load.user = u;
       for (const prax::LogDay& day : files) {
         const std::string path = userDir + "\\" + day.fileName;
