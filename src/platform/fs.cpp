@@ -239,7 +239,6 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 #endif
 
-// Case-insensitive match of a name with a pattern of '*' and '?'.
 // Local civil time of a file time; nullopt when it has none.
 std::optional<CivilTime> CivilOf(std::time_t t) {
   std::tm tm{};
@@ -251,6 +250,7 @@ std::optional<CivilTime> CivilOf(std::time_t t) {
   return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+// Case-insensitive match of a name with a pattern of '*' and '?'.
 bool MatchPattern(std::string_view name, std::string_view pattern) {
   auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   std::size_t n = 0, p = 0;
