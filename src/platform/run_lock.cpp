@@ -101,6 +101,10 @@ std::string RandomId() {
 
 // ---- Files, opened without following links and without blocking ----
 
+// What giving a written file its final name did: a share without links (or
+// without renames that keep an open file) cannot.
+enum class Placed { kPlaced, kExists, kCannot };
+
 #ifdef _WIN32
 using Handle = HANDLE;
 const Handle kNoHandle = nullptr;
@@ -151,6 +155,14 @@ std::string ReadSome(Handle h) {
 }
 
 void Remove(const std::string& real) { DeleteFileW(Wide(real).c_str()); }
+
+// Gives a written file its final name unless a file already has it; the
+// handle open on it stays valid (it shares deletion).
+Placed PlaceUnder(const std::string& written, const std::string& real) {
+  if (MoveFileExW(Wide(written).c_str(), Wide(real).c_str(), MOVEFILE_WRITE_THROUGH)) return Placed::kPlaced;
+  const DWORD why = GetLastError();
+  return why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS ? Placed::kExists : Placed::kCannot;
+}
 
 // This boot of this machine: its installation's id and name, and the minute
 // it started. Two machines never share it, so a process number is only judged
@@ -231,6 +243,16 @@ std::string ReadSome(Handle h) {
 
 void Remove(const std::string& real) { ::unlink(real.c_str()); }
 
+// Gives a written file a second name, its final one, unless a file (or a
+// link) already has it; the first name is then removed.
+Placed PlaceUnder(const std::string& written, const std::string& real) {
+  if (::link(written.c_str(), real.c_str()) == 0) {
+    Remove(written);
+    return Placed::kPlaced;
+  }
+  return errno == EEXIST ? Placed::kExists : Placed::kCannot;
+}
+
 // This boot of this machine and its process namespace: two machines (or
 // containers) of one name never share it, so a process number is only
 // judged where it means the same process.
@@ -252,6 +274,30 @@ bool ProcessGone(unsigned long pid) {
   return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 #endif
+
+// Creates `real` holding `text` unless a file is already there (exists then
+// true). The text is written under `scratch` first and the file then takes
+// its name, so a command killed on the way never leaves a record without its
+// holder, which the next command could only wait out. Where the share cannot
+// do that, the file is created in place and written at once.
+Handle CreateWhole(const std::string& real, const std::string& scratch, const std::string& text, bool& exists) {
+  exists = false;
+  bool taken = false;
+  Handle h = CreateExclusive(scratch, taken);
+  if (h != kNoHandle) {
+    const Placed placed = Rewrite(h, text) ? PlaceUnder(scratch, real) : Placed::kCannot;
+    if (placed == Placed::kPlaced) return h;
+    Close(h);
+    Remove(scratch);
+    if (placed == Placed::kExists) {
+      exists = true;
+      return kNoHandle;
+    }
+  }
+  h = CreateExclusive(real, exists);
+  if (h != kNoHandle) Rewrite(h, text);
+  return h;
+}
 
 // What one look at a lock file found. Equal looks saw the same file in the
 // same state (a heartbeat in between changes the time).
@@ -466,10 +512,9 @@ void RunLock::TakeRecord() {
   std::string holder;
   for (int attempt = 0; attempt < kTries; ++attempt) {
     bool exists = false;
-    const Handle h = CreateExclusive(real, exists);
+    const Handle h = CreateWhole(real, probe + ".NEW", text_, exists);
     if (h != kNoHandle) {
       recordHandle_ = h;
-      Rewrite(h, text_);
       return;
     }
     fs::RequirePlainFile(record_);  // a link, FIFO or device in its place is named

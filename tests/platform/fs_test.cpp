@@ -196,6 +196,8 @@ TEST(RunLock, SecondHolderIsRefusedNamingTheFirstUntilItEnds) {
   first.emplace(dir.Text());
   const std::string message = refusal(dir.Text());
   EXPECT_NE(message.find("process " + std::to_string(::getpid())), std::string::npos) << message;
+  // The record and the lock file, and nothing the record was written under first.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
   EXPECT_NE(message.find("PRAXSERVER.LCK"), std::string::npos) << message;
   first.reset();
   EXPECT_EQ(refusal(dir.Text()), "");  // the file left behind, as after a kill, is no obstacle
