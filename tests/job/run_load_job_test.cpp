@@ -306,11 +306,8 @@ TEST_F(LoadJobTest, ParsedOnSeveralThreadsTheRowsAreThoseOfOne) {
       {"001 1000 5 1\r\n", "User Project: Audit\r\n001 0920 \"Doc 7 8,2\r\n"},
       {"001 1100 3 0 2 x 1 0 0 x x x end\r\n", "User Project: Bills (Ledger)\r\n001 0930 \"Sheet\",\"CALC\" 2 46,1\r\n"},
       {"001 1200 4 1\r\n", "User Project: (Close)\r\n001 0940 \"Mail 1 8,1\r\n"}};
-  for (int d = 0; d < 4; ++d) {
-    const std::string name = "PX000004.DIR/2002061" + std::to_string(d);
-    dir.Write(name + ".PXL", days[d][0]);
-    dir.Write(name + ".PXT", days[d][1]);
-  }
+  for (int d = 0; d < 4; ++d)
+    for (int k = 0; k < 2; ++k) dir.Write("PX000004.DIR/2002061" + std::to_string(d) + (k ? ".PXT" : ".PXL"), days[d][k]);
   std::vector<std::map<std::string, std::string>> rows;
   for (const int threads : {1, 3}) {
     fs::remove(DbFile());
