@@ -212,6 +212,10 @@ StartupInfo RunStartup(RunContext& ctx) {
 void ReadEnvironmentSettings(RunContext& ctx) {
   if (const char* ahead = std::getenv("PRAX_PARSE_AHEAD"); ahead != nullptr && std::string_view(ahead) == "0")
     ctx.ParseAhead = false;
+  if (const char* threads = std::getenv("PRAX_PARSE_THREADS")) {
+    const long n = std::strtol(threads, nullptr, 10);
+    if (n >= 0 && n <= 64) ctx.ParseThreads = static_cast<int>(n);
+  }
   if (const char* journal = std::getenv("PRAX_JOURNAL")) {
     if (text::EqualsIgnoreCase(journal, "wal")) ctx.HistoryJournal = RunContext::Journal::kWal;
     if (text::EqualsIgnoreCase(journal, "delete")) ctx.HistoryJournal = RunContext::Journal::kRollback;

@@ -57,6 +57,11 @@ struct RunContext {
   // writes (the rows are the same either way). PRAX_PARSE_AHEAD=0 in the
   // environment turns it off (a test and tuning knob).
   bool ParseAhead = true;
+  // How many threads parse the logs then, each day with the carry the days
+  // before it leave (0: one fewer than the machine runs at once, at most 8;
+  // 1: the reading thread alone). PRAX_PARSE_THREADS sets it (a test and
+  // tuning knob).
+  int ParseThreads = 0;
   // The journal of PRAXDATA.MDB while a load has it open: the write-ahead log
   // where the file lies on a local file system, else the rollback journal.
   // PRAX_JOURNAL=wal|delete forces either (a test and tuning knob).

@@ -156,7 +156,7 @@ bool DayReader::Loaded(const PreparedUser& user, std::size_t index) {
   return load_.store.DayLoaded(table, user.user, date);
 }
 
-PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
+PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index, bool* parseLater) {
   PreparedDay d;
   try {
     d.log = user.files.at(index);
@@ -180,39 +180,88 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index) {
       d.day = AlertDay{};  // no log: nothing counted, no row
       return d;
     }
+    if (parseLater != nullptr) {
+      *parseLater = true;
+      return d;
+    }
+  } catch (...) {
+    d.kind = PreparedDay::Kind::kFailed;
+    d.failure = std::current_exception();
+    return d;
+  }
+  // The text of a line that fails its step stays with the day.
+  if (Read(d) && !Parse(d, load_.alertCarry, load_.activityCarry, nullptr)) d.bytes.clear();
+  return d;
+}
+
+namespace {
+
+// Marks a day whose log could not be read or parsed: unreadable, or failed
+// when what went wrong lies outside the log.
+void Unread(LogKind kind, PreparedDay& d) {
+  try {
     try {
-      std::string bytes = ReadLogBytes(d.path);
-      if (kind_ == LogKind::kAlert) {
-        d.day = ParseAlertDay(bytes, load_.alertCarry);
-      } else {
-        d.day = ParseActivityDay(bytes, {load_.run.AppsNoPresent, load_.run.KeysMax}, load_.activityCarry);
-      }
-      d.bytes = std::move(bytes);  // the text of a line that fails its step
+      throw;
     } catch (const Error& e) {
       RethrowEnvironment(e);
       d.kind = PreparedDay::Kind::kUnreadable;
       d.why = e.Kind();
       d.reason = e.what();
-      if (kind_ == LogKind::kActivity) d.day = ActivityDay{};
+      if (kind == LogKind::kActivity) d.day = ActivityDay{};
     }
   } catch (...) {
     d.kind = PreparedDay::Kind::kFailed;
     d.failure = std::current_exception();
   }
-  return d;
+}
+
+}  // namespace
+
+bool DayReader::Read(PreparedDay& d) const {
+  try {
+    d.bytes = ReadLogBytes(d.path);
+    return true;
+  } catch (...) {
+    Unread(kind_, d);
+    return false;
+  }
+}
+
+bool DayReader::Parse(PreparedDay& d, AlertCarry& alert, ActivityCarry& activity, CarryUse* use) const {
+  try {
+    if (kind_ == LogKind::kAlert) {
+      d.day = ParseAlertDay(d.bytes, alert, use);
+    } else {
+      d.day = ParseActivityDay(d.bytes, {load_.run.AppsNoPresent, load_.run.KeysMax}, activity, use);
+    }
+    return true;
+  } catch (...) {
+    Unread(kind_, d);
+    return false;
+  }
+}
+
+int PassSource::ParseThreads(const RunContext& run) {
+  if (run.ParseThreads > 0) return std::min(run.ParseThreads, 64);
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(cores - 1, 1, 8);
 }
 
 PassSource::PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead)
-    : reader_(load, kind), userStart_(userStart), userEnd_(userEnd), ahead_(parseAhead), nextUser_(userStart) {
+    : reader_(load, kind), userStart_(userStart), userEnd_(userEnd), ahead_(parseAhead), load_(load),
+      nextUser_(userStart) {
   if (!ahead_) return;
   reader_.storeLock = &storeLock_;
   reader_.catchUp = [this] {
     // Every day handed over is written once the writing side asks for more
     // and nothing is left.
-    if (!Push()) return;
+    if (!Flush(true) || !Push()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return stop_ || (queue_.empty() && writerWaiting_); });
   };
+  const int threads = ParseThreads(load.run);
+  if (threads > 1) workers_ = static_cast<std::size_t>(threads);
+  for (std::size_t i = 0; i < workers_; ++i) workerThreads_.emplace_back([this] { Work(); });
   thread_ = std::thread([this] { Produce(); });
 }
 
@@ -223,6 +272,14 @@ PassSource::~PassSource() {
   }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
+  // The reading thread may have waited for a job until it stopped: the
+  // workers go last.
+  {
+    std::lock_guard<std::mutex> lock(jobMutex_);
+    workStop_ = true;
+  }
+  jobChanged_.notify_all();
+  for (std::thread& worker : workerThreads_) worker.join();
 }
 
 bool PassSource::Push() {
@@ -237,17 +294,85 @@ bool PassSource::Push() {
   return true;
 }
 
-void PassSource::Produce() {
+bool PassSource::Add(Item item) {
   // A user, or a day not parsed (one loaded before, say), carries no log's
   // rows and the writing side passes it at once: these go over together,
   // with the next parsed day, rather than with one wake-up of each thread
   // apiece.
   constexpr std::size_t kLightRun = 64;  // a day is some 9 KB even empty
+  const auto* day = std::get_if<PreparedDay>(&item);
+  const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
+  pending_.push_back(std::move(item));
+  return (light && pending_.size() < kLightRun) || Push();
+}
+
+void PassSource::Work() {
+  for (;;) {
+    Job* job = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(jobMutex_);
+      jobChanged_.wait(lock, [this] { return workStop_ || !jobs_.empty(); });
+      if (workStop_) return;
+      job = jobs_.front();
+      jobs_.pop_front();
+    }
+    job->read = reader_.Read(job->day);
+    if (job->read) {
+      job->redo = !reader_.Parse(job->day, job->alertCarry, job->activityCarry, &job->use) || job->use.read;
+    }
+    {
+      std::lock_guard<std::mutex> lock(jobMutex_);
+      job->done = true;
+    }
+    jobChanged_.notify_all();
+  }
+}
+
+bool PassSource::Flush(bool all) {
+  // Jobs given out at most: enough that no worker waits for the one the
+  // reading thread waits for. Items waiting at most, however light.
+  const std::size_t jobsOut = 2 * workers_;
+  constexpr std::size_t kWaitingMax = 64;
+  while (!waiting_.empty()) {
+    Waiting& front = waiting_.front();
+    if (front.job) {
+      Job& job = *front.job;
+      {
+        std::unique_lock<std::mutex> lock(jobMutex_);
+        if (!all && !job.done && parsing_ < jobsOut && waiting_.size() < kWaitingMax) return true;
+        jobChanged_.wait(lock, [&job] { return job.done; });
+      }
+      PreparedDay& d = job.day;
+      if (job.read && job.redo) {
+        // Parsed again, as it would have been in turn.
+        d.kind = PreparedDay::Kind::kParsed;
+        d.why = {};
+        d.reason.clear();
+        d.failure = nullptr;
+        d.day = std::monostate{};
+        if (!reader_.Parse(d, load_.alertCarry, load_.activityCarry, nullptr)) d.bytes.clear();
+      } else if (job.read && reader_.Kind() == LogKind::kAlert) {
+        load_.alertCarry.Apply(job.alertCarry, job.use.set);
+      } else if (job.read) {
+        load_.activityCarry.Apply(job.activityCarry, job.use.set);
+      }
+      front.item = std::move(d);
+      front.job.reset();
+      --parsing_;
+    }
+    Item item = std::move(*front.item);
+    waiting_.pop_front();
+    if (!Add(std::move(item))) return false;
+  }
+  return true;
+}
+
+void PassSource::Produce() {
+  // With workers every item waits its turn behind the days being parsed.
   const auto add = [this](Item item) {
-    const auto* day = std::get_if<PreparedDay>(&item);
-    const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
-    pending_.push_back(std::move(item));
-    return (light && pending_.size() < kLightRun) || Push();
+    if (workers_ == 0) return Add(std::move(item));
+    waiting_.push_back({std::move(item), nullptr});
+    return Flush(false);
   };
   for (int32_t u = userStart_; u <= userEnd_; ++u) {
     PreparedUser user = reader_.User(u);
@@ -255,10 +380,29 @@ void PassSource::Produce() {
     const PreparedUser listed = user;
     if (!add(std::move(user))) return;
     for (std::size_t i = 0; i < n; ++i) {
-      if (!add(reader_.Day(listed, i))) return;
+      if (workers_ == 0) {
+        if (!add(reader_.Day(listed, i))) return;
+        continue;
+      }
+      bool parseLater = false;
+      PreparedDay day = reader_.Day(listed, i, &parseLater);
+      if (!parseLater) {
+        if (!add(std::move(day))) return;
+        continue;
+      }
+      auto job = std::make_unique<Job>();
+      job->day = std::move(day);
+      {
+        std::lock_guard<std::mutex> lock(jobMutex_);
+        jobs_.push_back(job.get());
+      }
+      jobChanged_.notify_one();
+      waiting_.push_back({std::nullopt, std::move(job)});
+      ++parsing_;
+      if (!Flush(false)) return;
     }
   }
-  Push();
+  if (Flush(true)) Push();
 }
 
 PassSource::Item PassSource::Pop() {

@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -128,7 +129,15 @@ class DayReader {
   DayReader(LoadContext& load, LogKind kind) : load_(load), kind_(kind) {}
 
   PreparedUser User(int32_t user);
-  PreparedDay Day(const PreparedUser& user, std::size_t index);
+  // With `parseLater`, a day due to be read is handed back unread with
+  // *parseLater set: the caller reads and parses it.
+  PreparedDay Day(const PreparedUser& user, std::size_t index, bool* parseLater = nullptr);
+  // Reads a day's log into its bytes; false when it could not (the day then
+  // says why). Safe on any thread.
+  bool Read(PreparedDay& day) const;
+  // Parses a day read with the carry given; false when that failed (the day
+  // then says why, its bytes kept). Safe on any thread for a carry of its own.
+  bool Parse(PreparedDay& day, AlertCarry& alert, ActivityCarry& activity, CarryUse* use) const;
   LogKind Kind() const { return kind_; }
 
   // Called before a day of a date already handed over for the same user is
@@ -151,10 +160,18 @@ class DayReader {
 };
 
 // Hands the writing side the users and days of a pass, either prepared on
-// the spot or by a reading thread running ahead (at most `ahead` days).
+// the spot or by a reading thread running ahead (at most 16 days). With more
+// than one parse thread the reading thread hands the days it finds due to
+// that many workers, each parsing with a blank carry of its own, and takes
+// them back in list order: a day whose parse read its carry is parsed again
+// with the carry the days before it left; any other gives the same day
+// whatever its carry, and the fields it set are taken into the job's carry.
 class PassSource {
  public:
   PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead);
+  // How many threads parse with parseAhead: RunContext::ParseThreads, or
+  // when that is 0 one fewer than the machine runs at once (at most 8).
+  static int ParseThreads(const RunContext& run);
   ~PassSource();
   PassSource(const PassSource&) = delete;
   PassSource& operator=(const PassSource&) = delete;
@@ -167,7 +184,27 @@ class PassSource {
 
  private:
   using Item = std::variant<PreparedUser, PreparedDay>;
+  // A day read and parsed by a worker, and the items after it in list order.
+  struct Job {
+    PreparedDay day;
+    AlertCarry alertCarry;  // the day's own, blank at first
+    ActivityCarry activityCarry;
+    CarryUse use;
+    bool read = false;    // the log read: parsed, or to be parsed again
+    bool redo = false;    // to be parsed again with the job's carry
+    bool done = false;
+  };
+  struct Waiting {
+    std::optional<Item> item;  // ready
+    std::unique_ptr<Job> job;  // else being parsed
+  };
   void Produce();
+  void Work();
+  // Hands the waiting items over in list order: all of them, or those ready
+  // and (`room`) as many more as needed to leave room for another job.
+  bool Flush(bool all);
+  // Hands over an item from the reading thread (false: the pass stops).
+  bool Add(Item item);
   // Hands the reading thread's pending items over (false: the pass stops).
   bool Push();
   Item Pop();
@@ -184,6 +221,17 @@ class PassSource {
   bool stop_ = false;
   std::vector<Item> pending_;  // the reading thread's, not yet handed over
   std::thread thread_;
+  // With parse workers: the jobs given to them, those taken back in list
+  // order, and the workers.
+  LoadContext& load_;
+  std::size_t workers_ = 0;
+  std::mutex jobMutex_;
+  std::condition_variable jobChanged_;
+  std::deque<Job*> jobs_;
+  bool workStop_ = false;
+  std::deque<Waiting> waiting_;
+  std::size_t parsing_ = 0;  // jobs among waiting_
+  std::vector<std::thread> workerThreads_;
   // Without a reading thread: the user whose days are prepared on the spot.
   std::optional<PreparedUser> current_;
   std::size_t nextIndex_ = 0;

@@ -163,8 +163,12 @@ class ActivityLineParser {
         if (day_.errorKeys[h][k] != 0) AddCount(whole[k], day_.errorKeys[h][k]);
       }
     }
+    if (names_.app.data() != st_.LineAppName.data()) use_.set |= kAppField;
+    if (names_.window.data() != st_.LineWindowName.data()) use_.set |= kWindowField;
     KeepNames(names_, st_);
   }
+
+  const CarryUse& Use() const { return use_; }
 
  private:
   void DataLine(std::string_view line) {
@@ -179,6 +183,9 @@ class ActivityLineParser {
     touched_.clear();
     const ErrorKind failed = SplitCounts(line, opt_, names_, lineCounts_, touched_);
     if (failed != err::kNone) Fail(failed);
+    // A line that names nothing books to (or hands on) the names the carry holds.
+    if (names_.app.data() == st_.LineAppName.data() || names_.window.data() == st_.LineWindowName.data())
+      use_.read = true;
 
     // The first data line of a file books its counts to its own names; every
     // later one to the names of the line before it.
@@ -216,16 +223,25 @@ class ActivityLineParser {
       if (p != std::string_view::npos) line = text::Trim(After(line, p + 1));
       const std::size_t q = line.find(')');
       if (q != std::string_view::npos) st_.TaskName.assign(text::Trim(line.substr(0, q)));
+      Used(p != std::string_view::npos, kProjectField);
+      Used(q != std::string_view::npos, kTaskField);
       day_.events.emplace_back(ProjectDeclared{Copy(st_.ProjName), Copy(st_.TaskName)});
     }
 
     if (line.size() >= kNotesMark.size() + 1 && text::StartsWith(line, kNotesMark)) {
       st_.NoteText.assign(text::Trim(After(line, kNotesMark.size() + 1)));
+      use_.set |= kNoteField;
       if (st_.NoteText.empty()) return;
       // The clock hour as text with a leading blank, its last two characters.
       const std::string hour = num::SpacedNumberText(int64_t{hourSlot_} - 1);
       day_.events.emplace_back(NoteDeclared{Copy(st_.NoteText), Copy(text::LastChars(hour, 2)), Copy(minute_)});
     }
+  }
+
+  // A carried name the line either sets or uses.
+  void Used(bool set, uint32_t field) {
+    if (set) use_.set |= field;
+    if (!set && (use_.set & field) == 0) use_.read = true;
   }
 
   // The text copied into the day's names.
@@ -245,8 +261,11 @@ class ActivityLineParser {
     if (day_.failures.empty() || day_.failures.back().at.line != at_.line) day_.failures.push_back({at_, kind});
   }
 
+  static constexpr uint32_t kAppField = 1, kWindowField = 2, kProjectField = 4, kTaskField = 8, kNoteField = 16;
+
   const ActivityOptions& opt_;
   ActivityCarry& st_;
+  CarryUse use_;
   ActivityDay& day_;
   LineNames names_;                     // of the last data line
   std::string_view curApp_, curWindow_;  // the names the next data line books to
@@ -269,7 +288,8 @@ void ParseActivityCounts(std::string_view line, const ActivityOptions& options, 
   KeepNames(names, carry);
 }
 
-ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& options, ActivityCarry& carry) {
+ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& options, ActivityCarry& carry,
+                             CarryUse* use) {
   ActivityDay day;
   ActivityLineParser parser(options, carry, day);
   LineReader lines = LineReader::Over(bytes);
@@ -279,7 +299,17 @@ ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& opti
     day.lines.resize(day.events.size(), LineRef{n, static_cast<uint32_t>(line.data() - bytes.data())});
   }
   parser.Finish();
+  if (use != nullptr) *use = parser.Use();
   return day;
+}
+
+void ActivityCarry::Apply(const ActivityCarry& from, uint32_t set) {
+  std::string* const fields[] = {&LineAppName, &LineWindowName, &ProjName, &TaskName, &NoteText};
+  const std::string* const given[] = {&from.LineAppName, &from.LineWindowName, &from.ProjName, &from.TaskName,
+                                      &from.NoteText};
+  for (std::size_t i = 0; i < 5; ++i) {
+    if ((set >> i & 1u) != 0) *fields[i] = *given[i];
+  }
 }
 
 }  // namespace prax

@@ -34,6 +34,9 @@ inline constexpr int kDeleteKey = 46;
 struct ActivityCarry {
   std::string LineAppName, LineWindowName;
   std::string ProjName, TaskName, NoteText;
+
+  // Fields 0 to 4 in the order above: those of `set` taken from `from`.
+  void Apply(const ActivityCarry& from, uint32_t set);
 };
 
 struct ActivityOptions {
@@ -86,8 +89,9 @@ struct ActivityDay {
   std::string_view Text(DayText t) const { return std::string_view(names).substr(t.offset, t.size); }
 };
 
-// Parses one day's log bytes.
-ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& options, ActivityCarry& carry);
+// Parses one day's log bytes. How the carry was used goes to `use` when given.
+ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& options, ActivityCarry& carry,
+                             CarryUse* use = nullptr);
 
 // The counts of one data line's tail: the names it gives (into `carry`) and
 // its key counts. With appsNoPresent the names are not looked for.

@@ -82,9 +82,14 @@ class AlertLineParser {
     }
     // The words of the last sample lines to the carry, where they did not come from it.
     for (std::size_t i = 0; i < fields_.size(); ++i) {
-      if (fields_[i].data() != st_.AlertFields[i].data()) st_.AlertFields[i].assign(fields_[i]);
+      if (fields_[i].data() != st_.AlertFields[i].data()) {
+        st_.AlertFields[i].assign(fields_[i]);
+        use_.set |= 1u << i;
+      }
     }
   }
+
+  const CarryUse& Use() const { return use_; }
 
  private:
   // A count of the line; one that cannot be added fails the line (once).
@@ -102,6 +107,10 @@ class AlertLineParser {
     // The words of the line, into the fields kept from line to line.
     SplitAlertFields(fields_, buf_);
     const auto& w = fields_;
+    // A line with fewer words counts the words the carry holds.
+    for (const std::size_t i : kCountedWords) {
+      if (w[i].data() == st_.AlertFields[i].data()) use_.read = true;
+    }
     const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
     const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
     // Keystrokes and mouse seconds go to the hour.
@@ -148,7 +157,10 @@ class AlertLineParser {
   void UserAction() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t star = buf_.find('*');
-    if (star != std::string_view::npos) st_.ToolName.assign(text::Trim(buf_.substr(0, star)));
+    if (star != std::string_view::npos) {
+      st_.ToolName.assign(text::Trim(buf_.substr(0, star)));
+      use_.set |= kToolField;
+    }
     buf_ = text::Trim(star == std::string_view::npos ? buf_ : buf_.substr(star + 1));
     if (star == std::string_view::npos || st_.ToolName.empty()) return;
     events_.emplace_back(ToolUsed{st_.ToolName, ActionDate(buf_.substr(0, 6)), NonEmpty(Sub(buf_, 8, 2))});
@@ -159,8 +171,12 @@ class AlertLineParser {
   void UserEntry() {
     buf_ = text::Trim(Sub(buf_, 14));
     const std::size_t dash = buf_.find("--");
-    if (dash != std::string_view::npos) st_.DiscomfortName.assign(text::Trim(buf_.substr(0, dash)));
+    if (dash != std::string_view::npos) {
+      st_.DiscomfortName.assign(text::Trim(buf_.substr(0, dash)));
+      use_.set |= kDiscomfortField;
+    }
     st_.BodyPartName.assign(text::Trim(Sub(buf_, dash == std::string_view::npos ? 3 : dash + 4)));
+    use_.set |= kBodyPartField;
     if (dash == std::string_view::npos || st_.BodyPartName.empty()) return;
     events_.emplace_back(DiscomfortEntered{st_.BodyPartName, st_.DiscomfortName,
                                            std::string(text::LastChars(num::SpacedNumberText(h_ - 1), 2)),
@@ -170,6 +186,7 @@ class AlertLineParser {
   // "User Notes: <note>": for the entry before it.
   void UserNotes() {
     st_.NoteText.assign(text::Trim(Sub(buf_, 13)));
+    use_.set |= kNoteField;
     if (!st_.NoteText.empty()) events_.emplace_back(EntryNoted{st_.NoteText});
   }
 
@@ -185,7 +202,14 @@ class AlertLineParser {
     }
   }
 
+  // The words of a sample line that are counted.
+  static constexpr std::array<std::size_t, 6> kCountedWords = {2, 3, 4, 6, 7, 8};
+  // The carry's fields after the twelve words.
+  static constexpr uint32_t kToolField = 1u << 12, kDiscomfortField = 1u << 13, kBodyPartField = 1u << 14,
+                            kNoteField = 1u << 15;
+
   AlertCarry& st_;
+  CarryUse use_;
   AlertCounts& c_;
   std::vector<AlertEvent>& events_;
   AlertDay& day_;
@@ -279,12 +303,25 @@ void FoldAlertCounts(AlertCounts& c) {
   }
 }
 
-AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry) {
+AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry, CarryUse* use) {
   AlertDay day;
   LineReader reader = LineReader::Over(bytes);
-  AlertLineParser(carry, day).Run(reader, bytes);
+  AlertLineParser parser(carry, day);
+  parser.Run(reader, bytes);
   FoldAlertCounts(day.counts);
+  if (use != nullptr) *use = parser.Use();
   return day;
+}
+
+void AlertCarry::Apply(const AlertCarry& from, uint32_t set) {
+  for (std::size_t i = 0; i < AlertFields.size(); ++i) {
+    if ((set >> i & 1u) != 0) AlertFields[i] = from.AlertFields[i];
+  }
+  std::string* const names[] = {&ToolName, &DiscomfortName, &BodyPartName, &NoteText};
+  const std::string* const given[] = {&from.ToolName, &from.DiscomfortName, &from.BodyPartName, &from.NoteText};
+  for (std::size_t i = 0; i < 4; ++i) {
+    if ((set >> (12 + i) & 1u) != 0) *names[i] = *given[i];
+  }
 }
 
 }  // namespace prax

@@ -60,6 +60,10 @@ class AlertCounts {
 struct AlertCarry {
   std::array<std::string, 12> AlertFields;
   std::string ToolName, DiscomfortName, BodyPartName, NoteText;
+
+  // Fields 0 to 11 are AlertFields, then ToolName, DiscomfortName,
+  // BodyPartName, NoteText: those of `set` taken from `from`.
+  void Apply(const AlertCarry& from, uint32_t set);
 };
 
 // "User Action: <tool>*<yymmdd> <hh>...": an EMSSystemUsage row, after the
@@ -98,8 +102,9 @@ struct AlertDay {
 // the buffer keeps that last word. The fields view `buffer` (or a constant "0").
 void SplitAlertFields(std::array<std::string_view, 12>& fields, std::string_view& buffer);
 
-// Parses one day's log bytes. Reading stops at the first empty line.
-AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry);
+// Parses one day's log bytes. Reading stops at the first empty line. How the
+// carry was used goes to `use` when given.
+AlertDay ParseAlertDay(std::string_view bytes, AlertCarry& carry, CarryUse* use = nullptr);
 
 // Folds slots 1 to 24: level totals into column 0, taken = given - skipped
 // (skipped never above given), and every slot added into slot 0.

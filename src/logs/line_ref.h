@@ -22,6 +22,17 @@ struct LineFailure {
   ErrorKind kind = ErrorKind::kNone;
 };
 
+// How a day's parse used the carry it was given, so that a day may be parsed
+// before the one ahead of it: whether its rows or counts depend on anything
+// the carry held when the day began (`read`), and which of the carry's fields
+// it replaced (bit i: field i, numbered as the carry's Apply names them). A
+// day that read nothing gives the same day whatever its carry, and leaves the
+// carry it was given with those fields replaced.
+struct CarryUse {
+  bool read = false;
+  uint32_t set = 0;
+};
+
 // The text of the line starting at `offset`: up to its CR (lines end at CR LF
 // or a lone CR).
 inline std::string_view LineTextAt(std::string_view bytes, uint32_t offset) {

@@ -297,6 +297,28 @@ TEST_F(LoadJobTest, AnotherProgramWritesBetweenTwoDaysOfAUser) {
   EXPECT_EQ(DumpAll(), NetworkRows());
 }
 
+// Parsed on three threads, each day from a blank carry, the rows are those of one thread: a day that counts what the
+// days before it left (a short sample line, a data line naming nothing, a project without a task) is parsed again
+// with it, and the fields a day sets reach the days after it.
+TEST_F(LoadJobTest, ParsedOnSeveralThreadsTheRowsAreThoseOfOne) {
+  const char* days[][2] = {
+      {"001 0905 10 2 7 x 9 3 5 x x x end\r\n", "User Project: Payroll (Review)\r\n001 0910 \"Doc\",\"ED\" 7 8,3\r\n"},
+      {"001 1000 5 1\r\n", "User Project: Audit\r\n001 0920 \"Doc 7 8,2\r\n"},
+      {"001 1100 3 0 2 x 1 0 0 x x x end\r\n", "User Project: Bills (Ledger)\r\n001 0930 \"Sheet\",\"CALC\" 2 46,1\r\n"},
+      {"001 1200 4 1\r\n", "User Project: (Close)\r\n001 0940 \"Mail 1 8,1\r\n"}};
+  for (int d = 0; d < 4; ++d)
+    for (int k = 0; k < 2; ++k) dir.Write("PX000004.DIR/2002061" + std::to_string(d) + (k ? ".PXT" : ".PXL"), days[d][k]);
+  std::vector<std::map<std::string, std::string>> rows;
+  for (const int threads : {1, 3}) {
+    fs::remove(DbFile());
+    CreateDatabase();
+    ctx.ParseThreads = threads;
+    prax::RunLoadJob(ctx, status, 1, 1001);
+    rows.push_back(DumpAll());
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+}
+
 // Against a controlled clock: today's and tomorrow's logs wait (a client in
 // a time zone ahead); a log dated further ahead is loaded and named.
 // The next run finds what a run passed over (a log that was not there yet

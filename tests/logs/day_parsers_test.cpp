@@ -304,3 +304,41 @@ TEST(ActivityDay, RandomLogs) {
 }
 
 }  // namespace
+
+// A day that says it read nothing of its carry parses alike from a blank and from a full carry, and leaves the full one
+// as the blank one's fields it set make it.
+TEST(CarryUse, DaysThatReadNothingOfTheirCarry) {
+  const struct { std::string alert, activity; bool alertRead, activityRead; } cases[] = {
+      {S("0900", "5", 1, 2), "User Project: P (T)\r\n001 0910 \"W\",\"A\" 1 8,1\r\n001 0911 \"V 1 8,1\r\n", false, false},
+      {"001 0900 5 1\r\n", "001 0910 \"W 1 8,1\r\nUser Notes: n\r\n", true, true},
+      {"User Action: Saw*021203 14\r\nUser Entry:  Ache-- Wrist\r\nUser Notes: n\r\n", "User Project: P\r\n", false, true},
+      {"User Entry:  Numb\r\n", "User Project: (T)\r\n001 0910 x 1 8,1\r\nUser Notes: m\r\n", false, false}};
+  const auto alertText = [](const prax::AlertCarry& c) {
+    std::string s = c.ToolName + "|" + c.DiscomfortName + "|" + c.BodyPartName + "|" + c.NoteText;
+    for (const std::string& f : c.AlertFields) s += "|" + f;
+    return s;
+  };
+  const auto activityText = [](const prax::ActivityCarry& c) {
+    return c.LineAppName + "|" + c.LineWindowName + "|" + c.ProjName + "|" + c.TaskName + "|" + c.NoteText;
+  };
+  for (const auto& c : cases) {
+    prax::AlertCarry blank, full{{"7", "7", "7", "7", "7", "7", "7", "7", "7", "7", "7", "7"}, "a", "b", "c", "d"};
+    prax::AlertCarry expected = full;
+    prax::CarryUse use, fullUse;
+    const prax::AlertDay fromBlank = prax::ParseAlertDay(c.alert, blank, &use), fromFull = Parse(c.alert, &full);
+    EXPECT_EQ(use.read, c.alertRead) << c.alert;
+    expected.Apply(blank, use.set);
+    for (int row = 0; row < prax::AlertCounts::kRows * prax::AlertCounts::kLevels && !use.read; ++row)
+      EXPECT_EQ(fromBlank.counts.At(0, row / 7, row % 7), fromFull.counts.At(0, row / 7, row % 7)) << c.alert;
+    EXPECT_TRUE(use.read || Events(fromBlank) + alertText(expected) == Events(fromFull) + alertText(full)) << c.alert;
+
+    prax::ActivityCarry blankActivity, fullActivity{"app", "window", "project", "task", "note"};
+    prax::ActivityCarry expectedActivity = fullActivity;
+    const prax::ActivityDay a = prax::ParseActivityDay(c.activity, {}, blankActivity, &use);
+    const prax::ActivityDay b = prax::ParseActivityDay(c.activity, {}, fullActivity, &fullUse);
+    EXPECT_EQ(use.read, c.activityRead) << c.activity;
+    expectedActivity.Apply(blankActivity, use.set);
+    EXPECT_TRUE(use.read || Events(a) + activityText(expectedActivity) == Events(b) + activityText(fullActivity))
+        << c.activity;
+  }
+}
