@@ -9,7 +9,7 @@
 //       SQLite alone: the rows of a freshly loaded History database SOURCE
 //       inserted with raw prepared statements into EMPTY (a History database
 //       just made by the system's creation step), with the engine's pragmas and
-//       one transaction per user-day and pass, as the load commits, in the
+//       one transaction per user and pass, as a fresh load commits, in the
 //       engine's best way for the same transactions: multi-row INSERTs of up
 //       to 32 rows (each row count prepared once), values bound, and the
 //       User_Num indexes of the two day tables dropped first and built once
@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -312,13 +313,13 @@ int InsertFloor(const std::string& sourceFile, const std::string& emptyFile) {
     }
     batch.clear();
   };
-  // One transaction per user-day of the pass's main table, with the other
-  // tables' rows of that user up to that day.
+  // One transaction per user of the pass's main table, with the other
+  // tables' rows of that user.
   auto pass = [&](std::vector<std::unique_ptr<TableStream>>& tables, std::vector<std::unique_ptr<TableStream>>& lists) {
     TableStream& main = *tables.front();
     bool first = true;
     while (main.more) {
-      const auto key = main.Key();
+      const std::pair<int64_t, int64_t> key{main.Key().first, INT64_MAX};
       take(main, false, key);
       for (size_t i = 1; i < tables.size(); ++i) take(*tables[i], false, key);
       if (first) {

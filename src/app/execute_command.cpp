@@ -111,6 +111,7 @@ RunContext CommandContext(const RunContext& base, bool fresh) {
   ctx.HistoryServer = history.server;
   ctx.HistoryTimeout = history.timeout;
   ctx.RecomputeErrorKeys = base.RecomputeErrorKeys || fresh;
+  ctx.FreshHistory = fresh;
   return ctx;
 }
 

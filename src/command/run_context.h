@@ -53,6 +53,10 @@ struct RunContext {
   // days loaded since: for a fresh database, and on request for a database
   // other tools edited (praxload --recompute-error-keys).
   bool RecomputeErrorKeys = false;
+  // The History database was made by this command, so no other program uses
+  // it yet: the load commits a user's days of a pass together (CommitGroup)
+  // rather than each day on its own.
+  bool FreshHistory = false;
   // The logs are read and parsed on a thread of their own while the load
   // writes (the rows are the same either way). PRAX_PARSE_AHEAD=0 in the
   // environment turns it off (a test and tuning knob).

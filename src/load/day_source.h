@@ -102,16 +102,23 @@ void CountDayLoaded(Status& status, PassFigures* pass, int32_t date);
 
 // Writes one prepared day of load.user on the writing side: `write` stores
 // its rows with `storeLock` (may be null) held, then the day is marked for
-// the error-keys step and committed, so a day is stored whole or not at all
-// and a run cut short leaves no half-written day. A commit that fails (a full
-// disk, say) ends the job rather than being passed over.
+// the error-keys step in the same transaction, so a day is stored whole or
+// not at all and a run cut short leaves no half-written day. Once its
+// transaction is committed (load.commits), a day `counted` (one read from a
+// log) is counted loaded and, dated in the future, named; a commit that fails
+// (a full disk, say) ends the job and says neither.
 template <class F>
-void WriteDay(LoadContext& load, std::mutex* storeLock, int32_t date, F&& write) {
+void WriteDay(LoadContext& load, std::mutex* storeLock, const PreparedDay& day, bool counted, PassFigures* pass,
+              F&& write) {
   std::unique_lock<std::mutex> lock;
   if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
   std::forward<F>(write)();
-  load.store.MarkErrorKeysPending(load.user, date);
-  load.store.Commit();
+  load.store.MarkErrorKeysPending(load.user, day.date);
+  load.commits.DayWritten(load.store, [&status = load.status, pass, counted, date = day.date,
+                                       future = counted && day.future ? FutureDatedLine(day) : std::string()] {
+    if (counted) CountDayLoaded(status, pass, date);
+    if (!future.empty()) status.Warn(future);
+  });
 }
 
 // One user of a pass as the reading side listed it.

@@ -121,11 +121,9 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
           if (d.why != err::kFileNotFound) status.SetStatus("Activity log skipped: " + d.reason);
         }
         status.RejectsFrom(fs::ForDisplay(d.path));
-        WriteDay(load, storeLock, d.date,
+        WriteDay(load, storeLock, d, d.kind == PreparedDay::Kind::kParsed, pass,
                  [&] { StoreActivityDay(load, d.date, std::get<ActivityDay>(d.day), d.bytes); });
         status.EndLines();
-        if (d.kind == PreparedDay::Kind::kParsed) CountDayLoaded(status, pass, d.date);
-        if (d.future && d.kind == PreparedDay::Kind::kParsed) status.Warn(FutureDatedLine(d));
       } catch (const Error& e) {
         if (d.path.empty()) throw;
         throw e.WithContext("Activity log " + fs::ForDisplay(d.path));

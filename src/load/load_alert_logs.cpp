@@ -134,13 +134,10 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
           strict = true;
           if (pass != nullptr && d.present) ++pass->logsRead;
           status.RejectsFrom(fs::ForDisplay(d.path));
-          WriteDay(load, storeLock, d.date, [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day), d.bytes); });
+          WriteDay(load, storeLock, d, d.present, pass,
+                   [&] { StoreAlertDay(load, d.date, std::get<AlertDay>(d.day), d.bytes); });
           status.EndLines();
-          if (d.present) {
-            ++loaded;
-            CountDayLoaded(status, pass, d.date);
-          }
-          if (d.present && d.future) status.Warn(FutureDatedLine(d));
+          if (d.present) ++loaded;
           break;
         }
       }

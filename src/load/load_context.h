@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "load/commit_group.h"
 #include "logs/activity_day.h"
 #include "logs/alert_day.h"
 #include "logs/file_list.h"
@@ -46,6 +47,8 @@ struct LoadContext {
   AlertCarry alertCarry;
   ActivityCarry activityCarry;
   int32_t user = 0;  // the user being loaded
+  // When the days written are committed (grouped in a database this command made).
+  CommitGroup commits{run.FreshHistory};
   // The activity logs of each user directory as the alert pass listed them,
   // taken by the activity pass (by the reading side of each pass only).
   std::unordered_map<int32_t, ListedLogs> listedActivity;

@@ -80,7 +80,7 @@ void LogPass(LoadContext& load, LoadSummary& summary, LogKind kind, int32_t user
         }
       }
       const std::lock_guard<std::mutex> lock(source.StoreLock());
-      load.store.Commit();
+      load.commits.Commit(load.store);
     } catch (const Error& e) {
       throw e.WithContext(std::string(alerts ? "Loading alert logs of user" : "Loading activity logs of user") +
                           userText);
@@ -181,13 +181,13 @@ LoadSummary RunLoadJob(const RunContext& run, Status& status, int16_t userStart,
       // being loaded is undone, so it is not taken for loaded and the next
       // run loads it whole.
       try {
-        history->Rollback();
+        load->commits.Rollback(*history);
       } catch (const Error&) {
         // The file is out of reach; SQLite undoes the open transaction itself.
       }
     } else {
       // A failure of the data ends the job; the rows written before it stay.
-      TryStep(&status, "PRAXDATA.MDB", [&] { history->Commit(); });
+      TryStep(&status, "PRAXDATA.MDB", [&] { load->commits.Commit(*history); });
     }
     // The file is left at rest; the failure passed up is the one to report.
     try {

@@ -319,6 +319,34 @@ TEST_F(LoadJobTest, ParsedOnSeveralThreadsTheRowsAreThoseOfOne) {
   EXPECT_EQ(rows[0], rows[1]);
 }
 
+// The file is replaced between the two days of user 2 (alert pass), so the commit after the user fails: the days
+// the run says it loaded are those stored, each with its error-keys mark, whether days are committed one by one or
+// together (a database this command made), and a rerun on the file completes the load. With the rollback journal
+// what was committed is in the file moved.
+TEST_F(LoadJobTest, AFailedCommitReportsOnlyTheDaysItStored) {
+  const fs::path moved = DbFile().string() + ".moved";
+  ctx.HistoryJournal = prax::RunContext::Journal::kRollback;
+  for (const bool fresh : {false, true}) {
+    SCOPED_TRACE(fresh);
+    fs::remove(DbFile());
+    CreateDatabase();
+    ctx.FreshHistory = fresh;
+    status.Summary() = prax::RunSummary{};
+    status.onCaption = [&](const std::string& caption) {
+      if (caption == " 50% " && status.Loading() == "Pass 1, User 2:") fs::rename(DbFile(), moved);
+    };
+    EXPECT_TRUE(praxtest::Has(Failure(), "PRAXDATA.MDB") && environment);
+    status.onCaption = nullptr;
+    fs::rename(moved, DbFile());
+    const std::string days = praxtest::Sqlite3(DbFile(), "SELECT COUNT(DISTINCT Data_Date) FROM AlertSystem;");
+    EXPECT_EQ(days, fresh ? "0\n" : "1\n");
+    EXPECT_EQ(days, std::to_string(status.Summary().passes.at(0).daysLoaded) + "\n");
+    EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT COUNT(*) FROM " + std::string(prax::store::kPendingTable) + ";"), days);
+    prax::RunLoadJob(ctx, status, 1, 1001);
+    EXPECT_EQ(DumpAll(), NetworkRows());
+  }
+}
+
 // Against a controlled clock: today's and tomorrow's logs wait (a client in
 // a time zone ahead); a log dated further ahead is loaded and named.
 // The next run finds what a run passed over (a log that was not there yet
