@@ -90,7 +90,9 @@ TEST(FileList, NamesDifferingInCaseDatedByTheFileTheirPathOpens) {
   praxtest::TempDir dir;
   const std::pair<const char*, int> files[] = {{"prax032.pxl", 2001}, {"PRAX032.PXL", 2003}, {"Prax032.pxl", 2002},
                                                {"prax033.pxl", 2005}, {"pRAX033.PXL", 2006}};
-  for (const auto& [name, year] : files) praxtest::SetMTime(dir.Write(std::string("PX000005.DIR/") + name, "x"), year, 6, 15);
+  for (const auto& [name, year] : files) {
+    praxtest::SetMTime(dir.Write(std::string("PX000005.DIR/") + name, "x"), year, 6, 15);
+  }
   EXPECT_EQ(Listed(dir), (std::vector<std::string>{"03-02-01032", "03-02-01032", "03-02-01032", "06-02-02033",
                                                    "06-02-02033"}));
 }
