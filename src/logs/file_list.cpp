@@ -6,7 +6,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/datetime.h"
@@ -112,23 +111,28 @@ FileList LogsAmong(std::string_view dirText, const std::vector<fs::DirEntry>& li
   FileList list;
   std::string suffix = text::ToUpperAscii(ext);
   suffix.insert(suffix.begin(), '.');
-  std::vector<std::pair<std::string, const fs::DirEntry*>> entries;  // upper-cased name, entry
+  std::vector<const fs::DirEntry*> entries;
   for (const fs::DirEntry& e : listed) {
-    std::string upper = text::ToUpperAscii(e.name);
-    if (text::EndsWith(upper, suffix)) entries.emplace_back(std::move(upper), &e);
-  }
-  // The entry a path text resolves to among names that differ only in letter
-  // case: the one written in capitals, else the first in byte order (as
-  // fs::RealPath resolves it), found here without listing the folder again.
-  std::unordered_map<std::string_view, const fs::DirEntry*> resolved;
-  for (const auto& [upper, e] : entries) {
-    auto [it, added] = resolved.emplace(upper, e);
-    if (!added && it->second->name != upper && (e->name == upper || e->name < it->second->name)) it->second = e;
+    if (text::EndsWith(e.upper, suffix)) entries.push_back(&e);
   }
   const auto skip = [&](const fs::DirEntry& e, const std::string& why) {
     if (onSkip) onSkip(std::string(dirText) + "\\" + e.name, why);
   };
-  for (const auto& [upper, e] : entries) {
+  list.reserve(entries.size());
+  const fs::DirEntry* resolved = nullptr;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const fs::DirEntry* e = entries[i];
+    const std::string& upper = e->upper;
+    // The entry a path text resolves to among names that differ only in
+    // letter case: the one written in capitals, else the first in byte order
+    // (as fs::RealPath resolves it). The listing is sorted by upper-cased
+    // name, then by name, so these stand together, the first one first.
+    if (i == 0 || entries[i - 1]->upper != upper) {
+      resolved = e;
+      for (std::size_t j = i; j < entries.size() && entries[j]->upper == upper; ++j) {
+        if (entries[j]->name == upper) resolved = entries[j];
+      }
+    }
     if (e->isSymlink) {
       if (!e->isDirectory) {
         skip(*e, "it is a symbolic link, and links are not followed out of the user directory. Put the file itself "
@@ -142,7 +146,7 @@ FileList LogsAmong(std::string_view dirText, const std::vector<fs::DirEntry>& li
     }
     std::optional<LogDay> day;
     try {
-      day = DayFor(dirText, *resolved.at(upper), upper, ext);
+      day = DayFor(dirText, *resolved, upper, ext);
     } catch (const Error& failure) {
       // A name that does not give a valid date is passed over, named; a file
       // that vanished since the listing is gone. The run goes on.

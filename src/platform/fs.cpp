@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -348,11 +349,11 @@ bool IsDirectory(std::string_view pathText) { return IsDirectoryReal(RealPath(pa
 
 std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, std::error_code* openError,
                            std::string_view datedPattern) {
-  std::vector<std::pair<std::string, DirEntry>> keyed;  // upper-cased name, entry
+  std::vector<DirEntry> listed;
   const bool all = pattern == "*" || pattern == "*.*";
   const auto add = [&](std::string name, bool isDir, bool isLink, std::optional<CivilTime> modified) {
-    std::string key = text::ToUpperAscii(name);
-    keyed.push_back({std::move(key), DirEntry{std::move(name), isDir, isLink, modified}});
+    std::string upper = text::ToUpperAscii(name);
+    listed.push_back(DirEntry{std::move(name), std::move(upper), isDir, isLink, modified});
   };
   const auto dated = [&](std::string_view name) { return !datedPattern.empty() && MatchPattern(name, datedPattern); };
   const stdfs::path dir = RealPath(dirText);
@@ -414,12 +415,17 @@ std::vector<DirEntry> List(std::string_view dirText, std::string_view pattern, s
   }
   if (errno != 0) ThrowUnlisted(dirText, LastError());
 #endif
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+  // The entries stay in place while their order is sorted.
+  std::vector<uint32_t> order(listed.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    const DirEntry &x = listed[a], &y = listed[b];
+    const int c = x.upper.compare(y.upper);
+    return c != 0 ? c < 0 : x.name < y.name;
   });
   std::vector<DirEntry> entries;
-  entries.reserve(keyed.size());
-  for (auto& k : keyed) entries.push_back(std::move(k.second));
+  entries.reserve(listed.size());
+  for (const uint32_t i : order) entries.push_back(std::move(listed[i]));
   return entries;
 }
 

@@ -35,7 +35,8 @@ struct CivilTime {
 };
 
 struct DirEntry {
-  std::string name;  // as on disk
+  std::string name;   // as on disk
+  std::string upper;  // the name in ASCII capitals, which the list is sorted by
   bool isDirectory = false;
   bool isSymlink = false;  // the entry itself is a symbolic link
   // The last modification of what the name leads to (a link followed), for

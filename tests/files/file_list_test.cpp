@@ -83,4 +83,19 @@ TEST(FileList, DaysWithTheirDatesAndNames) {
   }
 }
 
+#ifndef _WIN32  // one folder holding names that differ only in letter case: not on Windows
+// Names that differ only in letter case are one path: each is dated by the
+// file that path opens, the one in capitals, else the first in byte order.
+TEST(FileList, NamesDifferingInCaseDatedByTheFileTheirPathOpens) {
+  praxtest::TempDir dir;
+  const std::pair<const char*, int> files[] = {{"prax032.pxl", 2001}, {"PRAX032.PXL", 2003}, {"Prax032.pxl", 2002},
+                                               {"prax033.pxl", 2005}, {"pRAX033.PXL", 2006}};
+  for (const auto& [name, year] : files) {
+    praxtest::SetMTime(dir.Write(std::string("PX000005.DIR/") + name, "x"), year, 6, 15);
+  }
+  EXPECT_EQ(Listed(dir), (std::vector<std::string>{"03-02-01032", "03-02-01032", "03-02-01032", "06-02-02033",
+                                                   "06-02-02033"}));
+}
+#endif
+
 }  // namespace
