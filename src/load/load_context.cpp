@@ -47,17 +47,28 @@ std::string RoomAdvice(store::HistoryList list) {
 }  // namespace
 
 int16_t LoadContext::Lookup(store::HistoryList list, std::string_view cp1252Name) {
+  const auto i = static_cast<std::size_t>(list);
   store::ListIds& ids = List(list);
+  LastName& last = last_[i];
+  if (last.known && last.generation == ids.Generation() && cp1252Name == last.cp1252) {
+    status.Yield();  // as the list does after every lookup
+    if (ids.NearlyFull() && !nearlyFullSaid_[i]) SayRoom(list);
+    return last.id;
+  }
   try {
     int16_t id;
     bool ascii = true;
     for (unsigned char c : cp1252Name) ascii = ascii && c < 0x80;
     // Plain ASCII is the same in UTF-8.
     id = ascii ? ids.Get(cp1252Name) : ids.Get(text::Cp1252ToUtf8(cp1252Name));
-    if (ids.NearlyFull() && !nearlyFullSaid_[static_cast<std::size_t>(list)]) SayRoom(list);
+    last.cp1252.assign(cp1252Name);
+    last.id = id;
+    last.generation = ids.Generation();
+    last.known = true;
+    if (ids.NearlyFull() && !nearlyFullSaid_[i]) SayRoom(list);
     return id;
   } catch (const Error&) {
-    if (ids.Unnumbered() > 0 && !fullSaid_[static_cast<std::size_t>(list)]) SayRoom(list);
+    if (ids.Unnumbered() > 0 && !fullSaid_[i]) SayRoom(list);
     throw;
   }
 }

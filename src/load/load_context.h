@@ -75,6 +75,17 @@ struct LoadContext {
 
   std::array<std::unique_ptr<store::ListIds>, store::kHistoryListCount> lists_;
   std::array<bool, store::kHistoryListCount> nearlyFullSaid_{}, fullSaid_{};
+  // Per list, the name last looked up as the log gives it and its id: a log
+  // names the same window line after line, and a repeat then costs neither
+  // the conversion to UTF-8 nor the list's own lookup. It holds while the
+  // list keeps its generation (see ListIds::Generation).
+  struct LastName {
+    std::string cp1252;
+    int16_t id = 0;
+    uint64_t generation = 0;
+    bool known = false;
+  };
+  std::array<LastName, store::kHistoryListCount> last_;
 };
 
 // Log text (Windows-1252) as the database holds it (UTF-8).

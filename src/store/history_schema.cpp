@@ -1,4 +1,5 @@
 #include <array>
+#include <iterator>
 #include <string>
 
 #include "platform/error.h"
@@ -152,10 +153,14 @@ TableRow ToTableRow(const ProjectNoteRow& row) {
            Value(row.taskId), Value(row.noteId)}};
 }
 
+std::array<db::Value, 9> RowValues(const ActivityRow& row) {
+  return {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId), Value(row.windowId),
+          Value(row.projectId), Value(row.taskId), Value(row.keyNum), Value(row.keyCount)};
+}
+
 TableRow ToTableRow(const ActivityRow& row) {
-  return {RowKind::kActivity,
-          {Value(int64_t{row.user}), Value(int64_t{row.date}), Value(row.hour), Value(row.appId), Value(row.windowId),
-           Value(row.projectId), Value(row.taskId), Value(row.keyNum), Value(row.keyCount)}};
+  auto values = RowValues(row);
+  return {RowKind::kActivity, {std::make_move_iterator(values.begin()), std::make_move_iterator(values.end())}};
 }
 
 void CheckRow(const db::TableDef& table, const std::vector<db::Value>& values) {

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +94,8 @@ TableRow ToTableRow(const SystemUsageRow& row);
 TableRow ToTableRow(const UserNoteRow& row);
 TableRow ToTableRow(const ProjectNoteRow& row);
 TableRow ToTableRow(const ActivityRow& row);
+// The values of the most frequent row, without a vector of their own.
+std::array<db::Value, 9> RowValues(const ActivityRow& row);
 // The table of a row kind, of a list, as HistorySchema describes them (a
 // list: the id column, then the name column).
 const db::TableDef& RowTable(RowKind kind);
@@ -135,11 +139,19 @@ class HistoryStore {
   virtual ListTable& List(HistoryList list) = 0;
 
   virtual void Append(TableRow row) = 0;
+  // Append of a row given as its values, which the store may move from; a
+  // store that keeps rows without a vector each overrides it.
+  virtual void AppendValues(RowKind kind, std::span<db::Value> values) {
+    Append(TableRow{kind, {std::make_move_iterator(values.begin()), std::make_move_iterator(values.end())}});
+  }
   void AppendAlertHour(const AlertHourRow& row) { Append(ToTableRow(row)); }
   void AppendSystemUsage(const SystemUsageRow& row) { Append(ToTableRow(row)); }
   void AppendUserNote(const UserNoteRow& row) { Append(ToTableRow(row)); }
   void AppendProjectNote(const ProjectNoteRow& row) { Append(ToTableRow(row)); }
-  void AppendActivity(const ActivityRow& row) { Append(ToTableRow(row)); }
+  void AppendActivity(const ActivityRow& row) {
+    auto values = RowValues(row);
+    AppendValues(RowKind::kActivity, values);
+  }
 
   // The error-keys step: the user's whole-application activity rows, the
   // user's alert rows in stored order (of one date, or of every date), and

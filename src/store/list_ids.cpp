@@ -62,6 +62,7 @@ void ListIds::Remember(const std::string& name, std::optional<int64_t> id) {
 }
 
 void ListIds::Load() {
+  ++generation_;
   last_.reset();
   ids_.clear();
   indexIds_.clear();
@@ -131,6 +132,7 @@ int16_t ListIds::Get(std::string_view name) {
 }
 
 void ListIds::Close() {
+  ++generation_;
   open_ = false;
   last_.reset();
   ids_.clear();

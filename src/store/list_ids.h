@@ -87,6 +87,9 @@ class ListIds {
   // already held id 32767, counted for as long as this object lives (a job),
   // across passes and primings.
   std::size_t Unnumbered() const { return unnumbered_.size(); }
+  // Changes whenever the names and ids are read anew or the list closes: an
+  // id a caller remembers for a name holds while this stays the same.
+  uint64_t Generation() const { return generation_; }
 
  private:
   void Load();
@@ -97,6 +100,7 @@ class ListIds {
   bool open_ = false;
   int16_t max_ = 0;
   int64_t version_ = -1;  // the file's data version when the list was read
+  uint64_t generation_ = 0;
   // The first stored id of every name, by its letter case folded, and by the
   // key the name column's index compares; a name whose first row has a Null
   // id maps to nullopt.

@@ -577,7 +577,7 @@ int64_t TableWriter::Append(std::span<const Value> values) {
   return sqlite3_last_insert_rowid(c.Handle());
 }
 
-void TableWriter::Add(std::vector<Value> values) {
+void TableWriter::Add(std::span<Value> values) {
   Resolve();
   bool alone = values.size() != stored_.size();
   for (size_t i = 0; i < values.size() && i < stored_.size(); ++i) {
@@ -591,7 +591,7 @@ void TableWriter::Add(std::vector<Value> values) {
   }
   if (alone) {
     Flush();
-    Append(values);
+    Append(std::span<const Value>(values));
     return;
   }
   for (Value& v : values) kept_.push_back(std::move(v));

@@ -273,7 +273,8 @@ class TableWriter {
   // engine's own checks can judge (text longer in bytes than its field,
   // text that starts with NUL) writes the kept rows and goes alone, so that
   // its refusal is raised by this call as before.
-  void Add(std::vector<Value> values);
+  // The values may be moved from.
+  void Add(std::span<Value> values);
   // Writes the rows kept. When the engine refuses a batch as a whole, its
   // rows go one by one: every good row is stored and the first refused one
   // is thrown, its values named. None is kept afterwards, whatever happens.

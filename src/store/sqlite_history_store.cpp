@@ -168,13 +168,14 @@ class SqliteHistoryStore : public HistoryStore {
 
   // Rows wait in their writer and go in multi-row statements: at a full
   // batch, and before anything reads a table, commits or closes.
-  void Append(TableRow row) override {
-    const auto k = static_cast<size_t>(row.kind);
-    const int known = !deferred_ ? -1 : row.kind == RowKind::kAlertHour ? 0 : row.kind == RowKind::kActivity ? 1 : -1;
+  void Append(TableRow row) override { AppendValues(row.kind, row.values); }
+  void AppendValues(RowKind kind, std::span<Value> values) override {
+    const auto k = static_cast<size_t>(kind);
+    const int known = !deferred_ ? -1 : kind == RowKind::kAlertHour ? 0 : kind == RowKind::kActivity ? 1 : -1;
     const std::pair<int32_t, int32_t> day =
         known < 0 ? std::pair<int32_t, int32_t>{}
-                  : std::pair{static_cast<int32_t>(row.values[0].IntValue()), static_cast<int32_t>(row.values[1].IntValue())};
-    writers_[k].Add(std::move(row.values));
+                  : std::pair{static_cast<int32_t>(values[0].IntValue()), static_cast<int32_t>(values[1].IntValue())};
+    writers_[k].Add(values);
     if (known >= 0 && lastDay_[known] != day) {
       openDays_[known].insert(day);
       lastDay_[known] = day;

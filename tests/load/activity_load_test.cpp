@@ -62,6 +62,22 @@ TEST_F(LoaderTest, ListsRunningOutOfIdsAreSaidOnceAndCounted) {
   EXPECT_EQ(status.Summary().tables.at("WindowsList").rejects.at("name list full"), 6);
 }
 
+// A name looked up again gets its own list's id, for its exact bytes only, and as the list reads it when opened anew.
+TEST_F(LoaderTest, RepeatedLookupsKeepEachListsIds) {
+  using L = prax::store::HistoryList;
+  Query("INSERT INTO WindowsList VALUES (7, 'Caf\xC3\xA9');");
+  load->OpenPassLists(prax::LogKind::kActivity);
+  const std::vector<std::pair<L, std::string>> lookups{
+      {L::kWindows, "Caf\xE9"}, {L::kApplications, "Caf\xE9"}, {L::kWindows, "CAF\xC9"}, {L::kWindows, "Caf\xE9s"},
+      {L::kWindows, "Caf\xE9"}, {L::kWindows, "Caf\xE9"}};
+  std::vector<int16_t> ids;
+  for (const auto& [list, name] : lookups) ids.push_back(load->Lookup(list, name));
+  EXPECT_EQ(ids, (std::vector<int16_t>{7, 1, 7, 8, 7, 7}));
+  Query("UPDATE WindowsList SET Window_Id = 9 WHERE Window_Id = 7;");  // another program renumbers it
+  load->OpenPassLists(prax::LogKind::kActivity);
+  EXPECT_EQ(load->Lookup(L::kWindows, "Caf\xE9"), 9);
+}
+
 class LoadActivityTest : public LoaderTest {
  protected:
   int Load(const prax::FileList& list) { return LoaderTest::Load(prax::LogKind::kActivity, list); }
