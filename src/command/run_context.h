@@ -62,7 +62,7 @@ struct RunContext {
   // environment turns it off (a test and tuning knob).
   bool ParseAhead = true;
   // How many threads parse the logs then, each day with the carry the days
-  // before it leave (0: one fewer than the machine runs at once, at most 8;
+  // before it leave (0: as many as the machine runs at once, at most 8;
   // 1: the reading thread alone). PRAX_PARSE_THREADS sets it (a test and
   // tuning knob).
   int ParseThreads = 0;

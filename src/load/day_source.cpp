@@ -243,8 +243,10 @@ bool DayReader::Parse(PreparedDay& d, AlertCarry& alert, ActivityCarry& activity
 
 int PassSource::ParseThreads(const RunContext& run) {
   if (run.ParseThreads > 0) return std::min(run.ParseThreads, 64);
+  // As many as the processors: the writing thread waits on its file as
+  // much as it computes, and the reading thread mostly waits on the workers.
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(cores - 1, 1, 8);
+  return std::clamp(cores, 1, 8);
 }
 
 PassSource::PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead)

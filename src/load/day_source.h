@@ -177,7 +177,7 @@ class PassSource {
  public:
   PassSource(LoadContext& load, LogKind kind, int32_t userStart, int32_t userEnd, bool parseAhead);
   // How many threads parse with parseAhead: RunContext::ParseThreads, or
-  // when that is 0 one fewer than the machine runs at once (at most 8).
+  // when that is 0 as many as the machine runs at once (at most 8).
   static int ParseThreads(const RunContext& run);
   ~PassSource();
   PassSource(const PassSource&) = delete;
