@@ -15,14 +15,27 @@ std::string Quote(std::string_view name) {
   return q;
 }
 
-std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine) {
-  const bool file = engine == Engine::kSqliteFile;
-  const std::string q = Quote(f.name), null = notNull ? " NOT NULL" : "";
+std::string NumberCheckSql(const FieldDef& f) {
   switch (f.type) {
     case FieldType::Integer:
-      return q + " SMALLINT" + null + (file ? " CHECK (" + q + " BETWEEN -32768 AND 32767)" : "");
+      return Quote(f.name) + " BETWEEN -32768 AND 32767";
     case FieldType::Long:
-      return q + " INTEGER" + null + (file ? " CHECK (" + q + " BETWEEN -2147483648 AND 2147483647)" : "");
+      return Quote(f.name) + " BETWEEN -2147483648 AND 2147483647";
+    case FieldType::Text:
+      break;
+  }
+  return "";
+}
+
+std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine, bool numberChecks) {
+  const bool file = engine == Engine::kSqliteFile;
+  const std::string q = Quote(f.name), null = notNull ? " NOT NULL" : "";
+  const std::string check = file && numberChecks ? " CHECK (" + NumberCheckSql(f) + ")" : "";
+  switch (f.type) {
+    case FieldType::Integer:
+      return q + " SMALLINT" + null + check;
+    case FieldType::Long:
+      return q + " INTEGER" + null + check;
     case FieldType::Text: {
       const std::string n = std::to_string(f.size);
       return q + " VARCHAR(" + n + ")" + (file ? " COLLATE NOCASE" : "") + null + " CHECK (length(" + q +

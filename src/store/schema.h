@@ -45,9 +45,11 @@ std::string Quote(std::string_view name);
 enum class Engine { kSqliteFile, kServer };
 // Column definition text for CREATE TABLE / ADD COLUMN: the type, NOT NULL
 // for primary-index columns, a CHECK holding text to 1..size characters and,
-// in the SQLite file, the NOCASE collation of text and a CHECK holding
-// numbers to their type's range.
-std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine);
+// in the SQLite file, the NOCASE collation of text and (`numberChecks`) a
+// CHECK holding numbers to their type's range.
+std::string ColumnSql(const FieldDef& f, bool notNull, Engine engine, bool numberChecks = true);
+// The condition holding a number field to its type's range ("" for text).
+std::string NumberCheckSql(const FieldDef& f);
 
 // Throws the refusal of a value for a field of `table` (a data Error):
 // Overflow (6) for a number outside an Integer's or Long's range, 3315 for

@@ -984,11 +984,11 @@ std::unique_ptr<SqliteFile> SqliteFile::Create(const std::filesystem::path& file
 namespace {
 
 std::string CreateTableSql(const std::string& table, const std::vector<FieldDef>& fields,
-                           const std::vector<bool>& notNull) {
+                           const std::vector<bool>& notNull, bool numberChecks = true) {
   std::string s = "CREATE TABLE " + Quote(table) + " (";
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) s += ", ";
-    s += ColumnSql(fields[i], notNull[i], Engine::kSqliteFile);
+    s += ColumnSql(fields[i], notNull[i], Engine::kSqliteFile, numberChecks);
   }
   s += ")";
   return s;
@@ -1087,6 +1087,63 @@ size_t FieldOf(const TableDef& def, const IndexDef& ix) {
 }
 
 }  // namespace
+
+bool SqliteFile::SetNumberChecks(const TableDef& def, bool on, bool prove) {
+  CheckOpen();
+  std::vector<bool> notNull(def.fields.size(), false);
+  for (const auto& ix : def.indexes) {
+    const size_t field = FieldOf(def, ix);
+    if (ix.primary && field < def.fields.size()) notNull[field] = true;
+  }
+  const std::string with = CreateTableSql(def.name, def.fields, notNull, true),
+                    without = CreateTableSql(def.name, def.fields, notNull, false);
+  std::string stored;
+  sqlite3_stmt* st = Prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  sqlite3_bind_text(st, 1, def.name.data(), static_cast<int>(def.name.size()), SQLITE_TRANSIENT);
+  ForEachRow(*this, st, [&](sqlite3_stmt* r) {
+    if (const auto* t = sqlite3_column_text(r, 0)) stored = reinterpret_cast<const char*>(t);
+  });
+  if (stored == (on ? with : without)) return true;
+  if (stored != (on ? without : with)) return false;
+  BeginWrite();
+  if (on && prove) {
+    std::string within;
+    for (const auto& f : def.fields) {
+      const std::string check = NumberCheckSql(f);
+      if (!check.empty()) within += (within.empty() ? "(" : " AND (") + check + ")";
+    }
+    st = Prepare("SELECT rowid FROM " + Quote(def.name) + " WHERE NOT (" + within + ") LIMIT 1");
+    std::optional<int64_t> outside;
+    ForEachRow(*this, st, [&](sqlite3_stmt* r) { outside = sqlite3_column_int64(r, 0); });
+    if (outside) {
+      Fail(err::kOverflow,
+           "Table '" + def.name + "' holds a number outside its field's range (row " + std::to_string(*outside) +
+               "), written by another program while a load had the range checks off. Correct or delete that row "
+               "(sqlite3 can), then run again.",
+           Cause::kEnvironment);
+    }
+  }
+  // Only the stored definition changes: the rows and their encoding are the
+  // same with or without a CHECK. The new schema version makes every
+  // connection read the definition again.
+  int64_t version = 0;
+  ForEachRow(*this, Prepare("PRAGMA schema_version"), [&](sqlite3_stmt* r) { version = sqlite3_column_int64(r, 0); });
+  Exec("PRAGMA writable_schema = ON");
+  try {
+    st = Prepare("UPDATE sqlite_master SET sql = ?1 WHERE type = 'table' AND name = ?2");
+    const std::string& sql = on ? with : without;
+    sqlite3_bind_text(st, 1, sql.data(), static_cast<int>(sql.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, def.name.data(), static_cast<int>(def.name.size()), SQLITE_TRANSIENT);
+    TableWriter::RunWrite(*this, st);
+    Exec("PRAGMA schema_version = " + std::to_string(version + 1));
+  } catch (...) {
+    sqlite3_exec(db_, "PRAGMA writable_schema = OFF", nullptr, nullptr, nullptr);
+    throw;
+  }
+  Exec("PRAGMA writable_schema = OFF");
+  SchemaChanged();
+  return true;
+}
 
 std::string CreateIndexSql(const TableDef& def, const IndexDef& ix, bool ifMissing) {
   const size_t field = FieldOf(def, ix);

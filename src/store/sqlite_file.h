@@ -179,6 +179,15 @@ class SqliteFile {
   void AppendTable(const TableDef& def);
   void AddField(std::string_view table, const FieldDef& field);
   void AddIndex(std::string_view table, const IndexDef& index);
+  // The checks holding the numbers of table `def` to their type's range,
+  // taken out of its stored definition (`on` false) or put back, in the open
+  // write transaction; only the definition changes, never a row. A writer
+  // whose every row passes TableWriter's own checks fills the table faster
+  // without them. Only a table as AppendTable made it, or as this call left
+  // it, is changed: false for any other (an older or altered table), true
+  // once the table is as asked. With `prove`, putting them back first proves
+  // that every row meets them, else Error 6 names the row.
+  bool SetNumberChecks(const TableDef& def, bool on, bool prove);
   // Table by name (letter case ignored), nullptr when absent.
   std::shared_ptr<const TableInfo> FindTable(std::string_view name);
   // Table by name or Error 3078.
@@ -322,10 +331,11 @@ void ForEachRow(SqliteFile& file, sqlite3_stmt* st, F&& row) {
 namespace prax::store {
 // Adds what the load keeps beside the History tables where it is missing
 // (the table of user-days whose error keys are pending and, with `indexes`,
-// an index per user and date on AlertSystem and ActivitySystem) and commits;
-// returns whether the pending table was there already. A file without the
-// day tables gets nothing.
-bool AddLoadAids(db::SqliteFile& file, bool indexes);
+// an index per user and date on AlertSystem and ActivitySystem, their schema
+// indexes and the checks on their numbers, proven first when `proveChecks`)
+// and commits; returns whether the pending table was there already. A file
+// without the day tables gets nothing.
+bool AddLoadAids(db::SqliteFile& file, bool indexes, bool proveChecks = true);
 }  // namespace prax::store
 
 namespace prax::db {

@@ -42,8 +42,12 @@ constexpr RowKind kDayKinds[] = {RowKind::kAlertHour, RowKind::kActivity};
 
 // Creates what is missing of the indexes the day tables have while a load
 // reads them: their schema indexes (which a fresh load builds last) and an
-// index per user and date, which makes "is this day loaded" one probe.
-void AddDayIndexes(db::SqliteFile& file) {
+// index per user and date, which makes "is this day loaded" one probe. The
+// checks on their numbers a fresh load wrote without are put back first,
+// proven against every row when `proveChecks` (another program may have
+// written since they went).
+void AddDayIndexes(db::SqliteFile& file, bool proveChecks) {
+  for (const RowKind kind : kDayKinds) file.SetNumberChecks(RowTable(kind), true, proveChecks);
   for (const RowKind kind : kDayKinds) {
     const db::TableDef& def = RowTable(kind);
     for (const auto& ix : def.indexes) file.Exec(db::CreateIndexSql(def, ix, true));
@@ -58,12 +62,12 @@ void AddDayIndexes(db::SqliteFile& file) {
 
 }  // namespace
 
-bool AddLoadAids(db::SqliteFile& file, bool indexes) {
+bool AddLoadAids(db::SqliteFile& file, bool indexes, bool proveChecks) {
   const auto alerts = file.FindTable("AlertSystem"), activity = file.FindTable("ActivitySystem");
   if (!alerts || !activity) return true;
   const bool tracked = file.FindTable(kPendingTable) != nullptr;
   file.BeginWrite();
-  if (indexes) AddDayIndexes(file);
+  if (indexes) AddDayIndexes(file, proveChecks);
   file.Exec("CREATE TABLE IF NOT EXISTS " + std::string(kPendingTable) +
             " (User_Num INTEGER NOT NULL, Data_Date INTEGER NOT NULL, PRIMARY KEY (User_Num, Data_Date))");
   file.Commit();
@@ -88,7 +92,12 @@ class SqliteHistoryStore : public HistoryStore {
     // its day tables when the load first reads their rows by user or closes
     // it: built once over the rows, they cost less than kept up row by row.
     // Meanwhile the store knows the days it loaded without a probe: nobody
-    // else writes while the load holds the file.
+    // else writes while the load holds the file. Until then, too, the day
+    // tables go without the checks on their numbers, which cost SQLite a
+    // third of its work per row: every row this store writes passes the
+    // same checks first (TableWriter), and another program's rows are
+    // proven against them before they come back (a data version that moved
+    // says there were some).
     const bool empty = Empty();
     if (empty && !readOnly_ && file_.FindTable("AlertSystem") && file_.FindTable("ActivitySystem")) {
       file_.BeginWrite();
@@ -96,9 +105,11 @@ class SqliteHistoryStore : public HistoryStore {
         for (const auto& ix : RowTable(kind).indexes) {
           file_.Exec("DROP INDEX IF EXISTS " + db::Quote(RowTable(kind).name + "_" + ix.name));
         }
+        file_.SetNumberChecks(RowTable(kind), false, false);
       }
       file_.SchemaChanged();
       deferred_ = true;
+      dataVersion_ = file_.DataVersion();
     }
     untracked_ = readOnly_ ? file_.FindTable(kPendingTable) == nullptr : !AddLoadAids(file_, !empty);
     // A run on a loaded file writes a few days and probes many: a small page
@@ -262,7 +273,7 @@ class SqliteHistoryStore : public HistoryStore {
     Flush();
     if (!deferred_) return;
     file_.BeginWrite();
-    AddDayIndexes(file_);
+    AddDayIndexes(file_, OthersWrote());
     deferred_ = false;
     builtInOpen_ = true;
   }
@@ -280,6 +291,10 @@ class SqliteHistoryStore : public HistoryStore {
     dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
     return dates;
   }
+
+  // Whether another program committed to the file since the day tables'
+  // checks went.
+  bool OthersWrote() { return file_.DataVersion() != dataVersion_; }
 
   // Whether neither day table holds a row.
   bool Empty() {
@@ -331,7 +346,7 @@ class SqliteHistoryStore : public HistoryStore {
   void Close() override {
     if (file_.IsOpen() && !readOnly_) {
       Flush();
-      AddLoadAids(file_, true);
+      AddLoadAids(file_, true, !deferred_ || OthersWrote());
       deferred_ = false;
     }
     db_->Close();
@@ -349,6 +364,7 @@ class SqliteHistoryStore : public HistoryStore {
   // A fresh load's day-table indexes wait (see the constructor); built in
   // the open transaction, they wait again if it is rolled back.
   bool deferred_ = false, builtInOpen_ = false;
+  int64_t dataVersion_ = 0;  // when the day tables' checks went
   // While they wait, by DayTable: the (user, date) days committed, those of
   // the open transaction, and the last one added to it.
   std::array<std::set<std::pair<int32_t, int32_t>>, 2> days_, openDays_;

@@ -254,6 +254,36 @@ TEST_F(StoreTest, BatchedRowsAreReadBeforeWrittenAndRefusedAlone) {
   EXPECT_EQ(Stored("SELECT count(*), sum(Key_Count) FROM ActivitySystem;"), "40|808\n");
 }
 
+// A fresh file's day tables take rows without the checks on their numbers until the store reads them by user or
+// closes: then the definition comes back as it was, proven against every row when another program wrote meanwhile,
+// and a table not as the system made it is never rewritten.
+TEST_F(StoreTest, FreshDayTablesGetTheirNumberChecksBackProvenWhenOthersWrote) {
+  const struct { const char* what; const char* before; const char* meanwhile; bool kept; } cases[] = {
+      {"ours alone", "", "", true},
+      {"another program's row within range", "", "INSERT INTO ActivitySystem (User_Num, App_Id) VALUES (2, 7);", true},
+      {"another program's row out of range", "", "INSERT INTO ActivitySystem (User_Num, App_Id) VALUES (2, 99999);",
+       false},
+      {"a table altered since it was made", "ALTER TABLE ActivitySystem ADD COLUMN Extra INTEGER;", "", true}};
+  const std::string definition = "SELECT sql FROM sqlite_master WHERE name = 'ActivitySystem';";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CreateSqliteHistory(file.string());
+    praxtest::Sqlite3(file, c.before);
+    const std::string made = Stored(definition);
+    auto store = OpenSqliteHistory(file);
+    store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 8, 12});
+    store->Commit();
+    EXPECT_EQ(Stored(definition) == made, std::string(c.before).size() > 0);
+    praxtest::Sqlite3(file, c.meanwhile);
+    const auto closed = Raised([&] { store->Close(); });
+    store.reset();
+    EXPECT_EQ(closed.Kind(), c.kept ? err::kNone : err::kOverflow) << closed.what();
+    EXPECT_EQ(Has(closed.what(), "row 2"), !c.kept) << closed.what();
+    EXPECT_EQ(Stored(definition) == made, c.kept);
+    EXPECT_EQ(Has(Stored("INSERT INTO ActivitySystem (App_Id) VALUES (40000);"), "CHECK constraint failed"), c.kept);
+  }
+}
+
 // Files written by others: tables by any letter case, a missing table failing only the operation that needs it.
 TEST_F(StoreTest, OthersFilesAreReadWhateverTheLetterCase) {
   praxtest::Sqlite3(file, "ALTER TABLE AlertSystem RENAME TO a; ALTER TABLE a RENAME TO alertsystem; DROP TABLE ActivitySystem;");
