@@ -296,7 +296,10 @@ ActivityDay ParseActivityDay(std::string_view bytes, const ActivityOptions& opti
   for (int32_t n = 1; !lines.AtEnd(); ++n) {
     const std::string_view line = lines.Next();
     parser.Line(line, {n, static_cast<uint32_t>(line.data() - bytes.data())});
-    day.lines.resize(day.events.size(), LineRef{n, static_cast<uint32_t>(line.data() - bytes.data())});
+    // Nearly every line adds one event: push_back is the cheap way to grow.
+    while (day.lines.size() < day.events.size()) {
+      day.lines.push_back(LineRef{n, static_cast<uint32_t>(line.data() - bytes.data())});
+    }
   }
   parser.Finish();
   if (use != nullptr) *use = parser.Use();

@@ -78,7 +78,7 @@ class AlertLineParser {
       } else {
         EventLine();
       }
-      day_.lines.resize(events_.size(), at_);
+      while (day_.lines.size() < events_.size()) day_.lines.push_back(at_);
     }
     // The words of the last sample lines to the carry, where they did not come from it.
     for (std::size_t i = 0; i < fields_.size(); ++i) {
@@ -247,6 +247,15 @@ bool AlertCounts::Add(long long slot, long long row, long long level, double del
   return true;
 }
 
+bool AlertCounts::AddWhole(long long slot, long long row, long long level, int64_t delta) {
+  if (!InBounds(slot, row, level)) return false;
+  int32_t& c = c_[Index(slot, row, level)];
+  const int64_t sum = c + delta;
+  if (sum < INT32_MIN || sum > INT32_MAX) return false;
+  c = static_cast<int32_t>(sum);
+  return true;
+}
+
 bool AlertCounts::SlotHasCount(int slot) const {
   if (!InBounds(slot, 0, 0)) throw Error(err::kSubscript, "Subscript out of range", Cause::kData);
   const auto first = c_.begin() + static_cast<std::ptrdiff_t>(Index(slot, 0, 0));
@@ -285,7 +294,7 @@ void FoldAlertCounts(AlertCounts& c) {
           r == R::kMouseTaken || r == R::kMouseSkipped) {
         c.At(h, r, 0) = 0;
       }
-      for (int l = 1; l <= 5; ++l) c.Add(h, r, 0, c.At(h, r, l));
+      for (int l = 1; l <= 5; ++l) c.AddWhole(h, r, 0, c.At(h, r, l));
     }
     // Skipped alerts are held to those given; the rest were taken.
     for (int l = 0; l <= 5; ++l) {
@@ -298,7 +307,7 @@ void FoldAlertCounts(AlertCounts& c) {
     }
     // The hour adds to the day-total slot.
     for (int r = 0; r < AlertCounts::kRows; ++r) {
-      for (int l = 0; l < AlertCounts::kLevels; ++l) c.Add(0, r, l, c.At(h, r, l));
+      for (int l = 0; l < AlertCounts::kLevels; ++l) c.AddWhole(0, r, l, c.At(h, r, l));
     }
   }
 }

@@ -38,6 +38,8 @@ class AlertCounts {
   // even). Returns false and changes nothing when the index is outside the
   // bounds or the sum leaves the 32-bit range.
   bool Add(long long slot, long long row, long long level, double delta);
+  // The same for a whole delta, without going through a double.
+  bool AddWhole(long long slot, long long row, long long level, int64_t delta);
 
   // Every count 0.
   void Clear() { c_.fill(0); }
