@@ -88,10 +88,13 @@ class CountingStore : public prax::store::HistoryStore {
   std::vector<int32_t> LoadedDates(prax::store::DayTable, int32_t, int32_t, int32_t) override { return {}; }
   prax::store::ListTable& List(prax::store::HistoryList list) override { return lists_[static_cast<size_t>(list)]; }
   void Append(prax::store::TableRow row) override { ++rows[prax::store::RowTable(row.kind).name]; }
-  std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t, std::optional<int32_t>) override {
+  std::vector<prax::store::StoredKeyCount> WholeApplicationKeyCounts(int32_t,
+                                                                    std::optional<prax::store::DateSpan>) override {
     return {};
   }
-  std::vector<prax::store::StoredAlertHour> AlertHours(int32_t, std::optional<int32_t>) override { return {}; }
+  std::vector<prax::store::StoredAlertHour> AlertHours(int32_t, std::optional<prax::store::DateSpan>) override {
+    return {};
+  }
   std::map<int32_t, int64_t> DaysPerDate(prax::store::DayTable, int32_t, int32_t) override { return {}; }
   std::map<int32_t, int32_t> NewestDays(prax::store::DayTable) override { return {}; }
   void MarkErrorKeysPending(int32_t, int32_t) override {}

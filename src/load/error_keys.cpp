@@ -1,5 +1,6 @@
 #include "load/error_keys.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -11,22 +12,28 @@
 
 namespace prax {
 
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date,
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, const std::vector<int32_t>* dates,
                         SkipReporter* skipped) {
   using HourKey = std::pair<int64_t, std::string>;  // Data_Date, Data_Hour (upper case)
+  if (dates != nullptr && dates->empty()) return;
+  const std::optional<store::DateSpan> span =
+      dates == nullptr ? std::nullopt : std::optional<store::DateSpan>({dates->front(), dates->back()});
+  const auto wanted = [dates](int64_t date) {
+    return dates == nullptr || std::binary_search(dates->begin(), dates->end(), date);
+  };
 
   std::vector<store::StoredKeyCount> counts;
-  if (!TryStep(skipped, "ActivitySystem", [&] { counts = store.WholeApplicationKeyCounts(user, date); })) return;
+  if (!TryStep(skipped, "ActivitySystem", [&] { counts = store.WholeApplicationKeyCounts(user, span); })) return;
   std::map<HourKey, int64_t> sums;
   for (const store::StoredKeyCount& c : counts) {
     if (!c.keyNum || (*c.keyNum != kBackspaceKey && *c.keyNum != kDeleteKey)) continue;
-    if (!c.keyCount || !c.date || !c.hour) continue;
+    if (!c.keyCount || !c.date || !c.hour || !wanted(*c.date)) continue;
     sums[HourKey{*c.date, text::ToUpperAscii(*c.hour)}] += *c.keyCount;
   }
   if (sums.empty()) return;
 
   std::vector<store::StoredAlertHour> hours;
-  if (!TryStep(skipped, "AlertSystem", [&] { hours = store.AlertHours(user, date); })) return;
+  if (!TryStep(skipped, "AlertSystem", [&] { hours = store.AlertHours(user, span); })) return;
   for (const store::StoredAlertHour& h : hours) {
     if (sums.empty()) break;
     if (!h.date || !h.hour) continue;
@@ -41,15 +48,27 @@ void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<
 
 void WorkOutErrorKeys(store::HistoryStore& store, int32_t user, bool everything, SkipReporter* skipped) {
   if (everything) {
-    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, std::nullopt, skipped); });
+    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, nullptr, skipped); });
     TryStep(skipped, "ErrorKeysPending", [&] { store.ClearErrorKeysPending(user, std::nullopt); });
     return;
   }
   std::vector<int32_t> dates;
   TryStep(skipped, "ErrorKeysPending", [&] { dates = store.ErrorKeysPending(user); });
-  for (const int32_t date : dates) {
-    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, date, skipped); });
-    TryStep(skipped, "ErrorKeysPending", [&] { store.ClearErrorKeysPending(user, date); });
+  // Dates within about a month of each other are worked out from one read of
+  // the rows between them: a fresh load's thirty days of a user cost a
+  // statement or two, not two each, and a date far from the rest does not
+  // make the read cover the years between.
+  constexpr int32_t kSpan = 100;  // yyyymmdd keys
+  for (std::size_t first = 0; first < dates.size();) {
+    std::size_t end = first + 1;
+    while (end < dates.size() && dates[end] - dates[first] < kSpan) ++end;
+    const std::vector<int32_t> group(dates.begin() + static_cast<std::ptrdiff_t>(first),
+                                     dates.begin() + static_cast<std::ptrdiff_t>(end));
+    TryStep(skipped, "AlertSystem", [&] { WriteUserErrorKeys(store, user, &group, skipped); });
+    for (const int32_t date : group) {
+      TryStep(skipped, "ErrorKeysPending", [&] { store.ClearErrorKeysPending(user, date); });
+    }
+    first = end;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/error.h"
 #include "store/history_store.h"
@@ -18,10 +19,11 @@ class Status;
 // and hour, in stored order, takes the sum; it is rewritten only when its
 // value differs. A user without such rows keeps every value; activity hours
 // without an alert row are passed over, and so is a sum the column refuses.
-// A read that fails (for the data) leaves the user's rows as they are.
-// With a date, only that date's rows are read and written: the same values
-// as for every date, since a sum never crosses dates.
-void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, std::optional<int32_t> date = std::nullopt,
+// A read that fails (for the data) leaves the rows it was to read as they
+// are. With `dates` (in ascending order), only those dates' rows are written,
+// read between the first and the last: the same values as for every date,
+// since a sum never crosses dates.
+void WriteUserErrorKeys(store::HistoryStore& store, int32_t user, const std::vector<int32_t>* dates = nullptr,
                         SkipReporter* skipped = nullptr);
 
 // The error-keys step of a job for one user: the pending user-days (every

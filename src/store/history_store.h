@@ -125,6 +125,11 @@ struct StoredAlertHour {
   std::optional<int64_t> errorKeys;
 };
 
+// The dates first..last (yyyymmdd keys, both included).
+struct DateSpan {
+  int32_t first = 0, last = 0;
+};
+
 class HistoryStore {
  public:
   virtual ~HistoryStore() = default;
@@ -153,11 +158,12 @@ class HistoryStore {
     AppendValues(RowKind::kActivity, values);
   }
 
-  // The error-keys step: the user's whole-application activity rows, the
-  // user's alert rows in stored order (of one date, or of every date), and
-  // the rewrite of one Error_Keys (refused beyond 16 bits).
-  virtual std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) = 0;
-  virtual std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) = 0;
+  // The error-keys step: the user's whole-application activity rows (in no
+  // particular order: they are summed), the user's alert rows in stored order
+  // (both of the dates first..last, or of every date), and the rewrite of one
+  // Error_Keys (refused beyond 16 bits).
+  virtual std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<DateSpan> dates) = 0;
+  virtual std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<DateSpan> dates) = 0;
   virtual void SetErrorKeys(RowId row, int64_t errorKeys) = 0;
 
   // The user-days whose error keys are still to be worked out: a loader marks

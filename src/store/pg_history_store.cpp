@@ -310,25 +310,26 @@ class PgHistoryStore : public HistoryStore {
 
   // Rows come in stored order: the order of the table's pages, which is the
   // order they were added in while no row of the user moved.
-  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
+  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<DateSpan> dates) override {
     BuildDeferredIndexes();
     std::vector<StoredKeyCount> rows;
     for (const auto& r : Read("ActivitySystem", "SELECT \"Data_Date\", \"Data_Hour\", \"Key_Num\", \"Key_Count\" FROM "
                               "\"ActivitySystem\" WHERE \"User_Num\" = $1 AND \"App_Id\" = -1" +
-                                  std::string(date ? " AND \"Data_Date\" = $2" : "") + " ORDER BY ctid",
-                              Params(user, date))) {
+                                  std::string(dates ? " AND \"Data_Date\" BETWEEN $2 AND $3" : ""),
+                              Params(user, dates))) {
       rows.push_back(StoredKeyCount{Int(r[0]), r[1], Int(r[2]), Int(r[3])});
     }
     return rows;
   }
 
-  std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
+  std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<DateSpan> dates) override {
     std::vector<StoredAlertHour> rows;
     for (const auto& r : Read("AlertSystem", "SELECT (ctid::text::point)[0]::bigint, (ctid::text::point)[1]::bigint, "
                               "\"Data_Date\", \"Data_Hour\", \"Error_Keys\" FROM \"AlertSystem\" WHERE "
                               "\"User_Num\" = $1" +
-                                  std::string(date ? " AND \"Data_Date\" = $2" : "") + " ORDER BY \"AlertSystem\".ctid",
-                              Params(user, date))) {
+                                  std::string(dates ? " AND \"Data_Date\" BETWEEN $2 AND $3" : "") +
+                                  " ORDER BY \"AlertSystem\".ctid",
+                              Params(user, dates))) {
       rows.push_back(StoredAlertHour{(*Int(r[0]) << 16) | *Int(r[1]), Int(r[2]), r[3], Int(r[4])});
     }
     return rows;
@@ -401,9 +402,9 @@ class PgHistoryStore : public HistoryStore {
 
  private:
   static const char* DayTableName(DayTable t) { return t == DayTable::kAlerts ? "AlertSystem" : "ActivitySystem"; }
-  static std::vector<std::optional<std::string>> Params(int32_t user, std::optional<int32_t> date) {
+  static std::vector<std::optional<std::string>> Params(int32_t user, std::optional<DateSpan> dates) {
     std::vector<std::optional<std::string>> p{std::to_string(user)};
-    if (date) p.push_back(std::to_string(*date));
+    if (dates) p.insert(p.end(), {std::to_string(dates->first), std::to_string(dates->last)});
     return p;
   }
 

@@ -193,14 +193,13 @@ class SqliteHistoryStore : public HistoryStore {
     }
   }
 
-  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<int32_t> date) override {
+  std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<DateSpan> dates) override {
     ReadByUser();
     const auto info = file_.Table("ActivitySystem");
     sqlite3_stmt* st = file_.Prepare("SELECT Data_Date, Data_Hour, Key_Num, Key_Count FROM " + info->quoted +
                                      " WHERE User_Num = ?1 AND App_Id = -1" +
-                                     (date ? " AND Data_Date = ?2" : "") + " ORDER BY rowid");
-    sqlite3_bind_int64(st, 1, user);
-    if (date) sqlite3_bind_int64(st, 2, *date);
+                                     (dates ? " AND Data_Date BETWEEN ?2 AND ?3" : ""));
+    BindUserDates(st, user, dates);
     std::vector<StoredKeyCount> rows;
     db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredKeyCount{Read<int64_t>(r, 0), Read<std::string>(r, 1), Read<int64_t>(r, 2),
@@ -209,20 +208,26 @@ class SqliteHistoryStore : public HistoryStore {
     return rows;
   }
 
-  std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<int32_t> date) override {
+  std::vector<StoredAlertHour> AlertHours(int32_t user, std::optional<DateSpan> dates) override {
     ReadByUser();
     const auto info = file_.Table("AlertSystem");
     sqlite3_stmt* st = file_.Prepare("SELECT rowid, Data_Date, Data_Hour, Error_Keys FROM " + info->quoted +
-                                     " WHERE User_Num = ?1" + (date ? " AND Data_Date = ?2" : "") +
+                                     " WHERE User_Num = ?1" + (dates ? " AND Data_Date BETWEEN ?2 AND ?3" : "") +
                                      " ORDER BY rowid");
-    sqlite3_bind_int64(st, 1, user);
-    if (date) sqlite3_bind_int64(st, 2, *date);
+    BindUserDates(st, user, dates);
     std::vector<StoredAlertHour> rows;
     db::ForEachRow(file_, st, [&](sqlite3_stmt* r) {
       rows.push_back(StoredAlertHour{sqlite3_column_int64(r, 0), Read<int64_t>(r, 1), Read<std::string>(r, 2),
                                      Read<int64_t>(r, 3)});
     });
     return rows;
+  }
+
+  static void BindUserDates(sqlite3_stmt* st, int32_t user, std::optional<DateSpan> dates) {
+    sqlite3_bind_int64(st, 1, user);
+    if (!dates) return;
+    sqlite3_bind_int64(st, 2, dates->first);
+    sqlite3_bind_int64(st, 3, dates->last);
   }
 
   void MarkErrorKeysPending(int32_t user, int32_t date) override {

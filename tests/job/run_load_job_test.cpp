@@ -164,6 +164,22 @@ TEST_F(LoadJobTest, ErrorKeysAreTheFreshSumOfBothKeysFromTheWholeApplicationRows
               "5|00|8\n5|10|7\n5|11|1\n5|12|4\n5|13|3\n5|10|0\n6|10|0\n");
   }
   store->Close();
+
+  // Pending dates are worked out together, read over their span: a date between them that is not pending keeps
+  // its value, and one far away is read on its own.
+  praxtest::Sqlite3(DbFile(), "INSERT INTO AlertSystem (User_Num, Data_Date, Data_Hour, Error_Keys) VALUES"
+                              " (7, 20011201, '10', 0), (7, 20011202, '10', 0), (7, 20011203, '10', 0), (7, 20030101, '10', 0);"
+                              "INSERT INTO ActivitySystem (User_Num, Data_Date, Data_Hour, App_Id, Key_Num, Key_Count) VALUES"
+                              " (7, 20011201, '10', -1, 8, 1), (7, 20011202, '10', -1, 8, 2), (7, 20011203, '10', -1, 8, 3),"
+                              " (7, 20030101, '10', -1, 46, 4);");
+  store = prax::store::OpenSqliteHistory(DbFile());
+  for (const int32_t date : {20011201, 20011203, 20030101}) store->MarkErrorKeysPending(7, date);
+  prax::WorkOutErrorKeys(*store, 7, false, nullptr);
+  store->Commit();
+  EXPECT_TRUE(store->ErrorKeysPending(7).empty());
+  store->Close();
+  EXPECT_EQ(praxtest::Sqlite3(DbFile(), "SELECT Error_Keys FROM AlertSystem WHERE User_Num = 7 ORDER BY rowid;"),
+            "1\n0\n3\n4\n");
 }
 
 TEST_F(LoadJobTest, UserRangesAndProgress) {

@@ -88,7 +88,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
   EXPECT_TRUE(store->ErrorKeysPending(2).empty());
-  store->SetErrorKeys(store->AlertHours(1, 20260105).at(0).row, 9);
+  store->SetErrorKeys(store->AlertHours(1, DateSpan{20260105, 20260105}).at(0).row, 9);
   store->ClearErrorKeysPending(1, std::nullopt);
   EXPECT_EQ(store->WholeApplicationKeyCounts(1, std::nullopt).at(0).keyCount, 12);
   store->Close();
