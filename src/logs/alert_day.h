@@ -3,6 +3,7 @@
 // events its lines record, with names as the log writes them (Windows-1252
 // bytes). Nothing here touches a database or a file.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -42,7 +43,7 @@ class AlertCounts {
   bool AddWhole(long long slot, long long row, long long level, int64_t delta);
 
   // Every count 0.
-  void Clear() { c_.fill(0); }
+  void Clear() { std::fill(c_.begin(), c_.end(), 0); }
   // Whether any of the slot's 13 x 7 counts is not 0.
   bool SlotHasCount(int slot) const;
 
@@ -53,7 +54,9 @@ class AlertCounts {
   static std::size_t Index(long long slot, long long row, long long level) {
     return static_cast<std::size_t>((slot * kRows + row) * kLevels + level);
   }
-  std::array<int32_t, kSlots * kRows * kLevels> c_{};
+  // On the heap: a day passes through queues between threads, most of them
+  // days that carry no counts at all, and moves in a few bytes.
+  std::vector<int32_t> c_ = std::vector<int32_t>(kSlots * kRows * kLevels);
 };
 
 // What carries over from one Alert log to the next, across days and users,
