@@ -301,7 +301,7 @@ bool PassSource::Add(Item item) {
   // rows and the writing side passes it at once: these go over together,
   // with the next parsed day, rather than with one wake-up of each thread
   // apiece.
-  constexpr std::size_t kLightRun = 64;  // a day is some 9 KB even empty
+  constexpr std::size_t kLightRun = 64;  // items handed over together at most
   const auto* day = std::get_if<PreparedDay>(&item);
   const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
   pending_.push_back(std::move(item));
