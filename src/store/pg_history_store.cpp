@@ -308,8 +308,9 @@ class PgHistoryStore : public HistoryStore {
     if (activityDay) openActivityDays_.insert(day);
   }
 
-  // Rows come in stored order: the order of the table's pages, which is the
-  // order they were added in while no row of the user moved.
+  // Key counts come in any order (they are summed); alert rows in stored
+  // order: the order of the table's pages, which is the order they were
+  // added in while no row of the user moved.
   std::vector<StoredKeyCount> WholeApplicationKeyCounts(int32_t user, std::optional<DateSpan> dates) override {
     BuildDeferredIndexes();
     std::vector<StoredKeyCount> rows;
