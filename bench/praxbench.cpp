@@ -146,7 +146,8 @@ int ParseFloor(const std::string& netDir, int maxUser) {
       const prax::FileList& files = alerts ? logs.alert.files : logs.activity.files;
       load.user = u;
       for (const prax::LogDay& day : files) {
-        const std::string path = userDir + "\\" + day.fileName;
+        // Read as the loader reads it: by the name it was listed under.
+        const std::string path = userDir + "\\" + (day.listedName.empty() ? day.fileName : day.listedName);
         const int32_t date = day.date;
         if (!prax::TryStep([&] {
               const std::string bytes = prax::ReadLogBytes(path);

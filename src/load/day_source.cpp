@@ -108,6 +108,14 @@ PreparedUser DayReader::User(int32_t user) {
 
 namespace {
 
+// The path a day's log is read by: its folder and the name the listing found
+// it under, to which the capitals of d.path resolve (d.path still names it in
+// messages).
+std::string ListedPath(const PreparedDay& d) {
+  if (d.log.listedName.empty() || d.path.size() < d.log.fileName.size()) return d.path;
+  return d.path.substr(0, d.path.size() - d.log.fileName.size()) + d.log.listedName;
+}
+
 // Which days of a list the store holds, given the dates it holds from the
 // list's first date to its last in ascending order: the listed dates are
 // walked in ascending order beside them.
@@ -176,7 +184,7 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index, bool* pa
     }
     d.kind = PreparedDay::Kind::kParsed;
     d.future = DatedInFuture(load_.run, d.date);
-    if (kind_ == LogKind::kAlert && !(d.present = fs::Exists(d.path, true))) {
+    if (kind_ == LogKind::kAlert && !(d.present = fs::Exists(ListedPath(d), true))) {
       d.day = AlertDay{};  // no log: nothing counted, no row
       return d;
     }
@@ -219,7 +227,7 @@ void Unread(LogKind kind, PreparedDay& d) {
 
 bool DayReader::Read(PreparedDay& d) const {
   try {
-    d.bytes = ReadLogBytes(d.path);
+    d.bytes = ReadLogBytes(ListedPath(d), kMaxLogBytes, d.path);
     return true;
   } catch (...) {
     Unread(kind_, d);

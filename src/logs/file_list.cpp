@@ -156,7 +156,10 @@ FileList LogsAmong(std::string_view dirText, const std::vector<fs::DirEntry>& li
       }
       continue;
     }
-    if (day) list.push_back(std::move(*day));
+    if (day) {
+      day->listedName = resolved->name;
+      list.push_back(std::move(*day));
+    }
   }
   return list;
 }

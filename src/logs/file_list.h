@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace prax {
@@ -14,17 +15,26 @@ namespace prax {
 enum class LogNaming { kDayNumber, kDate };
 
 struct LogDay {
+  LogDay() = default;
+  LogDay(int32_t day, std::string name, LogNaming how = LogNaming::kDate)
+      : date(day), fileName(std::move(name)), naming(how) {}
+
   // yyyymmdd. The century follows the two-digit year rule ("19" when the year
   // of the century is above 90, else "20"), also for a yyyymmdd name, whose
   // own century names only the file: 19900101.PXL is the day 20900101.
   int32_t date = 0;
   std::string fileName;  // in capitals ("PRAX032.PXL", "20011231.PXL")
   LogNaming naming = LogNaming::kDate;
+  // The name the file was listed under, in its own letter case: the one the
+  // capitals resolve to, by which it is opened without searching the folder
+  // again. Empty: fileName.
+  std::string listedName;
 
   // The day as the status log names it: "yy-mm-dd" and the three day digits,
   // or "yy-mm-dd", the century and "*".
   std::string Label() const;
-  bool operator==(const LogDay&) const = default;
+  // The same day whatever letter case its file was listed in.
+  bool operator==(const LogDay& o) const { return date == o.date && fileName == o.fileName && naming == o.naming; }
 };
 
 // In directory-listing order.

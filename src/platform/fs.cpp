@@ -311,6 +311,25 @@ stdfs::path RealPath(std::string_view pathText) {
   // The file system itself ignores letter case here.
   return stdfs::path(std::string(pathText));
 #else
+  // Most paths name what exists in the very letter case given (the logs a
+  // listing found, say): one stat of the whole path says so, where going
+  // folder by folder costs one each. The path is the one the walk below
+  // would build.
+  std::string given;
+  given.reserve(pathText.size() + 1);
+  if (!pathText.empty() && (pathText[0] == '\\' || pathText[0] == '/')) given.push_back('/');
+  for (std::size_t at = 0; at <= pathText.size();) {
+    std::size_t end = pathText.find_first_of("\\/", at);
+    if (end == std::string_view::npos) end = pathText.size();
+    if (end > at) {
+      if (!given.empty() && given.back() != '/') given.push_back('/');
+      given.append(pathText.data() + at, end - at);
+    }
+    at = end + 1;
+  }
+  struct stat st {};
+  if (!given.empty() && ::stat(given.c_str(), &st) == 0) return stdfs::path(std::move(given));
+
   stdfs::path result;
   std::size_t pos = 0;
   if (!pathText.empty() && (pathText[0] == '\\' || pathText[0] == '/')) result = "/";
@@ -501,17 +520,18 @@ std::string ReadFile(std::string_view pathText) {
   return bytes;
 }
 
-std::FILE* OpenRead(std::string_view pathText) {
+std::FILE* OpenRead(std::string_view pathText, std::string_view shownText) {
   const stdfs::path p = RealPath(pathText);
-  if (IsDirectoryReal(p)) ThrowWrongEntry(pathText);
+  const std::string_view shown = shownText.empty() ? pathText : shownText;
+  if (IsDirectoryReal(p)) ThrowWrongEntry(shown);
 #ifdef _WIN32
-  return OpenPlain(p, L"rb", pathText);
+  return OpenPlain(p, L"rb", shown);
 #else
-  const int fd = OpenPlain(p, O_RDONLY, pathText);
+  const int fd = OpenPlain(p, O_RDONLY, shown);
   std::FILE* f = ::fdopen(fd, "rb");
   if (f == nullptr) {
     ::close(fd);
-    ThrowFileError(err::kPathFileAccess, pathText);
+    ThrowFileError(err::kPathFileAccess, shown);
   }
   return f;
 #endif

@@ -70,9 +70,9 @@ void SetLastModified(std::string_view pathText, const CivilTime& t);
 // neither read nor written through, and a FIFO, socket or device is refused
 // without blocking on it (error 75 naming what it is).
 std::string ReadFile(std::string_view pathText);
-// Opens a file for reading in binary mode, with the same errors as ReadFile.
-// The caller closes it.
-std::FILE* OpenRead(std::string_view pathText);
+// Opens a file for reading in binary mode, with the same errors as ReadFile,
+// which name shownText when given (else pathText). The caller closes it.
+std::FILE* OpenRead(std::string_view pathText, std::string_view shownText = {});
 //
 // Every file this program writes is written the same way: never through a
 // symbolic link (dangling or not), never into a FIFO, socket or device, and

@@ -53,9 +53,9 @@ std::string_view LineReader::Next() {
 
 namespace prax {
 
-std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes) {
-  const std::string path = fs::ForDisplay(pathText);  // for messages
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fs::OpenRead(pathText), &std::fclose);
+std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes, std::string_view shownText) {
+  const std::string path = fs::ForDisplay(shownText.empty() ? pathText : shownText);  // for messages
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fs::OpenRead(pathText, shownText), &std::fclose);
   const FileStamp before = Stamp(file.get());
   if (!before.ok) {
     throw Error(err::kPathFileAccess, "Path/File access error: '" + path + "'. The file's size cannot be read.", Cause::kEnvironment);

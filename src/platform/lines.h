@@ -17,8 +17,10 @@ inline constexpr std::uint64_t kMaxLogBytes = 64ull * 1024 * 1024;
 // larger than maxBytes, throws a (data) Error naming it: the caller skips it
 // as unreadable. A read error, or a file that changed while it was read (it
 // grew, shrank or was rewritten: another program is still writing it), is an
-// environment Error, so that no half-read day is stored.
-std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes = kMaxLogBytes);
+// environment Error, so that no half-read day is stored. Messages name
+// shownText when given (else pathText).
+std::string ReadLogBytes(std::string_view pathText, std::uint64_t maxBytes = kMaxLogBytes,
+                         std::string_view shownText = {});
 
 class LineReader {
  public:

@@ -95,6 +95,10 @@ TEST(FileList, NamesDifferingInCaseDatedByTheFileTheirPathOpens) {
   }
   EXPECT_EQ(Listed(dir), (std::vector<std::string>{"03-02-01032", "03-02-01032", "03-02-01032", "06-02-02033",
                                                    "06-02-02033"}));
+  // Each is read by the name its capitals open.
+  std::vector<std::string> read;
+  for (const prax::LogDay& day : prax::BuildFileList(dir.Text() + "PX000005.DIR", "PXL")) read.push_back(day.listedName);
+  EXPECT_EQ(read, (std::vector<std::string>{"PRAX032.PXL", "PRAX032.PXL", "PRAX032.PXL", "pRAX033.PXL", "pRAX033.PXL"}));
 }
 #endif
 
