@@ -166,10 +166,16 @@ bool DayReader::Loaded(const PreparedUser& user, std::size_t index) {
 
 PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index, bool* parseLater) {
   PreparedDay d;
+  const LogDay* log = nullptr;
+  // A day loaded before goes over without its log's name or path.
+  const auto named = [&] {
+    if (log == nullptr || !d.path.empty()) return;
+    d.log = *log;
+    d.path = user.userDir + "\\" + log->fileName;
+  };
   try {
-    d.log = user.files.at(index);
-    d.date = d.log.date;
-    d.path = user.userDir + "\\" + d.log.fileName;
+    log = &user.files.at(index);
+    d.date = log->date;
     if (kind_ == LogKind::kAlert) {
       if (Loaded(user, index)) return d;
     } else {
@@ -178,6 +184,7 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index, bool* pa
       TryStep([&] { due = !Loaded(user, index); });
       if (!due) return d;
     }
+    named();
     if (DueToday(load_.run, d.date)) {
       d.kind = PreparedDay::Kind::kLater;
       return d;
@@ -193,6 +200,7 @@ PreparedDay DayReader::Day(const PreparedUser& user, std::size_t index, bool* pa
       return d;
     }
   } catch (...) {
+    named();
     d.kind = PreparedDay::Kind::kFailed;
     d.failure = std::current_exception();
     return d;
@@ -312,6 +320,13 @@ bool PassSource::Add(Item item) {
   constexpr std::size_t kLightRun = 64;  // items handed over together at most
   const auto* day = std::get_if<PreparedDay>(&item);
   const bool light = day == nullptr || day->kind != PreparedDay::Kind::kParsed;
+  if (day != nullptr && day->kind == PreparedDay::Kind::kLoaded && !pending_.empty()) {
+    auto* last = std::get_if<PreparedDay>(&pending_.back());
+    if (last != nullptr && last->kind == PreparedDay::Kind::kLoaded) {
+      last->span += day->span;
+      return true;
+    }
+  }
   pending_.push_back(std::move(item));
   return (light && pending_.size() < kLightRun) || Push();
 }
@@ -416,14 +431,19 @@ void PassSource::Produce() {
 }
 
 PassSource::Item PassSource::Pop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  writerWaiting_ = true;
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return !queue_.empty(); });
-  writerWaiting_ = false;
-  Item item = std::move(queue_.front());
-  queue_.pop_front();
-  changed_.notify_all();
+  // The writing side takes all that was handed over at once: one wake-up
+  // of the reading thread per batch rather than per item.
+  if (taken_.empty()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    writerWaiting_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !queue_.empty(); });
+    writerWaiting_ = false;
+    taken_.swap(queue_);
+    changed_.notify_all();
+  }
+  Item item = std::move(taken_.front());
+  taken_.pop_front();
   return item;
 }
 

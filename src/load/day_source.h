@@ -37,6 +37,9 @@ struct PreparedDay {
     kParsed,      // read and parsed (an alert log that does not exist: an empty day)
   };
   Kind kind = Kind::kLoaded;
+  // The list entries this item stands for: loaded days in a row go over as
+  // one item, with neither log nor path.
+  std::size_t span = 1;
   LogDay log;
   std::string path;
   int32_t date = 0;             // log.date
@@ -167,7 +170,8 @@ class DayReader {
 };
 
 // Hands the writing side the users and days of a pass, either prepared on
-// the spot or by a reading thread running ahead (at most 16 days). With more
+// the spot or by a reading thread running ahead (at most 16 days waiting,
+// besides the batch the writing side took last). With more
 // than one parse thread the reading thread hands the days it finds due to
 // that many workers, each parsing with a blank carry of its own, and takes
 // them back in list order: a day whose parse read its carry is parsed again
@@ -224,6 +228,7 @@ class PassSource {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Item> queue_;
+  std::deque<Item> taken_;  // the writing side's: taken from queue_ at once
   bool writerWaiting_ = false;  // the writing side asks for the next item
   bool stop_ = false;
   std::vector<Item> pending_;  // the reading thread's, not yet handed over

@@ -105,6 +105,7 @@ int StoreActivityDays(LoadContext& load, std::size_t days, const std::function<P
   int parsed = 0;
   for (std::size_t i = 1; i <= days; ++i) {
     PreparedDay d = next();
+    i += d.span - 1;  // loaded days in a row come as one
     if (d.kind == PreparedDay::Kind::kLater) {
       status.PassedOver("left for a later run", fs::ForDisplay(d.path), LaterLine(load.run, d));
     } else if (d.kind != PreparedDay::Kind::kLoaded) {

@@ -112,6 +112,7 @@ int StoreAlertDays(LoadContext& load, std::size_t days, const std::function<Prep
 
   for (std::size_t i = 1; i <= days; ++i) {
     const PreparedDay d = next();
+    i += d.span - 1;  // loaded days in a row come as one
     const auto named = [&](const Error& e) { return e.WithContext("Alert log " + fs::ForDisplay(d.path)); };
     try {
       switch (d.kind) {
