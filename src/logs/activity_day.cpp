@@ -60,6 +60,37 @@ std::size_t SmallNumberBefore(std::string_view t, char stop, int16_t& value) {
   return i;
 }
 
+// A pair of one to four digits each, "key,count", with blanks after the
+// comma, the count ended by a blank or the end of `t`: the characters it
+// takes with the blanks after it, or 0 for any other text. Most pairs are
+// such, and SmallNumberBefore would read them alike.
+std::size_t PlainPair(std::string_view t, int16_t& key, int16_t& count) {
+  const char* const begin = t.data();
+  const char* const end = begin + t.size();
+  const char* p = begin;
+  const auto digits = [&](int16_t& value) {
+    const char* const first = p;
+    int v = 0;
+    while (p != end && p - first < 5) {
+      const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+      if (digit > 9) break;
+      v = v * 10 + static_cast<int>(digit);
+      ++p;
+    }
+    value = static_cast<int16_t>(v);
+    return p - first >= 1 && p - first <= 4;
+  };
+  int16_t k = 0, c = 0;
+  if (!digits(k) || p == end || *p != ',') return 0;
+  ++p;
+  while (p != end && *p == ' ') ++p;
+  if (!digits(c) || (p != end && *p != ' ')) return 0;
+  while (p != end && *p == ' ') ++p;
+  key = k;
+  count = c;
+  return static_cast<std::size_t>(p - begin);
+}
+
 // text::LTrim for the short runs of blanks between pairs.
 std::string_view SkipBlanks(std::string_view t) {
   std::size_t i = 0;
@@ -107,21 +138,25 @@ ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, Lin
 
   int16_t key = 0;
   while (!t.empty() && key < options.keysMax) {
-    std::size_t comma = SmallNumberBefore(t, ',', key);
-    if (comma == std::string_view::npos) {
-      comma = t.find(',');
-      if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
-      if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
-    }
-    t = SkipBlanks(After(t, comma + 1));
-
     int16_t count = 0;
-    std::size_t end = SmallNumberBefore(t, ' ', count);
-    if (end == std::string_view::npos) {
-      end = t.find(' ');
-      if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
+    if (const std::size_t used = PlainPair(t, key, count)) {
+      t.remove_prefix(used);
+    } else {
+      std::size_t comma = SmallNumberBefore(t, ',', key);
+      if (comma == std::string_view::npos) {
+        comma = t.find(',');
+        if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
+        if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
+      }
+      t = SkipBlanks(After(t, comma + 1));
+
+      std::size_t end = SmallNumberBefore(t, ' ', count);
+      if (end == std::string_view::npos) {
+        end = t.find(' ');
+        if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
+      }
+      t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
     }
-    t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
 
     if (key < 0 || key >= kKeySlots) return err::kSubscript;
     int32_t& sum = counts[static_cast<std::size_t>(key)];
@@ -148,7 +183,9 @@ class ActivityLineParser {
 
   void Line(std::string_view line, LineRef at) {
     at_ = at;
-    if (num::LeadingNumber(text::FirstChars(line, 3)) > 0) {
+    int64_t sample = 0;
+    const std::string_view first = text::FirstChars(line, 3);
+    if (num::DigitsOnly(first, sample) ? sample > 0 : num::LeadingNumber(first) > 0) {
       DataLine(line);
     } else {
       OtherLine(line);
@@ -174,7 +211,12 @@ class ActivityLineParser {
   void DataLine(std::string_view line) {
     // Hour slot: the clock hour plus one; the minute stays text.
     int16_t h = hourSlot_;
-    if (ToInt16(num::LeadingNumber(text::SliceAt(line, 5, 2)) + 1, h)) hourSlot_ = h;
+    int64_t hour = 0;
+    if (num::DigitsOnly(text::SliceAt(line, 5, 2), hour)) {
+      hourSlot_ = static_cast<int16_t>(hour + 1);
+    } else if (ToInt16(num::LeadingNumber(text::SliceAt(line, 5, 2)) + 1, h)) {
+      hourSlot_ = h;
+    }
     minute_ = text::SliceAt(line, 7, 2);
     h = hourSlot_;
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <optional>
+#include <type_traits>
 
 #include "platform/error.h"
 #include "platform/lines.h"
@@ -33,6 +35,15 @@ std::optional<int32_t> RoundLong(double v) {
   const double r = std::nearbyint(v);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::nullopt;
   return static_cast<int32_t>(r);
+}
+// The same for whole numbers.
+std::optional<int16_t> RoundInt(int64_t v) {
+  if (v < -32768 || v > 32767) return std::nullopt;
+  return static_cast<int16_t>(v);
+}
+std::optional<int32_t> RoundLong(int64_t v) {
+  if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(v);
 }
 
 // 1-based cut of what exists of the range (start >= 1).
@@ -73,7 +84,8 @@ class AlertLineParser {
     while (!reader.AtEnd() && !buf_.empty()) {
       buf_ = reader.Next();
       at_ = {at_.line + 1, static_cast<uint32_t>(buf_.data() - bytes.data())};
-      if (num::LeadingNumber(buf_.substr(0, 3)) > 0) {
+      int64_t sample = 0;
+      if (num::DigitsOnly(buf_.substr(0, 3), sample) ? sample > 0 : num::LeadingNumber(buf_.substr(0, 3)) > 0) {
         if (buf_.find("RECOV") == std::string_view::npos) SampleLine();
       } else {
         EventLine();
@@ -93,8 +105,16 @@ class AlertLineParser {
 
  private:
   // A count of the line; one that cannot be added fails the line (once).
-  void Count(long long slot, long long row, long long level, double delta) {
-    if (c_.Add(slot, row, level, delta)) return;
+  // A whole delta is added without going through floating point.
+  template <class Delta>
+  void Count(long long slot, long long row, long long level, Delta delta) {
+    bool added = false;
+    if constexpr (std::is_integral_v<Delta>) {
+      added = c_.AddWhole(slot, row, level, delta);
+    } else {
+      added = c_.Add(slot, row, level, delta);
+    }
+    if (added) return;
     if (!day_.failures.empty() && day_.failures.back().at.line == at_.line) return;
     const bool inside = slot >= 0 && slot < AlertCounts::kSlots && level >= 0 && level < AlertCounts::kLevels;
     day_.failures.push_back({at_, inside ? err::kOverflow : err::kSubscript});
@@ -102,7 +122,12 @@ class AlertLineParser {
 
   void SampleLine() {
     // The hour slot and minute stand at fixed positions.
-    if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) h_ = *v;
+    int64_t hour = 0;
+    if (num::DigitsOnly(Sub(buf_, 5, 2), hour)) {
+      h_ = static_cast<int16_t>(hour + 1);
+    } else if (auto v = RoundInt(num::LeadingNumber(Sub(buf_, 5, 2)) + 1)) {
+      h_ = *v;
+    }
     mm_ = Sub(buf_, 7, 2);
     // The words of the line, into the fields kept from line to line.
     SplitAlertFields(fields_, buf_);
@@ -111,8 +136,20 @@ class AlertLineParser {
     for (const std::size_t i : kCountedWords) {
       if (w[i].data() == st_.AlertFields[i].data()) use_.read = true;
     }
-    const double keys = num::LeadingNumber(w[2]), keyLevel = num::LeadingNumber(w[3]), keyWork = num::LeadingNumber(w[4]);
-    const double mouseSecs = num::LeadingNumber(w[6]), mouseLevel = num::LeadingNumber(w[7]), mouseWork = num::LeadingNumber(w[8]);
+    // The six numbers are plain digits nearly always: whole numbers then,
+    // which give what their reading as numbers gives.
+    int64_t whole[6];
+    if (num::DigitsOnly(w[2], whole[0]) && num::DigitsOnly(w[3], whole[1]) && num::DigitsOnly(w[4], whole[2]) &&
+        num::DigitsOnly(w[6], whole[3]) && num::DigitsOnly(w[7], whole[4]) && num::DigitsOnly(w[8], whole[5])) {
+      Sample(whole[0], whole[1], whole[2], whole[3], whole[4], whole[5]);
+    } else {
+      Sample(num::LeadingNumber(w[2]), num::LeadingNumber(w[3]), num::LeadingNumber(w[4]), num::LeadingNumber(w[6]),
+             num::LeadingNumber(w[7]), num::LeadingNumber(w[8]));
+    }
+  }
+
+  template <class N>
+  void Sample(N keys, N keyLevel, N keyWork, N mouseSecs, N mouseLevel, N mouseWork) {
     // Keystrokes and mouse seconds go to the hour.
     Count(h_, R::kKeystrokes, 0, keys);
     Count(h_, R::kMouseSeconds, 0, mouseSecs);
@@ -131,7 +168,8 @@ class AlertLineParser {
 
   // A fall marks the break taken; a rise counts an alert given at the new
   // level and, without a fall since the last rise, one skipped at the old one.
-  void Level(double level, int16_t prev, bool& fell, int givenRow, int skippedRow) {
+  template <class N>
+  void Level(N level, int16_t prev, bool& fell, int givenRow, int skippedRow) {
     if (level < prev) fell = true;
     if (level > prev) {
       if (auto l = RoundLong(level)) Count(h_, givenRow, *l, 1);

@@ -18,6 +18,19 @@ double LeadingNumber(std::string_view text);
 // The same reading without the shortcut LeadingNumber takes for the plain
 // numbers most fields hold (blanks, a sign, digits); both give the same.
 double LeadingNumberFullRule(std::string_view text);
+// A text of one to nine digits and nothing else: its value, read without
+// floating point (LeadingNumber gives the same). False for any other text.
+inline bool DigitsOnly(std::string_view text, int64_t& value) {
+  if (text.empty() || text.size() > 9) return false;
+  int64_t v = 0;
+  for (const char ch : text) {
+    const unsigned digit = static_cast<unsigned char>(ch) - unsigned{'0'};
+    if (digit > 9) return false;
+    v = v * 10 + digit;
+  }
+  value = v;
+  return true;
+}
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 // Throws Error(err::kOverflow, "Overflow") outside the signed range (or NaN).

@@ -184,6 +184,7 @@ TEST(ActivityCounts, NamesAndCounts) {
       {"KeysMax ends the pairs after the first key at or above it", "001 0915 x 8,1 70,2 46,3", " ", " ",
        {{8, 1}, {70, 2}}, false, 66},
       {"KeysMax 0 reads no pair", "001 0915 x 8,1", " ", " ", {}, false, 0},
+      {"a count ends at a blank and a key at its comma", "001 0915 x 8,1x 9;2 46,3", " ", " ", {{8, 1}, {9, 3}}},
       {"key 0 and key 256 are keys", "001 0915 x 0,5 256,6", " ", " ", {{0, 5}, {256, 6}}, false, 300},
       // Failures end the split; what was read before stays.
       {"pair without a comma", "001 0915 \"W\" 9 8,1 46", "W", "W", {{8, 1}}},

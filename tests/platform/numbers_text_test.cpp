@@ -46,7 +46,14 @@ TEST(Val, PlainNumbersReadAsTheFullRuleReadsThem) {
   for (const std::string& t : texts) {
     EXPECT_EQ(std::bit_cast<uint64_t>(num::LeadingNumber(t)), std::bit_cast<uint64_t>(num::LeadingNumberFullRule(t)))
         << '"' << t << '"';
+    int64_t whole = -1;
+    if (num::DigitsOnly(t, whole)) {
+      EXPECT_EQ(static_cast<double>(whole), num::LeadingNumberFullRule(t)) << '"' << t << '"';
+    }
   }
+  int64_t whole = 0;
+  EXPECT_TRUE(num::DigitsOnly("999999999", whole) && whole == 999999999);
+  for (const char* t : {"", " 1", "1 ", "-1", "1.5", "1234567890"}) EXPECT_FALSE(num::DigitsOnly(t, whole)) << t;
 }
 
 TEST(Rounding, HalvesGoToEvenAndRangesOverflow) {
