@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "logs/file_list.h"
 #include "logs/user_dir.h"
 #include "platform/datetime.h"
 #include "platform/error.h"
@@ -80,7 +81,13 @@ std::string TooManyActivityLogsText(const std::string& userDir, std::size_t logs
          "Move older logs out of the folder, then run again.";
 }
 
-PreparedUser DayReader::User(int32_t user) {
+bool DayReader::Lists(int32_t user) const {
+  return kind_ == LogKind::kAlert || !load_.listedActivity.contains(user);
+}
+
+PreparedUser DayReader::User(int32_t user) { return User(user, {}); }
+
+PreparedUser DayReader::User(int32_t user, std::future<UserLogs> listed) {
   PreparedUser u;
   u.user = user;
   try {
@@ -88,18 +95,18 @@ PreparedUser DayReader::User(int32_t user) {
     // The user directory is listed once a job: the alert pass keeps the
     // activity logs it listed for the activity pass. A log that comes later
     // is loaded by the next run.
-    ListedLogs listed;
+    ListedLogs logs;
     const auto kept = load_.listedActivity.find(user);
     if (kind_ == LogKind::kActivity && kept != load_.listedActivity.end()) {
-      listed = std::move(kept->second);
+      logs = std::move(kept->second);
       load_.listedActivity.erase(kept);
     } else {
-      UserLogs logs = BuildUserLogs(load_.run.NetworkDir, u.userDir);
-      listed = std::move(kind_ == LogKind::kAlert ? logs.alert : logs.activity);
-      if (kind_ == LogKind::kAlert) load_.listedActivity[user] = std::move(logs.activity);
+      UserLogs both = listed.valid() ? listed.get() : BuildUserLogs(load_.run.NetworkDir, u.userDir);
+      logs = std::move(kind_ == LogKind::kAlert ? both.alert : both.activity);
+      if (kind_ == LogKind::kAlert) load_.listedActivity[user] = std::move(both.activity);
     }
-    u.files = std::move(listed.files);
-    u.skipped = std::move(listed.skipped);
+    u.files = std::move(logs.files);
+    u.skipped = std::move(logs.skipped);
   } catch (...) {
     u.failure = std::current_exception();
   }
@@ -399,8 +406,19 @@ void PassSource::Produce() {
     waiting_.push_back({std::move(item), nullptr});
     return Flush(false);
   };
+  // The next user's directory is listed on a thread of its own while this
+  // user's days are probed and parsed: the listing waits on the file system,
+  // the probes on the History file.
+  const auto listAhead = [this](int32_t u) {
+    if (u > userEnd_ || !reader_.Lists(u)) return std::future<UserLogs>{};
+    return std::async(std::launch::async, [dir = load_.run.NetworkDir, u] {
+      return BuildUserLogs(dir, UserDirPath(dir, u));
+    });
+  };
+  std::future<UserLogs> next = listAhead(userStart_);
   for (int32_t u = userStart_; u <= userEnd_; ++u) {
-    PreparedUser user = reader_.User(u);
+    PreparedUser user = reader_.User(u, std::move(next));
+    next = listAhead(u + 1);
     const std::size_t n = user.failure ? 0 : DaysToLoad(reader_.Kind(), user.files);
     const PreparedUser listed = user;
     if (!add(std::move(user))) return;

@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -139,6 +140,12 @@ class DayReader {
   DayReader(LoadContext& load, LogKind kind) : load_(load), kind_(kind) {}
 
   PreparedUser User(int32_t user);
+  // The same with the user's directory listed already (on another thread),
+  // when the pass has to list it.
+  PreparedUser User(int32_t user, std::future<UserLogs> listed);
+  // Whether User lists the user's directory: false when the alert pass kept
+  // its activity logs.
+  bool Lists(int32_t user) const;
   // With `parseLater`, a day due to be read is handed back unread with
   // *parseLater set: the caller reads and parses it.
   PreparedDay Day(const PreparedUser& user, std::size_t index, bool* parseLater = nullptr);
