@@ -39,9 +39,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <span>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>

@@ -138,7 +138,7 @@ class AlertLineParser {
     }
     // The six numbers are plain digits nearly always: whole numbers then,
     // which give what their reading as numbers gives.
-    int64_t whole[6];
+    int64_t whole[6] = {};
     if (num::DigitsOnly(w[2], whole[0]) && num::DigitsOnly(w[3], whole[1]) && num::DigitsOnly(w[4], whole[2]) &&
         num::DigitsOnly(w[6], whole[3]) && num::DigitsOnly(w[7], whole[4]) && num::DigitsOnly(w[8], whole[5])) {
       Sample(whole[0], whole[1], whole[2], whole[3], whole[4], whole[5]);
