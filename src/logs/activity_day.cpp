@@ -41,29 +41,10 @@ std::string_view After(std::string_view s, std::size_t n) { return n >= s.size()
 
 constexpr std::size_t kErrorKeys[] = {kBackspaceKey, kDeleteKey};
 
-// Where `stop` follows the one to four digits `t` starts with (for a blank
-// also the end of `t`), their value in `value`; npos for any other text. The
-// pairs of a data line are nearly all such plain numbers; the full reading
-// would give them the same value.
-std::size_t SmallNumberBefore(std::string_view t, char stop, int16_t& value) {
-  const std::size_t n = t.size() < 5 ? t.size() : 5;
-  std::size_t i = 0;
-  int v = 0;
-  for (; i < n; ++i) {
-    const unsigned digit = static_cast<unsigned char>(t[i]) - unsigned{'0'};
-    if (digit > 9) break;
-    v = v * 10 + static_cast<int>(digit);
-  }
-  if (i == 0 || i == 5) return std::string_view::npos;
-  if (i == t.size() ? stop != ' ' : t[i] != stop) return std::string_view::npos;
-  value = static_cast<int16_t>(v);
-  return i;
-}
-
 // A pair of one to four digits each, "key,count", with blanks after the
 // comma, the count ended by a blank or the end of `t`: the characters it
-// takes with the blanks after it, or 0 for any other text. Most pairs are
-// such, and SmallNumberBefore would read them alike.
+// takes with the blanks after it, or 0 for any other text. Nearly every pair
+// is such, and the full reading of numbers would give the same values.
 std::size_t PlainPair(std::string_view t, int16_t& key, int16_t& count) {
   const char* const begin = t.data();
   const char* const end = begin + t.size();
@@ -142,19 +123,13 @@ ErrorKind SplitCounts(std::string_view line, const ActivityOptions& options, Lin
     if (const std::size_t used = PlainPair(t, key, count)) {
       t.remove_prefix(used);
     } else {
-      std::size_t comma = SmallNumberBefore(t, ',', key);
-      if (comma == std::string_view::npos) {
-        comma = t.find(',');
-        if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
-        if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
-      }
+      const std::size_t comma = t.find(',');
+      if (comma == std::string_view::npos) return err::kNone;  // a pair without a comma ends the split
+      if (!ToInt16(num::LeadingNumber(t.substr(0, comma)), key)) return err::kOverflow;
       t = SkipBlanks(After(t, comma + 1));
 
-      std::size_t end = SmallNumberBefore(t, ' ', count);
-      if (end == std::string_view::npos) {
-        end = t.find(' ');
-        if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
-      }
+      const std::size_t end = t.find(' ');
+      if (!ToInt16(num::LeadingNumber(t.substr(0, end)), count)) return err::kOverflow;
       t = end == std::string_view::npos ? std::string_view{} : SkipBlanks(After(t, end + 1));
     }
 
