@@ -163,7 +163,7 @@ TableRow ToTableRow(const ActivityRow& row) {
   return {RowKind::kActivity, {std::make_move_iterator(values.begin()), std::make_move_iterator(values.end())}};
 }
 
-void CheckRow(const db::TableDef& table, const std::vector<db::Value>& values) {
+void CheckRow(const db::TableDef& table, std::span<const db::Value> values) {
   for (size_t i = 0; i < values.size(); ++i) {
     const Value& v = values[i];
     db::CheckValue(table.name, table.fields[i], v);

@@ -104,7 +104,7 @@ const db::TableDef& ListTableDef(HistoryList list);
 // CheckValue of each value, and 3146 for a text that starts with a NUL
 // character (the file's length check counts the characters before the
 // first NUL).
-void CheckRow(const db::TableDef& table, const std::vector<db::Value>& values);
+void CheckRow(const db::TableDef& table, std::span<const db::Value> values);
 
 // What the load keeps beside the History tables (report tools may ignore
 // it): the user-days whose error keys are still to be worked out.

@@ -178,6 +178,12 @@ std::vector<ResultRow> Connection::Run(const std::string& sql, const std::vector
 }
 
 void Connection::Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data) {
+  CopyBegin(table, columns);
+  CopyPut(data);
+  Settle(true);
+}
+
+void Connection::CopyBegin(std::string_view table, const std::vector<std::string>& columns) {
   std::string sql = "COPY " + db::Quote(table) + " (";
   for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + db::Quote(columns[i]);
   sql += ") FROM STDIN";
@@ -185,17 +191,26 @@ void Connection::Copy(std::string_view table, const std::vector<std::string>& co
   PGresult* r = PQexec(conn_, sql.c_str());
   if (PQresultStatus(r) != PGRES_COPY_IN) Fail(r);
   PQclear(r);
+  copyOpen_ = true;
+}
+
+void Connection::CopyPut(std::string_view data) {
   constexpr size_t kChunk = 1 << 20;
   for (size_t at = 0; at < data.size(); at += kChunk) {
     const size_t n = std::min(kChunk, data.size() - at);
     if (PQputCopyData(conn_, data.data() + at, static_cast<int>(n)) != 1) Fail(nullptr);
   }
-  if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
-  copyPending_ = true;
 }
 
-void Connection::Settle() {
-  if (!copyPending_) return;
+// Ends an open COPY; unless `endOnly`, also reads the answer of the COPY
+// ended before.
+void Connection::Settle(bool endOnly) {
+  if (copyOpen_) {
+    copyOpen_ = false;
+    if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
+    copyPending_ = true;
+  }
+  if (endOnly || !copyPending_) return;
   copyPending_ = false;
   while (PGresult* r = PQgetResult(conn_)) {
     if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail(r);
@@ -283,6 +298,7 @@ void Connection::Fail(PGresult* r) {
 }
 
 void Connection::Fail(const std::string& code, const std::string& why) {
+  copyOpen_ = copyPending_ = false;
   if (code == "42P01") throw Error(err::kCannotFindTable, "The History " + server_ + " has no such table: " + why, Cause::kData);
   if (code.starts_with("22") || code.starts_with("23")) {
     throw Error(err::kOtherEngineError, "The History " + server_ + " refused a value: " + why, Cause::kData);

@@ -88,13 +88,20 @@ class Connection {
   // by the next call on the connection, so that the server stores the rows
   // while the caller prepares what comes next; a refusal is thrown there.
   void Copy(std::string_view table, const std::vector<std::string>& columns, const std::string& data);
+  // The same as a stream: CopyBegin opens the COPY, each CopyPut sends whole
+  // rows of COPY text as they are made, so that the server stores them while
+  // the caller makes the next; the next other call on the connection ends
+  // it, and its answer is read as Copy's is.
+  void CopyBegin(std::string_view table, const std::vector<std::string>& columns);
+  void CopyPut(std::string_view data);
+  bool CopyOpen() const { return copyOpen_; }
 
   // Takes the session lock `key` without waiting; false when another
   // session holds it. It is released with the connection.
   bool TryLock(int64_t key);
 
  private:
-  void Settle();
+  void Settle(bool endOnly = false);
   [[noreturn]] void Fail(PGresult* r);
   [[noreturn]] void Fail(const std::string& code, const std::string& why);
   std::string Message() const;
@@ -104,6 +111,7 @@ class Connection {
   std::string server_;
   std::map<std::string, std::string> prepared_;  // statement text to its name on the server
   int preparedCount_ = 0;
+  bool copyOpen_ = false;     // a COPY takes rows (CopyPut)
   bool copyPending_ = false;  // a COPY's answer is still to be read
   bool inTransaction_ = false;
 };

@@ -24,6 +24,8 @@ using pg::ResultRow;
 constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
+// Bytes of activity rows made before they go to the server (see Streamed).
+constexpr std::size_t kStreamBytes = 1 << 16;
 
 // Two names are one for a list's unique name index when they have the same
 // length in bytes and the same text, A-Z folded, up to and including the
@@ -203,6 +205,7 @@ class PgHistoryStore : public HistoryStore {
   // Every row and change waiting goes to the server: COPYs, then one round
   // trip for the rest.
   void Flush(bool commit) {
+    EndStream();
     Statements out;
     for (auto& [name, b] : buffers_) SendRows(b, out);
     QueueErrorKeys(out);
@@ -225,6 +228,7 @@ class PgHistoryStore : public HistoryStore {
   // buffer is sent for it.
   std::vector<ResultRow> Read(const char* table, const std::string& sql,
                               const std::vector<std::optional<std::string>>& params) {
+    EndStream();
     Statements out;
     if (const auto b = buffers_.find(table); b != buffers_.end()) SendRows(b->second, out);
     if (std::string_view(table) == "AlertSystem") QueueErrorKeys(out);
@@ -298,14 +302,18 @@ class PgHistoryStore : public HistoryStore {
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
-  // An activity row's day counts as loaded once the row is buffered.
   void Append(TableRow row) override {
-    const bool activityDay = row.kind == RowKind::kActivity && !deferred_.empty();
-    const auto day = activityDay ? std::pair{static_cast<int32_t>(row.values[0].IntValue()),
-                                             static_cast<int32_t>(row.values[1].IntValue())}
-                                 : std::pair<int32_t, int32_t>{};
+    if (row.kind == RowKind::kActivity) return AppendValues(row.kind, row.values);
     Buffered(buffers_.at(RowTable(row.kind).name), std::move(row.values));
-    if (activityDay) openActivityDays_.insert(day);
+  }
+
+  // An activity row's day counts as loaded once the row is taken.
+  void AppendValues(RowKind kind, std::span<Value> values) override {
+    if (kind != RowKind::kActivity) return HistoryStore::AppendValues(kind, values);
+    Streamed(values);
+    if (!deferred_.empty()) {
+      openActivityDays_.insert({static_cast<int32_t>(values[0].IntValue()), static_cast<int32_t>(values[1].IntValue())});
+    }
   }
 
   // Key counts come in any order (they are summed); alert rows in stored
@@ -377,6 +385,7 @@ class PgHistoryStore : public HistoryStore {
   }
 
   void Rollback() override {
+    stream_.clear();
     for (auto& list : lists_) list->Forget();
     errorKeys_.clear();
     pending_.clear();
@@ -417,6 +426,7 @@ class PgHistoryStore : public HistoryStore {
 
   void BuildDeferredIndexes() {
     if (deferred_.empty()) return;
+    EndStream();
     for (const auto& sql : deferred_) conn_.Run(sql);
     builtInOpen_ = conn_.InTransaction();
     built_ = std::move(deferred_);
@@ -526,7 +536,40 @@ class PgHistoryStore : public HistoryStore {
     b.rows.clear();
   }
 
+  // Activity rows, by far the most, go to the server as they come rather
+  // than when the day commits: in one COPY, open until anything else needs
+  // the connection, so the server stores them while the load parses and
+  // prepares the next. A checked row is counted as sent.
+  void Streamed(std::span<const Value> row) {
+    Buffer& b = buffers_.at(RowTable(RowKind::kActivity).name);
+    CheckRow(*b.def, row);
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i) stream_ += '\t';
+      AppendValue(stream_, row[i], Format::kCopy);
+    }
+    stream_ += '\n';
+    ++b.sent;
+    if (stream_.size() >= kStreamBytes) PutStream();
+  }
+
+  void PutStream() {
+    if (!conn_.CopyOpen()) {
+      if (!conn_.InTransaction()) conn_.RunAll({{"BEGIN", {}}});
+      const TableDef& t = RowTable(RowKind::kActivity);
+      conn_.CopyBegin(t.name, ColumnNames(t));
+    }
+    conn_.CopyPut(stream_);
+    stream_.clear();
+  }
+
+  // The activity rows made so far reach the server; its next statement ends
+  // their COPY.
+  void EndStream() {
+    if (!stream_.empty()) PutStream();
+  }
+
   pg::Connection conn_;
+  std::string stream_;  // activity rows made and not yet sent, as COPY text
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
   std::map<RowId, int64_t> errorKeys_;  // Error_Keys rewrites waiting, by row

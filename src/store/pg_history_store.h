@@ -3,10 +3,13 @@
 // tables, columns and rows as the SQLite file, in the connection's default
 // schema.
 //
-// Rows are buffered and reach the server when the day commits (or when a
-// read needs them), inside one transaction per day: a table's many or wide
-// rows by COPY, everything else of the day (a few rows, the pending marks,
-// the commit and the next begin) in one pipelined round trip. Each value is
+// Activity rows, by far the most, go to the server as they come, in a COPY
+// that stays open until anything else needs the connection, so the server
+// stores them while the load parses and prepares the next. Other rows are
+// buffered and reach the server when the day commits (or when a read needs
+// them): a table's many or wide rows by COPY, everything else of the day (a
+// few rows, the pending marks, the commit and the next begin) in one
+// pipelined round trip. A read sees every row appended before it. Each value is
 // checked (CheckValue) before it is buffered, and so is what the file's own
 // checks and name indexes refuse, so a refused row stores nothing and
 // leaves the others, as on the file. Text keeps a NUL as U+FFFD (see

@@ -91,12 +91,14 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   store->SetErrorKeys(store->AlertHours(1, DateSpan{20260105, 20260105}).at(0).row, 9);
   store->ClearErrorKeysPending(1, std::nullopt);
   EXPECT_EQ(store->WholeApplicationKeyCounts(1, std::nullopt).at(0).keyCount, 12);
+  store->AppendActivity({1, 20260106, "09", -1, 0, 0, 0, 46, 3});  // read before it is committed
+  EXPECT_EQ(store->WholeApplicationKeyCounts(1, DateSpan{20260106, 20260106}).at(0).keyCount, 3);
   store->Close();
 
   const auto added = store->RowsAdded();
   EXPECT_EQ(added.size(), praxtest::kHistoryTables.size());
   EXPECT_EQ((std::vector<int64_t>{added.at("ActivitySystem"), added.at("EMSToolsList"), added.at("EMSSystemUsage")}),
-            (std::vector<int64_t>{1, 2, 0}));
+            (std::vector<int64_t>{2, 2, 0}));
   EXPECT_EQ(Server("SELECT \"Tool_Id\", \"Tool_Name\" FROM \"EMSToolsList\""), "1|Drill\n2|Sa\xEF\xBF\xBDw\n");
   EXPECT_EQ(Server("SELECT \"Note_Id\" FROM \"UserNotes\""), "6\n");
   EXPECT_EQ(Server("SELECT \"Key_L1_Given\", \"Error_Keys\" FROM \"AlertSystem\""), "2|9\n");
@@ -110,7 +112,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
     EXPECT_EQ(tools->Get("Plane"), 3);
     again->Rollback();
   }
-  EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "1\n");
+  EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "2\n");
   CreatePgHistory(connect);
   EXPECT_EQ(Server("SELECT count(*) FROM \"ActivitySystem\""), "0\n");
   EXPECT_EQ(Server("SELECT x FROM kept"), "1\n");
