@@ -25,7 +25,7 @@ constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
 // Bytes of activity rows made before they go to the server (see Streamed).
-constexpr std::size_t kStreamBytes = 1 << 16;
+constexpr std::size_t kStreamBytes = 1 << 13;
 
 // Two names are one for a list's unique name index when they have the same
 // length in bytes and the same text, A-Z folded, up to and including the
@@ -238,7 +238,7 @@ class PgHistoryStore : public HistoryStore {
   }
 
   bool DayLoaded(DayTable table, int32_t user, int32_t date) override {
-    if (table == DayTable::kActivity && !deferred_.empty()) return activityDays_.contains({user, date});
+    if (!deferred_.empty()) return days_[Slot(table)].contains({user, date});
     return !Read(DayTableName(table), "SELECT 1 FROM " + Quote(DayTableName(table)) +
                      " WHERE \"User_Num\" = $1 AND \"Data_Date\" = $2 LIMIT 1",
                  {std::to_string(user), std::to_string(date)})
@@ -247,9 +247,10 @@ class PgHistoryStore : public HistoryStore {
 
   std::vector<int32_t> LoadedDates(DayTable table, int32_t user, int32_t first, int32_t last) override {
     std::vector<int32_t> loaded;
-    if (table == DayTable::kActivity && !deferred_.empty()) {
-      const auto end = activityDays_.upper_bound({user, last});
-      for (auto it = activityDays_.lower_bound({user, first}); it != end; ++it) loaded.push_back(it->second);
+    if (!deferred_.empty()) {
+      const Days& days = days_[Slot(table)];
+      const auto end = days.upper_bound({user, last});
+      for (auto it = days.lower_bound({user, first}); it != end; ++it) loaded.push_back(it->second);
       return loaded;
     }
     // Each step seeks the next date in the day index: one probe per date
@@ -302,18 +303,16 @@ class PgHistoryStore : public HistoryStore {
 
   ListTable& List(HistoryList list) override { return *lists_.at(static_cast<size_t>(list)); }
 
+  // A day counts as loaded once a row of its table is taken.
   void Append(TableRow row) override {
-    if (row.kind == RowKind::kActivity) return AppendValues(row.kind, row.values);
+    if (IsDayRow(row.kind)) return AppendValues(row.kind, row.values);
     Buffered(buffers_.at(RowTable(row.kind).name), std::move(row.values));
   }
 
-  // An activity row's day counts as loaded once the row is taken.
   void AppendValues(RowKind kind, std::span<Value> values) override {
-    if (kind != RowKind::kActivity) return HistoryStore::AppendValues(kind, values);
-    Streamed(values);
-    if (!deferred_.empty()) {
-      openActivityDays_.insert({static_cast<int32_t>(values[0].IntValue()), static_cast<int32_t>(values[1].IntValue())});
-    }
+    if (!IsDayRow(kind)) return HistoryStore::AppendValues(kind, values);
+    Streamed(kind, values);
+    Taken(kind == RowKind::kAlertHour ? DayTable::kAlerts : DayTable::kActivity, values);
   }
 
   // Key counts come in any order (they are summed); alert rows in stored
@@ -379,8 +378,10 @@ class PgHistoryStore : public HistoryStore {
       added_[name] += b.sent;
       b.sent = 0;
     }
-    activityDays_.merge(openActivityDays_);
-    openActivityDays_.clear();
+    for (size_t t = 0; t < 2; ++t) {
+      days_[t].merge(openDays_[t]);
+      openDays_[t].clear();
+    }
     builtInOpen_ = false;
   }
 
@@ -389,7 +390,7 @@ class PgHistoryStore : public HistoryStore {
     for (auto& list : lists_) list->Forget();
     errorKeys_.clear();
     pending_.clear();
-    openActivityDays_.clear();
+    for (Days& open : openDays_) open.clear();
     // Indexes built in the transaction undone are gone with it.
     if (builtInOpen_) deferred_ = std::move(built_);
     builtInOpen_ = false;
@@ -536,13 +537,19 @@ class PgHistoryStore : public HistoryStore {
     b.rows.clear();
   }
 
-  // Activity rows, by far the most, go to the server as they come rather
-  // than when the day commits: in one COPY, open until anything else needs
-  // the connection, so the server stores them while the load parses and
-  // prepares the next. A checked row is counted as sent.
-  void Streamed(std::span<const Value> row) {
-    Buffer& b = buffers_.at(RowTable(RowKind::kActivity).name);
+  // The rows of the two day tables, by far the most, go to the server as
+  // they come rather than when the day commits: in one COPY, open until
+  // anything else needs the connection, so the server stores them while the
+  // load parses and prepares the next. A checked row is counted as sent.
+  static bool IsDayRow(RowKind kind) { return kind == RowKind::kActivity || kind == RowKind::kAlertHour; }
+
+  void Streamed(RowKind kind, std::span<const Value> row) {
+    Buffer& b = buffers_.at(RowTable(kind).name);
     CheckRow(*b.def, row);
+    if (kind != streamKind_) {
+      EndStream();
+      streamKind_ = kind;
+    }
     for (size_t i = 0; i < row.size(); ++i) {
       if (i) stream_ += '\t';
       AppendValue(stream_, row[i], Format::kCopy);
@@ -553,23 +560,25 @@ class PgHistoryStore : public HistoryStore {
   }
 
   void PutStream() {
-    if (!conn_.CopyOpen()) {
+    if (!conn_.CopyOpen() || copyKind_ != streamKind_) {
       if (!conn_.InTransaction()) conn_.RunAll({{"BEGIN", {}}});
-      const TableDef& t = RowTable(RowKind::kActivity);
+      const TableDef& t = RowTable(streamKind_);
       conn_.CopyBegin(t.name, ColumnNames(t));
+      copyKind_ = streamKind_;
     }
     conn_.CopyPut(stream_);
     stream_.clear();
   }
 
-  // The activity rows made so far reach the server; its next statement ends
-  // their COPY.
+  // The rows made so far reach the server; its next statement ends their
+  // COPY.
   void EndStream() {
     if (!stream_.empty()) PutStream();
   }
 
   pg::Connection conn_;
-  std::string stream_;  // activity rows made and not yet sent, as COPY text
+  std::string stream_;  // rows of streamKind_ made and not yet sent, as COPY text
+  RowKind streamKind_ = RowKind::kActivity, copyKind_ = RowKind::kActivity;  // of stream_, of the open COPY
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
   std::map<RowId, int64_t> errorKeys_;  // Error_Keys rewrites waiting, by row
@@ -579,10 +588,18 @@ class PgHistoryStore : public HistoryStore {
   };
   std::vector<PendingOp> pending_;  // marks and clears waiting, in order
   // A fresh database's indexes still to build, and those built in the open
-  // transaction; the activity days loaded meanwhile (user, date).
+  // transaction; the days loaded meanwhile (user, date) of each day table,
+  // committed and in the open transaction.
   std::vector<std::string> deferred_, built_;
   bool builtInOpen_ = false;
-  std::set<std::pair<int32_t, int32_t>> activityDays_, openActivityDays_;
+  using Days = std::set<std::pair<int32_t, int32_t>>;
+  Days days_[2], openDays_[2];
+  static size_t Slot(DayTable t) { return t == DayTable::kAlerts ? 0 : 1; }
+  // The day of a row (its first two values) while the day indexes wait.
+  void Taken(DayTable table, std::span<const Value> values) {
+    if (deferred_.empty() || values.size() < 2 || !values[0].IsInt() || !values[1].IsInt()) return;
+    openDays_[Slot(table)].insert({static_cast<int32_t>(values[0].IntValue()), static_cast<int32_t>(values[1].IntValue())});
+  }
   bool closing_ = false;  // the last commit begins no transaction
   std::map<std::string, int64_t> added_;
   std::vector<std::unique_ptr<PgListTable>> lists_;

@@ -57,6 +57,9 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
 
   ActivityRow row{1, 20260105, "09", -1, 0, 0, 0, 8, 12};
   store->AppendActivity(row);
+  AlertHourRow hour{1, 20260105, "09", {}, 0};
+  hour.counts[0] = 2;
+  store->AppendAlertHour(hour);  // the rows of two tables one after the other
   const struct { const char* what; std::function<void()> append; ErrorKind error; } refused[] = {
       {"beyond an Integer", [&] { store->AppendActivity({1, 20260105, "09", -1, 0, 0, 0, 40000, 1}); }, err::kOverflow},
       {"empty text", [&] { store->AppendSystemUsage({1, 20260105, "", 3}); }, err::kZeroLengthString},
@@ -74,9 +77,6 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   EXPECT_EQ(Raised([&] { apps->Get(std::string("s\xC3\xA1\0x", 5)); }).Kind(), err::kDuplicateValue);
 
   store->AppendUserNote({1, 20260105, "09", "30", 4, 5, 6});
-  AlertHourRow hour{1, 20260105, "09", {}, 0};
-  hour.counts[0] = 2;
-  store->AppendAlertHour(hour);
   store->MarkErrorKeysPending(1, 20260105);
   store->MarkErrorKeysPending(1, 20260105);
   store->Commit();
@@ -85,6 +85,7 @@ TEST(PgStore, StoresRefusesAndUndoesAsTheFileDoes) {
   store->MarkErrorKeysPending(2, 20260105);
   store->Rollback();
   EXPECT_EQ(store->LoadedDates(DayTable::kActivity, 1, 20260104, 20260106), std::vector<int32_t>{20260105});
+  EXPECT_TRUE(store->DayLoaded(DayTable::kAlerts, 1, 20260105));
   EXPECT_FALSE(store->DayLoaded(DayTable::kActivity, 2, 20260105));
   EXPECT_EQ(store->ErrorKeysPending(1), std::vector<int32_t>{20260105});
   EXPECT_TRUE(store->ErrorKeysPending(2).empty());
