@@ -63,11 +63,31 @@ head -1 "$LOG/gen-sqlite.out"
 "$PRAXGEN" "$PNET" --users "$U" --days "$D" --seed "$SEED" --program-dir "$PPROG" >"$LOG/gen.out"
 printf '[HISTORY]\r\nENGINE=postgresql\r\nCONNECT=%s\r\n' "$CONNECT" >>"$PPROG/PXNET.INI"
 
+# CPU seconds (user + system) of the server's processes so far: the
+# postmaster, its live children and those it has reaped.
+server_cpu() {
+  local pm pid t=0
+  pm=$(head -1 "$PGDIR/data/postmaster.pid")
+  for pid in "$pm" $(pgrep -P "$pm"); do
+    t=$((t + $(awk '{ sub(/.*\) /, ""); print $12 + $13 + $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+  done
+  awk -v t="$t" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
+}
+# Mean CPU seconds (user + system) of praxload over the runs of NAME.
+loader_cpu() {
+  cat "$LOG/$1".*.time | awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.2f", s / '"$RUNS"' }'
+}
+
 measure sqlfresh "$PRAXLOAD" --program-dir "$SPROG" --fresh --yes --quiet
 sql_fresh_summary=$(tail -1 "$LAST_OUT")
 measure sqlrerun "$PRAXLOAD" --program-dir "$SPROG" --quiet
+cpu_before=$(server_cpu)
 measure pgfresh "$PRAXLOAD" --program-dir "$PPROG" --fresh --yes --quiet
+pg_server_cpu=$(awk -v a="$cpu_before" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", (b - a) / '"$RUNS"' }')
 pg_fresh_summary=$(tail -1 "$LAST_OUT")
+pg_loader_cpu=$(loader_cpu pgfresh)
+sql_loader_cpu=$(loader_cpu sqlfresh)
+pg_cpu_floor=$(awk -v a="$pg_server_cpu" -v b="$pg_loader_cpu" 'BEGIN { printf "%.2f", (a + b) / 2 }')
 
 SDB=$(find "$SNET" -maxdepth 1 -iname 'PRAXDATA.MDB' | head -1)
 [[ -n "$SDB" ]] || { echo "bench: the SQLite load wrote no PRAXDATA.MDB" >&2; exit 1; }
@@ -122,6 +142,7 @@ printf '%-10s %8s %8s %9s %8s\n' engine fresh_s rerun_s RSSfr_MB DB_MB
 printf '%-10s %8.3f %8.3f %9s %8s\n' SQLite "$SEC_sqlfresh" "$SEC_sqlrerun" "$(mb "$KB_sqlfresh")" "$(mbytes "$sql_bytes")"
 printf '%-10s %8.3f %8.3f %9s %8s\n' server "$SEC_pgfresh" "$SEC_pgrerun" "$(mb "$KB_pgfresh")" "$(mbytes "$pg_bytes")"
 echo "row counts equal; re-run unchanged: $pg_unchanged"
+echo "CPU of a server fresh load: server $pg_server_cpu s, praxload $pg_loader_cpu s (two-core floor $pg_cpu_floor s); praxload into SQLite $sql_loader_cpu s"
 echo
 echo "Target:"
 echo "${target_line//\*\*/}"
@@ -146,6 +167,7 @@ SECTION="$LOG/section.md"
   echo "$target_line"
   [[ "$met" == met ]] || echo "- where the server load's time goes: \"Where a fresh load into the PostgreSQL server spends its time\" under Profiling"
   echo "- every run, seconds: SQLite fresh $ALL_sqlfresh, re-run $ALL_sqlrerun; server fresh $ALL_pgfresh, re-run $ALL_pgrerun"
+  echo "- CPU of a fresh load (user + system, mean of the runs): the server's processes $pg_server_cpu s (its postmaster and every child, the reaped ones included) and praxload $pg_loader_cpu s, so on two cores it cannot take less than $pg_cpu_floor s; praxload loading into SQLite $sql_loader_cpu s"
   echo "- row counts per table on the server equal the SQLite load's (checked with \`psql -At\`, the bench fails otherwise): $counts_line"
   echo "- no PRAXDATA.MDB was written by the load into the server: **yes**"
   echo "- re-run on the server added no row and loaded no day (row counts before and after): **$pg_unchanged** ($rerun_pct % of the fresh load)"
