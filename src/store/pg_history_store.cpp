@@ -24,7 +24,7 @@ using pg::ResultRow;
 constexpr std::size_t kCopyValues = 300;
 // Rows a table buffers before they are sent without waiting for the commit.
 constexpr std::size_t kBufferedRows = 20000;
-// Bytes of activity rows made before they go to the server (see Streamed).
+// Bytes of day-table rows made before they go to the server (see Streamed).
 constexpr std::size_t kStreamBytes = 1 << 13;
 
 // Two names are one for a list's unique name index when they have the same

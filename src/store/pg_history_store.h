@@ -3,9 +3,10 @@
 // tables, columns and rows as the SQLite file, in the connection's default
 // schema.
 //
-// Activity rows, by far the most, go to the server as they come, in a COPY
-// that stays open until anything else needs the connection, so the server
-// stores them while the load parses and prepares the next. Other rows are
+// The rows of the two day tables (AlertSystem, ActivitySystem), by far the
+// most, go to the server as they come, in a COPY that stays open until
+// anything else needs the connection, so the server stores them while the
+// load parses and prepares the next. Other rows are
 // buffered and reach the server when the day commits (or when a read needs
 // them): a table's many or wide rows by COPY, everything else of the day (a
 // few rows, the pending marks, the commit and the next begin) in one
