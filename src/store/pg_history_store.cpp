@@ -200,6 +200,8 @@ class PgHistoryStore : public HistoryStore {
     for (int l = 0; l < kHistoryListCount; ++l) {
       lists_.push_back(std::make_unique<PgListTable>(*this, buffers_.at(ListTableDef(static_cast<HistoryList>(l)).name)));
     }
+    alertBuffer_ = &buffers_.at(RowTable(RowKind::kAlertHour).name);
+    activityBuffer_ = &buffers_.at(RowTable(RowKind::kActivity).name);
   }
 
   // Every row and change waiting goes to the server: COPYs, then one round
@@ -544,7 +546,7 @@ class PgHistoryStore : public HistoryStore {
   static bool IsDayRow(RowKind kind) { return kind == RowKind::kActivity || kind == RowKind::kAlertHour; }
 
   void Streamed(RowKind kind, std::span<const Value> row) {
-    Buffer& b = buffers_.at(RowTable(kind).name);
+    Buffer& b = kind == RowKind::kAlertHour ? *alertBuffer_ : *activityBuffer_;
     CheckRow(*b.def, row);
     if (kind != streamKind_) {
       EndStream();
@@ -581,6 +583,8 @@ class PgHistoryStore : public HistoryStore {
   RowKind streamKind_ = RowKind::kActivity, copyKind_ = RowKind::kActivity;  // of stream_, of the open COPY
   bool untracked_ = false, closed_ = false;
   std::map<std::string, Buffer> buffers_;
+  Buffer* alertBuffer_ = nullptr;  // the day tables' own, looked up once
+  Buffer* activityBuffer_ = nullptr;
   std::map<RowId, int64_t> errorKeys_;  // Error_Keys rewrites waiting, by row
   struct PendingOp {
     enum Kind { kMark, kClear, kClearUser } kind;
