@@ -139,25 +139,45 @@ std::vector<bool> ListedLoaded(const FileList& files, const std::vector<int32_t>
   return flags;
 }
 
+// The dates the History holds of `table` for `user` between the first and the
+// last date of the list (none for an empty list), with `storeLock` (may be
+// null) held.
+std::vector<int32_t> LoadedInSpan(store::HistoryStore& store, std::mutex* storeLock, store::DayTable table,
+                                  int32_t user, const FileList& files) {
+  const auto [first, last] = std::minmax_element(files.begin(), files.end(),
+                                                 [](const LogDay& a, const LogDay& b) { return a.date < b.date; });
+  if (first == files.end()) return {};
+  std::unique_lock<std::mutex> lock;
+  if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
+  return store.LoadedDates(table, user, first->date, last->date);
+}
+
 }  // namespace
+
+void DayReader::ProbeKeptActivity(int32_t user) {
+  const auto kept = load_.listedActivity.find(user);
+  if (kind_ != LogKind::kAlert || kept == load_.listedActivity.end() || kept->second.files.empty()) return;
+  try {
+    load_.loadedActivity[user] = LoadedInSpan(load_.store, storeLock, store::DayTable::kActivity, user, kept->second.files);
+  } catch (const Error&) {
+    // Nothing is recorded: the activity pass probes again and says why a
+    // probe failed.
+  }
+}
 
 bool DayReader::Loaded(const PreparedUser& user, std::size_t index) {
   const auto table = kind_ == LogKind::kAlert ? store::DayTable::kAlerts : store::DayTable::kActivity;
-  std::unique_lock<std::mutex> lock;
-  const auto lockStore = [&] {
-    if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
-  };
   if (probed_ != user.user) {
     // The whole list at once, before any of its days is written: one read
-    // of the dates loaded in the list's span. A read that fails is tried
-    // again for the next day.
-    const auto [first, last] = std::minmax_element(user.files.begin(), user.files.end(),
-                                                   [](const LogDay& a, const LogDay& b) { return a.date < b.date; });
+    // of the dates loaded in the list's span, unless the alert pass read
+    // them. A read that fails is tried again for the next day.
     std::vector<int32_t> dates;
-    if (first != user.files.end()) {
-      lockStore();
-      dates = load_.store.LoadedDates(table, user.user, first->date, last->date);
-      lock = {};
+    const auto probed = load_.loadedActivity.find(user.user);
+    if (kind_ == LogKind::kActivity && probed != load_.loadedActivity.end()) {
+      dates = std::move(probed->second);
+      load_.loadedActivity.erase(probed);
+    } else {
+      dates = LoadedInSpan(load_.store, storeLock, table, user.user, user.files);
     }
     loaded_ = ListedLoaded(user.files, dates);
     handedOver_.clear();
@@ -167,7 +187,8 @@ bool DayReader::Loaded(const PreparedUser& user, std::size_t index) {
   if (handedOver_.insert(date).second) return loaded_.at(index);
   // A date listed twice: the writing side may not have stored the first yet.
   if (catchUp) catchUp();
-  lockStore();
+  std::unique_lock<std::mutex> lock;
+  if (storeLock != nullptr) lock = std::unique_lock<std::mutex>(*storeLock);
   return load_.store.DayLoaded(table, user.user, date);
 }
 
@@ -419,6 +440,10 @@ void PassSource::Produce() {
   for (int32_t u = userStart_; u <= userEnd_; ++u) {
     PreparedUser user = reader_.User(u, std::move(next));
     next = listAhead(u + 1);
+    // While the next user is listed, the alert pass also probes the activity
+    // days of this one, so that the activity pass has no probe of its own to
+    // wait on.
+    reader_.ProbeKeptActivity(u);
     const std::size_t n = user.failure ? 0 : DaysToLoad(reader_.Kind(), user.files);
     const PreparedUser listed = user;
     if (!add(std::move(user))) return;

@@ -156,6 +156,9 @@ class DayReader {
   // then says why, its bytes kept). Safe on any thread for a carry of its own.
   bool Parse(PreparedDay& day, AlertCarry& alert, ActivityCarry& activity, CarryUse* use) const;
   LogKind Kind() const { return kind_; }
+  // In the alert pass: finds which dates of the activity logs User kept for
+  // the activity pass are loaded, for that pass to take instead of probing.
+  void ProbeKeptActivity(int32_t user);
 
   // Called before a day of a date already handed over for the same user is
   // probed: the writing side may not have stored it yet. Set by the pipeline

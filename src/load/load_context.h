@@ -52,6 +52,10 @@ struct LoadContext {
   // The activity logs of each user directory as the alert pass listed them,
   // taken by the activity pass (by the reading side of each pass only).
   std::unordered_map<int32_t, ListedLogs> listedActivity;
+  // Which of those logs' dates the History holds, probed by the alert pass's
+  // reading side as it lists them: the alert pass writes no activity rows, so
+  // the answer holds for the activity pass, which takes it.
+  std::unordered_map<int32_t, std::vector<int32_t>> loadedActivity;
 
   // The ids of a History list (open for the pass that uses it).
   store::ListIds& List(store::HistoryList list) { return *lists_[static_cast<std::size_t>(list)]; }
