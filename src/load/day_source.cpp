@@ -154,9 +154,17 @@ std::vector<int32_t> LoadedInSpan(store::HistoryStore& store, std::mutex* storeL
 
 }  // namespace
 
+// A History this command made holds no activity day yet, and the activity
+// pass finds that out without reading it. Probing early there only lets the
+// activity pass's reading side run further ahead of the writing side, which
+// measured about 0.2 s slower on a fresh M into a server (5 s), probably as
+// its parsing then competes with the server for the cores.
 void DayReader::ProbeKeptActivity(int32_t user) {
   const auto kept = load_.listedActivity.find(user);
-  if (kind_ != LogKind::kAlert || kept == load_.listedActivity.end() || kept->second.files.empty()) return;
+  if (kind_ != LogKind::kAlert || load_.run.FreshHistory || kept == load_.listedActivity.end() ||
+      kept->second.files.empty()) {
+    return;
+  }
   try {
     load_.loadedActivity[user] = LoadedInSpan(load_.store, storeLock, store::DayTable::kActivity, user, kept->second.files);
   } catch (const Error&) {
